@@ -1,0 +1,237 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace orb {
+
+namespace {
+constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in FILETIME
+
+// Lock ranges far past any real file content; only their existence matters.
+constexpr off_t kWriterMark = static_cast<off_t>(1) << 62;
+constexpr off_t kDenyWriteMark = kWriterMark + 1;
+
+bool LockShared(int fd, off_t at) {
+    struct flock fl {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// True when another open file description holds a lock on the byte at 'at'.
+bool OthersHold(int fd, off_t at) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+    return fl.l_type != F_UNLCK;
+}
+}  // namespace
+
+uint64_t FileTimeToU64(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME U64ToFileTime(uint64_t v) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<uint32_t>(v);
+    ft.dwHighDateTime = static_cast<uint32_t>(v >> 32);
+    return ft;
+}
+
+FILETIME UnixToFileTime(int64_t seconds, int64_t nanoseconds) {
+    int64_t ticks = seconds * 10000000LL + nanoseconds / 100;
+    int64_t v = static_cast<int64_t>(kFileTimeUnixEpoch) + ticks;
+    return U64ToFileTime(v < 0 ? 0 : static_cast<uint64_t>(v));
+}
+
+int64_t FileTimeToUnixSeconds(const FILETIME& ft) {
+    int64_t v = static_cast<int64_t>(FileTimeToU64(ft));
+    return (v - static_cast<int64_t>(kFileTimeUnixEpoch)) / 10000000LL;
+}
+
+int OpenShared(const std::string& path, OpenMode mode) {
+    int flags = O_CLOEXEC;
+    flags |= (mode == OpenMode::ReadShareAll) ? O_RDONLY : O_RDWR;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    if (mode == OpenMode::ReadShareAll) return fd;
+    // A writer: refused while someone denies writing.
+    if (OthersHold(fd, kDenyWriteMark)) {
+        ::close(fd);
+        errno = EBUSY;
+        return -1;
+    }
+    if (mode == OpenMode::ReadWriteShareRead && OthersHold(fd, kWriterMark)) {
+        ::close(fd);
+        errno = EBUSY;
+        return -1;
+    }
+    LockShared(fd, kWriterMark);
+    if (mode == OpenMode::ReadWriteShareRead) LockShared(fd, kDenyWriteMark);
+    return fd;
+}
+
+std::string MakeTempFile(const std::string& prefix) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string base = (dir && *dir) ? dir : "/tmp";
+    if (base.back() != '/') base += '/';
+    std::string tmpl = base + prefix + "XXXXXX.tmp";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkstemps(buf.data(), 4);
+    if (fd < 0) return std::string();
+    ::close(fd);
+    return std::string(buf.data());
+}
+
+bool ReadFully(int fd, void* buf, size_t n, uint64_t offset) {
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+        ssize_t r = pread(fd, p, n, static_cast<off_t>(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+        offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+bool WriteFully(int fd, const void* buf, size_t n, uint64_t offset) {
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t r = pwrite(fd, p, n, static_cast<off_t>(offset));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+        offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+bool WriteAppend(int fd, const void* buf, size_t n) {
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t r = ::write(fd, p, n);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (r == 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return false;
+    }
+    out.resize(static_cast<size_t>(st.st_size));
+    bool ok = out.empty() || ReadFully(fd, out.data(), out.size(), 0);
+    ::close(fd);
+    if (!ok) out.clear();
+    return ok;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
+                           std::string* error) {
+    std::string tmp = path + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    auto fail = [&](int err) {
+        if (error) *error = std::strerror(err);
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    };
+    if (fd < 0) {
+        int err = errno;
+        if (error) *error = std::strerror(err);
+        return false;
+    }
+    if (!WriteAppend(fd, data.data(), data.size())) return fail(errno ? errno : EIO);
+    if (durable && fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        fd = -1;
+        return fail(errno);
+    }
+    fd = -1;
+    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno);
+    return true;
+}
+
+bool ListDirectory(const std::string& path, const std::function<bool(const DirEntry&)>& onEntry) {
+    int dfd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return false;
+    DIR* dir = fdopendir(dfd);
+    if (!dir) {
+        ::close(dfd);
+        return false;
+    }
+    DirEntry e;
+    while (struct dirent* d = readdir(dir)) {
+        e.name.assign(d->d_name);
+        e.size = 0;
+        e.writeTime = FILETIME{};
+        e.isDirectory = false;
+        e.isSymlink = false;
+        if (e.name == "." || e.name == "..") {
+            e.isDirectory = true;
+        } else {
+            struct stat st {};
+            if (fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                e.isSymlink = S_ISLNK(st.st_mode);
+                e.isDirectory = S_ISDIR(st.st_mode);
+                e.size = e.isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
+                e.writeTime = UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+            } else if (d->d_type == DT_DIR) {
+                e.isDirectory = true;
+            }
+        }
+        if (!onEntry(e)) break;
+    }
+    closedir(dir);
+    return true;
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string r(dir);
+    if (!r.empty() && r.back() != '/') r += '/';
+    r.append(name);
+    return r;
+}
+
+}  // namespace orb

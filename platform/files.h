@@ -1,0 +1,72 @@
+// Files and directories as the engine needs them: share-mode opens, temporary
+// files, directory listing, safe replacement by rename.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace orb {
+
+// 100-nanosecond intervals since 1601-01-01 UTC, stored as two 32-bit halves.
+struct FILETIME {
+    uint32_t dwLowDateTime = 0;
+    uint32_t dwHighDateTime = 0;
+};
+uint64_t FileTimeToU64(const FILETIME& ft);
+FILETIME U64ToFileTime(uint64_t v);
+FILETIME UnixToFileTime(int64_t seconds, int64_t nanoseconds);
+int64_t FileTimeToUnixSeconds(const FILETIME& ft);
+
+// Access and sharing of an open, as the Windows program asked for them.
+enum class OpenMode {
+    ReadShareAll,        // read-only, others may read and write
+    ReadWriteShareAll,   // read-write, others may read and write
+    ReadWriteShareRead,  // read-write, others may only read
+};
+
+// Opens path with the given access and emulates the share mode with open-file-
+// description locks, so the rule holds between readers of one process and
+// between processes: a writer is refused while another opener denies writing,
+// and ReadWriteShareRead is refused while another writer has the file open.
+// Returns the descriptor or -1 (errno set).
+int OpenShared(const std::string& path, OpenMode mode);
+
+// Creates a new, empty, uniquely named file in the temporary directory (TMPDIR or
+// /tmp) whose name starts with prefix; returns its path, empty on failure.
+std::string MakeTempFile(const std::string& prefix = "orb");
+
+// Full pread/pwrite loops. Return false on error or short transfer.
+bool ReadFully(int fd, void* buf, size_t n, uint64_t offset);
+bool WriteFully(int fd, const void* buf, size_t n, uint64_t offset);
+bool WriteAppend(int fd, const void* buf, size_t n);
+
+// Reads a whole (small) file; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes = SIZE_MAX);
+
+// Writes data to path through "<path>.tmp" and a rename, so a crash or a full disk
+// never leaves a truncated file at path. With durable the data is flushed first.
+// On failure path is untouched, the temporary is removed, and error holds errno's
+// text.
+bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
+                           std::string* error = nullptr);
+
+// One entry of a directory listing, in the file system's own order; "." and ".."
+// are included so callers skip them as the Windows program did.
+struct DirEntry {
+    std::string name;  // host bytes as the file system returns them
+    uint64_t size = 0;
+    FILETIME writeTime;
+    bool isDirectory = false;
+    bool isSymlink = false;
+};
+
+// Lists a directory without following symbolic links. Returns false when the
+// directory cannot be opened. The callback returns false to stop early.
+bool ListDirectory(const std::string& path, const std::function<bool(const DirEntry&)>& onEntry);
+
+// "dir" + "/" + "name" without doubling the separator.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+}  // namespace orb

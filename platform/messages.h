@@ -1,0 +1,106 @@
+// Window-message delivery between a worker thread and the window that owns it.
+// A "window handle" of the engine is an IMessageTarget*. Send blocks the calling
+// worker until the window's thread has handled the message, so pointers passed in
+// lParam stay valid while the window reads them; Post returns at once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace orb {
+
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+
+// Private message numbers; fixed values, not relative to WM_USER.
+constexpr uint32_t WM_SCAN_STATUS = 0x5A00;
+constexpr uint32_t WM_SCAN_SIZE_PROGRESS = 0x5A01;
+constexpr uint32_t WM_SCAN_WRITE_PROGRESS = 0x5A02;
+constexpr uint32_t WM_SEARCH_EVENT = 0x5A03;
+
+class IMessageTarget {
+public:
+    virtual ~IMessageTarget() = default;
+    virtual LRESULT Send(uint32_t msg, WPARAM wParam, LPARAM lParam) = 0;
+    virtual void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+// A target without a window: Send runs the handler on the calling thread (the
+// worker then trivially waits for it); Post queues the message until the owner
+// calls DispatchPosted or WaitPosted. Used by tests and the command-line tools.
+class CPlainMessageTarget : public IMessageTarget {
+public:
+    using Handler = std::function<LRESULT(uint32_t, WPARAM, LPARAM)>;
+    explicit CPlainMessageTarget(Handler handler = {}) : handler_(std::move(handler)) {}
+
+    void SetHandler(Handler h) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler_ = std::move(h);
+    }
+
+    LRESULT Send(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
+        Handler h;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            h = handler_;
+        }
+        // Sends from several workers are handled one at a time, like a window's
+        // single thread would.
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        return h ? h(msg, wParam, lParam) : 0;
+    }
+
+    void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            posted_.push_back({msg, wParam, lParam});
+        }
+        cv_.notify_all();
+    }
+
+    // Handles every posted message queued so far on the calling thread.
+    size_t DispatchPosted() {
+        std::deque<Posted> batch;
+        Handler h;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            batch.swap(posted_);
+            h = handler_;
+        }
+        for (const Posted& p : batch)
+            if (h) h(p.msg, p.wParam, p.lParam);
+        return batch.size();
+    }
+
+    // Waits until a message is posted (or the timeout passes), then dispatches.
+    bool WaitPosted(int timeoutMs) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [this] { return !posted_.empty(); }))
+                return false;
+        }
+        DispatchPosted();
+        return true;
+    }
+
+private:
+    struct Posted {
+        uint32_t msg;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    std::mutex mutex_;
+    std::mutex sendMutex_;
+    std::condition_variable cv_;
+    std::deque<Posted> posted_;
+    Handler handler_;
+};
+
+}  // namespace orb

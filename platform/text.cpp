@@ -1,0 +1,211 @@
+#include "platform/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orb {
+
+namespace {
+
+bool IsAscii(std::string_view s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// One converter per thread and direction: iconv_t is not thread safe and opening
+// one costs far more than a short conversion.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts in; on an invalid input sequence calls onInvalid(byte) and skips one
+    // byte.
+    template <typename F>
+    std::string Run(std::string_view in, F onInvalid) {
+        std::string out;
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.resize(in.size() * 4 + 8);
+        char* inp = const_cast<char*>(in.data());
+        size_t inLeft = in.size();
+        char* outp = out.data();
+        size_t outLeft = out.size();
+        while (inLeft > 0) {
+            size_t r = iconv(cd_, &inp, &inLeft, &outp, &outLeft);
+            if (r != static_cast<size_t>(-1)) break;
+            if (errno == E2BIG) {
+                size_t used = static_cast<size_t>(outp - out.data());
+                out.resize(out.size() * 2);
+                outp = out.data() + used;
+                outLeft = out.size() - used;
+                continue;
+            }
+            // EILSEQ or EINVAL (truncated sequence at the end): handle one byte.
+            std::string repl = onInvalid(static_cast<unsigned char>(*inp));
+            size_t used = static_cast<size_t>(outp - out.data());
+            if (outLeft < repl.size() + 8) {
+                out.resize(out.size() * 2 + repl.size());
+                outp = out.data() + used;
+                outLeft = out.size() - used;
+            }
+            std::memcpy(outp, repl.data(), repl.size());
+            outp += repl.size();
+            outLeft -= repl.size();
+            ++inp;
+            --inLeft;
+        }
+        out.resize(static_cast<size_t>(outp - out.data()));
+        return out;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+}  // namespace
+
+std::string HostToStored(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
+    thread_local Converter conv("GB18030", "UTF-8");
+    // A byte that is not UTF-8 cannot name a GB18030 character; keep it as it is.
+    return conv.Run(utf8, [](unsigned char b) { return std::string(1, static_cast<char>(b)); });
+}
+
+std::string StoredToHost(std::string_view stored) {
+    if (IsAscii(stored)) return std::string(stored);
+    thread_local Converter conv("UTF-8", "GB18030");
+    return conv.Run(stored, [](unsigned char) { return std::string("\xEF\xBF\xBD"); });
+}
+
+void LowerAZInPlace(std::string& s) {
+    for (char& c : s) c = LowerAZ(c);
+}
+
+std::string LowerAZCopy(std::string_view s) {
+    std::string r(s);
+    LowerAZInPlace(r);
+    return r;
+}
+
+size_t StoredCharLength(const char* p, const char* end) {
+    if (p >= end) return 0;
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x81 || c > 0xFE || end - p < 2) return 1;
+    unsigned char c2 = static_cast<unsigned char>(p[1]);
+    if (c2 >= 0x30 && c2 <= 0x39) return end - p >= 4 ? 4 : static_cast<size_t>(end - p);
+    return 2;
+}
+
+size_t FindBytes(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle);
+}
+
+size_t FindChars(std::string_view haystack, std::string_view needle) {
+    if (needle.empty()) return 0;
+    if (needle.size() > haystack.size()) return std::string_view::npos;
+    const char* begin = haystack.data();
+    const char* end = begin + haystack.size();
+    const char* last = end - needle.size();
+    const char first = needle[0];
+    const char* p = begin;
+    while (p <= last) {
+        if (*p == first && std::memcmp(p, needle.data(), needle.size()) == 0)
+            return static_cast<size_t>(p - begin);
+        // Pure ASCII runs step one byte at a time quickly.
+        p += StoredCharLength(p, end);
+    }
+    return std::string_view::npos;
+}
+
+int CompareBytes(std::string_view a, std::string_view b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    int r = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (r != 0) return r < 0 ? -1 : 1;
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+int CompareNoCaseAZ(std::string_view a, std::string_view b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(LowerAZ(a[i]));
+        unsigned char y = static_cast<unsigned char>(LowerAZ(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+bool EqualsNoCaseAZ(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareNoCaseAZ(a, b) == 0;
+}
+
+std::string_view CutAtCharBoundary(std::string_view s, size_t maxBytes) {
+    if (s.size() <= maxBytes) return s;
+    const char* begin = s.data();
+    const char* end = begin + s.size();
+    const char* p = begin;
+    while (p < end) {
+        size_t n = StoredCharLength(p, end);
+        if (static_cast<size_t>(p - begin) + n > maxBytes) break;
+        p += n;
+    }
+    return s.substr(0, static_cast<size_t>(p - begin));
+}
+
+void CopyToFixed(char* buf, size_t bufSize, std::string_view s) {
+    if (bufSize == 0) return;
+    size_t nul = s.find('\0');
+    if (nul != std::string_view::npos) s = s.substr(0, nul);
+    std::string_view cut = CutAtCharBoundary(s, bufSize - 1);
+    std::memcpy(buf, cut.data(), cut.size());
+    std::memset(buf + cut.size(), 0, bufSize - cut.size());
+}
+
+std::string_view FromFixed(const char* buf, size_t bufSize) {
+    const void* nul = std::memchr(buf, 0, bufSize);
+    size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buf) : bufSize;
+    return std::string_view(buf, n);
+}
+
+std::string StoredPathToHost(std::string_view storedPath) {
+    std::string host = StoredToHost(storedPath);
+    for (char& c : host)
+        if (c == '\\') c = '/';
+    return host;
+}
+
+std::string HostPathToStored(std::string_view hostPath) {
+    std::string stored = HostToStored(hostPath);
+    // Only single-byte '/' may be swapped: a '/' (0x2F) can never be a trailing byte
+    // of a GB18030 character (trail bytes are 0x30-0x39 or 0x40-0xFE).
+    for (char& c : stored)
+        if (c == '/') c = '\\';
+    return stored;
+}
+
+bool IsSafePathComponent(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    // '/' and NUL are never trailing bytes, so any of them is refused; '\\' is
+    // refused only as a character of its own (0x5C is a legal trailing byte).
+    if (name.find('/') != std::string_view::npos) return false;
+    if (name.find('\0') != std::string_view::npos) return false;
+    const char* p = name.data();
+    const char* end = p + name.size();
+    while (p < end) {
+        size_t n = StoredCharLength(p, end);
+        if (n == 1 && *p == '\\') return false;
+        p += n;
+    }
+    return true;
+}
+
+}  // namespace orb

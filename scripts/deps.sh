@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the program need.
+set -euo pipefail
+PKGS=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+      libgtest-dev libgmock-dev libbenchmark-dev xorriso xvfb xauth)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
