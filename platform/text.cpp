@@ -86,7 +86,18 @@ std::string StoredToHost(std::string_view stored) {
 }
 
 void LowerAZInPlace(std::string& s) {
-    for (char& c : s) c = LowerAZ(c);
+    char* p = s.data();
+    char* end = p + s.size();
+    while (p < end) {
+        // Only single-byte characters are folded; a trailing byte in 0x41-0x5A
+        // belongs to a double-byte character and stays as it is.
+        if (static_cast<unsigned char>(*p) < 0x80) {
+            *p = LowerAZ(*p);
+            ++p;
+        } else {
+            p += StoredCharLength(p, end);
+        }
+    }
 }
 
 std::string LowerAZCopy(std::string_view s) {
@@ -134,14 +145,7 @@ int CompareBytes(std::string_view a, std::string_view b) {
 }
 
 int CompareNoCaseAZ(std::string_view a, std::string_view b) {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(LowerAZ(a[i]));
-        unsigned char y = static_cast<unsigned char>(LowerAZ(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    return CompareBytes(LowerAZCopy(a), LowerAZCopy(b));
 }
 
 bool EqualsNoCaseAZ(std::string_view a, std::string_view b) {
