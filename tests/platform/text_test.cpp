@@ -1,0 +1,116 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace orb {
+namespace {
+
+// 工具 in CP936.
+const std::string kGongJu = "\xB9\xA4\xBE\xDF";
+
+TEST(Codec, GbkCharactersMatchCodePage936) {
+    EXPECT_EQ(HostToStored("工具"), kGongJu);
+    EXPECT_EQ(StoredToHost(kGongJu), "工具");
+    EXPECT_EQ(HostToStored("Setup.EXE"), "Setup.EXE");
+}
+
+TEST(Codec, NonGbkCharactersRoundTripAsGb18030) {
+    // Characters outside GBK take four-byte GB18030 sequences instead of "?".
+    for (const char* host : {"😀.txt", "ü-á", "한국어", "𠀀"}) {
+        std::string stored = HostToStored(host);
+        EXPECT_EQ(stored.find('?'), std::string::npos) << host;
+        EXPECT_EQ(StoredToHost(stored), host);
+    }
+    std::string emoji = HostToStored("😀");
+    ASSERT_EQ(emoji.size(), 4u);
+    EXPECT_EQ(StoredCharLength(emoji.data(), emoji.data() + 4), 4u);
+}
+
+TEST(Codec, InvalidBytesNeverVanish) {
+    // A file name that is not UTF-8 keeps its bytes; undecodable stored bytes
+    // become the replacement character rather than being dropped.
+    EXPECT_EQ(HostToStored(std::string("a\xFF" "b")).size(), 3u);
+    EXPECT_EQ(StoredToHost(std::string("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(StoredText, LowerCasesOnlySingleByteLetters) {
+    // 0xC4 0x41: 'A' as the trailing byte of a double-byte character stays.
+    std::string s = std::string("ABC\xC4\x41z") + kGongJu + "XY";
+    EXPECT_EQ(LowerAZCopy(s), std::string("abc\xC4\x41z") + kGongJu + "xy");
+    EXPECT_EQ(LowerAZCopy("ÀÉ"), "ÀÉ");  // only A to Z
+}
+
+TEST(StoredText, CharacterLengths) {
+    const std::string s = std::string("a") + kGongJu + "\x81\x30\x81\x30" + "\xB0";
+    const char* p = s.data();
+    const char* end = p + s.size();
+    std::vector<size_t> lens;
+    while (p < end) {
+        size_t n = StoredCharLength(p, end);
+        lens.push_back(n);
+        p += n;
+    }
+    // A lone lead byte at the end counts as one byte: never past the end.
+    EXPECT_EQ(lens, (std::vector<size_t>{1, 2, 2, 4, 1}));
+}
+
+TEST(StoredText, CharacterSearchStartsOnBoundaries) {
+    // 啊啊 is B0 A1 B0 A1; the bytes A1 B0 straddle the two characters.
+    const std::string aa = "\xB0\xA1\xB0\xA1";
+    const std::string straddle = "\xA1\xB0";
+    EXPECT_EQ(FindBytes(aa, straddle), 1u);
+    EXPECT_EQ(FindChars(aa, straddle), std::string_view::npos);
+    EXPECT_EQ(FindChars(aa, "\xB0\xA1"), 0u);
+    EXPECT_EQ(FindChars("x" + aa, "\xB0\xA1"), 1u);
+    EXPECT_EQ(FindChars("mysetup", "setup"), 2u);
+    EXPECT_EQ(FindChars("set", "setup"), std::string_view::npos);
+    EXPECT_EQ(FindChars("abc", ""), 0u);
+    // An ASCII letter that is the trailing byte of a double-byte character is not
+    // a match.
+    EXPECT_EQ(FindChars("\xC4\x41", "A"), std::string_view::npos);
+}
+
+TEST(StoredText, ComparisonsAreUnsignedBytes) {
+    EXPECT_LT(CompareBytes("a", "b"), 0);
+    EXPECT_LT(CompareBytes("Z", "a"), 0);
+    EXPECT_LT(CompareBytes("z", kGongJu), 0);  // 0x7A < 0xB9 unsigned
+    EXPECT_LT(CompareBytes("ab", "abc"), 0);
+    EXPECT_EQ(CompareBytes("abc", "abc"), 0);
+    EXPECT_EQ(CompareNoCaseAZ("ABC", "abc"), 0);
+    EXPECT_GT(CompareNoCaseAZ("Zeta", "alpha"), 0);
+    EXPECT_TRUE(EqualsNoCaseAZ("D:/LIB/A.ORB", "d:/lib/a.orb"));
+    EXPECT_FALSE(EqualsNoCaseAZ("\xC4\x41", "\xC4\x61"));
+}
+
+TEST(StoredText, CuttingKeepsWholeCharacters) {
+    const std::string s = "ab" + kGongJu;  // 2 + 2 + 2 bytes
+    EXPECT_EQ(CutAtCharBoundary(s, 6), s);
+    EXPECT_EQ(CutAtCharBoundary(s, 5), "ab\xB9\xA4");
+    EXPECT_EQ(CutAtCharBoundary(s, 3), "ab");
+    EXPECT_EQ(CutAtCharBoundary(s, 0), "");
+    char buf[5];
+    CopyToFixed(buf, sizeof(buf), s);
+    EXPECT_EQ(std::string(buf), "ab\xB9\xA4");
+    EXPECT_EQ(FromFixed(buf, sizeof(buf)), "ab\xB9\xA4");
+    char full[3] = {'x', 'y', 'z'};
+    EXPECT_EQ(FromFixed(full, 3), "xyz");  // no terminator: never reads past
+}
+
+TEST(StoredText, PathsAndComponents) {
+    EXPECT_EQ(HostPathToStored("工具/setup/"), kGongJu + "\\setup\\");
+    EXPECT_EQ(StoredPathToHost(kGongJu + "\\setup\\"), "工具/setup/");
+    struct Case {
+        std::string name;
+        bool safe;
+    } cases[] = {
+        {"a.txt", true},   {"", false},           {".", false},
+        {"..", false},     {"a/b", false},        {"a\\b", false},
+        {std::string("a\0b", 3), false},           {"...", true},
+        {"\xB1\x5C", true},  // 0x5C as a trailing byte is not a separator
+        {"\x81/", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsSafePathComponent(c.name), c.safe) << c.name;
+}
+
+}  // namespace
+}  // namespace orb
