@@ -1,0 +1,62 @@
+// The disc library on disk: directories below the library root are categories,
+// files whose name ends in ".orb" (any letter case) are discs. These functions
+// fix which items exist and their order; every view of the library (library
+// pane, search scope, location dialog) and every tool that walks it uses them,
+// so they all agree.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orb {
+
+// One category or disc of a library directory.
+struct LibraryItem {
+    bool isCategory = false;
+    // The label the tree shows, as stored text: a category's directory name, a
+    // disc's file name without its last 4 characters (".orb").
+    std::string label;
+    // The name on disk (host bytes) and the full host path: a category's path ends
+    // with '/', a disc's path is its index file (with the extension as on disk).
+    std::string hostName;
+    std::string hostPath;
+    // Levels below the library root: 0 for the root's own children.
+    int depth = 0;
+};
+
+// The library order: every category before every disc, then labels with A-Z
+// folded to a-z compared as unsigned bytes (shorter prefix first). Negative,
+// zero or positive like strcmp; equal labels of one kind compare equal.
+int CompareLibraryItems(bool category1, std::string_view storedLabel1, bool category2,
+                        std::string_view storedLabel2);
+inline int CompareLibraryItems(const LibraryItem& a, const LibraryItem& b) {
+    return CompareLibraryItems(a.isCategory, a.label, b.isCategory, b.label);
+}
+
+// True when a file name ends in ".orb" in any letter case; a file named exactly
+// ".orb" is a disc with an empty label, "a.orb.txt" is not a disc.
+bool IsDiscFileName(std::string_view fileName);
+// The name without its last 4 characters (the name itself when shorter).
+std::string_view DiscLabelOfFileName(std::string_view fileName);
+
+// The categories and (with showDiscs) discs directly inside one directory, in
+// library order. A directory that cannot be listed gives an empty list. Other
+// files, "." and ".." are left out; hidden directories are categories too. A
+// symbolic link to a directory is a category; a link named *.orb is a disc.
+std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showDiscs = true,
+                                          int depth = 0);
+
+// Visits every item below the library root depth first in library order: each
+// category right before its contents, each level's categories before its discs.
+// This is the order a filled library tree gives when walked item by item. A
+// directory reached again through a symbolic link loop is shown but not entered.
+// visit returns false to end the walk; WalkLibrary then returns false.
+bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
+                 const std::function<bool(const LibraryItem&)>& visit);
+
+// The index paths of every disc of the library, in walk order.
+std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot);
+
+}  // namespace orb
