@@ -6,7 +6,9 @@
 
 namespace orb {
 
-std::string_view IndexEntry::Name() const { return FromFixed(name, sizeof(name)); }
+std::string_view IndexEntry::Name() const {
+    return FromFixed(name, sizeof(name));
+}
 
 void IndexEntry::SetName(std::string_view storedName) {
     CopyToFixed(name, kMaxNameBytes + 1, storedName);
@@ -73,7 +75,9 @@ std::string CompanionPath(const std::string& indexPath) {
     return p;
 }
 
-std::string_view HeaderLabel(const IndexHeader& h) { return FromFixed(h.label, kLabelSize); }
+std::string_view HeaderLabel(const IndexHeader& h) {
+    return FromFixed(h.label, kLabelSize);
+}
 
 void SetHeaderLabel(IndexHeader& h, std::string_view storedLabel) {
     CopyToFixed(h.label, kLabelSize, storedLabel);

@@ -4,8 +4,8 @@
 
 namespace orb {
 
-ScanNodeId CScanTree::Append(ScanNodeId parent, uint32_t flags, uint64_t size,
-                             const FILETIME& time, std::string_view name) {
+ScanNodeId CScanTree::Append(ScanNodeId parent, uint32_t flags, uint64_t size, const FILETIME& time,
+                             std::string_view name) {
     if (name.size() > kMaxNameBytes) name = CutAtCharBoundary(name, kMaxNameBytes);
     ScanNodeId id = static_cast<ScanNodeId>(nodes_.size());
     ScanNode n;

@@ -68,9 +68,7 @@ public:
     void Clear();
     void Reserve(size_t nodes, size_t nameBytes);
     // Bytes held by the tree (for memory checks).
-    size_t MemoryUsage() const {
-        return nodes_.capacity() * sizeof(ScanNode) + names_.capacity();
-    }
+    size_t MemoryUsage() const { return nodes_.capacity() * sizeof(ScanNode) + names_.capacity(); }
 
 private:
     std::vector<ScanNode> nodes_;

@@ -56,9 +56,9 @@ public:
 // One virtual CD drive: a folder acting as a disc. An empty drive has no disc:
 // its geometry cannot be read.
 struct VirtualDrive {
-    std::string folder;      // host path; the drive root is this folder plus '/'
-    std::string label;       // host text (UTF-8); stored as GB18030
-    uint64_t capacity = 0;   // bytes
+    std::string folder;     // host path; the drive root is this folder plus '/'
+    std::string label;      // host text (UTF-8); stored as GB18030
+    uint64_t capacity = 0;  // bytes
     bool empty = false;
 };
 

@@ -23,7 +23,9 @@ std::string StoredToHost(std::string_view stored);
 // Lower-cases the single-byte letters A to Z only; every byte of a multi-byte
 // character (its trailing bytes included) is left alone. LowerAZ(char) is for a
 // byte known to be a single-byte character.
-inline char LowerAZ(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char LowerAZ(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 void LowerAZInPlace(std::string& s);
 std::string LowerAZCopy(std::string_view s);
 

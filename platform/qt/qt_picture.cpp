@@ -16,6 +16,8 @@ std::unique_ptr<IPicture> CQtPictureDecoder::Decode(const std::string& path) {
     return std::make_unique<CQtPicture>(std::move(image));
 }
 
-void InstallQtPictureDecoder() { SetPictureDecoder(std::make_shared<CQtPictureDecoder>()); }
+void InstallQtPictureDecoder() {
+    SetPictureDecoder(std::make_shared<CQtPictureDecoder>());
+}
 
 }  // namespace orb

@@ -34,7 +34,7 @@ std::string WriteSampleIndex(const std::string& path, const std::string& label =
 }
 
 class ReaderTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { setenv("TMPDIR", tmp.path().c_str(), 1); }
     void TearDown() override { unsetenv("TMPDIR"); }
     // Number of cover temporary files that exist.

@@ -1,9 +1,8 @@
 #include "platform/files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <map>
 #include <set>

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -6,8 +8,6 @@
 #include <QTimer>
 #include <atomic>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/qt/qt_messages.h"
 #include "platform/qt/qt_picture.h"

@@ -29,8 +29,14 @@ TEST(Codec, NonGbkCharactersRoundTripAsGb18030) {
 TEST(Codec, InvalidBytesNeverVanish) {
     // A file name that is not UTF-8 keeps its bytes; undecodable stored bytes
     // become the replacement character rather than being dropped.
-    EXPECT_EQ(HostToStored(std::string("a\xFF" "b")).size(), 3u);
-    EXPECT_EQ(StoredToHost(std::string("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(HostToStored(std::string("a\xFF"
+                                       "b"))
+                  .size(),
+              3u);
+    EXPECT_EQ(StoredToHost(std::string("a\xFF"
+                                       "b")),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(StoredText, LowerCasesOnlySingleByteLetters) {
@@ -103,9 +109,14 @@ TEST(StoredText, PathsAndComponents) {
         std::string name;
         bool safe;
     } cases[] = {
-        {"a.txt", true},   {"", false},           {".", false},
-        {"..", false},     {"a/b", false},        {"a\\b", false},
-        {std::string("a\0b", 3), false},           {"...", true},
+        {"a.txt", true},
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"a/b", false},
+        {"a\\b", false},
+        {std::string("a\0b", 3), false},
+        {"...", true},
         {"\xB1\x5C", true},  // 0x5C as a trailing byte is not a separator
         {"\x81/", false},
     };
