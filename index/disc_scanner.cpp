@@ -1,0 +1,195 @@
+#include "index/disc_scanner.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include "index/index_writer.h"
+#include "platform/drives.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace orb {
+
+namespace {
+
+// Below-normal priority: the nice value applies to the calling thread only.
+void LowerThisThreadPriority() {
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    int current = ::getpriority(PRIO_PROCESS, tid);
+    if (current == -1 && errno != 0) return;
+    ::setpriority(PRIO_PROCESS, tid, current + 4 > 19 ? 19 : current + 4);
+}
+
+uint64_t RoundUpToClusters(uint64_t size, uint32_t cluster) {
+    if (cluster == 0) return size;
+    uint64_t clusters = size / cluster + (size % cluster != 0 ? 1 : 0);
+    return clusters * cluster;
+}
+
+}  // namespace
+
+CDiscScanner::CDiscScanner() = default;
+
+CDiscScanner::~CDiscScanner() {
+    // The worker is detached; if an owner breaks the lifetime rule, at least let a
+    // paused worker run on towards its end instead of sleeping forever.
+    abort_ = 1;
+    ResumeScan();
+}
+
+LRESULT CDiscScanner::Notify(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+    return notify_ ? notify_->Send(msg, wParam, lParam) : 0;
+}
+
+int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& outputPath) {
+    if (running_.load() || workerActive_.load()) {
+        lastError_ = kErrBusy;
+        return 0;
+    }
+    std::shared_ptr<IDriveSystem> drives = Drives();
+    if (drives->GetDriveType(driveRoot) != DRIVE_CDROM) {
+        lastError_ = kErrNotCdrom;
+        return 0;
+    }
+    DiskGeometry geometry;
+    if (!drives->GetDiskFreeSpace(driveRoot, geometry)) {
+        lastError_ = kErrNoDisc;
+        return 0;
+    }
+    header_ = IndexHeader{};
+    std::string label;
+    if (drives->GetVolumeLabel(driveRoot, label)) SetHeaderLabel(header_, label);
+    header_.capacity = geometry.Capacity();
+    clusterSize_ = geometry.ClusterSize();
+
+    abort_ = 0;
+    running_ = 1;
+    driveRoot_ = driveRoot;
+    outputPath_ = outputPath;
+    {
+        std::lock_guard<std::mutex> lock(gateMutex_);
+        paused_ = false;
+    }
+    workerActive_ = true;
+    try {
+        std::thread(ScanThreadProc, this).detach();
+    } catch (const std::system_error&) {
+        workerActive_ = false;
+        running_ = 0;
+        lastError_ = kErrBusy;
+        return 0;
+    }
+    return 1;
+}
+
+void CDiscScanner::SuspendScan() {
+    if (!running_.load()) return;
+    std::lock_guard<std::mutex> lock(gateMutex_);
+    paused_ = true;
+}
+
+void CDiscScanner::ResumeScan() {
+    {
+        std::lock_guard<std::mutex> lock(gateMutex_);
+        paused_ = false;
+    }
+    gateCv_.notify_all();
+}
+
+void CDiscScanner::AbortScan() {
+    if (!running_.load()) return;
+    abort_ = 1;
+    running_ = 0;
+    ResumeScan();
+}
+
+void CDiscScanner::PassGate() {
+    if (!paused_.load(std::memory_order_relaxed)) return;
+    std::unique_lock<std::mutex> lock(gateMutex_);
+    gateCv_.wait(lock, [this] { return !paused_.load(); });
+}
+
+void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree) {
+    // Read the whole directory first, so only one directory stream is open at a
+    // time however deep the disc goes.
+    std::vector<DirEntry> entries;
+    ListDirectory(path, [&](const DirEntry& e) {
+        if (e.name != "." && e.name != "..") entries.push_back(e);
+        return abort_.load(std::memory_order_relaxed) == 0;
+    });
+    for (DirEntry& e : entries) {
+        PassGate();
+        if (abort_.load(std::memory_order_relaxed)) return;
+        const std::string stored = HostToStored(e.name);
+        if (e.isDirectory) {
+            ScanNodeId node = tree.Append(parent, kEntryDirectory, e.size, e.writeTime, stored);
+            ListDirectoryInto(JoinPath(path, e.name), node, tree);
+        } else {
+            // Symbolic links arrive here as files with the link's own size.
+            tree.Append(parent, 0, e.size, e.writeTime, stored);
+            sizeProgress_.used += RoundUpToClusters(e.size, clusterSize_);
+            Notify(WM_SCAN_SIZE_PROGRESS, 0, reinterpret_cast<LPARAM>(&sizeProgress_));
+        }
+    }
+}
+
+void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
+    LowerThisThreadPriority();
+    self->sizeProgress_.capacity = self->header_.capacity;
+    self->sizeProgress_.used = 0;
+    WPARAM finalStatus;
+    {
+        CScanTree tree;
+        self->Notify(WM_SCAN_STATUS, SCAN_COLLECTING, 0);
+        self->ListDirectoryInto(self->driveRoot_, kNoNode, tree);
+        if (self->abort_.load()) {
+            self->lastError_ = kErrAborted;
+            self->running_ = 0;
+            finalStatus = SCAN_ABORTED;
+        } else {
+            self->Notify(WM_SCAN_STATUS, SCAN_SAVING, 0);
+            self->header_.fileCount = tree.FileCount();
+            self->header_.dirCount = tree.DirectoryCount();
+            self->writeProgress_.total =
+                static_cast<int32_t>(self->header_.fileCount + self->header_.dirCount);
+            self->writeProgress_.written = 0;
+            IndexWriteOptions options;
+            options.onRecordWritten = [self] {
+                ++self->writeProgress_.written;
+                self->Notify(WM_SCAN_WRITE_PROGRESS, 0,
+                             reinterpret_cast<LPARAM>(&self->writeProgress_));
+                self->PassGate();
+            };
+            std::string reason;
+            switch (WriteIndexFile(self->outputPath_, self->header_, tree, options, &reason)) {
+                case WriteResult::Ok:
+                    finalStatus = SCAN_DONE;
+                    break;
+                case WriteResult::CreateFailed:
+                    self->lastError_ = kErrCreate;
+                    finalStatus = SCAN_FAILED;
+                    break;
+                case WriteResult::TooLarge:
+                    self->lastError_ = kErrTooLarge;
+                    finalStatus = SCAN_FAILED;
+                    break;
+                default:
+                    self->lastError_ = kErrWrite;
+                    finalStatus = SCAN_FAILED;
+                    break;
+            }
+            self->running_ = 0;
+        }
+    }  // the tree is released before the owner hears the end
+    IMessageTarget* notify = self->notify_;
+    self->workerActive_ = false;
+    // The last use of the scanner and of the window.
+    if (notify) notify->Send(WM_SCAN_STATUS, finalStatus, 0);
+}
+
+}  // namespace orb

@@ -1,0 +1,97 @@
+// CDiscScanner: turns the disc in a CD drive into a new index file. The listing
+// and the writing run on a worker thread that reports to the notify window with
+// synchronous messages (WM_SCAN_STATUS, WM_SCAN_SIZE_PROGRESS,
+// WM_SCAN_WRITE_PROGRESS).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "index/index_format.h"
+#include "index/scan_tree.h"
+#include "platform/messages.h"
+
+namespace orb {
+
+// wParam of WM_SCAN_STATUS.
+constexpr WPARAM SCAN_COLLECTING = 1;
+constexpr WPARAM SCAN_SAVING = 2;
+constexpr WPARAM SCAN_DONE = 3;
+constexpr WPARAM SCAN_ABORTED = 4;
+constexpr WPARAM SCAN_FAILED = 5;
+
+// lParam of WM_SCAN_SIZE_PROGRESS points to this block inside the scanner.
+struct ScanSizeProgress {
+    uint64_t capacity = 0;
+    uint64_t used = 0;
+};
+
+// lParam of WM_SCAN_WRITE_PROGRESS points to this block inside the scanner.
+struct ScanWriteProgress {
+    int32_t total = 0;
+    int32_t written = 0;
+};
+
+class CDiscScanner {
+  public:
+    CDiscScanner();
+    // The owner keeps the scanner alive until the final WM_SCAN_STATUS has
+    // arrived; the worker never touches the scanner after sending it.
+    ~CDiscScanner();
+    CDiscScanner(const CDiscScanner&) = delete;
+    CDiscScanner& operator=(const CDiscScanner&) = delete;
+
+    void SetNotifyWindow(IMessageTarget* window) { notify_ = window; }
+    // driveRoot is a drive root path of the drive layer. 1 when the worker was
+    // started, else 0 with the last error text set.
+    int StartScan(const std::string& driveRoot, const std::string& outputPath);
+    // Closes and opens the pause gate that the worker passes before each entry.
+    void SuspendScan();
+    void ResumeScan();
+    // Raises the abort flag and returns at once; also opens the pause gate, so a
+    // paused worker sees the flag.
+    void AbortScan();
+
+    int IsRunning() const { return running_.load(); }
+    // Read by the owner after a failed StartScan or on the final status.
+    const std::string& LastError() const { return lastError_; }
+    const IndexHeader& Header() const { return header_; }
+
+    // Messages of the scanner, shown by its owners.
+    static constexpr const char* kErrBusy = "程序正忙，请稍后再试!";
+    static constexpr const char* kErrNotCdrom = "目标盘不是光盘!";
+    static constexpr const char* kErrNoDisc = "驱动器中没有磁盘";
+    static constexpr const char* kErrAborted = "任务己被用户中止";
+    static constexpr const char* kErrCreate = "打开指定的文件时出错！";
+    static constexpr const char* kErrWrite = "写入指定的文件时出错！";
+    static constexpr const char* kErrTooLarge = "光盘内容太多，索引文件无法容纳！";
+
+  private:
+    static void ScanThreadProc(CDiscScanner* self);
+    void ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree);
+    void PassGate();
+    LRESULT Notify(uint32_t msg, WPARAM wParam, LPARAM lParam);
+
+    std::atomic<int> running_{0};
+    std::atomic<int> abort_{0};
+    // True from StartScan until the worker is about to send its final status: an
+    // aborted scan that is still saving keeps the scanner busy.
+    std::atomic<bool> workerActive_{false};
+    IMessageTarget* notify_ = nullptr;
+    std::string driveRoot_;
+    std::string outputPath_;
+    ScanSizeProgress sizeProgress_;
+    ScanWriteProgress writeProgress_;
+    IndexHeader header_;
+    uint32_t clusterSize_ = 0;
+    std::string lastError_;
+
+    std::atomic<bool> paused_{false};
+    std::mutex gateMutex_;
+    std::condition_variable gateCv_;
+};
+
+}  // namespace orb
