@@ -1,0 +1,53 @@
+// A bar between two sibling controls that the user drags to move the edge between
+// them. A completed move is announced with `moved`, the pane's cue to refit.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "ui/control_rules.h"
+
+namespace orb {
+
+class CPaneSplitter : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPaneSplitter(QWidget* parent = nullptr, int controlId = 0);
+
+    int ControlId() const { return controlId_; }
+    void SetControlId(int id) { controlId_ = id; }
+
+    // first: the left or upper control; second: the right or lower one. The pointer
+    // must stay minBefore pixels past the first control's left/top edge and minAfter
+    // pixels before the second control's right/bottom edge. orientation is
+    // kSplitSideways or kSplitUpDown. Until this is called the bar cannot be dragged.
+    void BindPanes(QWidget* first, QWidget* second, int minBefore, int minAfter, int orientation);
+
+    const CSplitterTrack& Track() const { return track_; }
+    // The feedback showing where the bar will go while it is dragged; nullptr when
+    // no drag has started yet.
+    QWidget* Tracker() const { return tracker_; }
+
+signals:
+    // Both controls and the bar were moved (the move notification, code 1025).
+    // Also sent when the button was released without moving.
+    void moved(CPaneSplitter* bar, int controlId);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QRect RectInParent(const QWidget* w) const;
+    void ShowTracker();
+
+    int controlId_ = 0;
+    QPointer<QWidget> first_;
+    QPointer<QWidget> second_;
+    CSplitterTrack track_;
+    QWidget* tracker_ = nullptr;
+};
+
+}  // namespace orb
