@@ -24,7 +24,8 @@ enum class ReadResult { Old, New, Failed };
 
 // Reads a candidate index. A file that begins with the new magic is reported as
 // New after reading only those four bytes.
-ReadResult ReadCandidate(const std::string& path, std::string& data, std::string& error) {
+ReadResult ReadCandidate(const std::string& path, std::string& data, mode_t& mode,
+                         std::string& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = std::string("无法打开文件: ") + std::strerror(errno);
@@ -37,6 +38,7 @@ ReadResult ReadCandidate(const std::string& path, std::string& data, std::string
     } else if (static_cast<uint64_t>(st.st_size) > static_cast<uint64_t>(INT32_MAX)) {
         error = "文件太大，不是旧版索引文件";
     } else {
+        mode = st.st_mode & 07777;
         data.resize(static_cast<size_t>(st.st_size));
         if (!data.empty() && !ReadFully(fd, data.data(), data.size(), 0)) {
             error = std::string("读取文件失败: ") + std::strerror(errno ? errno : EIO);
@@ -58,7 +60,8 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
     ConvertFileResult r;
     r.path = path;
     std::string data;
-    switch (ReadCandidate(path, data, r.reason)) {
+    mode_t mode = 0644;
+    switch (ReadCandidate(path, data, mode, r.reason)) {
         case ReadResult::Failed:
             return r;
         case ReadResult::New:
@@ -71,11 +74,19 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
     OldIndexContent old;
     if (!ParseOldIndex(data, old, &r.reason)) return r;
 
+    const std::string temp = path + ".tmp";
+    struct stat tst {};
+    // A link under the temporary name would lead the write into another file.
+    if (::lstat(temp.c_str(), &tst) == 0 && S_ISLNK(tst.st_mode)) {
+        r.reason = "临时文件名 " + temp + " 已被符号链接占用";
+        return r;
+    }
+
     IndexWriteOptions options;
     options.remark = old.remark;
     options.cover = old.cover;
     options.durable = true;
-    options.tempPath = path + ".tmp";
+    options.tempPath = temp;
     std::string error;
     switch (WriteIndexFile(path, old.header, old.tree, options, &error)) {
         case WriteResult::Ok:
@@ -91,6 +102,7 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
             return r;
     }
     r.outcome = ConvertOutcome::Converted;
+    ::chmod(path.c_str(), mode);  // the new file keeps the old one's permissions
     // Annotation ids of the old file are record offsets that no longer exist.
     const std::string companion = path + "r";
     if (::unlink(companion.c_str()) != 0 && errno != ENOENT)

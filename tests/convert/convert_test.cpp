@@ -108,9 +108,13 @@ TEST(ConvertIndexFile, HeaderTakesOverLabelCapacityAndSwappedCounts) {
     idx.fileCount = 0x0F0F;  // old offset 64
     const std::string path = dir / "a.orb";
     WriteFile(path, test::BuildOldIndex(idx));
+    ::chmod(path.c_str(), 0640);
 
     ConvertFileResult r = ConvertIndexFile(path);
     ASSERT_EQ(r.outcome, ConvertOutcome::Converted) << r.reason;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     const std::string out = ReadFile(path);
     ASSERT_GE(out.size(), 92u);
     EXPECT_EQ(out.substr(0, 4), "ORBF");
@@ -391,11 +395,16 @@ TEST(ConvertLibraryDirectory, EmptyOrMissingDirectoryIsASuccessWithNothingDone) 
 // Whatever keeps the new file from being created or put in place, every old file
 // stays byte for byte as it was, with its companion.
 TEST(ConvertLibraryDirectory, FailedReplacementLeavesOldFilesIntact) {
-    enum Way { ReadOnlyDirectory, TempNameTaken };
-    for (Way way : {ReadOnlyDirectory, TempNameTaken}) {
+    enum Way { ReadOnlyDirectory, TempNameTaken, TempNameIsALink };
+    for (Way way : {ReadOnlyDirectory, TempNameTaken, TempNameIsALink}) {
         Library lib;
         if (way == TempNameTaken) {
             for (const std::string& p : lib.indexes) std::filesystem::create_directory(p + ".tmp");
+        } else if (way == TempNameIsALink) {
+            // The link's target must not be written through.
+            WriteFile(lib.dir / "victim", "keep me");
+            for (const std::string& p : lib.indexes)
+                std::filesystem::create_symlink(lib.dir / "victim", p + ".tmp");
         } else {
             for (const std::string& p : lib.indexes) ::chmod(Parent(p).c_str(), 0555);
             // Root writes into read-only directories anyway; nothing to test then.
