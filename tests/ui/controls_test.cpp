@@ -28,9 +28,11 @@ int argc = 1;
 char arg0[] = "test";
 char* argv[] = {arg0, nullptr};
 
+// Never destroyed: the test library's pointing device outlives every static, and
+// tearing the application down at exit would delete it twice.
 QApplication& App() {
-    static QApplication app(argc, argv);
-    return app;
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // Fixtures derive from this first, so the application exists before their widgets.
