@@ -373,17 +373,6 @@ TEST(PanelBarCtrl, DragPassingOverAButtonDoesNotOpenIt) {
     EXPECT_EQ(f.bar->DragHoverItem(), -1);
 }
 
-TEST(PanelBarCtrl, DragOverTheOpenPagesButtonShowsNoEffect) {
-    PanelFixture f;
-    f.UseFakeClock();
-    f.Drag(QEvent::DragEnter, QPoint(60, 10));
-    f.now += 1000;
-    Qt::DropAction action = Qt::MoveAction;
-    EXPECT_FALSE(f.Drag(QEvent::DragMove, QPoint(60, 11), &action));
-    EXPECT_EQ(action, Qt::IgnoreAction);
-    EXPECT_EQ(f.bar->GetSelectedItem(), 0);
-}
-
 TEST(PanelBarCtrl, LeavingOrDroppingEndsTheDragWithoutOpening) {
     PanelFixture f;
     f.UseFakeClock();
