@@ -49,8 +49,19 @@ CIndexReader::~CIndexReader() {
 }
 
 void CIndexReader::EndSearchForClose() {
-    StopSearch();
-    if (searchThread_.joinable()) searchThread_.join();
+    if (searchThread_.joinable()) {
+        if (searchControl_ && searchControl_->running.load()) {
+            // Joining could deadlock: the worker may be blocked in a Send to this very
+            // thread. Its index is a private copy, so it can finish on its own.
+            searchControl_->detached.store(1);
+            searchControl_->abort.store(1);
+            searchThread_.detach();
+        } else {
+            // Past its last notification: only its final few steps remain.
+            searchThread_.join();
+        }
+    }
+    searchControl_.reset();
 }
 
 bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {
@@ -370,7 +381,19 @@ void CIndexReader::SetAnnotation(int32_t id, std::string_view text) {
 }
 
 void CIndexReader::StopSearch() {
-    if (searchRunning_.load()) searchAbort_.store(1);
+    if (searchControl_ && searchControl_->running.load()) searchControl_->abort.store(1);
+}
+
+bool CIndexReader::IsSearching() const {
+    return searchControl_ && searchControl_->running.load() != 0;
+}
+
+bool CIndexReader::SearchAborted() const {
+    return searchControl_ && searchControl_->abort.load() != 0;
+}
+
+void CIndexReader::ClearSearchAbort() {
+    if (searchControl_) searchControl_->abort.store(0);
 }
 
 }  // namespace orb

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "index/index_format.h"
@@ -91,11 +92,26 @@ public:
     std::string CoverTempPath() const { return coverTemp_; }
     const std::string& LastError() const { return lastError_; }
 
-    // --- search (implemented by the search engine) ---
+    // --- search (implemented by the search engine, search/search_engine.cpp) ---
+    // The worker searches a private copy of the open index (its own descriptor,
+    // header and annotation table), so the owner may close, reopen or destroy this
+    // reader at any time: a running worker is then stopped and left to end on its
+    // own, sending nothing more, instead of being waited for. Waiting could deadlock,
+    // because the worker may be blocked in a Send to the very thread that closes.
+    // The notify target must outlive any Send already in progress.
     void SetSearchOptions(IMessageTarget* notify, std::string_view typeFilter, uint8_t options);
+    // Starts the worker; nullptr (and no worker) when no index is open or this
+    // reader's previous search has not finished yet.
     std::thread* BeginSearch(std::string_view keyword);
+    // Raises the abort flag of a search that is running or about to start; returns
+    // at once.
     void StopSearch();
-    bool IsSearching() const { return searchRunning_.load() != 0; }
+    // True from BeginSearch until just before SEARCH_FINISHED is posted.
+    bool IsSearching() const;
+    // The abort flag of the latest search (kept after it finished, until the next
+    // BeginSearch or Open), and clearing it.
+    bool SearchAborted() const;
+    void ClearSearchAbort();
 
 private:
     bool ReadAt(uint64_t offset, void* buf, size_t n);
@@ -106,14 +122,26 @@ private:
     void LoadAnnotations();
     bool SaveAnnotations();
     void SetError(const char* text) { lastError_ = text; }
-    // Stops a running search and waits for its worker before the file goes away.
+    // Stops a running search before the file goes away: a finished worker is
+    // joined, a running one is told to stop, to send nothing more, and is detached.
     void EndSearchForClose();
 
-    // Search worker.
+    // Search worker. It runs on a private reader made by BeginSearch, which the
+    // worker owns and frees when it ends.
+    struct SearchControl {
+        std::atomic<int> running{0};   // set by BeginSearch, so an early stop is not lost
+        std::atomic<int> abort{0};     // a stop was asked for
+        std::atomic<int> detached{0};  // the owner is gone: send nothing more
+    };
     static void SearchThreadProc(CIndexReader* self);
-    void SearchDirectory(const IndexEntry* parent, const std::string& displayPath,
-                         uint32_t& visited, uint64_t& budget);
-    bool MatchEntry(const IndexEntry& entry, int32_t id, std::string& annotation) const;
+    // Walks the level below parent (nullptr: the top level) and, depth first, every
+    // level below it; displayPath is that level's display path and is restored
+    // before returning.
+    void SearchDirectory(const IndexEntry* parent, std::string& displayPath, uint64_t& visited,
+                         uint64_t& budget);
+    bool MatchEntry(const IndexEntry& entry, int32_t id, const std::string*& annotation) const;
+    void SendSearchProgress(uint64_t visited) const;
+    LRESULT SendSearchEvent(WPARAM code, LPARAM lParam) const;
 
     bool open_ = false;
     int fd_ = -1;
@@ -132,14 +160,19 @@ private:
     uint64_t cacheOffset_ = 0;
     size_t cacheLength_ = 0;
 
-    // Search state.
+    // Search state. The flags live in a block shared by the owner and its worker,
+    // so they stay valid for a worker that outlives the owner's index.
     std::string searchKeyword_;
     std::vector<std::string> searchTypes_;
+    bool searchAnyType_ = false;  // the type list holds "*"
     uint8_t searchOptions_ = 0;
     IMessageTarget* searchNotify_ = nullptr;
     std::thread searchThread_;
-    std::atomic<int> searchRunning_{0};
-    std::atomic<int> searchAbort_{0};
+    std::shared_ptr<SearchControl> searchControl_;
+    // Worker side: the total for the percentage, and the annotations by id (first
+    // record of each id) when the table is too long for a linear scan per entry.
+    uint64_t searchTotal_ = 0;
+    std::vector<std::pair<int32_t, const std::string*>> searchAnnotationIndex_;
 };
 
 }  // namespace orb

@@ -21,9 +21,9 @@ const Command kCommands[] = {
     {"remark", orbtool::RunRemark, "remark INDEX.orb [--set TEXT | --from FILE]"},
     {"cover", orbtool::RunCover, "cover INDEX.orb PICTURE"},
     {"note", orbtool::RunNote, "note INDEX.orb ID [TEXT]"},
-    // ---- search command registration point ----
-    // Enable this entry together with cmd_search.cpp in CMakeLists.txt:
-    // {"search", orbtool::RunSearch, "search ..."},
+    {"search", orbtool::RunSearch,
+     "search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case] [--whole] "
+     "[--types FILTER] [--json]"},
 };
 
 void PrintUsage(FILE* out) {

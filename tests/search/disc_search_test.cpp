@@ -1,0 +1,135 @@
+// Searching a library disc after disc, and orbtool search on top of it.
+#include "search/disc_search.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "tests/search/search_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace orb {
+namespace {
+
+using test::BuildIndex;
+using test::TempDir;
+
+class CollectingSink : public IDiscSearchSink {
+public:
+    std::vector<std::string> hits, failed;
+    int progressCalls = 0;
+    void OnHit(const SearchResult& hit) override {
+        hits.push_back(std::string(hit.parentPath) + std::string(hit.entry.Name()) + " @" +
+                       hit.fullIndexPath.substr(hit.fullIndexPath.rfind('/') + 1));
+    }
+    void OnDiscFailed(size_t, const std::string& path, const std::string&) override {
+        failed.push_back(path.substr(path.rfind('/') + 1));
+    }
+    void OnProgress(int percent) override {
+        ++progressCalls;
+        EXPECT_LE(percent, 100);
+    }
+};
+
+// root: b.orb, bad.orb (not an index), notes.txt; a/x.orb; z/y.ORB
+void MakeLibrary(const TempDir& dir) {
+    ::mkdir((dir / "lib").c_str(), 0755);
+    ::mkdir((dir / "lib/a").c_str(), 0755);
+    ::mkdir((dir / "lib/z").c_str(), 0755);
+    BuildIndex(dir / "lib/b.orb", "B", {"setup.exe"});
+    test::WriteFile(dir / "lib/bad.orb", "not an index");
+    test::WriteFile(dir / "lib/notes.txt", "setup");
+    BuildIndex(dir / "lib/a/x.orb", "X", {"tools/", "tools/Setup.exe", "readme.txt"},
+               {{"readme.txt", "run setup first"}});
+    BuildIndex(dir / "lib/z/y.ORB", "Y", {"SETUP/"});
+}
+
+TEST(DiscSearch, WholeLibraryInLibraryOrder) {
+    TempDir dir;
+    MakeLibrary(dir);
+    auto targets = ExpandSearchTargets({dir / "lib", dir / "lib/b.orb", dir / "missing"});
+    ASSERT_EQ(targets.size(), 3u);
+    EXPECT_TRUE(targets[0].isLibrary && targets[0].listed);
+    EXPECT_FALSE(targets[1].isLibrary);
+    EXPECT_FALSE(targets[2].isLibrary);
+    std::vector<std::string> paths;
+    for (const auto& t : targets)
+        paths.insert(paths.end(), t.indexPaths.begin(), t.indexPaths.end());
+    ASSERT_EQ(paths.size(), 6u);
+
+    CollectingSink sink;
+    DiscSearchOptions options;
+    options.keyword = "setup";
+    DiscSearchSummary s = SearchDiscs(paths, options, sink);
+    EXPECT_EQ(sink.hits, (std::vector<std::string>{
+                             "X:\\tools\\Setup.exe @x.orb", "X:\\readme.txt @x.orb",
+                             "Y:\\SETUP @y.ORB", "B:\\setup.exe @b.orb", "B:\\setup.exe @b.orb"}));
+    EXPECT_EQ(sink.failed, (std::vector<std::string>{"bad.orb", "missing"}));
+    EXPECT_EQ(s.hits, 5u);
+    EXPECT_EQ(s.discsSearched, 4u);
+    EXPECT_EQ(s.discsFailed, 2u);
+    EXPECT_EQ(sink.progressCalls, 3 + 1 + 1 + 1);
+
+    // Files and case only.
+    CollectingSink exact;
+    options.flags = SF_FILES | SF_MATCHCASE;
+    SearchDiscs(paths, options, exact);
+    EXPECT_EQ(exact.hits,
+              (std::vector<std::string>{"B:\\setup.exe @b.orb", "B:\\setup.exe @b.orb"}));
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun Orbtool(const std::string& args) {
+    ToolRun r;
+    std::string cmd = std::string(ORBTOOL_PATH) + " search " + args + " 2>/dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+TEST(OrbtoolSearch, OutputAndExitStatus) {
+    TempDir dir;
+    MakeLibrary(dir);
+    const std::string lib = "'" + dir / "lib" + "'";
+
+    ToolRun text = Orbtool(lib + " --keyword setup --files --dirs");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.out, "X:\\tools\\Setup.exe\t" + dir / "lib/a/x.orb" + "\n" + "Y:\\SETUP\t" +
+                            dir / "lib/z/y.ORB" + "\n" + "B:\\setup.exe\t" + dir / "lib/b.orb" +
+                            "\n" + "3个结果被找到\n");
+
+    ToolRun json = Orbtool(lib + " --keyword SETUP --notes --json");
+    EXPECT_EQ(json.status, 0);
+    EXPECT_NE(json.out.find("{\"parent\":\"X:\\\\\",\"name\":\"readme.txt\",\"index\":\"" +
+                            dir / "lib/a/x.orb" +
+                            "\",\"annotation\":\"run setup first\",\"kind\":\"file\",\"size\":"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"hits\":1,\"discs\":3,\"skipped\":1}\n"), std::string::npos);
+
+    ToolRun types = Orbtool(lib + " --keyword setup --types 'txt|EXE' --files --case");
+    EXPECT_EQ(types.out, "B:\\setup.exe\t" + dir / "lib/b.orb" + "\n1个结果被找到\n");
+
+    EXPECT_EQ(Orbtool(lib + " --keyword absent").status, 0);
+    EXPECT_EQ(Orbtool("'" + dir / "nothing.orb" + "' --keyword x").status, 1);
+    EXPECT_EQ(Orbtool("'" + dir / "lib/bad.orb" + "' --keyword x").status, 1);
+    EXPECT_EQ(Orbtool(lib).status, 2);                           // no keyword
+    EXPECT_EQ(Orbtool("--keyword x").status, 2);                 // no target
+    EXPECT_EQ(Orbtool(lib + " --keyword ''").status, 2);         // empty keyword
+    EXPECT_EQ(Orbtool(lib + " --keyword x --bogus").status, 2);  // unknown option
+    EXPECT_EQ(Orbtool(lib + " --keyword").status, 2);            // missing value
+}
+
+}  // namespace
+}  // namespace orb

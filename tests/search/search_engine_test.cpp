@@ -1,0 +1,432 @@
+// The search engine: matching rules, walk order and ids, progress, stops, damaged
+// indexes and the lifetime of the worker.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "platform/text.h"
+#include "tests/search/search_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace orb {
+namespace {
+
+using test::BuildIndex;
+using test::Bytes;
+using test::RecordingTarget;
+using test::TempDir;
+using Hits = std::vector<std::string>;
+
+// Opens path, searches it and waits for the end; the recorded events stay in t.
+void RunSearch(const std::string& path, const std::string& keyword, const std::string& filter,
+               uint8_t options, RecordingTarget& t) {
+    CIndexReader r;
+    ASSERT_EQ(r.Open(path, OpenMode::ReadShareAll), 1) << path;
+    r.SetSearchOptions(&t, filter, options);
+    ASSERT_NE(r.BeginSearch(keyword), nullptr);
+    ASSERT_TRUE(t.WaitFinished());
+}
+
+Hits Search(const std::string& path, const std::string& keyword, const std::string& filter,
+            uint8_t options) {
+    RecordingTarget t;
+    RunSearch(path, keyword, filter, options, t);
+    return t.Hits();
+}
+
+const char kTwoChars[] = "\xB0\xA1\xB0\xA1";  // 啊啊; "\xA1\xB0" spans the boundary
+
+class SearchMatching : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ids_ = BuildIndex(
+            dir_ / "d.orb", "DATA",
+            {"SETUP.EXE", "MySetup.exe", "Setup2.exe", "Setup.exe", "setup.exe", "exe.txt", "exe/",
+             "archive.tar.gz", "README", ".profile", "tools/", "tools/install.exe", "tools/Setup/",
+             "tools/Setup/inner.txt", std::string(kTwoChars) + ".txt", std::string(kTwoChars) + "/",
+             "\x81\x41.dat"},
+            {{"SETUP.EXE", "first entry note"},
+             {"README", "Installer notes"},
+             {"tools", std::string(kTwoChars) + " tools"},
+             {"exe.txt", "setup"}});
+        ASSERT_FALSE(ids_.empty());
+    }
+    TempDir dir_;
+    std::map<std::string, int32_t> ids_;
+};
+
+TEST_F(SearchMatching, RuleTable) {
+    const uint8_t F = SF_FILES, D = SF_DIRECTORIES, A = SF_ANNOTATIONS, C = SF_MATCHCASE,
+                  W = SF_WHOLENAME;
+    const std::string two = kTwoChars;
+    struct Case {
+        const char* what;
+        std::string keyword;
+        std::string filter;
+        uint8_t options;
+        Hits expected;
+    } cases[] = {
+        {"substring, any case",
+         "setup",
+         "*",
+         F,
+         {"DATA:\\SETUP.EXE", "DATA:\\MySetup.exe", "DATA:\\Setup2.exe", "DATA:\\Setup.exe",
+          "DATA:\\setup.exe"}},
+        {"match case", "setup", "*", uint8_t(F | C), {"DATA:\\setup.exe"}},
+        {"whole name",
+         "setup",
+         "*",
+         uint8_t(F | W),
+         {"DATA:\\SETUP.EXE", "DATA:\\Setup.exe", "DATA:\\setup.exe"}},
+        {"extension never matches", "exe", "*", F, {"DATA:\\exe.txt"}},
+        {"directory named exe", "exe", "*", uint8_t(F | D), {"DATA:\\exe.txt", "DATA:\\exe"}},
+        {"base keeps inner dots", "archive.tar", "*", uint8_t(F | W), {"DATA:\\archive.tar.gz"}},
+        {"last extension only", "gz", "*", F, {}},
+        {"no dot: whole name is base", "readme", "", uint8_t(F | W), {"DATA:\\README"}},
+        {"leading dot: empty base", "profile", "*", F, {}},
+        {"directories only", "setup", "*", D, {"DATA:\\tools\\Setup"}},
+        {"whole, case, both kinds", "setup", "*", uint8_t(F | D | W | C), {"DATA:\\setup.exe"}},
+        {"types fold even with match case", "setup", "EXE", uint8_t(F | C), {"DATA:\\setup.exe"}},
+        {"file base: whole characters only", "\xA1\xB0", "*", uint8_t(F | D), {"DATA:\\" + two}},
+        {"file base: on a boundary", "\xB0\xA1", "*", F, {"DATA:\\" + two + ".txt"}},
+        {"trailing byte is not folded", "\x81\x61", "*", F, {}},
+        {"keyword's trailing byte kept", "\x81\x41", "*", F, {"DATA:\\\x81\x41.dat"}},
+        {"annotations only", "installer", "*", A, {"DATA:\\README"}},
+        {"annotation, whole", "setup", "*", uint8_t(A | W), {"DATA:\\exe.txt"}},
+        {"annotation, whole, no partial", "setu", "*", uint8_t(A | W), {}},
+        {"annotation of entry id 88", "first entry", "*", A, {"DATA:\\SETUP.EXE"}},
+        {"annotation: bytes across a boundary", "\xA1\xB0", "*", A, {"DATA:\\tools"}},
+        {"annotation ignores the type list", "setup", "jpg", uint8_t(F | A), {"DATA:\\exe.txt"}},
+        {"annotation case folded", "INSTALLER", "*", A, {"DATA:\\README"}},
+        {"annotation match case", "installer", "*", uint8_t(A | C), {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Search(dir_ / "d.orb", c.keyword, c.filter, c.options), c.expected) << c.what;
+}
+
+TEST_F(SearchMatching, HitCarriesItsAnnotationAndPaths) {
+    RecordingTarget t;
+    RunSearch(dir_ / "d.orb", "SETUP", "*", SF_FILES, t);
+    std::vector<test::SearchEvent> found;
+    for (const auto& e : t.Events())
+        if (e.code == SEARCH_FOUND) found.push_back(e);
+    ASSERT_EQ(found.size(), 5u);
+    EXPECT_EQ(found[0].name, "SETUP.EXE");
+    EXPECT_EQ(found[0].annotation, "first entry note");  // found by name, id 88
+    EXPECT_EQ(found[0].indexPath, dir_ / "d.orb");
+    EXPECT_EQ(found[1].annotation, "");
+    EXPECT_EQ(ids_.at("SETUP.EXE"), kFirstEntryId);
+}
+
+TEST(SearchTypes, FilterTable) {
+    TempDir dir;
+    ASSERT_FALSE(BuildIndex(dir / "t.orb", "T",
+                            {"t_a.exe", "t_b.EXE", "t_c.jpg", "t_d.JPEG", "t_e.gif", "t_f.bmp",
+                             "t_g.png", "t_h"})
+                     .empty());
+    struct Case {
+        std::string filter;
+        std::string expected;  // letters of the accepted files
+    } cases[] = {
+        {"*", "abcdefgh"},
+        {"EXE", "ab"},
+        {" exe", ""},
+        {"", "h"},
+        {"jpg|jpeg|gif|bmp", "cdef"},
+        {"exe|", "abh"},
+        {"htm|html", ""},
+        {"png|*", "abcdefgh"},
+        {"|", "h"},
+    };
+    for (const Case& c : cases) {
+        std::string got;
+        for (const std::string& h : Search(dir / "t.orb", "t_", c.filter, SF_FILES))
+            got += h[h.find('_') + 1];
+        EXPECT_EQ(got, c.expected) << "filter '" << c.filter << "'";
+    }
+}
+
+TEST(SearchWalk, DepthFirstWithParentPathsAndEvents) {
+    TempDir dir;
+    BuildIndex(dir / "w.orb", "W",
+               {"qa/", "qa/qb/", "qa/qb/qc.txt", "qa/qd.txt", "qa/qempty/", "qe.txt"});
+    RecordingTarget t;
+    RunSearch(dir / "w.orb", "q", "*", SF_FILES | SF_DIRECTORIES, t);
+    EXPECT_EQ(t.Hits(), (Hits{"W:\\qa", "W:\\qa\\qb", "W:\\qa\\qb\\qc.txt", "W:\\qa\\qd.txt",
+                              "W:\\qa\\qempty", "W:\\qe.txt"}));
+    EXPECT_EQ(t.Progress(), (std::vector<LPARAM>{16, 33, 50, 66, 83, 100}));
+    auto events = t.Events();
+    ASSERT_EQ(events.size(), 14u);
+    EXPECT_EQ(events.front().code, SEARCH_STARTED);
+    EXPECT_FALSE(events.front().posted);
+    // Each hit comes right before its entry's progress.
+    for (size_t i = 1; i + 1 < events.size(); i += 2) {
+        EXPECT_EQ(events[i].code, SEARCH_FOUND);
+        EXPECT_EQ(events[i + 1].code, SEARCH_PROGRESS);
+    }
+    EXPECT_EQ(events.back().code, SEARCH_FINISHED);
+    EXPECT_TRUE(events.back().posted);
+
+    // A level without hits still reports progress for every entry.
+    RecordingTarget none;
+    RunSearch(dir / "w.orb", "absent", "*", SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS, none);
+    EXPECT_TRUE(none.Hits().empty());
+    EXPECT_EQ(none.Progress().size(), 6u);
+}
+
+TEST(SearchWalk, ReaderCanSearchAgainAndRefusesMisuse) {
+    TempDir dir;
+    BuildIndex(dir / "a.orb", "A", {"one.txt", "two.txt"});
+    RecordingTarget t;
+    CIndexReader r;
+    EXPECT_EQ(r.BeginSearch("x"), nullptr);  // nothing open
+    ASSERT_TRUE(r.Open(dir / "a.orb", OpenMode::ReadShareAll));
+    for (int round = 0; round < 3; ++round) {
+        RecordingTarget each;
+        r.SetSearchOptions(&each, "*", SF_FILES);
+        ASSERT_NE(r.BeginSearch("o"), nullptr);
+        ASSERT_TRUE(each.WaitFinished());
+        EXPECT_EQ(each.Hits(), (Hits{"A:\\one.txt", "A:\\two.txt"}));
+        EXPECT_FALSE(r.SearchAborted());
+    }
+    // A second BeginSearch while the first still runs is refused.
+    std::atomic<bool> release{false};
+    t.hook = [&](const test::SearchEvent& e) {
+        if (e.code == SEARCH_STARTED)
+            while (!release) std::this_thread::yield();
+    };
+    r.SetSearchOptions(&t, "*", SF_FILES);
+    ASSERT_NE(r.BeginSearch("o"), nullptr);
+    EXPECT_TRUE(r.IsSearching());
+    EXPECT_EQ(r.BeginSearch("o"), nullptr);
+    release = true;
+    ASSERT_TRUE(t.WaitFinished());
+    EXPECT_EQ(t.Hits().size(), 2u);
+}
+
+// A tree of directories d0..d2 on each of four levels, 120 entries.
+std::vector<std::string> DeepTree() {
+    std::vector<std::string> paths;
+    std::function<void(const std::string&, int)> add = [&](const std::string& prefix, int depth) {
+        for (int i = 0; i < 3; ++i) {
+            std::string p = prefix + "d" + std::to_string(i) + "/";
+            paths.push_back(p);
+            if (depth < 4) add(p, depth + 1);
+        }
+    };
+    add("", 1);
+    return paths;
+}
+
+TEST(SearchStop, DuringADeepWalkEndsAfterTheCurrentEntryOfEachLevel) {
+    TempDir dir;
+    BuildIndex(dir / "s.orb", "S", DeepTree());
+    CIndexReader r;
+    ASSERT_TRUE(r.Open(dir / "s.orb", OpenMode::ReadShareAll));
+    RecordingTarget t;
+    t.hook = [&](const test::SearchEvent& e) {
+        if (e.code == SEARCH_FOUND && e.parent + e.name == "S:\\d0\\d1") r.StopSearch();
+    };
+    r.SetSearchOptions(&t, "*", SF_DIRECTORIES);
+    ASSERT_NE(r.BeginSearch("d"), nullptr);
+    ASSERT_TRUE(t.WaitFinished());
+    Hits hits = t.Hits();
+    ASSERT_GE(hits.size(), 2u);
+    // After the stop only the first entry of each level opened below it is visited.
+    EXPECT_EQ(Hits(hits.end() - 3, hits.end()),
+              (Hits{"S:\\d0\\d1", "S:\\d0\\d1\\d0", "S:\\d0\\d1\\d0\\d0"}));
+    EXPECT_EQ(hits.size(), 1u + 13 + 3);  // d0, d0\d0 with its 12 below, then the three
+    EXPECT_EQ(t.Events().back().code, SEARCH_FINISHED);
+    EXPECT_TRUE(r.SearchAborted());
+    EXPECT_FALSE(r.IsSearching());
+}
+
+TEST(SearchStop, BeforeTheWorkerStartsIsNotLost) {
+    TempDir dir;
+    BuildIndex(dir / "s.orb", "S", DeepTree());
+    CIndexReader r;
+    ASSERT_TRUE(r.Open(dir / "s.orb", OpenMode::ReadShareAll));
+    RecordingTarget t;
+    std::mutex gate;
+    t.hook = [&](const test::SearchEvent& e) {
+        if (e.code == SEARCH_STARTED) {
+            std::lock_guard<std::mutex> wait(gate);
+        }
+    };
+    r.SetSearchOptions(&t, "*", SF_DIRECTORIES);
+    {
+        std::lock_guard<std::mutex> hold(gate);
+        ASSERT_NE(r.BeginSearch("d"), nullptr);
+        r.StopSearch();
+    }
+    ASSERT_TRUE(t.WaitFinished());
+    EXPECT_TRUE(t.Progress().empty());
+    EXPECT_TRUE(r.SearchAborted());
+
+    // The next search starts with the flag cleared.
+    RecordingTarget again;
+    r.SetSearchOptions(&again, "*", SF_DIRECTORIES);
+    ASSERT_NE(r.BeginSearch("d"), nullptr);
+    ASSERT_TRUE(again.WaitFinished());
+    EXPECT_EQ(again.Hits().size(), 120u);
+}
+
+// The worker is blocked in a Send on the owner's thread's behalf while the owner
+// destroys or reopens the reader: that must neither deadlock nor let the worker
+// send anything afterwards.
+TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
+    TempDir dir;
+    BuildIndex(dir / "s.orb", "S", DeepTree());
+    BuildIndex(dir / "o.orb", "O", {"other.txt"});
+    for (int reopen = 0; reopen < 2; ++reopen) {
+        auto r = std::make_unique<CIndexReader>();
+        ASSERT_TRUE(r->Open(dir / "s.orb", OpenMode::ReadShareAll));
+        RecordingTarget t;
+        std::atomic<int> blocked{0};
+        std::atomic<bool> release{false};
+        t.hook = [&](const test::SearchEvent& e) {
+            if (e.code != SEARCH_PROGRESS || blocked.exchange(1)) return;
+            while (!release) std::this_thread::yield();
+        };
+        r->SetSearchOptions(&t, "*", SF_DIRECTORIES);
+        ASSERT_NE(r->BeginSearch("d"), nullptr);
+        while (!blocked) std::this_thread::yield();
+
+        std::atomic<bool> done{false};
+        std::thread owner([&] {
+            if (reopen)
+                r->Open(dir / "o.orb", OpenMode::ReadShareAll);
+            else
+                r.reset();
+            done = true;
+        });
+        for (int i = 0; i < 500 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(done) << "closing waited for a worker blocked in a Send";
+        size_t before = t.Events().size();
+        release = true;
+        owner.join();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(t.Events().size(), before) << "the worker sent after its reader was closed";
+
+        if (reopen) {
+            RecordingTarget next;
+            r->SetSearchOptions(&next, "*", SF_FILES);
+            ASSERT_NE(r->BeginSearch("other"), nullptr);
+            ASSERT_TRUE(next.WaitFinished());
+            EXPECT_EQ(next.Hits(), (Hits{"O:\\other.txt"}));
+        }
+    }
+}
+
+// Hand-made indexes for damaged cases.
+struct RawRecord {
+    int32_t firstChild;
+    int32_t nextSibling;
+    bool dir;
+    std::string name;
+};
+uint32_t RecordSize(const RawRecord& r) {
+    return 29 + static_cast<uint32_t>(r.name.size());
+}
+
+std::string RawIndex(uint32_t files, uint32_t dirs, const std::vector<RawRecord>& records) {
+    uint32_t end = 92;
+    for (const RawRecord& r : records) end += RecordSize(r);
+    Bytes b;
+    b.str("ORBF").u8(0x20).fixed("BAD", 50).zeros(5).u64(0).u32(files).u32(dirs);
+    b.u32(end).u32(0).u32(end).u32(0);
+    for (const RawRecord& r : records) {
+        b.i32(r.firstChild).i32(r.nextSibling).u32(r.dir ? 1 : 0).u32(0).u32(0).u64(0);
+        b.u8(static_cast<uint8_t>(r.name.size())).str(r.name);
+    }
+    return b.data();
+}
+
+TEST(SearchDamaged, WalksEndAndTheSearchStillFinishes) {
+    const int32_t second = 92 + 30;  // offset of the second one-letter record
+    struct Case {
+        const char* what;
+        uint32_t files, dirs;
+        std::vector<RawRecord> records;
+        size_t visits;
+        LPARAM lastPercent;
+    } cases[] = {
+        {"counts zero: no entries", 0, 0, {{-1, second, false, "a"}, {-1, -1, false, "b"}}, 0, -1},
+        {"counts too small", 1, 0, {{-1, second, false, "a"}, {-1, -1, false, "b"}}, 2, 100},
+        {"counts overflow 32 bits",
+         0xFFFFFFFFu,
+         1,
+         {{-1, second, false, "a"}, {-1, -1, false, "b"}},
+         2,
+         0},
+        {"links out of the file",
+         1,
+         1,
+         {{0x7FFFFF00, second, true, "a"}, {-1, 0x40000000, false, "b"}},
+         2,
+         100},
+        {"self loops", 0, 1, {{92, 92, true, "a"}}, 1, 100},
+        {"link back to an ancestor", 1, 1, {{second, -1, true, "a"}, {-1, 92, false, "b"}}, 2, 100},
+        {"negative link", 1, 1, {{-5, -7, true, "a"}}, 1, 50},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        test::WriteFile(dir / "x.orb", RawIndex(c.files, c.dirs, c.records));
+        RecordingTarget t;
+        RunSearch(dir / "x.orb", "zzz", "*", SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS, t);
+        auto progress = t.Progress();
+        EXPECT_EQ(progress.size(), c.visits) << c.what;
+        for (LPARAM p : progress) EXPECT_LE(p, 100) << c.what;
+        if (!progress.empty()) {
+            EXPECT_EQ(progress.back(), c.lastPercent) << c.what;
+        }
+        EXPECT_EQ(t.Events().back().code, SEARCH_FINISHED) << c.what;
+    }
+}
+
+TEST(SearchDamaged, SharedSubtreesCannotMultiplyTheWalk) {
+    // Two directories per level whose first-child links both lead to the next
+    // level: 2^40 paths, but every link leads forward, so only the visit budget
+    // (the records the file can hold) ends it.
+    const int levels = 40;
+    std::vector<RawRecord> records;
+    for (int i = 0; i < levels; ++i) {
+        int32_t a = 92 + 2 * i * 30, b = a + 30, next = a + 60;
+        bool last = i == levels - 1;
+        records.push_back({last ? -1 : next, b, true, "a"});
+        records.push_back({last ? -1 : next, -1, true, "b"});
+    }
+    TempDir dir;
+    test::WriteFile(dir / "x.orb", RawIndex(0, 2 * levels, records));
+    RecordingTarget t;
+    RunSearch(dir / "x.orb", "zzz", "*", SF_DIRECTORIES, t);
+    CIndexReader r;
+    ASSERT_TRUE(r.Open(dir / "x.orb", OpenMode::ReadShareAll));
+    EXPECT_LE(t.Progress().size(), r.MaxEntryCount());
+    EXPECT_GE(t.Progress().size(), static_cast<size_t>(levels));
+    EXPECT_EQ(t.Events().back().code, SEARCH_FINISHED);
+}
+
+TEST(SearchDamaged, ManyAnnotationsKeepTheFirstRecordOfAnId) {
+    TempDir dir;
+    auto ids = BuildIndex(dir / "n.orb", "N", {"a.txt", "b.txt", "c.txt"});
+    // A companion with repeated ids and many records, written by hand.
+    Bytes b;
+    b.u32(40);
+    for (int i = 0; i < 38; ++i) b.i32(1000 + i).u32(1).str("x");
+    b.i32(ids.at("b.txt")).u32(5).str("first");
+    b.i32(ids.at("b.txt")).u32(6).str("second");
+    test::WriteFile(dir / "n.orc", b.data());
+    RecordingTarget t;
+    RunSearch(dir / "n.orb", "i", "*", SF_ANNOTATIONS, t);
+    EXPECT_EQ(t.Hits(), (Hits{"N:\\b.txt"}));
+    RecordingTarget second;
+    RunSearch(dir / "n.orb", "second", "*", SF_ANNOTATIONS, second);
+    EXPECT_TRUE(second.Hits().empty());
+}
+
+}  // namespace
+}  // namespace orb
