@@ -1,0 +1,295 @@
+#include "library/tree/library_tree.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTreeWidgetItemIterator>
+#include <memory>
+
+#include "index/index_format.h"
+#include "library/tree/category_name.h"
+#include "platform/text.h"
+#include "tests/support/test_support.h"
+
+namespace orb {
+namespace {
+
+void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "test_library_tree";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+}
+
+// An index file holding only the magic and a header with the given label.
+void WriteIndex(const std::string& path, const std::string& storedLabel) {
+    IndexHeader header;
+    CopyToFixed(header.label, kLabelSize, storedLabel);
+    unsigned char buf[kHeaderSize];
+    EncodeHeader(header, buf);
+    test::WriteFile(path, std::string(kIndexMagic, kMagicSize) +
+                              std::string(reinterpret_cast<char*>(buf), kHeaderSize));
+}
+
+void MakeDir(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
+}
+
+std::vector<std::string> ChildLabels(QTreeWidgetItem* parent) {
+    std::vector<std::string> labels;
+    for (int i = 0; i < parent->childCount(); ++i)
+        labels.push_back(CLibraryTree::ItemLabel(parent->child(i)));
+    return labels;
+}
+
+class LibraryTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApp();
+        tree = std::make_unique<CLibraryTree>();
+        root = dir.path() + "/";
+    }
+    test::TempDir dir;
+    std::string root;
+    std::unique_ptr<CLibraryTree> tree;
+};
+
+TEST_F(LibraryTreeTest, CategoriesFirstThenDiscsInFoldedByteOrder) {
+    for (const char* f : {"b.orb", "A.ORB", "notes.txt", "a.orb.txt", "中.Orb"})
+        test::WriteFile(dir / f, "");
+    MakeDir(dir / "Zeta");
+    MakeDir(dir / "alpha");
+    MakeDir(dir / ".hidden");
+    tree->FillLibrary(dir.path());
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* top = tree->RootItem();
+    EXPECT_EQ(top->text(0), QString::fromUtf8("Kelvane光盘库"));
+    EXPECT_TRUE(top->isExpanded());
+    EXPECT_EQ(ChildLabels(top),
+              (std::vector<std::string>{".hidden", "alpha", "Zeta", "A", "b", "中"}));
+    EXPECT_EQ(CLibraryTree::ItemImage(top), 1);
+    EXPECT_EQ(CLibraryTree::ItemSelectedImage(top), 2);
+    EXPECT_EQ(CLibraryTree::ItemImage(top->child(1)), 1);
+    EXPECT_EQ(CLibraryTree::ItemSelectedImage(top->child(1)), 2);
+    EXPECT_EQ(CLibraryTree::ItemImage(top->child(3)), 0);
+    EXPECT_EQ(CLibraryTree::ItemSelectedImage(top->child(3)), 0);
+    EXPECT_EQ(tree->IsCategoryItem(top), 1);
+    EXPECT_EQ(tree->IsCategoryItem(top->child(2)), 1);
+    EXPECT_EQ(tree->IsCategoryItem(top->child(3)), 0);
+}
+
+TEST_F(LibraryTreeTest, FileNamedOnlyOrbIsADiscWithEmptyLabel) {
+    test::WriteFile(dir / ".orb", "");
+    tree->FillLibrary(dir.path());
+    ASSERT_EQ(tree->RootItem()->childCount(), 1);
+    QTreeWidgetItem* disc = tree->RootItem()->child(0);
+    EXPECT_EQ(CLibraryTree::ItemLabel(disc), "");
+    EXPECT_EQ(tree->IsCategoryItem(disc), 0);
+    EXPECT_EQ(tree->GetItemPath(disc, true), root + ".orb");
+}
+
+TEST_F(LibraryTreeTest, RootPathAndRefresh) {
+    tree->FillLibrary(dir.path());  // no trailing separator
+    EXPECT_EQ(tree->GetLibraryRoot(), root);
+    EXPECT_EQ(tree->GetItemPath(tree->RootItem(), true), root);
+    EXPECT_EQ(tree->RootItem()->childCount(), 0);
+    test::WriteFile(dir / "new.orb", "");
+    tree->setCurrentItem(tree->RootItem());
+    tree->FillLibrary("");
+    EXPECT_EQ(tree->GetLibraryRoot(), root);
+    EXPECT_EQ(ChildLabels(tree->RootItem()), std::vector<std::string>{"new"});
+    EXPECT_EQ(tree->currentItem(), nullptr);
+
+    // A library directory that does not exist gives the root alone.
+    tree->FillLibrary(dir / "missing");
+    EXPECT_EQ(tree->topLevelItemCount(), 1);
+    EXPECT_EQ(tree->RootItem()->childCount(), 0);
+}
+
+class LibraryPathsTest : public LibraryTreeTest {
+protected:
+    void SetUp() override {
+        LibraryTreeTest::SetUp();
+        MakeDir(dir / "A");
+        MakeDir(dir / "A/B");
+        test::WriteFile(dir / "A/B/X.ORB", "");
+        test::WriteFile(dir / "A/Disc.orb", "");
+        test::WriteFile(dir / "A/disc.orb", "");
+        tree->FillLibrary(dir.path());
+        a = tree->FindChildItem(tree->RootItem(), "A");
+        ASSERT_NE(a, nullptr);
+        b = tree->FindChildItem(a, "B");
+        ASSERT_NE(b, nullptr);
+        x = tree->FindChildItem(b, "X");
+        ASSERT_NE(x, nullptr);
+    }
+    QTreeWidgetItem* a = nullptr;
+    QTreeWidgetItem* b = nullptr;
+    QTreeWidgetItem* x = nullptr;
+};
+
+TEST_F(LibraryPathsTest, ItemPaths) {
+    EXPECT_EQ(tree->GetItemPath(b, false), root + "A/B/");
+    EXPECT_EQ(tree->GetItemPath(b, true), root + "A/B/");
+    EXPECT_EQ(tree->GetItemPath(x, false), root + "A/B/X");
+    // The extension is the file's own: on Linux "X.orb" would name another file.
+    EXPECT_EQ(tree->GetItemPath(x, true), root + "A/B/X.ORB");
+}
+
+TEST_F(LibraryPathsTest, FindChildItemIsCaseSensitive) {
+    QTreeWidgetItem* upper = tree->FindChildItem(a, "Disc");
+    QTreeWidgetItem* lower = tree->FindChildItem(a, "disc");
+    ASSERT_NE(upper, nullptr);
+    ASSERT_NE(lower, nullptr);
+    EXPECT_NE(upper, lower);
+    EXPECT_EQ(tree->GetItemPath(upper, true), root + "A/Disc.orb");
+    EXPECT_EQ(tree->FindChildItem(a, "DISC"), nullptr);
+}
+
+TEST_F(LibraryPathsTest, FindItemByPath) {
+    std::string wrongCase = root;
+    for (char& c : wrongCase) c = static_cast<char>(toupper(c));
+    struct Case {
+        std::string path;
+        QTreeWidgetItem* expected;
+    } cases[] = {
+        {root, tree->RootItem()},
+        {root + "A/B/X", x},
+        {root + "A/B/X.orb", nullptr},
+        {root + "A/B/X.ORB", nullptr},
+        {root + "A/B", b},
+        {root + "A/B/", b},
+        {root + "a/B", nullptr},
+        {wrongCase + "A", nullptr},
+        {dir.path(), nullptr},  // shorter than the library root
+        {"/elsewhere/A", nullptr},
+    };
+    for (const Case& c : cases) EXPECT_EQ(tree->FindItemByPath(c.path), c.expected) << c.path;
+}
+
+TEST_F(LibraryPathsTest, SelectItemByPath) {
+    EXPECT_EQ(tree->SelectItemByPath(""), 0);
+    ASSERT_EQ(tree->SelectItemByPath(root + "A/B/X"), 1);
+    EXPECT_EQ(tree->currentItem(), x);
+    EXPECT_TRUE(x->isSelected());
+    EXPECT_EQ(tree->SelectItemByPath(root + "A/B/Y"), 0);
+    EXPECT_EQ(tree->currentItem(), x);
+    ASSERT_EQ(tree->SelectItemByPath(root + "A/"), 1);
+    EXPECT_EQ(tree->currentItem(), a);
+    EXPECT_EQ(tree->SelectItemByPath(root + "A/"), 1);
+}
+
+TEST_F(LibraryPathsTest, NextItemPreorderVisitsEveryItemInTreeOrder) {
+    std::vector<QTreeWidgetItem*> expected;
+    for (QTreeWidgetItemIterator it(tree.get()); *it; ++it) expected.push_back(*it);
+    std::vector<QTreeWidgetItem*> walked;
+    for (QTreeWidgetItem* item = tree->RootItem(); item; item = tree->NextItemPreorder(item))
+        walked.push_back(item);
+    EXPECT_EQ(walked, expected);
+    ASSERT_EQ(walked.size(), 6u);
+    EXPECT_EQ(walked[1], a);
+    EXPECT_EQ(walked[2], b);
+    EXPECT_EQ(walked[3], x);
+    EXPECT_EQ(tree->NextItemPreorder(walked.back()), nullptr);
+}
+
+TEST_F(LibraryTreeTest, ShowDiscsOffListsCategoriesOnly) {
+    MakeDir(dir / "only_discs");
+    test::WriteFile(dir / "only_discs/a.orb", "");
+    test::WriteFile(dir / "top.orb", "");
+    tree->SetShowDiscs(0);
+    tree->FillLibrary(dir.path());
+    ASSERT_EQ(ChildLabels(tree->RootItem()), std::vector<std::string>{"only_discs"});
+    EXPECT_EQ(tree->RootItem()->child(0)->childCount(), 0);
+}
+
+TEST_F(LibraryTreeTest, NewCategoryNamesCountUp) {
+    tree->FillLibrary(dir.path());
+    QTreeWidgetItem* top = tree->RootItem();
+    for (const char* expected : {"新建光盘库", "新建光盘库(1)", "新建光盘库(2)"}) {
+        std::string name = tree->NewCategoryName(top);
+        EXPECT_EQ(name, expected);
+        tree->InsertCategoryItem(top, name);
+    }
+
+    // A disc with the base label takes the first name too.
+    test::WriteFile(dir / "新建光盘库.orb", "");
+    tree->FillLibrary("");
+    EXPECT_EQ(tree->NewCategoryName(tree->RootItem()), "新建光盘库(1)");
+    // The rule alone, with gaps: the first free candidate wins.
+    std::set<std::string> taken{"n", "n(1)", "n(3)"};
+    EXPECT_EQ(
+        NewCategoryName([&](std::string_view s) { return taken.count(std::string(s)) > 0; }, "n"),
+        "n(2)");
+}
+
+TEST_F(LibraryTreeTest, FindDiscByLabelReturnsTheFirstInTreeOrder) {
+    MakeDir(dir / "b");
+    MakeDir(dir / "a");
+    std::string label =
+        "\xB9\xA4\xBE\xDF"
+        "CD";
+    WriteIndex(dir / "b/one.orb", label);
+    WriteIndex(dir / "a/two.orb", label);
+    WriteIndex(dir / "a/other.orb", "OTHER");
+    test::WriteFile(dir / "a/broken.orb", "ORB");  // too short: passed over
+    WriteIndex(dir / "top.orb", label);            // discs come after categories
+    tree->FillLibrary(dir.path());
+    std::string path;
+    ASSERT_EQ(tree->FindDiscByLabel(label, path), 1);
+    EXPECT_EQ(path, root + "a/two.orb");
+    ASSERT_EQ(tree->FindDiscByLabel("OTHER", path), 1);
+    EXPECT_EQ(path, root + "a/other.orb");
+    path = "unchanged";
+    EXPECT_EQ(tree->FindDiscByLabel("other", path), 0);
+    EXPECT_EQ(path, "unchanged");
+}
+
+TEST_F(LibraryTreeTest, PathsPastTwoHundredSixtyBytesAreKeptWhole) {
+    std::string name(200, 'd');
+    std::string deep = dir.path();
+    for (int i = 0; i < 3; ++i) {
+        deep += "/" + name + std::to_string(i);
+        MakeDir(deep);
+    }
+    test::WriteFile(deep + "/" + std::string(200, 'f') + ".orb", "");
+    tree->FillLibrary(dir.path());
+    QTreeWidgetItem* item = tree->RootItem();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(item->childCount(), 1) << i;
+        item = item->child(0);
+    }
+    std::string path = tree->GetItemPath(item, true);
+    EXPECT_EQ(path, deep + "/" + std::string(200, 'f') + ".orb");
+    EXPECT_EQ(tree->FindItemByPath(path.substr(0, path.size() - 4)), item);
+}
+
+TEST_F(LibraryTreeTest, SymbolicLinkLoopIsShownButNotEntered) {
+    MakeDir(dir / "c");
+    ASSERT_EQ(::symlink("..", (dir / "c/up").c_str()), 0);
+    tree->FillLibrary(dir.path());
+    QTreeWidgetItem* c = tree->FindChildItem(tree->RootItem(), "c");
+    ASSERT_NE(c, nullptr);
+    QTreeWidgetItem* up = tree->FindChildItem(c, "up");
+    ASSERT_NE(up, nullptr);
+    EXPECT_EQ(up->childCount(), 0);
+}
+
+TEST_F(LibraryTreeTest, InsertedItemsSortAndRename) {
+    tree->FillLibrary(dir.path());
+    QTreeWidgetItem* top = tree->RootItem();
+    QTreeWidgetItem* disc = tree->InsertDiscItem(top, "m.ORB");
+    tree->InsertCategoryItem(top, "z");
+    tree->InsertDiscItem(top, "B.orb");
+    tree->SortChildItems(top);
+    EXPECT_EQ(ChildLabels(top), (std::vector<std::string>{"z", "B", "m"}));
+    tree->SetItemLabel(disc, "a");
+    EXPECT_EQ(tree->GetItemPath(disc, true), root + "a.ORB");
+    tree->SortChildItems(top);
+    EXPECT_EQ(ChildLabels(top), (std::vector<std::string>{"z", "a", "B"}));
+}
+
+}  // namespace
+}  // namespace orb
