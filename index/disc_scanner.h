@@ -36,7 +36,7 @@ struct ScanWriteProgress {
 };
 
 class CDiscScanner {
-  public:
+public:
     CDiscScanner();
     // The owner keeps the scanner alive until the final WM_SCAN_STATUS has
     // arrived; the worker never touches the scanner after sending it.
@@ -69,7 +69,7 @@ class CDiscScanner {
     static constexpr const char* kErrWrite = "写入指定的文件时出错！";
     static constexpr const char* kErrTooLarge = "光盘内容太多，索引文件无法容纳！";
 
-  private:
+private:
     static void ScanThreadProc(CDiscScanner* self);
     void ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree);
     void PassGate();

@@ -158,13 +158,12 @@ TEST_F(OrbtoolTest, InfoAndLsPrintTextAndJson) {
     ASSERT_EQ(Tool({"scan", disc_, out, "--label", "DATA", "--capacity", "4096"}).status, 0);
     ToolRun info = Tool({"info", out, "--json"});
     ASSERT_EQ(info.status, 0);
-    EXPECT_EQ(info.out,
-              "{\"label\":\"DATA\",\"capacity\":4096,\"files\":2,\"directories\":2,"
-              "\"remark\":{\"offset\":" +
-                  std::to_string(92 + 29 * 4 + 10 + 5 + 5 + 8) +
-                  ",\"length\":0},\"cover\":{\"offset\":" +
-                  std::to_string(92 + 29 * 4 + 10 + 5 + 5 + 8) +
-                  ",\"size\":0},\"annotations\":0}\n");
+    EXPECT_EQ(
+        info.out,
+        "{\"label\":\"DATA\",\"capacity\":4096,\"files\":2,\"directories\":2,"
+        "\"remark\":{\"offset\":" +
+            std::to_string(92 + 29 * 4 + 10 + 5 + 5 + 8) + ",\"length\":0},\"cover\":{\"offset\":" +
+            std::to_string(92 + 29 * 4 + 10 + 5 + 5 + 8) + ",\"size\":0},\"annotations\":0}\n");
     ToolRun text = Tool({"info", out});
     EXPECT_NE(text.out.find("files:        2\n"), std::string::npos);
     EXPECT_NE(text.out.find("label:        DATA\n"), std::string::npos);
