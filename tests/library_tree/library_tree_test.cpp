@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QPixmap>
 #include <QTreeWidgetItemIterator>
 #include <memory>
+#include <set>
 
 #include "index/index_format.h"
 #include "library/tree/category_name.h"
@@ -170,14 +172,28 @@ TEST_F(LibraryPathsTest, FindItemByPath) {
 }
 
 TEST_F(LibraryPathsTest, SelectItemByPath) {
+    // Distinct icons, so the selected image can be told from the normal one.
+    QList<QIcon> images;
+    for (Qt::GlobalColor color : {Qt::red, Qt::green, Qt::blue}) {
+        QPixmap pm(16, 16);
+        pm.fill(color);
+        images.append(QIcon(pm));
+    }
+    tree->SetImageList(images);
+    EXPECT_EQ(a->icon(0).cacheKey(), images[1].cacheKey());
     EXPECT_EQ(tree->SelectItemByPath(""), 0);
     ASSERT_EQ(tree->SelectItemByPath(root + "A/B/X"), 1);
     EXPECT_EQ(tree->currentItem(), x);
     EXPECT_TRUE(x->isSelected());
     EXPECT_EQ(tree->SelectItemByPath(root + "A/B/Y"), 0);
     EXPECT_EQ(tree->currentItem(), x);
+    EXPECT_EQ(x->icon(0).cacheKey(), images[0].cacheKey());
     ASSERT_EQ(tree->SelectItemByPath(root + "A/"), 1);
     EXPECT_EQ(tree->currentItem(), a);
+    EXPECT_EQ(a->icon(0).cacheKey(), images[2].cacheKey());  // the open folder
+    ASSERT_EQ(tree->SelectItemByPath(root + "A/B"), 1);
+    EXPECT_EQ(a->icon(0).cacheKey(), images[1].cacheKey());
+    ASSERT_EQ(tree->SelectItemByPath(root + "A/"), 1);
     EXPECT_EQ(tree->SelectItemByPath(root + "A/"), 1);
 }
 
