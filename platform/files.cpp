@@ -103,10 +103,13 @@ std::string MakeTempFile(const std::string& prefix) {
     return std::string(buf.data());
 }
 
-bool ReadFully(int fd, void* buf, size_t n, uint64_t offset) {
-    char* p = static_cast<char*>(buf);
+namespace {
+// Repeats a transfer until n bytes moved; op(pointer, count, offset) is one call
+// of pread, pwrite or write. A zero-byte transfer counts as failure.
+template <typename Ptr, typename Op>
+bool TransferFully(Ptr p, size_t n, uint64_t offset, Op op) {
     while (n > 0) {
-        ssize_t r = pread(fd, p, n, static_cast<off_t>(offset));
+        ssize_t r = op(p, n, offset);
         if (r < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -117,37 +120,25 @@ bool ReadFully(int fd, void* buf, size_t n, uint64_t offset) {
         offset += static_cast<uint64_t>(r);
     }
     return true;
+}
+}  // namespace
+
+bool ReadFully(int fd, void* buf, size_t n, uint64_t offset) {
+    return TransferFully(static_cast<char*>(buf), n, offset, [fd](char* p, size_t k, uint64_t at) {
+        return pread(fd, p, k, static_cast<off_t>(at));
+    });
 }
 
 bool WriteFully(int fd, const void* buf, size_t n, uint64_t offset) {
-    const char* p = static_cast<const char*>(buf);
-    while (n > 0) {
-        ssize_t r = pwrite(fd, p, n, static_cast<off_t>(offset));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-        offset += static_cast<uint64_t>(r);
-    }
-    return true;
+    return TransferFully(static_cast<const char*>(buf), n, offset,
+                         [fd](const char* p, size_t k, uint64_t at) {
+                             return pwrite(fd, p, k, static_cast<off_t>(at));
+                         });
 }
 
 bool WriteAppend(int fd, const void* buf, size_t n) {
-    const char* p = static_cast<const char*>(buf);
-    while (n > 0) {
-        ssize_t r = ::write(fd, p, n);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
+    return TransferFully(static_cast<const char*>(buf), n, 0,
+                         [fd](const char* p, size_t k, uint64_t) { return ::write(fd, p, k); });
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
