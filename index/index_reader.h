@@ -140,7 +140,7 @@ private:
     void SearchDirectory(const IndexEntry* parent, std::string& displayPath, uint64_t& visited,
                          uint64_t& budget);
     bool MatchEntry(const IndexEntry& entry, int32_t id, const std::string*& annotation) const;
-    void SendSearchProgress(uint64_t visited) const;
+    void SendSearchProgress();
     LRESULT SendSearchEvent(WPARAM code, LPARAM lParam) const;
 
     bool open_ = false;
@@ -169,9 +169,22 @@ private:
     IMessageTarget* searchNotify_ = nullptr;
     std::thread searchThread_;
     std::shared_ptr<SearchControl> searchControl_;
-    // Worker side: the total for the percentage, and the annotations by id (first
-    // record of each id) when the table is too long for a linear scan per entry.
+    // Worker side: the percentage kept incrementally, the fold table and where the
+    // keyword may be folded, and the annotations by id (first record of each id)
+    // when the table is too long for a linear scan per entry.
     uint64_t searchTotal_ = 0;
+    uint64_t searchPercent_ = 0;
+    uint64_t searchPercentRest_ = 0;
+    unsigned char searchFold_[256] = {};
+    std::vector<unsigned char> searchFoldAt_;
+    // A word-at-a-time test for the keyword's first one or two bytes that rules
+    // out most names before the character-by-character search.
+    struct SearchPrefilter {
+        uint64_t k0 = 0, k1 = 0;  // the bytes, repeated in every lane
+        uint64_t m0 = 0, m1 = 0;  // 0x20 in every lane where a letter may be folded
+        int bytes = 0;            // 0: no prefilter
+    };
+    SearchPrefilter searchPrefilter_;
     std::vector<std::pair<int32_t, const std::string*>> searchAnnotationIndex_;
 };
 

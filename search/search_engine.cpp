@@ -32,6 +32,119 @@ void LowerThisThreadPriority() {
     ::setpriority(PRIO_PROCESS, tid, std::min(current + kBelowNormalNiceStep, 19));
 }
 
+// StoredCharLength, inlined for the per-entry loops.
+inline size_t CharLength(const unsigned char* p, const unsigned char* end) {
+    if (*p < 0x81 || *p > 0xFE || end - p < 2) return 1;
+    if (p[1] >= 0x30 && p[1] <= 0x39) return end - p >= 4 ? 4 : static_cast<size_t>(end - p);
+    return 2;
+}
+
+constexpr uint64_t kLanes01 = 0x0101010101010101ULL;
+constexpr uint64_t kLanes80 = 0x8080808080808080ULL;
+
+inline uint64_t Load64(const unsigned char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+// Non-zero when some byte of v is zero (exactly when, though the flagged lanes
+// may include false ones above a true zero).
+inline uint64_t ZeroLanes(uint64_t v) {
+    return (v - kLanes01) & ~v & kLanes80;
+}
+
+// 0x80 in exactly the lanes of v that are zero.
+inline uint64_t ExactZeroLanes(uint64_t v) {
+    constexpr uint64_t k7F = 0x7F7F7F7F7F7F7F7FULL;
+    return ~(((v & k7F) + k7F) | v) & kLanes80;
+}
+
+// The length of an entry's name and the position of its last dot (npos when it
+// has none), in one pass over the NUL-terminated 260-byte buffer, a word at a time.
+void ScanName(const char* buf, size_t& length, size_t& lastDot) {
+    const auto* p = reinterpret_cast<const unsigned char*>(buf);
+    lastDot = std::string_view::npos;
+    for (size_t i = 0; i + 8 <= kMaxNameBytes + 1; i += 8) {
+        uint64_t v = Load64(p + i);
+        uint64_t nul = ExactZeroLanes(v);
+        uint64_t dots = ExactZeroLanes(v ^ (kLanes01 * '.'));
+        if (nul) {
+            uint64_t first = static_cast<uint64_t>(__builtin_ctzll(nul));
+            dots &= (first ? (uint64_t{1} << first) - 1 : 0);  // lanes before the NUL
+            if (dots) lastDot = i + (63 - static_cast<size_t>(__builtin_clzll(dots))) / 8;
+            length = i + first / 8;
+            return;
+        }
+        if (dots) lastDot = i + (63 - static_cast<size_t>(__builtin_clzll(dots))) / 8;
+    }
+    // No NUL in the first 256 bytes: cannot come from the reader; take the slow way.
+    std::string_view name = FromFixed(buf, kMaxPath);
+    length = name.size();
+    lastDot = name.rfind('.');
+}
+
+// False only when no position of h[0, n) can start the keyword: its first byte
+// (and second, when it has one) are compared eight positions at a time, letters
+// with bit 0x20 set on both sides, so both letter cases pass (as do a few other
+// bytes, which the exact search then turns down). The buffer at h must have at
+// least 8 + Bytes - 1 readable bytes even when n is shorter; lanes past the text
+// are masked out.
+template <int Bytes>
+bool MayContain(const unsigned char* h, size_t n, uint64_t k0, uint64_t m0, uint64_t k1,
+                uint64_t m1) {
+    auto test = [&](const unsigned char* p) {
+        uint64_t hit = ZeroLanes((Load64(p) | m0) ^ k0);
+        if (Bytes == 2) hit &= ZeroLanes((Load64(p + 1) | m1) ^ k1);
+        return hit;
+    };
+    if (n < Bytes) return false;
+    const size_t last = n - Bytes;  // the last position a match may start at
+    size_t i = 0;
+    for (; i + 7 <= last; i += 8)
+        if (test(h + i)) return true;
+    if (i > last) return false;
+    // One more load ending at the last position: overlapping the previous one
+    // when the text is long enough, else within the buffer, masked.
+    if (last >= 7) return test(h + last - 7) != 0;
+    const size_t lanes = last + 1 - i;
+    return (test(h + i) & ((uint64_t{1} << (8 * lanes)) - 1)) != 0;
+}
+
+// Finds the (already folded) keyword in a file base, starting only on character
+// boundaries, folding the base on the fly instead of copying it: the per-entry
+// cost of a search is mostly this loop. Inside a candidate, only the bytes that
+// are single-byte characters of the keyword are folded; where the keyword has a
+// multi-byte character the base must hold the same bytes, which makes it the same
+// character there too, so this equals folding the base character by character.
+bool FindInBase(std::string_view base, std::string_view keyword, const unsigned char* fold,
+                const std::vector<unsigned char>& foldAt) {
+    const size_t m = keyword.size();
+    if (m == 0) return true;
+    if (m > base.size()) return false;
+    const auto* h = reinterpret_cast<const unsigned char*>(base.data());
+    const auto* k = reinterpret_cast<const unsigned char*>(keyword.data());
+    const unsigned char* end = h + base.size();
+    const unsigned char* last = end - m;
+    const unsigned char k0 = k[0];
+    auto rest = [&](const unsigned char* p) {
+        for (size_t j = 1; j < m; ++j)
+            if ((foldAt[j] ? fold[p[j]] : p[j]) != k[j]) return false;
+        return true;
+    };
+    const unsigned char* p = h;
+    while (p <= last) {
+        unsigned char c = *p;
+        if (c < 0x80) {
+            if (fold[c] == k0 && rest(p)) return true;
+            ++p;
+        } else {
+            if (c == k0 && rest(p)) return true;
+            p += CharLength(p, end);
+        }
+    }
+    return false;
+}
+
 // Copies n bytes from src to dst folding A-Z to a-z; every byte of a multi-byte
 // character is copied unchanged.
 void FoldAZ(const char* src, size_t n, char* dst) {
@@ -42,7 +155,8 @@ void FoldAZ(const char* src, size_t n, char* dst) {
             *dst++ = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
             ++src;
         } else {
-            size_t k = StoredCharLength(src, end);
+            size_t k = CharLength(reinterpret_cast<const unsigned char*>(src),
+                                  reinterpret_cast<const unsigned char*>(end));
             std::memcpy(dst, src, k);
             dst += k;
             src += k;
@@ -120,11 +234,24 @@ LRESULT CIndexReader::SendSearchEvent(WPARAM code, LPARAM lParam) const {
     return searchNotify_->Send(WM_SEARCH_EVENT, code, lParam);
 }
 
-void CIndexReader::SendSearchProgress(uint64_t visited) const {
-    // Counts of a damaged header may be 0 or too small: never divide by zero, never
-    // report more than 100.
-    uint64_t percent = searchTotal_ ? visited * 100 / searchTotal_ : 100;
-    SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(std::min<uint64_t>(percent, 100)));
+void CIndexReader::SendSearchProgress() {
+    // visited * 100 / total, truncated, kept incrementally: a division per entry
+    // would be a noticeable part of the walk. Counts of a damaged header may be 0
+    // or too small: never divide by zero, never report more than 100.
+    if (searchPercent_ < 100) {
+        if (searchTotal_ == 0) {
+            searchPercent_ = 100;
+        } else {
+            searchPercentRest_ += 100;
+            if (searchPercentRest_ >= searchTotal_) {
+                uint64_t q = searchPercentRest_ / searchTotal_;
+                searchPercent_ += q;
+                searchPercentRest_ -= q * searchTotal_;
+                if (searchPercent_ > 100) searchPercent_ = 100;
+            }
+        }
+    }
+    SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(searchPercent_));
 }
 
 void CIndexReader::SearchThreadProc(CIndexReader* self) {
@@ -141,6 +268,37 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
                          [](const auto& a, const auto& b) { return a.first < b.first; });
     }
     self->searchTotal_ = uint64_t{self->header_.fileCount} + uint64_t{self->header_.dirCount};
+    self->searchPercent_ = 0;
+    self->searchPercentRest_ = 0;
+    // The fold table of this search, and which keyword bytes are single-byte
+    // characters (the only ones a fold may change).
+    const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
+    for (int c = 0; c < 256; ++c)
+        self->searchFold_[c] =
+            static_cast<unsigned char>(!matchCase && c >= 'A' && c <= 'Z' ? c + 32 : c);
+    const std::string& kw = self->searchKeyword_;
+    self->searchFoldAt_.assign(kw.size(), 0);
+    const auto* kb = reinterpret_cast<const unsigned char*>(kw.data());
+    for (size_t i = 0; i < kw.size();) {
+        size_t n = CharLength(kb + i, kb + kw.size());
+        if (n == 1) self->searchFoldAt_[i] = 1;
+        i += n;
+    }
+    SearchPrefilter& f = self->searchPrefilter_;
+    f = SearchPrefilter{};
+    if (!kw.empty() && kb[0] != 0 && (kw.size() < 2 || kb[1] != 0)) {
+        auto lanes = [&](size_t i, uint64_t& k, uint64_t& m) {
+            bool letter = !matchCase && self->searchFoldAt_[i] && kb[i] >= 'a' && kb[i] <= 'z';
+            k = kLanes01 * kb[i];
+            m = letter ? kLanes01 * 0x20 : 0;
+        };
+        lanes(0, f.k0, f.m0);
+        f.bytes = 1;
+        if (kw.size() >= 2) {
+            lanes(1, f.k1, f.m1);
+            f.bytes = 2;
+        }
+    }
 
     std::string path;
     self->GetVolumeLabel(path);
@@ -191,7 +349,7 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
             SendSearchEvent(SEARCH_FOUND, reinterpret_cast<LPARAM>(&result));
         }
         ++visited;
-        SendSearchProgress(visited);
+        SendSearchProgress();
 
         if (entry.IsDirectory()) {
             OpenLevel level{entry.nextSibling, entry.recordOffset, displayPath.size()};
@@ -236,12 +394,13 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     const bool matchCase = (searchOptions_ & SF_MATCHCASE) != 0;
     const bool wholeName = (searchOptions_ & SF_WHOLENAME) != 0;
     const std::string_view keyword = searchKeyword_;
-    const std::string_view name = entry.Name();
+    std::string_view name;
     char folded[kMaxPath];
     bool hit = false;
 
     if (entry.IsDirectory()) {
         if (searchOptions_ & SF_DIRECTORIES) {
+            name = entry.Name();
             std::string_view text = name;
             if (!matchCase) {
                 FoldAZ(name.data(), name.size(), folded);
@@ -253,16 +412,29 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     } else if (searchOptions_ & SF_FILES) {
         // Base and extension split at the last dot; the keyword is never looked for
         // in the extension.
-        const size_t dot = name.rfind('.');
+        size_t length, dot;
+        ScanName(entry.name, length, dot);
         const bool hasDot = dot != std::string_view::npos;
-        const size_t baseLength = hasDot ? dot : name.size();
+        const size_t baseLength = hasDot ? dot : length;
+        name = std::string_view(entry.name, length);
         std::string_view base = name.substr(0, baseLength);
-        if (!matchCase) {
-            FoldAZ(base.data(), base.size(), folded);
-            base = std::string_view(folded, base.size());
+        bool nameMatches;
+        if (wholeName) {
+            if (!matchCase) {
+                FoldAZ(base.data(), base.size(), folded);
+                base = std::string_view(folded, base.size());
+            }
+            nameMatches = base == keyword;
+        } else {
+            const SearchPrefilter& f = searchPrefilter_;
+            // base lies at the start of the entry's 260-byte name buffer, which
+            // leaves the prefilter room to read past a short name.
+            const auto* b = reinterpret_cast<const unsigned char*>(base.data());
+            bool may = f.bytes == 0 || base.size() < keyword.size() ? true
+                       : f.bytes == 1 ? MayContain<1>(b, base.size(), f.k0, f.m0, 0, 0)
+                                      : MayContain<2>(b, base.size(), f.k0, f.m0, f.k1, f.m1);
+            nameMatches = may && FindInBase(base, keyword, searchFold_, searchFoldAt_);
         }
-        bool nameMatches =
-            wholeName ? base == keyword : FindChars(base, keyword) != std::string_view::npos;
         if (nameMatches) {
             if (searchAnyType_) {
                 hit = true;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "platform/text.h"
@@ -118,6 +119,50 @@ TEST_F(SearchMatching, HitCarriesItsAnnotationAndPaths) {
     EXPECT_EQ(found[0].indexPath, dir_ / "d.orb");
     EXPECT_EQ(found[1].annotation, "");
     EXPECT_EQ(ids_.at("SETUP.EXE"), kFirstEntryId);
+}
+
+// Random names and keywords against the plain definition of the file test: fold
+// the base character by character, then search it character by character.
+TEST(SearchMatchingRandom, FileBaseAgreesWithTheDefinition) {
+    const char* pieces[] = {
+        "a", "A", "z",        "Z",        ".",        "/",    "s",
+        "S", "e", "\xB0\xA1", "\x81\x41", "\x81\x61", "\xA1", "\x81\x30\x81\x30",
+        "0", "~", "\x7F",     "\xFF"};
+    std::mt19937 rng(1234);
+    auto text = [&](int maxPieces) {
+        std::string t;
+        int n = static_cast<int>(rng() % (maxPieces + 1));
+        for (int i = 0; i < n; ++i) t += pieces[rng() % std::size(pieces)];
+        return t.substr(0, 255);
+    };
+    std::vector<std::string> names;
+    for (int i = 0; i < 1500; ++i) names.push_back(text(i % 10 == 0 ? 120 : 12));
+    TempDir dir;
+    {
+        CScanTree tree;
+        for (const std::string& n : names) tree.Append(kNoNode, 0, 0, FILETIME{}, n);
+        IndexHeader h;
+        SetHeaderLabel(h, "R");
+        h.fileCount = tree.FileCount();
+        ASSERT_EQ(WriteIndexFile(dir / "r.orb", h, tree), WriteResult::Ok);
+    }
+    for (int round = 0; round < 60; ++round) {
+        std::string keyword = text(3);
+        if (keyword.empty()) keyword = "a";
+        for (uint8_t options : {SF_FILES, uint8_t(SF_FILES | SF_MATCHCASE)}) {
+            bool matchCase = options & SF_MATCHCASE;
+            std::string k = matchCase ? keyword : LowerAZCopy(keyword);
+            Hits expected;
+            for (const std::string& n : names) {
+                size_t dot = n.rfind('.');
+                std::string base = dot == std::string::npos ? n : n.substr(0, dot);
+                if (!matchCase) base = LowerAZCopy(base);
+                if (FindChars(base, k) != std::string::npos) expected.push_back("R:\\" + n);
+            }
+            EXPECT_EQ(Search(dir / "r.orb", keyword, "*", options), expected)
+                << "keyword " << ::testing::PrintToString(keyword) << " options " << int(options);
+        }
+    }
 }
 
 TEST(SearchTypes, FilterTable) {
