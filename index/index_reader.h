@@ -42,7 +42,7 @@ struct SearchResult {
     char parentPath[kMaxPath] = {};
     IndexEntry entry;
     std::string annotation;
-    // The full texts when they do not fit the 260-byte fields (deep paths).
+    // The full texts, always set: the fixed fields above are cut to 259 bytes.
     std::string fullIndexPath;
     std::string fullParentPath;
 };

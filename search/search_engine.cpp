@@ -59,55 +59,55 @@ inline uint64_t ExactZeroLanes(uint64_t v) {
     return ~(((v & k7F) + k7F) | v) & kLanes80;
 }
 
-// The length of an entry's name and the position of its last dot (npos when it
-// has none), in one pass over the NUL-terminated 260-byte buffer, a word at a time.
-void ScanName(const char* buf, size_t& length, size_t& lastDot) {
+// One pass over an entry's NUL-terminated 260-byte name buffer, a word at a time:
+// the name's length, its last dot (npos: none) and the first position where the
+// keyword's first one or two bytes may stand (npos: nowhere). Letters are
+// compared with bit 0x20 set on both sides, so both letter cases pass (as do a
+// few other bytes, which the exact search then turns down); no true position is
+// ever missed, so npos rules the name out.
+struct NameScan {
+    size_t length = 0;
+    size_t lastDot = std::string_view::npos;
+    size_t firstCandidate = std::string_view::npos;
+};
+
+inline size_t HighestLane(uint64_t lanes) {
+    return (63 - static_cast<size_t>(__builtin_clzll(lanes))) / 8;
+}
+inline size_t LowestLane(uint64_t lanes) {
+    return static_cast<size_t>(__builtin_ctzll(lanes)) / 8;
+}
+
+template <int Bytes>
+NameScan ScanName(const char* buf, uint64_t k0, uint64_t m0, uint64_t k1, uint64_t m1) {
     const auto* p = reinterpret_cast<const unsigned char*>(buf);
-    lastDot = std::string_view::npos;
+    NameScan r;
+    // Words up to byte 256 hold any name of up to 255 bytes and its NUL; the
+    // second-byte load reads one byte further, still inside the buffer.
     for (size_t i = 0; i + 8 <= kMaxNameBytes + 1; i += 8) {
         uint64_t v = Load64(p + i);
         uint64_t nul = ExactZeroLanes(v);
         uint64_t dots = ExactZeroLanes(v ^ (kLanes01 * '.'));
+        uint64_t candidates = 0;
+        if (Bytes >= 1) candidates = ZeroLanes((v | m0) ^ k0);
+        if (Bytes == 2) candidates &= ZeroLanes((Load64(p + i + 1) | m1) ^ k1);
         if (nul) {
-            uint64_t first = static_cast<uint64_t>(__builtin_ctzll(nul));
-            dots &= (first ? (uint64_t{1} << first) - 1 : 0);  // lanes before the NUL
-            if (dots) lastDot = i + (63 - static_cast<size_t>(__builtin_clzll(dots))) / 8;
-            length = i + first / 8;
-            return;
+            uint64_t before = (uint64_t{1} << __builtin_ctzll(nul)) - 1;  // lanes before the NUL
+            dots &= before;
+            candidates &= before;
+            r.length = i + LowestLane(nul);
         }
-        if (dots) lastDot = i + (63 - static_cast<size_t>(__builtin_clzll(dots))) / 8;
+        if (dots) r.lastDot = i + HighestLane(dots);
+        if (candidates && r.firstCandidate == std::string_view::npos)
+            r.firstCandidate = i + LowestLane(candidates);
+        if (nul) return r;
     }
     // No NUL in the first 256 bytes: cannot come from the reader; take the slow way.
     std::string_view name = FromFixed(buf, kMaxPath);
-    length = name.size();
-    lastDot = name.rfind('.');
-}
-
-// False only when no position of h[0, n) can start the keyword: its first byte
-// (and second, when it has one) are compared eight positions at a time, letters
-// with bit 0x20 set on both sides, so both letter cases pass (as do a few other
-// bytes, which the exact search then turns down). The buffer at h must have at
-// least 8 + Bytes - 1 readable bytes even when n is shorter; lanes past the text
-// are masked out.
-template <int Bytes>
-bool MayContain(const unsigned char* h, size_t n, uint64_t k0, uint64_t m0, uint64_t k1,
-                uint64_t m1) {
-    auto test = [&](const unsigned char* p) {
-        uint64_t hit = ZeroLanes((Load64(p) | m0) ^ k0);
-        if (Bytes == 2) hit &= ZeroLanes((Load64(p + 1) | m1) ^ k1);
-        return hit;
-    };
-    if (n < Bytes) return false;
-    const size_t last = n - Bytes;  // the last position a match may start at
-    size_t i = 0;
-    for (; i + 7 <= last; i += 8)
-        if (test(h + i)) return true;
-    if (i > last) return false;
-    // One more load ending at the last position: overlapping the previous one
-    // when the text is long enough, else within the buffer, masked.
-    if (last >= 7) return test(h + last - 7) != 0;
-    const size_t lanes = last + 1 - i;
-    return (test(h + i) & ((uint64_t{1} << (8 * lanes)) - 1)) != 0;
+    r.length = name.size();
+    r.lastDot = name.rfind('.');
+    r.firstCandidate = 0;
+    return r;
 }
 
 // Finds the (already folded) keyword in a file base, starting only on character
@@ -229,12 +229,12 @@ std::thread* CIndexReader::BeginSearch(std::string_view keyword) {
     return &searchThread_;
 }
 
-LRESULT CIndexReader::SendSearchEvent(WPARAM code, LPARAM lParam) const {
+inline LRESULT CIndexReader::SendSearchEvent(WPARAM code, LPARAM lParam) const {
     if (!searchNotify_ || searchControl_->detached.load(std::memory_order_relaxed)) return 0;
     return searchNotify_->Send(WM_SEARCH_EVENT, code, lParam);
 }
 
-void CIndexReader::SendSearchProgress() {
+inline void CIndexReader::SendSearchProgress() {
     // visited * 100 / total, truncated, kept incrementally: a division per entry
     // would be a noticeable part of the walk. Counts of a damaged header may be 0
     // or too small: never divide by zero, never report more than 100.
@@ -412,11 +412,14 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     } else if (searchOptions_ & SF_FILES) {
         // Base and extension split at the last dot; the keyword is never looked for
         // in the extension.
-        size_t length, dot;
-        ScanName(entry.name, length, dot);
+        const SearchPrefilter& f = searchPrefilter_;
+        NameScan scan = f.bytes == 2   ? ScanName<2>(entry.name, f.k0, f.m0, f.k1, f.m1)
+                        : f.bytes == 1 ? ScanName<1>(entry.name, f.k0, f.m0, 0, 0)
+                                       : ScanName<0>(entry.name, 0, 0, 0, 0);
+        const size_t dot = scan.lastDot;
         const bool hasDot = dot != std::string_view::npos;
-        const size_t baseLength = hasDot ? dot : length;
-        name = std::string_view(entry.name, length);
+        const size_t baseLength = hasDot ? dot : scan.length;
+        name = std::string_view(entry.name, scan.length);
         std::string_view base = name.substr(0, baseLength);
         bool nameMatches;
         if (wholeName) {
@@ -426,13 +429,8 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             }
             nameMatches = base == keyword;
         } else {
-            const SearchPrefilter& f = searchPrefilter_;
-            // base lies at the start of the entry's 260-byte name buffer, which
-            // leaves the prefilter room to read past a short name.
-            const auto* b = reinterpret_cast<const unsigned char*>(base.data());
-            bool may = f.bytes == 0 || base.size() < keyword.size() ? true
-                       : f.bytes == 1 ? MayContain<1>(b, base.size(), f.k0, f.m0, 0, 0)
-                                      : MayContain<2>(b, base.size(), f.k0, f.m0, f.k1, f.m1);
+            bool may = f.bytes == 0 || (scan.firstCandidate != std::string_view::npos &&
+                                        scan.firstCandidate + keyword.size() <= baseLength);
             nameMatches = may && FindInBase(base, keyword, searchFold_, searchFoldAt_);
         }
         if (nameMatches) {

@@ -187,6 +187,22 @@ void BM_EngineOneDisc(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineOneDisc)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The fixed cost of one disc: open, a worker started and ended, close.
+void BM_EngineDiscOverhead(benchmark::State& state) {
+    if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
+    std::string path = BenchDir() + "/one-entry.orb";
+    CScanTree tree;
+    tree.Append(kNoNode, 0, 1, FILETIME{}, "only.txt");
+    IndexHeader h;
+    h.fileCount = 1;
+    if (WriteIndexFile(path, h, tree) != WriteResult::Ok)
+        return state.SkipWithError("cannot write the index");
+    CIndexReader reader;
+    CountingTarget target;
+    for (auto _ : state) SearchOnce(reader, target, path);
+}
+BENCHMARK(BM_EngineDiscOverhead)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 // The whole library disc after disc, as the search pane runs it.
 void BM_EngineLibrary(benchmark::State& state) {
     if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
