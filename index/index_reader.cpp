@@ -19,7 +19,8 @@ constexpr const char* kErrNotOpen = "文件没有打开!";
 constexpr const char* kErrBadPicture = "该图片文件格式本软件不支持!";
 constexpr const char* kErrWriteFailed = "写入文件失败!";
 constexpr const char* kErrCompanionFailed = "注释文件保存失败!";
-constexpr size_t kCacheBlock = 64 * 1024;
+constexpr size_t kCacheBlock = 256 * 1024;
+constexpr size_t kCacheAlign = 4096;
 constexpr size_t kCopyChunk = 4096;
 
 uint64_t FdSize(int fd) {
@@ -64,21 +65,30 @@ void CIndexReader::EndSearchForClose() {
     searchControl_.reset();
 }
 
-bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {
-    if (offset + n > fileSize_) return false;
-    if (n > kCacheBlock / 2) return ReadFully(fd_, buf, n, offset);
+const unsigned char* CIndexReader::Peek(uint64_t offset, size_t n) {
+    if (offset + n > fileSize_ || n > kCacheBlock - kCacheAlign) return nullptr;
     if (offset < cacheOffset_ || offset + n > cacheOffset_ + cacheLength_) {
         if (cache_.size() < kCacheBlock) cache_.resize(kCacheBlock);
-        uint64_t start = offset & ~static_cast<uint64_t>(kCacheBlock / 2 - 1);
+        // Page-aligned windows that start at the requested record: a forward walk
+        // reads each byte of the file once.
+        uint64_t start = offset & ~static_cast<uint64_t>(kCacheAlign - 1);
         size_t len = static_cast<size_t>(std::min<uint64_t>(kCacheBlock, fileSize_ - start));
         if (!ReadFully(fd_, cache_.data(), len, start)) {
             cacheLength_ = 0;
-            return false;
+            return nullptr;
         }
         cacheOffset_ = start;
         cacheLength_ = len;
     }
-    std::memcpy(buf, cache_.data() + (offset - cacheOffset_), n);
+    return cache_.data() + (offset - cacheOffset_);
+}
+
+bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {
+    if (offset + n > fileSize_) return false;
+    if (n > kCacheBlock / 2) return ReadFully(fd_, buf, n, offset);
+    const unsigned char* p = Peek(offset, n);
+    if (!p) return false;
+    std::memcpy(buf, p, n);
     return true;
 }
 
@@ -201,13 +211,15 @@ int CIndexReader::ReadEntryAt(int32_t link, int32_t mustExceed, IndexEntry& out)
     // does not lead forward (or leaves the file) belongs to a damaged index: the list
     // ends there. This is what bounds every walk by the file's size.
     if (link < static_cast<int32_t>(kFirstEntryOffset) || link <= mustExceed) return 0;
-    unsigned char fixed[kRecordFixedSize];
-    if (!ReadAt(static_cast<uint64_t>(link), fixed, sizeof(fixed))) return 0;
-    size_t n = fixed[28];
-    char name[kMaxNameBytes];
-    if (n && !ReadAt(static_cast<uint64_t>(link) + kRecordFixedSize, name, n)) return 0;
-    DecodeEntryFixed(fixed, out);
-    std::memcpy(out.name, name, n);
+    const uint64_t at = static_cast<uint64_t>(link);
+    const unsigned char* fixed = Peek(at, kRecordFixedSize);
+    if (!fixed) return 0;
+    const size_t n = fixed[28];
+    // The same window nearly always holds the name too; Peek reloads otherwise.
+    const unsigned char* record = Peek(at, kRecordFixedSize + n);
+    if (!record) return 0;
+    DecodeEntryFixed(record, out);
+    std::memcpy(out.name, record + kRecordFixedSize, n);
     out.name[n] = '\0';
     out.recordOffset = link;
     return 1;
