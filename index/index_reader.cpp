@@ -65,21 +65,19 @@ void CIndexReader::EndSearchForClose() {
     searchControl_.reset();
 }
 
-const unsigned char* CIndexReader::Peek(uint64_t offset, size_t n) {
+const unsigned char* CIndexReader::Load(uint64_t offset, size_t n) {
     if (offset + n > fileSize_ || n > kCacheBlock - kCacheAlign) return nullptr;
-    if (offset < cacheOffset_ || offset + n > cacheOffset_ + cacheLength_) {
-        if (cache_.size() < kCacheBlock) cache_.resize(kCacheBlock);
-        // Page-aligned windows that start at the requested record: a forward walk
-        // reads each byte of the file once.
-        uint64_t start = offset & ~static_cast<uint64_t>(kCacheAlign - 1);
-        size_t len = static_cast<size_t>(std::min<uint64_t>(kCacheBlock, fileSize_ - start));
-        if (!ReadFully(fd_, cache_.data(), len, start)) {
-            cacheLength_ = 0;
-            return nullptr;
-        }
-        cacheOffset_ = start;
-        cacheLength_ = len;
+    if (cache_.size() < kCacheBlock) cache_.resize(kCacheBlock);
+    // Page-aligned windows that start at the requested record: a forward walk reads
+    // each byte of the file once.
+    uint64_t start = offset & ~static_cast<uint64_t>(kCacheAlign - 1);
+    size_t len = static_cast<size_t>(std::min<uint64_t>(kCacheBlock, fileSize_ - start));
+    if (!ReadFully(fd_, cache_.data(), len, start)) {
+        cacheLength_ = 0;
+        return nullptr;
     }
+    cacheOffset_ = start;
+    cacheLength_ = len;
     return cache_.data() + (offset - cacheOffset_);
 }
 
@@ -212,12 +210,14 @@ int CIndexReader::ReadEntryAt(int32_t link, int32_t mustExceed, IndexEntry& out)
     // ends there. This is what bounds every walk by the file's size.
     if (link < static_cast<int32_t>(kFirstEntryOffset) || link <= mustExceed) return 0;
     const uint64_t at = static_cast<uint64_t>(link);
-    const unsigned char* fixed = Peek(at, kRecordFixedSize);
-    if (!fixed) return 0;
-    const size_t n = fixed[28];
-    // The same window nearly always holds the name too; Peek reloads otherwise.
-    const unsigned char* record = Peek(at, kRecordFixedSize + n);
+    const unsigned char* record = Peek(at, kRecordFixedSize);
     if (!record) return 0;
+    const size_t n = record[28];
+    // The same window nearly always holds the name too; Peek reloads otherwise.
+    if (at + kRecordFixedSize + n > cacheOffset_ + cacheLength_) {
+        record = Peek(at, kRecordFixedSize + n);
+        if (!record) return 0;
+    }
     DecodeEntryFixed(record, out);
     std::memcpy(out.name, record + kRecordFixedSize, n);
     out.name[n] = '\0';

@@ -116,7 +116,12 @@ public:
 private:
     bool ReadAt(uint64_t offset, void* buf, size_t n);
     // n bytes at offset inside the read cache (loaded as needed); null past the end.
-    const unsigned char* Peek(uint64_t offset, size_t n);
+    const unsigned char* Peek(uint64_t offset, size_t n) {
+        if (offset >= cacheOffset_ && offset + n <= cacheOffset_ + cacheLength_)
+            return cache_.data() + (offset - cacheOffset_);
+        return Load(offset, n);
+    }
+    const unsigned char* Load(uint64_t offset, size_t n);
     void InvalidateCache() { cacheLength_ = 0; }
     int ReadEntryAt(int32_t link, int32_t mustExceed, IndexEntry& out);
     bool WriteHeader();
