@@ -218,7 +218,7 @@ TEST_F(OrbtoolTest, RemarkCoverAndNoteChangeTheIndex) {
 
     // A 1x1 PNG header is enough for the engine's picture check.
     std::string png = "\x89PNG\r\n\x1a\n";
-    png += std::string("\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 25);
+    png += std::string("\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 21);
     png += std::string(16, '\0');
     WriteFile(tmp_ / "c.png", png);
     ASSERT_EQ(Tool({"cover", out, tmp_ / "c.png"}).status, 0);
