@@ -67,18 +67,18 @@ void CIndexReader::EndSearchForClose() {
 
 const unsigned char* CIndexReader::Load(uint64_t offset, size_t n) {
     if (offset + n > fileSize_ || n > kCacheBlock - kCacheAlign) return nullptr;
-    if (cache_.size() < kCacheBlock) cache_.resize(kCacheBlock);
+    if (!cache_) cache_.reset(new unsigned char[kCacheBlock]);
     // Page-aligned windows that start at the requested record: a forward walk reads
     // each byte of the file once.
     uint64_t start = offset & ~static_cast<uint64_t>(kCacheAlign - 1);
     size_t len = static_cast<size_t>(std::min<uint64_t>(kCacheBlock, fileSize_ - start));
-    if (!ReadFully(fd_, cache_.data(), len, start)) {
+    if (!ReadFully(fd_, cache_.get(), len, start)) {
         cacheLength_ = 0;
         return nullptr;
     }
     cacheOffset_ = start;
     cacheLength_ = len;
-    return cache_.data() + (offset - cacheOffset_);
+    return cache_.get() + (offset - cacheOffset_);
 }
 
 bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {

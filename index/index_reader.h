@@ -118,7 +118,7 @@ private:
     // n bytes at offset inside the read cache (loaded as needed); null past the end.
     const unsigned char* Peek(uint64_t offset, size_t n) {
         if (offset >= cacheOffset_ && offset + n <= cacheOffset_ + cacheLength_)
-            return cache_.data() + (offset - cacheOffset_);
+            return cache_.get() + (offset - cacheOffset_);
         return Load(offset, n);
     }
     const unsigned char* Load(uint64_t offset, size_t n);
@@ -163,7 +163,7 @@ private:
     std::string lastError_;
 
     // A read cache over the file, so a walk costs memory copies, not system calls.
-    std::vector<unsigned char> cache_;
+    std::unique_ptr<unsigned char[]> cache_;  // uninitialised: every byte used is read first
     uint64_t cacheOffset_ = 0;
     size_t cacheLength_ = 0;
 
