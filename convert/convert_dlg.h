@@ -19,7 +19,7 @@ QString ReadStoredLibraryDirectory();
 
 class CConvertDlg : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Returns the chosen folder, or an empty text when the user cancelled.
     using FolderPicker = std::function<QString(QWidget* parent, const QString& title)>;
     using MessageShower =
@@ -35,17 +35,17 @@ class CConvertDlg : public QDialog {
     bool IsConverting() const { return worker_.joinable(); }
     const ConvertSummary& LastSummary() const { return lastSummary_; }
 
-  public slots:
+public slots:
     void OnBrowse();
     void OnConvert();
 
-  signals:
+signals:
     void ConversionFinished();
 
-  protected:
+protected:
     void reject() override;
 
-  private:
+private:
     void OnWorkerDone(ConvertSummary summary);
 
     QLineEdit* directoryEdit_ = nullptr;
