@@ -1,9 +1,5 @@
 #include "convert/convert_dlg.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -17,6 +13,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QVBoxLayout>
+
+#include "platform/threads.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void InitConvertResources() {
@@ -40,15 +38,6 @@ QString DefaultPickFolder(QWidget* parent, const QString& title) {
 void DefaultShowMessage(QWidget* parent, const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
     box.exec();
-}
-
-// The conversion yields to the user's other work, as every worker does.
-void LowerThreadPriority() {
-    const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
-    errno = 0;
-    int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (errno != 0) current = 0;
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current + 4 > 19 ? 19 : current + 4);
 }
 
 }  // namespace
@@ -124,7 +113,7 @@ void CConvertDlg::OnConvert() {
     setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     worker_ = std::thread([this, directory] {
-        LowerThreadPriority();
+        LowerCurrentThreadPriority();
         ConvertSummary summary = ConvertLibraryDirectory(directory);
         QMetaObject::invokeMethod(
             this,

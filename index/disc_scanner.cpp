@@ -1,9 +1,5 @@
 #include "index/disc_scanner.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <thread>
 #include <vector>
 
@@ -11,19 +7,11 @@
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 
 namespace orb {
 
 namespace {
-
-// Below-normal priority: the nice value applies to the calling thread only.
-void LowerThisThreadPriority() {
-    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    int current = ::getpriority(PRIO_PROCESS, tid);
-    if (current == -1 && errno != 0) return;
-    ::setpriority(PRIO_PROCESS, tid, current + 4 > 19 ? 19 : current + 4);
-}
 
 uint64_t RoundUpToClusters(uint64_t size, uint32_t cluster) {
     if (cluster == 0) return size;
@@ -139,7 +127,7 @@ void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent,
 }
 
 void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
-    LowerThisThreadPriority();
+    LowerCurrentThreadPriority();
     self->sizeProgress_.capacity = self->header_.capacity;
     self->sizeProgress_.used = 0;
     WPARAM finalStatus;

@@ -85,34 +85,27 @@ std::string StoredToHost(std::string_view stored) {
     return conv.Run(stored, [](unsigned char) { return std::string("\xEF\xBF\xBD"); });
 }
 
-void LowerAZInPlace(std::string& s) {
-    char* p = s.data();
-    char* end = p + s.size();
-    while (p < end) {
+void LowerAZCopyTo(const char* src, size_t n, char* dst) {
+    const char* end = src + n;
+    while (src < end) {
         // Only single-byte characters are folded; a trailing byte in 0x41-0x5A
         // belongs to a double-byte character and stays as it is.
-        if (static_cast<unsigned char>(*p) < 0x80) {
-            *p = LowerAZ(*p);
-            ++p;
+        if (static_cast<unsigned char>(*src) < 0x80) {
+            *dst++ = LowerAZ(*src++);
         } else {
-            p += StoredCharLength(p, end);
+            for (size_t k = StoredCharLength(src, end); k > 0; --k) *dst++ = *src++;
         }
     }
 }
 
-std::string LowerAZCopy(std::string_view s) {
-    std::string r(s);
-    LowerAZInPlace(r);
-    return r;
+void LowerAZInPlace(std::string& s) {
+    LowerAZCopyTo(s.data(), s.size(), s.data());
 }
 
-size_t StoredCharLength(const char* p, const char* end) {
-    if (p >= end) return 0;
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x81 || c > 0xFE || end - p < 2) return 1;
-    unsigned char c2 = static_cast<unsigned char>(p[1]);
-    if (c2 >= 0x30 && c2 <= 0x39) return end - p >= 4 ? 4 : static_cast<size_t>(end - p);
-    return 2;
+std::string LowerAZCopy(std::string_view s) {
+    std::string r(s.size(), '\0');
+    LowerAZCopyTo(s.data(), s.size(), r.data());
+    return r;
 }
 
 size_t FindBytes(std::string_view haystack, std::string_view needle) {
@@ -145,7 +138,29 @@ int CompareBytes(std::string_view a, std::string_view b) {
 }
 
 int CompareNoCaseAZ(std::string_view a, std::string_view b) {
-    return CompareBytes(LowerAZCopy(a), LowerAZCopy(b));
+    // Folds on the fly: each side keeps its own character boundaries, since a byte
+    // is folded only where it is a single-byte character of its own string.
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    size_t restA = 0, restB = 0;  // trailing bytes left of the current character
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (restA > 0)
+            --restA;
+        else if (x < 0x80)
+            x = static_cast<unsigned char>(LowerAZ(static_cast<char>(x)));
+        else
+            restA = StoredCharLength(a.data() + i, a.data() + a.size()) - 1;
+        if (restB > 0)
+            --restB;
+        else if (y < 0x80)
+            y = static_cast<unsigned char>(LowerAZ(static_cast<char>(y)));
+        else
+            restB = StoredCharLength(b.data() + i, b.data() + b.size()) - 1;
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
 }
 
 bool EqualsNoCaseAZ(std::string_view a, std::string_view b) {

@@ -28,11 +28,23 @@ inline char LowerAZ(char c) {
 }
 void LowerAZInPlace(std::string& s);
 std::string LowerAZCopy(std::string_view s);
+// Writes the n bytes at src, folded, to dst (which has room for n bytes).
+void LowerAZCopyTo(const char* src, size_t n, char* dst);
 
 // Length in bytes of the character starting at p (1, 2 or 4), never running past end.
 // A lead byte 0x81-0xFE starts a double-byte character, or a four-byte GB18030
-// sequence when the next byte is 0x30-0x39.
-size_t StoredCharLength(const char* p, const char* end);
+// sequence when the next byte is 0x30-0x39. Inline: name loops call it per byte.
+inline size_t StoredCharLength(const char* p, const char* end) {
+    if (p >= end) return 0;
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x81 || c > 0xFE || end - p < 2) return 1;
+    const unsigned char c2 = static_cast<unsigned char>(p[1]);
+    if (c2 >= 0x30 && c2 <= 0x39) return end - p >= 4 ? 4 : static_cast<size_t>(end - p);
+    return 2;
+}
+inline size_t StoredCharLength(const unsigned char* p, const unsigned char* end) {
+    return StoredCharLength(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end));
+}
 
 // Byte-wise search: a match may start on any byte.
 size_t FindBytes(std::string_view haystack, std::string_view needle);

@@ -2,8 +2,6 @@
 // private copy of the open index to a worker thread, which walks it depth first
 // and reports hits, progress and its end to the notify target.
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 
 #include "index/index_reader.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 
 namespace orb {
 
@@ -21,23 +20,6 @@ namespace {
 // Up to this many annotations a linear scan per entry is cheapest; longer tables
 // get a sorted index so a hostile companion cannot make the walk quadratic.
 constexpr size_t kAnnotationScanLimit = 8;
-constexpr int kBelowNormalNiceStep = 4;
-
-// Below-normal priority: the nice value of the calling thread only.
-void LowerThisThreadPriority() {
-    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    int current = ::getpriority(PRIO_PROCESS, tid);
-    if (current == -1 && errno != 0) return;
-    ::setpriority(PRIO_PROCESS, tid, std::min(current + kBelowNormalNiceStep, 19));
-}
-
-// StoredCharLength, inlined for the per-entry loops.
-inline size_t CharLength(const unsigned char* p, const unsigned char* end) {
-    if (*p < 0x81 || *p > 0xFE || end - p < 2) return 1;
-    if (p[1] >= 0x30 && p[1] <= 0x39) return end - p >= 4 ? 4 : static_cast<size_t>(end - p);
-    return 2;
-}
 
 constexpr uint64_t kLanes01 = 0x0101010101010101ULL;
 constexpr uint64_t kLanes80 = 0x8080808080808080ULL;
@@ -139,29 +121,10 @@ bool FindInBase(std::string_view base, std::string_view keyword, const unsigned 
             ++p;
         } else {
             if (c == k0 && rest(p)) return true;
-            p += CharLength(p, end);
+            p += StoredCharLength(p, end);
         }
     }
     return false;
-}
-
-// Copies n bytes from src to dst folding A-Z to a-z; every byte of a multi-byte
-// character is copied unchanged.
-void FoldAZ(const char* src, size_t n, char* dst) {
-    const char* end = src + n;
-    while (src < end) {
-        unsigned char c = static_cast<unsigned char>(*src);
-        if (c < 0x80) {
-            *dst++ = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-            ++src;
-        } else {
-            size_t k = CharLength(reinterpret_cast<const unsigned char*>(src),
-                                  reinterpret_cast<const unsigned char*>(end));
-            std::memcpy(dst, src, k);
-            dst += k;
-            src += k;
-        }
-    }
 }
 
 }  // namespace
@@ -255,7 +218,7 @@ inline void CIndexReader::SendSearchProgress() {
 }
 
 void CIndexReader::SearchThreadProc(CIndexReader* self) {
-    LowerThisThreadPriority();
+    LowerCurrentThreadPriority();
     SearchControl& control = *self->searchControl_;
     self->SendSearchEvent(SEARCH_STARTED, 0);
 
@@ -280,7 +243,7 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
     self->searchFoldAt_.assign(kw.size(), 0);
     const auto* kb = reinterpret_cast<const unsigned char*>(kw.data());
     for (size_t i = 0; i < kw.size();) {
-        size_t n = CharLength(kb + i, kb + kw.size());
+        size_t n = StoredCharLength(kb + i, kb + kw.size());
         if (n == 1) self->searchFoldAt_[i] = 1;
         i += n;
     }
@@ -403,7 +366,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             name = entry.Name();
             std::string_view text = name;
             if (!matchCase) {
-                FoldAZ(name.data(), name.size(), folded);
+                LowerAZCopyTo(name.data(), name.size(), folded);
                 text = std::string_view(folded, name.size());
             }
             // Byte-wise: a match may start on the second byte of a character.
@@ -424,7 +387,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
         bool nameMatches;
         if (wholeName) {
             if (!matchCase) {
-                FoldAZ(base.data(), base.size(), folded);
+                LowerAZCopyTo(base.data(), base.size(), folded);
                 base = std::string_view(folded, base.size());
             }
             nameMatches = base == keyword;
@@ -439,7 +402,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             } else {
                 std::string_view ext = hasDot ? name.substr(dot + 1) : std::string_view();
                 char extFolded[kMaxPath];
-                FoldAZ(ext.data(), ext.size(), extFolded);
+                LowerAZCopyTo(ext.data(), ext.size(), extFolded);
                 ext = std::string_view(extFolded, ext.size());
                 hit =
                     std::find(searchTypes_.begin(), searchTypes_.end(), ext) != searchTypes_.end();
