@@ -1,8 +1,11 @@
 #include "platform/drives.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -90,7 +93,39 @@ std::vector<VirtualDrive> CVirtualDriveSystem::Drives() const {
     return drives_;
 }
 
-bool CVirtualDriveSystem::Find(const std::string& root, VirtualDrive& out) const {
+void CVirtualDriveSystem::FollowTableFile(std::string path) {
+    {
+        std::lock_guard<std::mutex> lock(refreshMutex_);
+        tablePath_ = std::move(path);
+        haveFile_ = false;
+    }
+    SetDrives({});
+    Refresh();
+}
+
+void CVirtualDriveSystem::Refresh() {
+    std::lock_guard<std::mutex> lock(refreshMutex_);
+    if (tablePath_.empty()) return;
+    struct stat st {};
+    if (::stat(tablePath_.c_str(), &st) != 0) {
+        if (haveFile_) SetDrives({});
+        haveFile_ = false;
+        return;
+    }
+    const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (haveFile_ && mtime == mtimeNs_ && uint64_t(st.st_size) == size_ && st.st_ino == inode_)
+        return;
+    std::string text;
+    if (!ReadWholeFile(tablePath_, text, 1 << 20)) return;
+    haveFile_ = true;
+    mtimeNs_ = mtime;
+    size_ = uint64_t(st.st_size);
+    inode_ = st.st_ino;
+    SetDrives(CVirtualDriveTable::Parse(text));
+}
+
+bool CVirtualDriveSystem::Find(const std::string& root, VirtualDrive& out) {
+    Refresh();
     std::string want = NormalizeDriveRoot(root);
     std::lock_guard<std::mutex> lock(mutex_);
     for (const VirtualDrive& d : drives_) {
@@ -103,6 +138,7 @@ bool CVirtualDriveSystem::Find(const std::string& root, VirtualDrive& out) const
 }
 
 std::vector<DriveInfo> CVirtualDriveSystem::ListCdDrives() {
+    Refresh();
     std::vector<DriveInfo> out;
     if (inner_) out = inner_->ListCdDrives();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -142,6 +178,7 @@ bool CVirtualDriveSystem::GetVolumeLabel(const std::string& root, std::string& s
 }
 
 bool CVirtualDriveSystem::Eject(const std::string& root) {
+    Refresh();
     std::string want = NormalizeDriveRoot(root);
     {
         std::lock_guard<std::mutex> lock(mutex_);

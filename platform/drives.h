@@ -77,15 +77,18 @@ public:
     static DiskGeometry GeometryFor(uint64_t capacity);
 };
 
-// A drive system made of a fixed list of virtual drives plus an optional inner
-// system for everything else (the real drives). Paths are compared after
-// normalising a trailing '/'.
+// A drive system made of a list of virtual drives plus an optional inner system
+// for everything else (the real drives). Paths are compared after normalising a
+// trailing '/'. The list is given, or read from a table file that is read again
+// whenever it changes, so editing the file inserts or removes a virtual disc.
 class CVirtualDriveSystem : public IDriveSystem {
 public:
     explicit CVirtualDriveSystem(std::vector<VirtualDrive> drives = {},
                                  std::shared_ptr<IDriveSystem> inner = nullptr);
     void SetDrives(std::vector<VirtualDrive> drives);
     std::vector<VirtualDrive> Drives() const;
+    // Takes the drives from a table file from now on (a missing file: none).
+    void FollowTableFile(std::string path);
 
     std::vector<DriveInfo> ListCdDrives() override;
     DriveType GetDriveType(const std::string& root) override;
@@ -95,10 +98,20 @@ public:
     bool CloseTray(const std::string& root) override;
 
 private:
-    bool Find(const std::string& root, VirtualDrive& out) const;
+    bool Find(const std::string& root, VirtualDrive& out);
+    // Reads the table file again when it changed since the last look.
+    void Refresh();
     mutable std::mutex mutex_;
     std::vector<VirtualDrive> drives_;
     std::shared_ptr<IDriveSystem> inner_;
+
+    std::mutex refreshMutex_;
+    std::string tablePath_;
+    // Identity of the table file when it was last read.
+    bool haveFile_ = false;
+    int64_t mtimeNs_ = -1;
+    uint64_t size_ = 0;
+    uint64_t inode_ = 0;
 };
 
 // A drive root path always ends with exactly one '/'.

@@ -8,9 +8,10 @@
 namespace orb {
 
 std::shared_ptr<IDriveSystem> CreateHostDriveSystem() {
-    const char* table = std::getenv("ORB_VIRTUAL_DRIVES");
-    return std::make_shared<CHostDriveSystem>(table ? table : "",
-                                              std::make_shared<CLinuxDriveSystem>());
+    auto drives = std::make_shared<CVirtualDriveSystem>(std::vector<VirtualDrive>{},
+                                                        std::make_shared<CLinuxDriveSystem>());
+    if (const char* table = std::getenv("ORB_VIRTUAL_DRIVES")) drives->FollowTableFile(table);
+    return drives;
 }
 
 }  // namespace orb

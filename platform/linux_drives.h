@@ -77,31 +77,4 @@ private:
     LinuxDrivePaths paths_;
 };
 
-// The host drive system: the Linux drives plus the virtual drive table in the file
-// named by tablePath (re-read whenever the file changes, so editing it inserts or
-// removes a virtual disc).
-class CHostDriveSystem : public CVirtualDriveSystem {
-public:
-    CHostDriveSystem(std::string tablePath, std::shared_ptr<IDriveSystem> inner);
-
-    std::vector<DriveInfo> ListCdDrives() override;
-    DriveType GetDriveType(const std::string& root) override;
-    bool GetDiskFreeSpace(const std::string& root, DiskGeometry& out) override;
-    bool GetVolumeLabel(const std::string& root, std::string& storedLabel) override;
-    bool Eject(const std::string& root) override;
-    bool CloseTray(const std::string& root) override;
-
-    // Re-reads the table when its file changed since the last look.
-    void Refresh();
-
-private:
-    std::string tablePath_;
-    std::mutex refreshMutex_;
-    // Identity of the table file when it was last read.
-    int64_t mtimeNs_ = -1;
-    uint64_t size_ = 0;
-    uint64_t inode_ = 0;
-    bool haveFile_ = false;
-};
-
 }  // namespace orb

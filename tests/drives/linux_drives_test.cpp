@@ -235,7 +235,8 @@ TEST_F(FakeSystem, HostSystemAddsTheVirtualTableAndFollowsItsEdits) {
     const std::string table = tmp_ / "drives.tab";
     ::mkdir((tmp_ / "v1").c_str(), 0755);
     WriteFile(table, tmp_ / "v1" + "\tVDISC\t4096\n");
-    CHostDriveSystem sys(table, std::make_shared<CLinuxDriveSystem>(paths_));
+    CVirtualDriveSystem sys({}, std::make_shared<CLinuxDriveSystem>(paths_));
+    sys.FollowTableFile(table);
     auto drives = sys.ListCdDrives();
     ASSERT_EQ(drives.size(), 4u);
     EXPECT_EQ(drives[3].root, tmp_ / "v1/");
