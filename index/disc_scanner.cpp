@@ -1,5 +1,6 @@
 #include "index/disc_scanner.h"
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -178,6 +179,56 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     self->workerActive_ = false;
     // The last use of the scanner and of the window.
     if (notify) notify->Send(WM_SCAN_STATUS, finalStatus, 0);
+}
+
+namespace {
+// Hands the scanner's messages to a callback and wakes the waiting caller on the
+// final status. Notifying while holding the lock keeps the condition variable
+// alive until the worker is done with it.
+class CScanWaiter : public IMessageTarget {
+public:
+    explicit CScanWaiter(const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage)
+        : onMessage_(onMessage) {}
+    LRESULT Send(uint32_t msg, WPARAM w, LPARAM l) override {
+        if (onMessage_) onMessage_(msg, w, l);
+        if (msg == WM_SCAN_STATUS && w >= SCAN_DONE) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            final_ = w;
+            cv_.notify_all();
+        }
+        return 0;
+    }
+    void Post(uint32_t, WPARAM, LPARAM) override {}
+    // Waits for the final status, calling poll about every 100 ms meanwhile.
+    WPARAM Wait(const std::function<void()>& poll) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!cv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return final_ != 0; }))
+            poll();
+        return final_;
+    }
+
+private:
+    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    WPARAM final_ = 0;
+};
+}  // namespace
+
+WPARAM RunScanToEnd(CDiscScanner& scanner, const std::string& driveRoot,
+                    const std::string& outputPath,
+                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage,
+                    const std::function<bool()>& stopRequested) {
+    CScanWaiter waiter(onMessage);
+    scanner.SetNotifyWindow(&waiter);
+    WPARAM final = 0;
+    if (scanner.StartScan(driveRoot, outputPath)) {
+        final = waiter.Wait([&] {
+            if (stopRequested && stopRequested()) scanner.AbortScan();
+        });
+    }
+    scanner.SetNotifyWindow(nullptr);
+    return final;
 }
 
 }  // namespace orb

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -93,5 +94,14 @@ private:
     std::mutex gateMutex_;
     std::condition_variable gateCv_;
 };
+
+// Runs one scan for a caller without a window (the command line, benchmarks):
+// starts it, hands every message to onMessage on the worker, and waits for the
+// final status while polling stopRequested (a true answer aborts the listing).
+// Returns the final status, or 0 when StartScan refused (LastError says why).
+WPARAM RunScanToEnd(CDiscScanner& scanner, const std::string& driveRoot,
+                    const std::string& outputPath,
+                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage = {},
+                    const std::function<bool()>& stopRequested = {});
 
 }  // namespace orb

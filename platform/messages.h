@@ -39,21 +39,11 @@ public:
     using Handler = std::function<LRESULT(uint32_t, WPARAM, LPARAM)>;
     explicit CPlainMessageTarget(Handler handler = {}) : handler_(std::move(handler)) {}
 
-    void SetHandler(Handler h) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        handler_ = std::move(h);
-    }
-
     LRESULT Send(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
-        Handler h;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            h = handler_;
-        }
         // Sends from several workers are handled one at a time, like a window's
         // single thread would.
         std::lock_guard<std::mutex> lock(sendMutex_);
-        return h ? h(msg, wParam, lParam) : 0;
+        return handler_ ? handler_(msg, wParam, lParam) : 0;
     }
 
     void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
@@ -67,14 +57,12 @@ public:
     // Handles every posted message queued so far on the calling thread.
     size_t DispatchPosted() {
         std::deque<Posted> batch;
-        Handler h;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             batch.swap(posted_);
-            h = handler_;
         }
         for (const Posted& p : batch)
-            if (h) h(p.msg, p.wParam, p.lParam);
+            if (handler_) handler_(p.msg, p.wParam, p.lParam);
         return batch.size();
     }
 
@@ -100,7 +88,7 @@ private:
     std::mutex sendMutex_;
     std::condition_variable cv_;
     std::deque<Posted> posted_;
-    Handler handler_;
+    const Handler handler_;  // fixed at construction: Send reads it without a lock
 };
 
 }  // namespace orb

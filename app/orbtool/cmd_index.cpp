@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/orbtool/commands.h"
+#include "app/orbtool/output.h"
 #include "index/index_reader.h"
 #include "platform/text.h"
 
@@ -58,64 +59,6 @@ int Usage(const char* text) {
 int Fail(const std::string& what) {
     std::fprintf(stderr, "orbtool: %s\n", what.c_str());
     return kExitFailed;
-}
-
-std::string Json(std::string_view utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-// Terminal text: stored bytes decoded; control characters shown escaped so a
-// hostile name cannot drive the terminal.
-std::string Show(std::string_view stored) {
-    std::string host = StoredToHost(stored), out;
-    for (unsigned char c : host) {
-        if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string UtcTime(const FILETIME& ft) {
-    int64_t secs = FileTimeToUnixSeconds(ft);
-    time_t t = static_cast<time_t>(secs);
-    struct tm tm {};
-    if (!gmtime_r(&t, &tm)) return "?";
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
 }
 
 bool OpenIndex(CIndexReader& r, const std::string& path, OpenMode mode) {
@@ -227,10 +170,10 @@ int RunInfo(int argc, char** argv) {
             ",\"files\":%u,\"directories\":%u,"
             "\"remark\":{\"offset\":%u,\"length\":%u},\"cover\":{\"offset\":%u,\"size\":%u},"
             "\"annotations\":%zu}\n",
-            Json(StoredToHost(label)).c_str(), h.capacity, h.fileCount, h.dirCount, h.remarkOffset,
-            h.remarkLength, h.coverOffset, h.coverSize, r.Annotations().size());
+            JsonString(StoredToHost(label)).c_str(), h.capacity, h.fileCount, h.dirCount,
+            h.remarkOffset, h.remarkLength, h.coverOffset, h.coverSize, r.Annotations().size());
     } else {
-        std::printf("label:        %s\n", Show(label).c_str());
+        std::printf("label:        %s\n", TerminalText(label).c_str());
         std::printf("capacity:     %" PRIu64 "\n", h.capacity);
         std::printf("files:        %u\n", h.fileCount);
         std::printf("directories:  %u\n", h.dirCount);
@@ -265,10 +208,10 @@ int RunLs(int argc, char** argv) {
             std::printf("%s{\"id\":%d,\"kind\":\"%s\",\"size\":%" PRIu64
                         ",\"time\":\"%s\",\"name\":%s}",
                         first ? "" : ",", id, kind, e.Size(), UtcTime(e.writeTime).c_str(),
-                        Json(StoredToHost(name)).c_str());
+                        JsonString(StoredToHost(name)).c_str());
         } else {
             std::printf("%d\t%s\t%" PRIu64 "\t%s\t%s\n", id, kind, e.Size(),
-                        UtcTime(e.writeTime).c_str(), Show(name).c_str());
+                        UtcTime(e.writeTime).c_str(), TerminalText(name).c_str());
         }
         first = false;
         id = e.nextSibling;

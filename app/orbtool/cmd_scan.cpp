@@ -6,12 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 #include "app/orbtool/commands.h"
@@ -122,42 +119,23 @@ int RunScan(int argc, char** argv) {
         std::vector<VirtualDrive>{{root, label, capacity, false}}));
 
     ProgressBar bar(::isatty(STDERR_FILENO) == 1);
-    std::mutex m;
-    std::condition_variable cv;
-    WPARAM final = 0;
-    CPlainMessageTarget target([&](uint32_t msg, WPARAM w, LPARAM l) -> LRESULT {
+    auto show = [&](uint32_t msg, WPARAM, LPARAM l) {
         if (msg == WM_SCAN_SIZE_PROGRESS) {
             auto* p = reinterpret_cast<const ScanSizeProgress*>(l);
             bar.Show("收集", p->used, p->capacity);
         } else if (msg == WM_SCAN_WRITE_PROGRESS) {
             auto* p = reinterpret_cast<const ScanWriteProgress*>(l);
             bar.Show("写入", static_cast<uint64_t>(p->written), static_cast<uint64_t>(p->total));
-        } else if (msg == WM_SCAN_STATUS && w >= SCAN_DONE) {
-            std::lock_guard<std::mutex> lock(m);
-            final = w;
-            cv.notify_all();
         }
-        return 0;
-    });
-
-    CDiscScanner scanner;
-    scanner.SetNotifyWindow(&target);
+    };
     // Ctrl-C stops the listing the way the dialog's stop button does.
     struct sigaction sa {
     }, old{};
     sa.sa_handler = OnInterrupt;
     sigaction(SIGINT, &sa, &old);
-    if (!scanner.StartScan(root, out)) {
-        sigaction(SIGINT, &old, nullptr);
-        std::fprintf(stderr, "orbtool: %s\n", scanner.LastError().c_str());
-        return kExitFailed;
-    }
-    {
-        std::unique_lock<std::mutex> lock(m);
-        while (!cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return final != 0; })) {
-            if (g_interrupted.exchange(0)) scanner.AbortScan();
-        }
-    }
+    CDiscScanner scanner;
+    const WPARAM final =
+        RunScanToEnd(scanner, root, out, show, [] { return g_interrupted.exchange(0) != 0; });
     sigaction(SIGINT, &old, nullptr);
     bar.End();
     if (final != SCAN_DONE) {

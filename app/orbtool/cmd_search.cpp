@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/orbtool/commands.h"
+#include "app/orbtool/output.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "search/disc_search.h"
@@ -28,33 +29,6 @@ int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "orbtool search: %s\n", problem);
     std::fputs(kUsage, stderr);
     return kExitUsage;
-}
-
-void AppendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (char ch : s) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    out += '"';
-}
-
-std::string IsoTime(const orb::FILETIME& ft) {
-    time_t t = static_cast<time_t>(orb::FileTimeToUnixSeconds(ft));
-    struct tm tm {};
-    if (!gmtime_r(&t, &tm)) return std::string();
-    char buf[32];
-    std::strftime(buf, sizeof(buf), "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
 }
 
 class CPrintingSink : public orb::IDiscSearchSink {
@@ -77,24 +51,25 @@ public:
 
     void OnHit(const orb::SearchResult& hit) override {
         ClearProgress();
-        std::string parent = orb::StoredToHost(hit.fullParentPath);
-        std::string name = orb::StoredToHost(hit.entry.Name());
         if (!json_) {
-            std::printf("%s%s\t%s\n", parent.c_str(), name.c_str(), hit.fullIndexPath.c_str());
+            std::printf("%s%s\t%s\n", TerminalText(hit.fullParentPath).c_str(),
+                        TerminalText(hit.entry.Name()).c_str(), hit.fullIndexPath.c_str());
         } else {
+            std::string parent = orb::StoredToHost(hit.fullParentPath);
+            std::string name = orb::StoredToHost(hit.entry.Name());
             std::string line = "{\"parent\":";
-            AppendJsonString(line, parent);
+            line += JsonString(parent);
             line += ",\"name\":";
-            AppendJsonString(line, name);
+            line += JsonString(name);
             line += ",\"index\":";
-            AppendJsonString(line, hit.fullIndexPath);
+            line += JsonString(hit.fullIndexPath);
             line += ",\"annotation\":";
-            AppendJsonString(line, orb::StoredToHost(hit.annotation));
+            line += JsonString(orb::StoredToHost(hit.annotation));
             line += ",\"kind\":";
             line += hit.entry.IsDirectory() ? "\"dir\"" : "\"file\"";
             line += ",\"size\":" + std::to_string(hit.entry.Size());
             line += ",\"time\":";
-            AppendJsonString(line, IsoTime(hit.entry.writeTime));
+            line += JsonString(UtcTime(hit.entry.writeTime));
             line += "}\n";
             std::fputs(line.c_str(), stdout);
         }

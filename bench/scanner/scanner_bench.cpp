@@ -68,23 +68,8 @@ std::string BuildTree(const std::string& name, int dirsTop, int subPerTop, int f
 bool Scan(const std::string& root, const std::string& out) {
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>(
         std::vector<VirtualDrive>{{root, "BENCH", 4700000000ULL, false}}));
-    std::mutex m;
-    std::condition_variable cv;
-    WPARAM final = 0;
-    CPlainMessageTarget target([&](uint32_t msg, WPARAM w, LPARAM) -> LRESULT {
-        if (msg == WM_SCAN_STATUS && w >= SCAN_DONE) {
-            std::lock_guard<std::mutex> lock(m);
-            final = w;
-            cv.notify_all();
-        }
-        return 0;
-    });
     CDiscScanner scanner;
-    scanner.SetNotifyWindow(&target);
-    if (!scanner.StartScan(root, out)) return false;
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [&] { return final != 0; });
-    return final == SCAN_DONE;
+    return RunScanToEnd(scanner, root, out) == SCAN_DONE;
 }
 
 double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {

@@ -35,33 +35,32 @@ struct Seen {
 // handler (on the worker's thread, like a window handling a sent message).
 class Recorder {
 public:
-    Recorder() {
-        target_.SetHandler([this](uint32_t msg, WPARAM w, LPARAM l) -> LRESULT {
-            Seen s{msg, w};
-            if (msg == WM_SCAN_SIZE_PROGRESS) {
-                auto* p = reinterpret_cast<const ScanSizeProgress*>(l);
-                s.a = p->capacity;
-                s.b = p->used;
-            } else if (msg == WM_SCAN_WRITE_PROGRESS) {
-                auto* p = reinterpret_cast<const ScanWriteProgress*>(l);
-                s.a = static_cast<uint64_t>(p->total);
-                s.b = static_cast<uint64_t>(p->written);
-            }
-            std::function<void(const Seen&)> hook;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                seen_.push_back(s);
-                hook = hook_;
-            }
-            if (hook) hook(s);
-            if (msg == WM_SCAN_STATUS && w >= SCAN_DONE) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                finals_++;
-                cv_.notify_all();
-            }
-            return 0;
-        });
-    }
+    Recorder()
+        : target_([this](uint32_t msg, WPARAM w, LPARAM l) -> LRESULT {
+              Seen s{msg, w};
+              if (msg == WM_SCAN_SIZE_PROGRESS) {
+                  auto* p = reinterpret_cast<const ScanSizeProgress*>(l);
+                  s.a = p->capacity;
+                  s.b = p->used;
+              } else if (msg == WM_SCAN_WRITE_PROGRESS) {
+                  auto* p = reinterpret_cast<const ScanWriteProgress*>(l);
+                  s.a = static_cast<uint64_t>(p->total);
+                  s.b = static_cast<uint64_t>(p->written);
+              }
+              std::function<void(const Seen&)> hook;
+              {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  seen_.push_back(s);
+                  hook = hook_;
+              }
+              if (hook) hook(s);
+              if (msg == WM_SCAN_STATUS && w >= SCAN_DONE) {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  finals_++;
+                  cv_.notify_all();
+              }
+              return 0;
+          }) {}
     IMessageTarget* target() { return &target_; }
     void OnMessage(std::function<void(const Seen&)> hook) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -490,6 +489,44 @@ TEST_F(ScannerTest, LabelAndCapacityComeFromTheDrive) {
     EXPECT_EQ(h.space, 0x20);
     // 650000000 is not a multiple of 2048: clusters of 1 byte, no rounding.
     EXPECT_EQ(rec_.seen()[1].b, 1u);
+}
+
+TEST(RunScanToEnd, ReportsTheFinalStatusAStopAndARefusedStart) {
+    TempDir tmp;
+    const std::string disc = tmp / "disc";
+    ::mkdir(disc.c_str(), 0755);
+    for (int i = 0; i < 50; ++i) test::WriteFile(disc + "/f" + std::to_string(i), "x");
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>(
+        std::vector<VirtualDrive>{{disc, "D", 2048 * 100, false}}));
+
+    CDiscScanner scanner;
+    int sizeMessages = 0;
+    auto count = [&](uint32_t msg, WPARAM, LPARAM) {
+        if (msg == WM_SCAN_SIZE_PROGRESS) ++sizeMessages;
+    };
+    EXPECT_EQ(RunScanToEnd(scanner, disc, tmp / "a.orb", count), SCAN_DONE);
+    EXPECT_EQ(sizeMessages, 50);
+    EXPECT_TRUE(test::FileExists(tmp / "a.orb"));
+
+    // A stop asked for while listing: the first file's message waits until the
+    // waiter has polled the request.
+    std::atomic<bool> asked{false};
+    auto hold = [&](uint32_t msg, WPARAM, LPARAM) {
+        if (msg == WM_SCAN_SIZE_PROGRESS)
+            for (int i = 0; i < 1000 && !asked.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    EXPECT_EQ(RunScanToEnd(scanner, disc, tmp / "b.orb", hold,
+                           [&] {
+                               asked = true;
+                               return true;
+                           }),
+              SCAN_ABORTED);
+    EXPECT_FALSE(test::FileExists(tmp / "b.orb"));
+
+    EXPECT_EQ(RunScanToEnd(scanner, tmp.path(), tmp / "c.orb"), 0u);
+    EXPECT_EQ(scanner.LastError(), "目标盘不是光盘!");
+    SetDriveSystem(nullptr);
 }
 
 }  // namespace
