@@ -123,7 +123,7 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
         if (end <= fileSize_) {
             std::string cover(header_.coverSize, '\0');
             if (ReadFully(fd_, cover.data(), cover.size(), header_.coverOffset) &&
-                ReplaceFileAtomically(coverTemp_, cover, false)) {
+                WriteWholeFile(coverTemp_, cover)) {
                 picture_ = PictureDecoder().Decode(coverTemp_);
             }
         }
@@ -353,7 +353,7 @@ int CIndexReader::ReplaceCover(const std::string& picturePath) {
     }
     std::string data;
     if (!ReadWholeFile(picturePath, data) || data.size() > UINT32_MAX ||
-        !ReplaceFileAtomically(coverTemp_, data, false)) {
+        !WriteWholeFile(coverTemp_, data)) {
         SetError(kErrWriteFailed);
         return 0;
     }

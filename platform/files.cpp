@@ -158,6 +158,13 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
     return ok;
 }
 
+bool WriteWholeFile(const std::string& path, std::string_view data) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = WriteAppend(fd, data.data(), data.size());
+    return ::close(fd) == 0 && ok;
+}
+
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
                            std::string* error) {
     std::string tmp = path + ".tmp";

@@ -45,6 +45,10 @@ bool WriteAppend(int fd, const void* buf, size_t n);
 // Reads a whole (small) file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes = SIZE_MAX);
 
+// Creates or truncates path and writes data; for private files (temporaries)
+// that nothing else reads while they are written.
+bool WriteWholeFile(const std::string& path, std::string_view data);
+
 // Writes data to path through "<path>.tmp" and a rename, so a crash or a full disk
 // never leaves a truncated file at path. With durable the data is flushed first.
 // On failure path is untouched, the temporary is removed, and error holds errno's

@@ -28,20 +28,6 @@ Bytes& Record(Bytes& b, int32_t child, int32_t next, uint32_t flags, const std::
     return b;
 }
 
-// Walks every reachable entry depth first; the count of visits.
-uint64_t WalkAll(CIndexReader& r, const IndexEntry* parent, uint64_t& budget) {
-    uint64_t visits = 0;
-    IndexEntry e;
-    if (!r.ReadFirstEntry(parent, e)) return 0;
-    do {
-        if (budget == 0) return visits;
-        --budget;
-        ++visits;
-        if (e.IsDirectory()) visits += WalkAll(r, &e, budget);
-    } while (r.ReadNextEntry(e, e));
-    return visits;
-}
-
 struct DamagedCase {
     const char* what;
     std::function<std::string()> build;
@@ -114,7 +100,7 @@ TEST(DamagedIndex, WalksEndEarlyInsteadOfLooping) {
         CIndexReader r;
         ASSERT_EQ(r.Open(dir / "d.orb", OpenMode::ReadShareAll), 1) << c.what;
         uint64_t budget = 1000000;
-        EXPECT_EQ(WalkAll(r, nullptr, budget), c.expectVisits) << c.what;
+        EXPECT_EQ(test::WalkAll(r, nullptr, budget), c.expectVisits) << c.what;
         EXPECT_LE(c.expectVisits, r.MaxEntryCount()) << c.what;
     }
 }
@@ -134,7 +120,7 @@ TEST(DamagedIndex, SharedSubtreesStayWithinTheFilesBound) {
     // A walker that honours the bound ends quickly: (1332 - 92) / 29 records.
     uint64_t budget = r.MaxEntryCount();
     EXPECT_EQ(budget, 42u);
-    EXPECT_EQ(WalkAll(r, nullptr, budget), 42u);
+    EXPECT_EQ(test::WalkAll(r, nullptr, budget), 42u);
 }
 
 TEST(DamagedIndex, OversizedRemarkAndCoverAreNotTrusted) {

@@ -1,6 +1,7 @@
 // Building small indexes for the reader tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,23 @@ inline std::vector<std::pair<int32_t, std::string>> ListIds(CIndexReader& r,
         if (!r.ReadNextEntry(e, e)) break;
     }
     return out;
+}
+
+// Walks every reachable entry depth first, at most budget entries; the number of
+// entries visited. visit sees each entry as it is read.
+inline uint64_t WalkAll(CIndexReader& r, const IndexEntry* parent, uint64_t& budget,
+                        const std::function<void(const IndexEntry&)>& visit = {}) {
+    uint64_t visits = 0;
+    IndexEntry e;
+    if (!r.ReadFirstEntry(parent, e)) return 0;
+    do {
+        if (budget == 0) return visits;
+        --budget;
+        ++visits;
+        if (visit) visit(e);
+        if (e.IsDirectory()) visits += WalkAll(r, &e, budget, visit);
+    } while (r.ReadNextEntry(e, e));
+    return visits;
 }
 
 }  // namespace orb::test

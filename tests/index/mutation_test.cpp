@@ -29,23 +29,6 @@ std::string SampleIndex(const std::string& path) {
     return test::ReadFile(path);
 }
 
-uint64_t Walk(CIndexReader& r, const IndexEntry* parent, uint64_t& budget, int depth) {
-    uint64_t n = 0;
-    IndexEntry e;
-    if (depth > 64 || !r.ReadFirstEntry(parent, e)) return 0;
-    do {
-        if (budget == 0) return n;
-        --budget;
-        ++n;
-        EXPECT_LE(e.Name().size(), kMaxNameBytes);
-        if (e.IsDirectory()) {
-            r.HasSubdirectory(e);
-            n += Walk(r, &e, budget, depth + 1);
-        }
-    } while (r.ReadNextEntry(e, e));
-    return n;
-}
-
 TEST(MutatedIndex, NeverCrashesHangsOrOverreads) {
     TempDir dir;
     const std::string path = dir / "m.orb";
@@ -90,7 +73,10 @@ TEST(MutatedIndex, NeverCrashesHangsOrOverreads) {
         }
         ++opened;
         uint64_t budget = r.MaxEntryCount();
-        uint64_t seen = Walk(r, nullptr, budget, 0);
+        uint64_t seen = test::WalkAll(r, nullptr, budget, [&](const IndexEntry& e) {
+            EXPECT_LE(e.Name().size(), kMaxNameBytes);
+            if (e.IsDirectory()) r.HasSubdirectory(e);
+        });
         EXPECT_LE(seen, r.MaxEntryCount());
         std::string remark;
         EXPECT_EQ(r.ReadRemark(remark), 1);

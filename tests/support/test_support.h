@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
-
 namespace orb::test {
 
 // A fresh directory under the temporary directory, removed with its contents when
@@ -45,13 +43,5 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
-
-// A message target that records every message it gets (sent or posted).
-struct RecordedMessage {
-    uint32_t msg;
-    WPARAM wParam;
-    LPARAM lParam;
-    bool posted;
-};
 
 }  // namespace orb::test
