@@ -22,6 +22,7 @@
 #include "index/index_reader.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
+#include "library/store/library_store.h"
 #include "platform/files.h"
 
 namespace orb {
@@ -115,16 +116,6 @@ bool EnsureLibrary() {
     return ReplaceFileAtomically(marker, "ok\n", false);
 }
 
-std::vector<std::string> DiscPaths() {
-    std::vector<std::string> paths;
-    for (int disc = 0; disc < kDiscs; ++disc) {
-        char file[64];
-        std::snprintf(file, sizeof(file), "/cat%d/disc%04d.orb", disc / 100, disc);
-        paths.push_back(LibraryDir() + file);
-    }
-    return paths;
-}
-
 // CPU seconds used by the whole process so far (the worker does the work; the
 // caller only waits), so a figure per core can be given on a busy machine too.
 double ProcessCpuSeconds() {
@@ -174,7 +165,7 @@ uint64_t SearchOnce(CIndexReader& reader, CountingTarget& target, const std::str
 // One disc searched again and again: the walk itself.
 void BM_EngineOneDisc(benchmark::State& state) {
     if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
-    std::string path = DiscPaths()[0];
+    std::string path = LibraryDiscPaths(LibraryDir()).front();
     CIndexReader reader;
     CountingTarget target;
     uint64_t entries = 0;
@@ -206,7 +197,7 @@ BENCHMARK(BM_EngineDiscOverhead)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // The whole library disc after disc, as the search pane runs it.
 void BM_EngineLibrary(benchmark::State& state) {
     if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
-    std::vector<std::string> paths = DiscPaths();
+    std::vector<std::string> paths = LibraryDiscPaths(LibraryDir());
     CIndexReader reader;
     CountingTarget target;
     uint64_t entries = 0;
