@@ -13,6 +13,7 @@
 
 #include "convert/old_index.h"
 #include "index/index_writer.h"
+#include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -50,10 +51,6 @@ ReadResult ReadCandidate(const std::string& path, std::string& data, mode_t& mod
     return result;
 }
 
-bool IsIndexFileName(std::string_view name) {
-    return name.size() >= 4 && EqualsNoCaseAZ(name.substr(name.size() - 4), ".orb");
-}
-
 }  // namespace
 
 ConvertFileResult ConvertIndexFile(const std::string& path) {
@@ -74,19 +71,11 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
     OldIndexContent old;
     if (!ParseOldIndex(data, old, &r.reason)) return r;
 
-    const std::string temp = path + ".tmp";
-    struct stat tst {};
-    // A link under the temporary name would lead the write into another file.
-    if (::lstat(temp.c_str(), &tst) == 0 && S_ISLNK(tst.st_mode)) {
-        r.reason = "临时文件名 " + temp + " 已被符号链接占用";
-        return r;
-    }
-
     IndexWriteOptions options;
     options.remark = old.remark;
     options.cover = old.cover;
     options.durable = true;
-    options.tempPath = temp;
+    options.tempPath = path + ".tmp";
     std::string error;
     switch (WriteIndexFile(path, old.header, old.tree, options, &error)) {
         case WriteResult::Ok:
@@ -149,7 +138,7 @@ ConvertSummary ConvertLibraryDirectory(
                 struct stat st {};
                 // Only a link to an index file is taken, as the file it names, so
                 // the new file replaces the target and not the link.
-                if (IsIndexFileName(e.name) && ::stat(full.c_str(), &st) == 0 &&
+                if (IsDiscFileName(e.name) && ::stat(full.c_str(), &st) == 0 &&
                     S_ISREG(st.st_mode)) {
                     if (char* real = ::realpath(full.c_str(), nullptr)) {
                         files.emplace_back(real);
@@ -158,7 +147,7 @@ ConvertSummary ConvertLibraryDirectory(
                 }
             } else if (e.isDirectory) {
                 subdirs.push_back(std::move(full));
-            } else if (IsIndexFileName(e.name)) {
+            } else if (IsDiscFileName(e.name)) {
                 files.push_back(std::move(full));
             }
             return true;

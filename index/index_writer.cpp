@@ -89,7 +89,9 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
     header.coverSize = static_cast<uint32_t>(options.cover.size());
 
     const std::string tmp = options.tempPath.empty() ? path + ".tmp" : options.tempPath;
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link standing under the temporary name: it would lead the
+    // write into another file.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         setError(errno);
         return WriteResult::CreateFailed;

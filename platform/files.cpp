@@ -168,7 +168,8 @@ bool WriteWholeFile(const std::string& path, std::string_view data) {
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
                            std::string* error) {
     std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link under the temporary name is refused, not followed into another file.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     auto fail = [&](int err) {
         if (error) *error = std::strerror(err);
         if (fd >= 0) ::close(fd);

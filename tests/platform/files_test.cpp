@@ -83,6 +83,13 @@ TEST(AtomicReplace, LeavesOldFileOnFailure) {
     EXPECT_FALSE(ReplaceFileAtomically(f, "third", true, &err));
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(test::ReadFile(f), "second");
+    // A link under the temporary name is not written through.
+    ASSERT_EQ(::rmdir((f + ".tmp").c_str()), 0);
+    test::WriteFile(dir / "victim", "keep");
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (f + ".tmp").c_str()), 0);
+    EXPECT_FALSE(ReplaceFileAtomically(f, "fourth", false));
+    EXPECT_EQ(test::ReadFile(dir / "victim"), "keep");
+    EXPECT_EQ(test::ReadFile(f), "second");
 }
 
 TEST(DirectoryListing, ReportsKindsSizesAndDoesNotFollowLinks) {
