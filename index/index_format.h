@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/le_bytes.h"
 
 namespace orb {
 
@@ -89,23 +90,6 @@ void AppendRecord(std::string& out, int32_t firstChild, int32_t nextSibling, uin
                   uint64_t size, const FILETIME& time, std::string_view name);
 // Decodes the 28-byte fixed part into entry (links, flags, size, time).
 void DecodeEntryFixed(const unsigned char in[kEntryFixedSize], IndexEntry& entry);
-
-inline void PutLE32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-inline uint32_t GetLE32(const unsigned char* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void PutLE64(unsigned char* p, uint64_t v) {
-    PutLE32(p, static_cast<uint32_t>(v));
-    PutLE32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-inline uint64_t GetLE64(const unsigned char* p) {
-    return uint64_t(GetLE32(p)) | (uint64_t(GetLE32(p + 4)) << 32);
-}
 
 // The companion of an index: the path with its last character replaced by 'c'.
 std::string CompanionPath(const std::string& indexPath);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/files.h"
+#include "platform/le_bytes.h"
 
 namespace orb {
 
@@ -27,10 +28,6 @@ uint16_t Be16(const unsigned char* p) {
 }
 uint16_t Le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-int32_t Le32(const unsigned char* p) {
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
 }
 
 class HeaderDecoder : public IPictureDecoder {
@@ -59,8 +56,8 @@ std::unique_ptr<IPicture> DecodePictureHeader(const std::string& path) {
     if (n >= 10 && (data.compare(0, 6, "GIF87a") == 0 || data.compare(0, 6, "GIF89a") == 0))
         return make(Le16(p + 6), Le16(p + 8));
     if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
-        int32_t h = Le32(p + 22);
-        return make(Le32(p + 18), h < 0 ? -static_cast<long>(h) : h);
+        int32_t h = static_cast<int32_t>(GetLE32(p + 22));
+        return make(static_cast<int32_t>(GetLE32(p + 18)), h < 0 ? -static_cast<long>(h) : h);
     }
     if (n >= 4 && p[0] == 0xFF && p[1] == 0xD8) {
         size_t i = 2;

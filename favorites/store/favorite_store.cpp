@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "platform/le_bytes.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -66,8 +67,9 @@ FavoriteStatus EncodeList(const std::vector<FavoriteNode>& list, size_t depth, s
             if (sw.remark.size() > kMaxRemark) return FavoriteStatus::RemarkTooLong;
             PutShort(out, sw.discPath);
             PutShort(out, sw.pathInDisc);
-            uint32_t n = static_cast<uint32_t>(sw.remark.size());
-            for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+            unsigned char n[4];
+            PutLE32(n, static_cast<uint32_t>(sw.remark.size()));
+            out.append(reinterpret_cast<const char*>(n), sizeof n);
             out.append(sw.remark);
         }
         if (!node.children.empty()) {
@@ -103,9 +105,7 @@ public:
     }
     bool U32(uint32_t& v) {
         if (data_.size() - pos_ < 4) return false;
-        v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<uint32_t>(static_cast<uint8_t>(data_[pos_ + i])) << (8 * i);
+        v = GetLE32(reinterpret_cast<const unsigned char*>(data_.data() + pos_));
         pos_ += 4;
         return true;
     }
