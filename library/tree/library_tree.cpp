@@ -263,7 +263,7 @@ int CLibraryTree::FindDiscByLabel(std::string_view storedLabel, std::string& ind
         std::string path = GetItemPath(*it, true);
         IndexHeader header;
         if (!ProbeIndexHeader(path, header)) continue;
-        if (FromFixed(header.label, kLabelSize) == storedLabel) {
+        if (HeaderLabel(header) == storedLabel) {
             indexPath = std::move(path);
             return 1;
         }
