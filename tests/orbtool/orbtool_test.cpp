@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,15 @@ TEST_F(OrbtoolTest, LabelAndCapacityOptionsAndExitStatuses) {
     ASSERT_EQ(ProbeIndexHeader(out, h), 1);
     EXPECT_EQ(HeaderLabel(h), HostToStored("工具盘"));
     EXPECT_EQ(h.capacity, 650000000u);
+
+    // Without options: a folder that is no mount point gives its own name and the
+    // size of the file system it lies on.
+    ASSERT_EQ(Tool({"scan", disc_, out}).status, 0);
+    ASSERT_EQ(ProbeIndexHeader(out, h), 1);
+    EXPECT_EQ(HeaderLabel(h), HostToStored("光盘"));
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(disc_.c_str(), &fs), 0);
+    EXPECT_EQ(h.capacity, uint64_t{fs.f_frsize} * fs.f_blocks);
 
     struct Case {
         std::vector<std::string> args;
