@@ -138,25 +138,21 @@ int CompareBytes(std::string_view a, std::string_view b) {
 }
 
 int CompareNoCaseAZ(std::string_view a, std::string_view b) {
-    // Folds on the fly: each side keeps its own character boundaries, since a byte
-    // is folded only where it is a single-byte character of its own string.
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    size_t restA = 0, restB = 0;  // trailing bytes left of the current character
+    // Folds on the fly. Up to the first difference both texts have the same bytes
+    // but for the case of single-byte letters, so they share character boundaries.
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    size_t rest = 0;  // trailing bytes left of the current character
     for (size_t i = 0; i < n; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
         unsigned char y = static_cast<unsigned char>(b[i]);
-        if (restA > 0)
-            --restA;
-        else if (x < 0x80)
+        if (rest > 0) {
+            --rest;
+        } else if (x >= 0x80) {
+            rest = StoredCharLength(a.data() + i, a.data() + a.size()) - 1;
+        } else {
             x = static_cast<unsigned char>(LowerAZ(static_cast<char>(x)));
-        else
-            restA = StoredCharLength(a.data() + i, a.data() + a.size()) - 1;
-        if (restB > 0)
-            --restB;
-        else if (y < 0x80)
-            y = static_cast<unsigned char>(LowerAZ(static_cast<char>(y)));
-        else
-            restB = StoredCharLength(b.data() + i, b.data() + b.size()) - 1;
+            if (y < 0x80) y = static_cast<unsigned char>(LowerAZ(static_cast<char>(y)));
+        }
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;

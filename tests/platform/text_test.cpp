@@ -86,6 +86,11 @@ TEST(StoredText, ComparisonsAreUnsignedBytes) {
     EXPECT_GT(CompareNoCaseAZ("Zeta", "alpha"), 0);
     EXPECT_TRUE(EqualsNoCaseAZ("D:/LIB/A.ORB", "d:/lib/a.orb"));
     EXPECT_FALSE(EqualsNoCaseAZ("\xC4\x41", "\xC4\x61"));
+    // Folding follows characters: a trailing 0x41 stays, a letter after a
+    // double-byte character folds.
+    EXPECT_EQ(CompareNoCaseAZ("aB\xC4\x41Z", "Ab\xC4\x41z"), 0);
+    EXPECT_LT(CompareNoCaseAZ("a\xC4\x41", "a\xC4\x61"), 0);
+    EXPECT_EQ(CompareNoCaseAZ("\x81\x30\x81\x30Q", "\x81\x30\x81\x30q"), 0);
 }
 
 TEST(StoredText, CuttingKeepsWholeCharacters) {
