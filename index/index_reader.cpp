@@ -19,6 +19,7 @@ constexpr const char* kErrNotOpen = "文件没有打开!";
 constexpr const char* kErrBadPicture = "该图片文件格式本软件不支持!";
 constexpr const char* kErrWriteFailed = "写入文件失败!";
 constexpr const char* kErrCompanionFailed = "注释文件保存失败!";
+constexpr const char* kErrDamagedLayout = "索引文件已损坏（备注或封面的位置不对），文件未作改动!";
 constexpr size_t kCacheBlock = 256 * 1024;
 constexpr size_t kCacheAlign = 4096;
 constexpr size_t kCopyChunk = 4096;
@@ -312,12 +313,53 @@ bool CIndexReader::WriteCover(uint64_t at) {
     return ok;
 }
 
+bool CIndexReader::VariablePartConsistent() {
+    // The remark and the cover are rewritten in place at the header's offsets, so a
+    // damaged header would lead the writes over the magic, the header or the
+    // records. Only the layout the writers make is accepted: records, then the
+    // remark, then the cover up to the end of the file.
+    fileSize_ = FdSize(fd_);
+    InvalidateCache();
+    const uint64_t remarkAt = header_.remarkOffset;
+    const uint64_t coverAt = header_.coverOffset;
+    if (remarkAt < kFirstEntryOffset || remarkAt + header_.remarkLength != coverAt ||
+        coverAt + header_.coverSize != fileSize_)
+        return false;
+    // Every record reachable from the top level must end at or before the remark.
+    // Links only lead forward, but several may lead to one record: the walk is
+    // bounded by what the file can hold, and running past that is damage too.
+    uint64_t budget = MaxEntryCount();
+    std::vector<IndexEntry> stack(1);
+    if (!ReadFirstEntry(nullptr, stack.back())) return true;
+    while (!stack.empty()) {
+        if (budget-- == 0) return false;
+        IndexEntry e = stack.back();
+        stack.pop_back();
+        // The name's length byte, not strlen: a name may hold a NUL.
+        const uint64_t at = static_cast<uint64_t>(e.recordOffset);
+        const unsigned char* nameLength = Peek(at + kEntryFixedSize, 1);
+        if (!nameLength || at + kRecordFixedSize + *nameLength > remarkAt) return false;
+        IndexEntry next;
+        if (ReadNextEntry(e, next)) stack.push_back(next);
+        if (e.IsDirectory() && ReadFirstEntry(&e, next)) stack.push_back(next);
+    }
+    return true;
+}
+
 int CIndexReader::WriteRemark(std::string_view text) {
     if (!open_) {
         SetError(kErrNotOpen);
         return 0;
     }
     if (mode_ == OpenMode::ReadShareAll) {
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+    if (!VariablePartConsistent()) {
+        SetError(kErrDamagedLayout);
+        return 0;
+    }
+    if (header_.remarkOffset + uint64_t{text.size()} + header_.coverSize > UINT32_MAX) {
         SetError(kErrWriteFailed);
         return 0;
     }
@@ -351,8 +393,13 @@ int CIndexReader::ReplaceCover(const std::string& picturePath) {
         SetError(kErrWriteFailed);
         return 0;
     }
+    if (!VariablePartConsistent()) {
+        SetError(kErrDamagedLayout);
+        return 0;
+    }
     std::string data;
-    if (!ReadWholeFile(picturePath, data) || data.size() > UINT32_MAX ||
+    if (!ReadWholeFile(picturePath, data) ||
+        header_.coverOffset + uint64_t{data.size()} > UINT32_MAX ||
         !WriteWholeFile(coverTemp_, data)) {
         SetError(kErrWriteFailed);
         return 0;

@@ -124,6 +124,9 @@ private:
     const unsigned char* Load(uint64_t offset, size_t n);
     void InvalidateCache() { cacheLength_ = 0; }
     int ReadEntryAt(int32_t link, int32_t mustExceed, IndexEntry& out);
+    // True when remark and cover lie where the writers put them: after every
+    // record, back to back, up to the end of the file.
+    bool VariablePartConsistent();
     bool WriteHeader();
     bool WriteCover(uint64_t at);
     void LoadAnnotations();
