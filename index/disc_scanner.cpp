@@ -122,7 +122,12 @@ void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent,
             // Symbolic links arrive here as files with the link's own size.
             tree.Append(parent, 0, e.size, e.writeTime, stored);
             sizeProgress_.used += RoundUpToClusters(e.size, clusterSize_);
-            Notify(WM_SCAN_SIZE_PROGRESS, 0, reinterpret_cast<LPARAM>(&sizeProgress_));
+            // One round trip through the window per shown percentage, not per file.
+            const int percent = ShownPercent(sizeProgress_.used, sizeProgress_.capacity);
+            if (percent != sizePercentSent_) {
+                sizePercentSent_ = percent;
+                Notify(WM_SCAN_SIZE_PROGRESS, 0, reinterpret_cast<LPARAM>(&sizeProgress_));
+            }
         }
     }
 }
@@ -131,6 +136,8 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     LowerCurrentThreadPriority();
     self->sizeProgress_.capacity = self->header_.capacity;
     self->sizeProgress_.used = 0;
+    self->sizePercentSent_ = -1;
+    self->writePercentSent_ = -1;
     WPARAM finalStatus;
     {
         CScanTree tree;
@@ -150,8 +157,14 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
             IndexWriteOptions options;
             options.onRecordWritten = [self] {
                 ++self->writeProgress_.written;
-                self->Notify(WM_SCAN_WRITE_PROGRESS, 0,
-                             reinterpret_cast<LPARAM>(&self->writeProgress_));
+                const int percent =
+                    ShownPercent(static_cast<uint64_t>(self->writeProgress_.written),
+                                 static_cast<uint64_t>(self->writeProgress_.total));
+                if (percent != self->writePercentSent_) {
+                    self->writePercentSent_ = percent;
+                    self->Notify(WM_SCAN_WRITE_PROGRESS, 0,
+                                 reinterpret_cast<LPARAM>(&self->writeProgress_));
+                }
                 self->PassGate();
             };
             std::string reason;

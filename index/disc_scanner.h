@@ -36,6 +36,14 @@ struct ScanWriteProgress {
     int32_t written = 0;
 };
 
+// The whole percentage a progress bar shows for part of whole (0 when whole is 0,
+// at most 100). The scanner sends a progress message only when this changes.
+inline int ShownPercent(uint64_t part, uint64_t whole) {
+    if (whole == 0) return 0;
+    if (part >= whole) return 100;
+    return static_cast<int>(static_cast<unsigned __int128>(part) * 100 / whole);
+}
+
 class CDiscScanner {
 public:
     CDiscScanner();
@@ -86,6 +94,8 @@ private:
     std::string outputPath_;
     ScanSizeProgress sizeProgress_;
     ScanWriteProgress writeProgress_;
+    int sizePercentSent_ = -1;  // the last percentages sent, -1 before the first
+    int writePercentSent_ = -1;
     IndexHeader header_;
     uint32_t clusterSize_ = 0;
     std::string lastError_;

@@ -296,26 +296,42 @@ TEST_F(ScannerTest, TreeReadsBackWithNamesSizesTimesKindsAndOrder) {
                      [](const std::string& l) { return l.rfind("\xD2\xF4\xC0\xD6|d", 0) == 0; }),
         got.end());
 
-    // Messages: collecting, one size message per file, saving, one write message per
-    // record, done; the last size message holds the sum of the rounded sizes.
-    auto seen = rec_.seen();
-    std::vector<uint32_t> kinds;
-    for (const Seen& s : seen) kinds.push_back(s.msg);
-    ASSERT_EQ(seen.size(), 1 + files + 1 + files + dirs + 1);
-    EXPECT_EQ(seen.front().status, SCAN_COLLECTING);
-    for (uint32_t i = 1; i <= files; ++i) EXPECT_EQ(kinds[i], WM_SCAN_SIZE_PROGRESS);
-    EXPECT_EQ(seen[files + 1].status, SCAN_SAVING);
-    for (uint32_t i = 0; i < files + dirs; ++i) {
-        EXPECT_EQ(kinds[files + 2 + i], WM_SCAN_WRITE_PROGRESS);
-        EXPECT_EQ(seen[files + 2 + i].b, i + 1);
-        EXPECT_EQ(seen[files + 2 + i].a, files + dirs);
+    // Messages: collecting, a size message whenever the shown percentage of the used
+    // bytes changes, saving, a write message whenever the shown percentage of the
+    // written records changes, done. Replaying the files in the order the file system
+    // gave them yields exactly the used bytes of the size messages.
+    std::vector<uint64_t> wantUsed;
+    uint64_t used = 0;
+    int shown = -1;
+    for (const std::string& line : want) {
+        const size_t bar = line.find('|');
+        if (line.compare(bar, 3, "|f|") != 0) continue;
+        const uint64_t size = std::stoull(line.substr(bar + 3));
+        used += (size + 2047) / 2048 * 2048;
+        if (ShownPercent(used, 2048 * 1000) != shown) {
+            shown = ShownPercent(used, 2048 * 1000);
+            wantUsed.push_back(used);
+        }
     }
+    auto seen = rec_.seen();
+    std::vector<uint64_t> gotUsed;
+    size_t i = 1;
+    ASSERT_EQ(seen.front().status, SCAN_COLLECTING);
+    for (; i < seen.size() && seen[i].msg == WM_SCAN_SIZE_PROGRESS; ++i)
+        gotUsed.push_back(seen[i].b);
+    EXPECT_EQ(gotUsed, wantUsed);
+    EXPECT_LT(gotUsed.size(), files);
+    ASSERT_LT(i, seen.size());
+    EXPECT_EQ(seen[i++].status, SCAN_SAVING);
+    // 13 records: every one moves the shown percentage.
+    for (uint32_t n = 1; n <= files + dirs; ++n, ++i) {
+        ASSERT_LT(i, seen.size());
+        EXPECT_EQ(seen[i].msg, WM_SCAN_WRITE_PROGRESS);
+        EXPECT_EQ(seen[i].b, n);
+        EXPECT_EQ(seen[i].a, files + dirs);
+    }
+    ASSERT_EQ(i + 1, seen.size());
     EXPECT_EQ(seen.back().status, SCAN_DONE);
-    // Links are stored with their own (sub-cluster) sizes: one cluster each.
-    const uint64_t used = 6144 /*x.exe*/ + 2048 /*readme*/ + 4096 /*mp3*/ + 0 /*.hidden*/ +
-                          2048 /*smile*/ + 2048 /*long*/ + (5ULL << 30) + 2048 /*big*/ +
-                          2048 * 2 /*links*/;
-    EXPECT_EQ(seen[files].b, used);
 }
 
 TEST_F(ScannerTest, DirectoryThatCannotBeListedIsStoredEmptyAndTheScanGoesOn) {
@@ -349,6 +365,8 @@ TEST_F(ScannerTest, DirectoryThatCannotBeListedIsStoredEmptyAndTheScanGoesOn) {
 }
 
 TEST_F(ScannerTest, AbortWhileListingWritesNothingAndKeepsAnExistingFile) {
+    // Each file is one percent of the disc, so each one sends its size message.
+    drives_->SetDrives({{disc_, "DATA", 2048 * 100, false}});
     for (int i = 0; i < 20; ++i) test::WriteFile(disc_ + "/f" + std::to_string(i), "x");
     const std::string out = tmp_ / "keep.orb";
     test::WriteFile(out, "old contents");
@@ -463,7 +481,30 @@ TEST_F(ScannerTest, PauseGateHoldsTheWorkerAndAbortReleasesIt) {
     EXPECT_FALSE(test::FileExists(tmp_ / "p.orb"));
 }
 
+TEST_F(ScannerTest, ProgressIsSentOnlyWhenTheShownPercentageChanges) {
+    // 500 one-cluster files on a 1000-cluster disc: the used bytes reach 50 %.
+    for (int i = 0; i < 500; ++i) test::WriteFile(disc_ + "/f" + std::to_string(i), "x");
+    ASSERT_EQ(scanner_.StartScan(disc_, tmp_ / "p.orb"), 1);
+    ASSERT_EQ(rec_.WaitFinal(), SCAN_DONE);
+    std::vector<int> sizePercents, writePercents;
+    uint64_t lastWritten = 0;
+    for (const Seen& s : rec_.seen()) {
+        if (s.msg == WM_SCAN_SIZE_PROGRESS) sizePercents.push_back(ShownPercent(s.b, s.a));
+        if (s.msg == WM_SCAN_WRITE_PROGRESS) {
+            writePercents.push_back(ShownPercent(s.b, s.a));
+            lastWritten = s.b;
+        }
+    }
+    std::vector<int> wantSize(51), wantWrite(101);
+    for (int p = 0; p <= 50; ++p) wantSize[p] = p;
+    for (int p = 0; p <= 100; ++p) wantWrite[p] = p;
+    EXPECT_EQ(sizePercents, wantSize);
+    EXPECT_EQ(writePercents, wantWrite);
+    EXPECT_EQ(lastWritten, 500u);
+}
+
 TEST_F(ScannerTest, PauseAndResumeCompleteTheScan) {
+    drives_->SetDrives({{disc_, "DATA", 2048 * 100, false}});
     for (int i = 0; i < 5; ++i) test::WriteFile(disc_ + "/f" + std::to_string(i), "x");
     rec_.OnMessage([&](const Seen& s) {
         if (s.msg == WM_SCAN_SIZE_PROGRESS && s.b == 2048) scanner_.SuspendScan();
