@@ -1,0 +1,773 @@
+// The main window: layout, commands, drive monitoring, tray and dropped files.
+#include "app/frame/main_frame.h"
+
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTextEdit>
+#include <QTextStream>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/dialogs/about_dlg.h"
+#include "app/dialogs/folder_picker.h"
+#include "app/dialogs/settings_dlg.h"
+#include "app/settings/app_settings.h"
+#include "app/tray_tip/tray_tip.h"
+#include "app/views/dir_view.h"
+#include "app/views/orb_view.h"
+#include "app/views/remark_view.h"
+#include "favorites/pane/favorite_pane.h"
+#include "favorites/tree/favorite_tree.h"
+#include "index/doc/orb_doc.h"
+#include "index/index_format.h"
+#include "library/newdisc/library_location_dlg.h"
+#include "library/newdisc/new_disc_dlg.h"
+#include "library/pane/library_pane.h"
+#include "library/tree/library_tree.h"
+#include "platform/drive_watcher.h"
+#include "platform/drives.h"
+#include "res/images/app_images.h"
+#include "res/images/toolbar_icons.h"
+#include "search/pane/search_pane.h"
+#include "ui/image_list.h"
+#include "ui/panel_bar_ctrl.h"
+
+namespace orb {
+
+namespace {
+
+const char* const kNotInLibraryQuestion =
+    "新插入的光盘不在Kelvane光盘库的管理范围！需要制作该光盘的索引吗?";
+const char* const kSyncQuestion = "当前打开的索引文件不在光盘库中，要把它加入光盘库吗？";
+const char* const kSyncExists =
+    "该光盘索引在光盘库指定分类中已经存在一个名称相同的副本！不能继续操作";
+const char* const kSyncMoveFailed = "移动文件失败,请确定该文件没有被其它程序打开!";
+const char* const kHelpMissing = "帮助文件没有找到";
+
+QString AppTitle() {
+    return QString::fromUtf8(COrbDoc::kAppTitle);
+}
+
+// "&1 name", the display name cut to 30 characters like the original list.
+QString RecentDisplayName(int index, const QString& path) {
+    QString name = QDir::toNativeSeparators(path);
+    if (name.size() > 30) name = QStringLiteral("...") + name.right(27);
+    name.replace('&', QStringLiteral("&&"));
+    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(COrbDoc& doc, Options options)
+    : QMainWindow(nullptr), m_doc(doc), m_options(options) {
+    setObjectName(QStringLiteral("CMainFrame"));
+    setWindowIcon(MakeToolIcon(ToolIcon::AppIcon));
+    setAcceptDrops(true);
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
+    m_doc.SetMainWindow(this);
+
+    CreateViews();
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateNavigationBar();
+
+    askCatalogue = [this](const QString& text) {
+        return QMessageBox::question(this, AppTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
+               QMessageBox::Yes;
+    };
+    askAddToLibrary = [this](const QString& text) {
+        return QMessageBox::question(this, QStringLiteral("提示"), text,
+                                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    };
+    pickLibraryLocation = [this](std::string& categoryPath) {
+        CLibraryLocationDlg dlg(LibraryTree(), this);
+        if (dlg.exec() != QDialog::Accepted) return false;
+        categoryPath = dlg.SelectedPath();
+        return !categoryPath.empty();
+    };
+    showNewDiscTip = [this] { ShowNewDiscTip(*this, this); };
+
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    m_tray->setToolTip(QString::fromUtf8(kTrayTip));
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // A click or a context click both bring the window back.
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
+                    reason == QSystemTrayIcon::DoubleClick)
+                    RestoreFromTray();
+            });
+
+    connect(&m_doc, &COrbDoc::titleChanged, this, &CMainFrame::OnTitleChanged);
+    connect(&m_doc, &COrbDoc::discLocationChanged, m_locationPane, &QLabel::setText);
+    connect(&m_doc, &COrbDoc::pathOpened, this, [this](const QString& path) {
+        m_recentFiles = AddRecentFile(m_recentFiles, path);
+        UpdateRecentMenu();
+    });
+    connect(&m_doc, &COrbDoc::updateAllViews, this, &CMainFrame::UpdateCommandStates);
+    OnTitleChanged(m_doc.Title());
+
+    m_recentFiles = ReadRecentFiles();
+    UpdateRecentMenu();
+    UpdateCommandStates();
+    resize(900, 640);
+
+    m_discs = DiscsInDrives(*Drives());
+    if (m_options.watchDrives) {
+        m_watcher = std::make_unique<CDriveWatcher>([this](DriveChange) {
+            // The watcher runs on its own thread; the window handles the change.
+            QMetaObject::invokeMethod(
+                this, [this] { OnDriveChange(); }, Qt::QueuedConnection);
+        });
+        m_watcher->Start();
+    }
+}
+
+CMainFrame::~CMainFrame() {
+    if (m_watcher) m_watcher->Stop();
+    if (m_tray) m_tray->hide();
+}
+
+// --- building the window -------------------------------------------------
+
+void CMainFrame::CreateViews() {
+    m_outerSplitter = new QSplitter(Qt::Horizontal, this);
+    m_outerSplitter->setObjectName(QStringLiteral("outerSplitter"));
+    m_dirView = new CCDDirView(m_doc, *this, m_outerSplitter);
+    m_innerSplitter = new QSplitter(Qt::Vertical, m_outerSplitter);
+    m_innerSplitter->setObjectName(QStringLiteral("innerSplitter"));
+    m_fileView = new COrbView(m_doc, *this, m_innerSplitter);
+    m_remarkView = new CRemarkView(m_doc, m_innerSplitter);
+    m_outerSplitter->addWidget(m_dirView);
+    m_outerSplitter->addWidget(m_innerSplitter);
+    m_innerSplitter->addWidget(m_fileView);
+    m_innerSplitter->addWidget(m_remarkView);
+    m_outerSplitter->setStretchFactor(1, 1);
+    m_innerSplitter->setStretchFactor(0, 1);
+    m_outerSplitter->setSizes({150, 600});
+    m_innerSplitter->setSizes({400, 100});
+    setCentralWidget(m_outerSplitter);
+}
+
+QAction* CMainFrame::AddAction(int id, const char* name, const QString& text, const QString& prompt,
+                               const QString& tip, const QIcon& icon,
+                               const QList<QKeySequence>& keys) {
+    auto* action = new QAction(icon, text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setData(id);
+    action->setStatusTip(prompt);
+    action->setToolTip(tip.isEmpty() ? prompt : tip);
+    if (!keys.isEmpty()) action->setShortcuts(keys);
+    m_actions.insert(id, action);
+    addAction(action);
+    return action;
+}
+
+void CMainFrame::CreateActions() {
+    using K = QKeySequence;
+    auto on = [this](QAction* a, auto fn) { connect(a, &QAction::triggered, this, fn); };
+    on(AddAction(ID_FILE_NEW, "ID_FILE_NEW", QStringLiteral("新建(&N)"),
+                 QStringLiteral("建立新文档"), QStringLiteral("新建"),
+                 MakeToolIcon(ToolIcon::NewDisc), {K(Qt::CTRL | Qt::Key_N)}),
+       [this] { ShowNewDiscDialog(); });
+    on(AddAction(ID_FILE_NEW_FROM_FOLDER, "ID_FILE_NEW_FROM_FOLDER",
+                 QStringLiteral("从文件夹新建光盘映象..."),
+                 QStringLiteral("把一个文件夹当作光盘，建立它的光盘映象"),
+                 QStringLiteral("从文件夹新建"), MakeToolIcon(ToolIcon::NewFromFolder)),
+       &CMainFrame::OnNewFromFolder);
+    on(AddAction(ID_FILE_OPEN, "ID_FILE_OPEN", QStringLiteral("打开(&O)..."),
+                 QStringLiteral("打开一个现有文档"), QStringLiteral("打开"),
+                 MakeToolIcon(ToolIcon::Open), {K(Qt::CTRL | Qt::Key_O)}),
+       &CMainFrame::OnFileOpen);
+    on(AddAction(ID_FILE_SAVE, "ID_FILE_SAVE", QStringLiteral("保存"), QStringLiteral("保存注释"),
+                 QString(), QIcon(), {K(Qt::CTRL | Qt::Key_S)}),
+       [this] { m_doc.SaveModified(); });
+    on(AddAction(ID_APP_EXIT, "ID_APP_EXIT", QStringLiteral("退出(&X)"),
+                 QStringLiteral("退出应用程序；提示保存文档"), QStringLiteral("退出"),
+                 MakeToolIcon(ToolIcon::Exit)),
+       [this] { close(); });
+    on(AddAction(ID_EDIT_UNDO, "ID_EDIT_UNDO", QStringLiteral("撤消(&U)"),
+                 QStringLiteral("撤消最后一步操作"), QStringLiteral("撤消"), QIcon(),
+                 {K(Qt::CTRL | Qt::Key_Z), K(Qt::ALT | Qt::Key_Backspace)}),
+       [this] { EditCommand(ID_EDIT_UNDO); });
+    on(AddAction(ID_EDIT_CUT, "ID_EDIT_CUT", QStringLiteral("剪切(&T)"),
+                 QStringLiteral("剪切被选对象并将其置于剪贴板上"), QStringLiteral("剪切"),
+                 MakeToolIcon(ToolIcon::Cut),
+                 {K(Qt::CTRL | Qt::Key_X), K(Qt::SHIFT | Qt::Key_Delete)}),
+       [this] { EditCommand(ID_EDIT_CUT); });
+    on(AddAction(ID_EDIT_COPY, "ID_EDIT_COPY", QStringLiteral("复制(&C)"),
+                 QStringLiteral("复制被选对象并将其置于剪贴板上"), QStringLiteral("复制"),
+                 MakeToolIcon(ToolIcon::Copy),
+                 {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)}),
+       [this] { EditCommand(ID_EDIT_COPY); });
+    on(AddAction(ID_EDIT_PASTE, "ID_EDIT_PASTE", QStringLiteral("粘贴(&P)"),
+                 QStringLiteral("插入剪贴板内容"), QStringLiteral("粘贴"),
+                 MakeToolIcon(ToolIcon::Paste),
+                 {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)}),
+       [this] { EditCommand(ID_EDIT_PASTE); });
+    for (QAction* a : {m_actions[ID_EDIT_UNDO], m_actions[ID_EDIT_CUT], m_actions[ID_EDIT_COPY],
+                       m_actions[ID_EDIT_PASTE]})
+        a->setShortcutContext(Qt::WindowShortcut);
+    on(AddAction(ID_NEXT_PANE, "ID_NEXT_PANE", QStringLiteral("下一窗格"), QString(), QString(),
+                 QIcon(), {K(Qt::Key_F6)}),
+       [this] { CyclePane(1); });
+    on(AddAction(ID_PREV_PANE, "ID_PREV_PANE", QStringLiteral("上一窗格"), QString(), QString(),
+                 QIcon(), {K(Qt::SHIFT | Qt::Key_F6)}),
+       [this] { CyclePane(-1); });
+    on(AddAction(ID_SETTINGS, "ID_SETTINGS", QStringLiteral("系统配置"),
+                 QStringLiteral("更改光盘库位置等系统配置参数"), QStringLiteral("系统配置"),
+                 MakeToolIcon(ToolIcon::Settings)),
+       &CMainFrame::OnSettings);
+    on(AddAction(ID_SYNC_INDEX, "ID_SYNC_INDEX", QStringLiteral("同步打开的索引到光盘库"),
+                 QStringLiteral("同步打开的索引到光盘库"), QStringLiteral("定位"),
+                 MakeToolIcon(ToolIcon::Sync)),
+       &CMainFrame::OnSyncIndex);
+    on(AddAction(ID_DESKTOP_SHORTCUT, "ID_DESKTOP_SHORTCUT", QStringLiteral("创建桌面快捷方式"),
+                 QString(), QString()),
+       &CMainFrame::OnDesktopShortcut);
+    auto* navbar =
+        AddAction(ID_VIEW_NAVBAR, "ID_VIEW_NAVBAR", QStringLiteral("系统导航栏(&N)"),
+                  QStringLiteral("显示或隐藏系统导航栏"), QStringLiteral("显隐系统导航栏"));
+    navbar->setCheckable(true);
+    connect(navbar, &QAction::triggered, this, [this] {
+        m_navBar->setVisible(!m_navBar->isVisible());
+        UpdateCommandStates();
+    });
+    auto* toolbar = AddAction(ID_VIEW_TOOLBAR, "ID_VIEW_TOOLBAR", QStringLiteral("工具栏(&T)"),
+                              QStringLiteral("显示或隐藏工具栏"), QStringLiteral("显隐工具栏"));
+    toolbar->setCheckable(true);
+    connect(toolbar, &QAction::triggered, this, [this](bool on) { m_toolBar->setVisible(on); });
+    auto* status = AddAction(ID_VIEW_STATUS_BAR, "ID_VIEW_STATUS_BAR", QStringLiteral("状态栏(&S)"),
+                             QStringLiteral("显示或隐藏状态栏"), QStringLiteral("显隐状态栏"));
+    status->setCheckable(true);
+    connect(status, &QAction::triggered, this, [this](bool on) { statusBar()->setVisible(on); });
+    struct Page {
+        int id;
+        const char* name;
+        const char* prompt;
+        const char* tip;
+        ToolIcon icon;
+        int page;
+    };
+    for (const Page& p : {Page{ID_VIEW_LIBRARY, "ID_VIEW_LIBRARY", "显示光盘库", "光盘库",
+                               ToolIcon::Library, kPageLibrary},
+                          Page{ID_VIEW_FAVORITES, "ID_VIEW_FAVORITES", "显示我的收藏", "收藏",
+                               ToolIcon::Favorites, kPageFavorites},
+                          Page{ID_VIEW_SEARCH, "ID_VIEW_SEARCH", "搜索软件", "搜索",
+                               ToolIcon::Search, kPageSearch}}) {
+        auto* a = AddAction(p.id, p.name, QString::fromUtf8(p.tip), QString::fromUtf8(p.prompt),
+                            QString::fromUtf8(p.tip), MakeToolIcon(p.icon));
+        a->setCheckable(true);
+        const int page = p.page;
+        connect(a, &QAction::triggered, this, [this, page] { SelectPage(page); });
+    }
+    on(AddAction(ID_HELP_MANUAL, "ID_HELP_MANUAL", QStringLiteral("使用手册(&C)"),
+                 QStringLiteral("使用手册"), QStringLiteral("使用手册"),
+                 MakeToolIcon(ToolIcon::Manual)),
+       &CMainFrame::OnHelpManual);
+    on(AddAction(ID_FEEDBACK, "ID_FEEDBACK", QStringLiteral("建议反馈及捐助"),
+                 QStringLiteral("建议反馈及捐助"), QStringLiteral("反馈")),
+       &CMainFrame::OnFeedback);
+    on(AddAction(ID_APP_ABOUT, "ID_APP_ABOUT", QStringLiteral("关于 Kelvane光盘助手(&A)"),
+                 QStringLiteral("显示程序信息，版本号和版权"), QStringLiteral("关于"),
+                 MakeToolIcon(ToolIcon::About)),
+       [this] {
+           CAboutDlg dlg(this);
+           dlg.exec();
+       });
+}
+
+void CMainFrame::CreateMenus() {
+    m_fileMenu = menuBar()->addMenu(QStringLiteral("文件(&F)"));
+    m_fileMenu->addAction(m_actions[ID_FILE_NEW]);
+    m_fileMenu->addAction(m_actions[ID_FILE_NEW_FROM_FOLDER]);
+    m_fileMenu->addAction(m_actions[ID_FILE_OPEN]);
+    m_fileMenu->addSeparator();
+    m_recentPlaceholder = m_fileMenu->addAction(QStringLiteral("最近文件"));
+    m_recentPlaceholder->setEnabled(false);
+    m_recentSeparator = m_fileMenu->addSeparator();
+    m_fileMenu->addAction(m_actions[ID_APP_EXIT]);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
+    edit->addAction(m_actions[ID_EDIT_UNDO]);
+    edit->addSeparator();
+    edit->addAction(m_actions[ID_EDIT_CUT]);
+    edit->addAction(m_actions[ID_EDIT_COPY]);
+    edit->addAction(m_actions[ID_EDIT_PASTE]);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->addAction(m_actions[ID_SETTINGS]);
+    tools->addAction(m_actions[ID_SYNC_INDEX]);
+    tools->addSeparator();
+    tools->addAction(m_actions[ID_DESKTOP_SHORTCUT]);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("查看(&V)"));
+    view->addAction(m_actions[ID_VIEW_NAVBAR]);
+    view->addSeparator();
+    view->addAction(m_actions[ID_VIEW_TOOLBAR]);
+    view->addAction(m_actions[ID_VIEW_STATUS_BAR]);
+    connect(view, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(m_actions[ID_HELP_MANUAL]);
+    help->addAction(m_actions[ID_FEEDBACK]);
+    help->addAction(m_actions[ID_APP_ABOUT]);
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("工具条"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setIconSize(QSize(16, 16));
+    for (int id : {ID_FILE_NEW, ID_FILE_NEW_FROM_FOLDER, ID_FILE_OPEN, 0, ID_EDIT_CUT, ID_EDIT_COPY,
+                   ID_EDIT_PASTE, 0, ID_VIEW_LIBRARY, ID_VIEW_FAVORITES, ID_VIEW_SEARCH, 0,
+                   ID_SYNC_INDEX, ID_SETTINGS, 0, ID_HELP_MANUAL, ID_APP_ABOUT, 0, ID_APP_EXIT}) {
+        if (id == 0)
+            m_toolBar->addSeparator();
+        else
+            m_toolBar->addAction(m_actions[id]);
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    connect(m_toolBar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    m_locationPane = new QLabel(QString::fromUtf8(COrbDoc::kDiscNotFound), bar);
+    m_locationPane->setObjectName(QStringLiteral("59143"));
+    m_locationPane->setMinimumWidth(
+        m_locationPane->fontMetrics().horizontalAdvance(QString::fromUtf8(COrbDoc::kDiscNotFound)) +
+        12);
+    m_sloganPane = new QLabel(QString::fromUtf8(kSlogan), bar);
+    m_sloganPane->setObjectName(QStringLiteral("59144"));
+    bar->addPermanentWidget(m_locationPane);
+    bar->addPermanentWidget(m_sloganPane);
+    bar->showMessage(QStringLiteral("就绪"));
+    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
+        if (text.isEmpty()) bar->showMessage(QStringLiteral("就绪"));
+    });
+}
+
+void CMainFrame::CreateNavigationBar() {
+    m_navBar = new QDockWidget(QStringLiteral("导航工具条"), this);
+    m_navBar->setObjectName(QStringLiteral("navigationBar"));
+    m_navBar->setAllowedAreas(Qt::LeftDockWidgetArea);
+    m_navBar->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    m_panelBar = new CPanelBarCtrl(m_navBar);
+    m_panelBar->setObjectName(QStringLiteral("panelBar"));
+    m_panelImages = std::make_unique<CImageList>(16, 16);
+    for (ToolIcon icon : {ToolIcon::Library, ToolIcon::Favorites, ToolIcon::Search})
+        m_panelImages->Add(MakeToolIcon(icon).pixmap(16, 16));
+    m_panelBar->SetImageList(m_panelImages.get());
+
+    m_libraryPane = new CLibraryPane(*this, m_panelBar);
+    m_favoritePane = new CFavoritePane(*this, m_panelBar);
+    m_searchPane = new CSearchPane(*this, m_panelBar);
+    m_panelBar->AddItem({QStringLiteral("光盘库"), 0, m_libraryPane});
+    m_panelBar->AddItem({QStringLiteral("常用软件"), 1, m_favoritePane});
+    m_panelBar->AddItem({QStringLiteral("搜索"), 2, m_searchPane});
+    m_panelBar->SelectItem(0);
+    connect(m_panelBar, &CPanelBarCtrl::itemSelected, this, &CMainFrame::UpdateCommandStates);
+    m_navBar->setWidget(m_panelBar);
+    m_navBar->setMinimumWidth(180);
+    addDockWidget(Qt::LeftDockWidgetArea, m_navBar);
+    resizeDocks({m_navBar}, {250}, Qt::Horizontal);
+    connect(m_navBar, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::UpdateCommandStates() {
+    const bool navVisible = m_navBar && !m_navBar->isHidden();
+    const int page = m_panelBar ? m_panelBar->GetSelectedItem() : -1;
+    m_actions[ID_VIEW_NAVBAR]->setChecked(navVisible);
+    m_actions[ID_VIEW_LIBRARY]->setChecked(navVisible && page == kPageLibrary);
+    m_actions[ID_VIEW_FAVORITES]->setChecked(navVisible && page == kPageFavorites);
+    m_actions[ID_VIEW_SEARCH]->setChecked(navVisible && page == kPageSearch);
+    m_actions[ID_VIEW_TOOLBAR]->setChecked(m_toolBar && !m_toolBar->isHidden());
+    m_actions[ID_VIEW_STATUS_BAR]->setChecked(!statusBar()->isHidden());
+    m_actions[ID_SYNC_INDEX]->setEnabled(m_doc.CanSyncIndex());
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    for (QAction* a : m_recentActions) {
+        m_fileMenu->removeAction(a);
+        a->deleteLater();
+    }
+    m_recentActions.clear();
+    m_recentPlaceholder->setVisible(m_recentFiles.isEmpty());
+    for (int i = 0; i < m_recentFiles.size(); ++i) {
+        const QString path = m_recentFiles[i];
+        auto* a = new QAction(RecentDisplayName(i, path), this);
+        a->setData(ID_FILE_MRU_FILE1 + i);
+        a->setStatusTip(QStringLiteral("打开该文档"));
+        connect(a, &QAction::triggered, this,
+                [this, path] { OpenDocumentFile(path.toStdString()); });
+        m_fileMenu->insertAction(m_recentSeparator, a);
+        m_recentActions.push_back(a);
+    }
+    WriteRecentFiles(m_recentFiles);
+}
+
+void CMainFrame::OnTitleChanged(const QString& title) {
+    setWindowTitle(title + QStringLiteral(" - ") + AppTitle());
+    UpdateCommandStates();
+}
+
+QString CMainFrame::DiscLocationText() const {
+    return m_locationPane->text();
+}
+
+// --- IOrbShell --------------------------------------------------------------
+
+bool CMainFrame::OpenDocumentFile(const std::string& hostPath) {
+    m_doc.SaveModified();
+    const bool ok = m_doc.OnOpenDocument(hostPath);
+    UpdateCommandStates();
+    return ok;
+}
+
+CLibraryTree* CMainFrame::LibraryTree() {
+    return m_libraryPane ? m_libraryPane->Tree() : nullptr;
+}
+CFavoriteTree* CMainFrame::FavoriteTree() {
+    return m_favoritePane ? m_favoritePane->Tree() : nullptr;
+}
+CLibraryTree* CMainFrame::SearchScopeTree() {
+    return m_searchPane ? m_searchPane->ScopeTree() : nullptr;
+}
+
+void CMainFrame::SelectPage(int page) {
+    m_navBar->show();
+    m_panelBar->SelectItem(page);
+    UpdateCommandStates();
+}
+
+void CMainFrame::ShowNewDiscDialog(const std::string& folder) {
+    if (m_newDiscDialogOpen) return;
+    if (folder.empty() && !CNewDiscDlg::CanRun(this)) return;
+    m_newDiscDialogOpen = true;
+    {
+        CNewDiscDlg dlg(LibraryTree(), *this, this, folder);
+        dlg.exec();
+    }
+    m_newDiscDialogOpen = false;
+}
+
+void CMainFrame::OnNewFromFolder() {
+    std::string folder;
+    if (!CFolderPicker::Pick(this, QDir::homePath(), folder,
+                             QStringLiteral("选择要建立光盘映象的文件夹")))
+        return;
+    ShowNewDiscDialog(folder);
+}
+
+void CMainFrame::MinimizeToTray() {
+    if (m_inTray) return;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Without a tray a hidden window could never be reached again.
+        if (!isMinimized()) showMinimized();
+        return;
+    }
+    m_inTray = true;
+    hide();
+    m_tray->show();
+}
+
+void CMainFrame::RestoreFromTray() {
+    m_inTray = false;
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+    m_tray->hide();
+}
+
+bool CMainFrame::IsInTray() const {
+    return m_inTray || isMinimized() || isHidden();
+}
+
+void CMainFrame::SetStatusMessage(const QString& text) {
+    if (text.isEmpty())
+        statusBar()->showMessage(QStringLiteral("就绪"));
+    else
+        statusBar()->showMessage(text);
+}
+
+void CMainFrame::AddFavoriteFromFileList() {
+    if (m_favoritePane) m_favoritePane->AddFromFileList();
+}
+
+// --- drives -----------------------------------------------------------------
+
+void CMainFrame::OnDriveChange() {
+    const std::vector<DiscInDrive> now = DiscsInDrives(*Drives());
+    const bool arrival = HasArrival(m_discs, now);
+    const bool changed = now != m_discs;
+    m_discs = now;
+    if (changed) m_doc.LocateDisc();
+    if (arrival && m_doc.DiscDrive().empty() && ReadSettingInt(kKeyAutoLocate, 1) != 0 &&
+        !m_newDiscDialogOpen && !now.empty()) {
+        // The first drive holding a readable disc is examined, whichever drive
+        // raised the change.
+        const DiscInDrive& disc = now.front();
+        CLibraryTree* tree = LibraryTree();
+        std::string indexPath;
+        QTreeWidgetItem* item =
+            tree ? FindLibraryDisc(*tree, disc.storedLabel, disc.capacity, &indexPath) : nullptr;
+        if (item) {
+            if (IsInTray()) RestoreFromTray();
+            SelectPage(kPageLibrary);
+            tree->setCurrentItem(item);
+            tree->scrollToItem(item);
+            OpenDocumentFile(indexPath);
+        } else if (IsInTray()) {
+            if (showNewDiscTip) showNewDiscTip();
+        } else if (askCatalogue && askCatalogue(QString::fromUtf8(kNotInLibraryQuestion))) {
+            ShowNewDiscDialog();
+        }
+    }
+    emit driveChangeHandled();
+}
+
+// --- commands ---------------------------------------------------------------
+
+void CMainFrame::OnFileOpen() {
+    QString start;
+    if (!m_doc.PathName().empty())
+        start = QFileInfo(QString::fromStdString(m_doc.PathName())).absolutePath();
+    else if (CLibraryTree* tree = LibraryTree())
+        start = QString::fromStdString(tree->GetLibraryRoot());
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("打开"), start,
+                                     QStringLiteral("Kelvane光盘索引 (*.orb *.ORB);;所有文件 (*)"));
+    if (!path.isEmpty()) OpenDocumentFile(path.toStdString());
+}
+
+void CMainFrame::OnSettings() {
+    CLibraryTree* tree = LibraryTree();
+    const std::string current = tree ? tree->GetLibraryRoot() : GetLibraryDirectory();
+    CSettingsDlg dlg(
+        current, [this](const std::string& path) { ChangeLibraryDirectory(path); }, this);
+    dlg.exec();
+}
+
+void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
+    if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
+    if (CLibraryTree* scope = SearchScopeTree()) scope->FillLibrary(path);
+    if (CFavoriteTree* favorites = FavoriteTree()) favorites->LoadFavorites(path);
+}
+
+void CMainFrame::OnSyncIndex() {
+    if (!m_doc.Index().IsOpen()) return;
+    CLibraryTree* tree = LibraryTree();
+    if (!tree) return;
+    const std::string oldPath = m_doc.Index().GetFilePath();
+    if (tree->SelectItemByPath(StripExtension(oldPath))) {
+        SelectPage(kPageLibrary);
+        return;
+    }
+    if (!askAddToLibrary || !askAddToLibrary(QString::fromUtf8(kSyncQuestion))) return;
+    std::string folder;
+    if (!pickLibraryLocation || !pickLibraryLocation(folder)) return;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+
+    m_doc.CloseIndex(0);
+    const std::string target = folder + FileNameOf(oldPath);
+    std::string reason;
+    const MoveResult moved = MoveFileNoReplace(oldPath, target, &reason);
+    if (moved != MoveResult::Moved) {
+        m_doc.OpenIndex(oldPath, 0);
+        if (moved == MoveResult::TargetExists)
+            QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncExists));
+        else
+            QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncMoveFailed));
+        return;
+    }
+
+    SelectPage(kPageLibrary);
+    if (QTreeWidgetItem* parent = tree->FindItemByPath(folder)) {
+        QTreeWidgetItem* item = tree->InsertDiscItem(parent, FileNameOf(target));
+        tree->SortChildItems(parent);
+        tree->setCurrentItem(item);
+        tree->scrollToItem(item);
+    }
+    // The annotations travel with their index; a companion that cannot follow is
+    // reported rather than silently left behind.
+    const std::string oldCompanion = CompanionPath(oldPath);
+    struct stat st {};
+    if (::lstat(oldCompanion.c_str(), &st) == 0) {
+        const MoveResult companion =
+            MoveFileNoReplace(oldCompanion, CompanionPath(target), &reason);
+        if (companion != MoveResult::Moved)
+            QMessageBox::warning(this, QStringLiteral("提示"),
+                                 QStringLiteral("注释文件 %1 没有能够一起移动：%2")
+                                     .arg(QString::fromStdString(oldCompanion),
+                                          companion == MoveResult::TargetExists
+                                              ? QStringLiteral("目标位置已有同名文件")
+                                              : QString::fromStdString(reason)));
+    }
+    m_doc.OpenIndex(target, 0);
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnDesktopShortcut() {
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (desktop.isEmpty() || !QFileInfo(desktop).isDir()) return;
+    QFile f(desktop + QStringLiteral("/Kelvane光盘助手.desktop"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    QTextStream out(&f);
+    QString exe = QString::fromStdString(ExecutablePath());
+    if (exe.contains(' ')) exe = '"' + exe + '"';
+    out << "[Desktop Entry]\nType=Application\nName=Kelvane光盘助手\nComment=光盘目录管理\n"
+        << "Exec=" << exe << "\nIcon=kelvane-orb\nTerminal=false\n";
+    out.flush();
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                     QFileDevice::ExeOther);
+}
+
+std::string CMainFrame::FindManualPage(const char* page) const {
+    const QString exeDir = QString::fromStdString(ExecutableDir());
+    QStringList candidates{exeDir + QStringLiteral("orbhelp/") + page};
+    // An installed program keeps its manual in the documentation folder.
+    const QDir docRoot(exeDir + QStringLiteral("../share/doc"));
+    for (const QString& dir :
+         docRoot.entryList({QStringLiteral("kelvane*")}, QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates << docRoot.absoluteFilePath(dir + QStringLiteral("/orbhelp/") + page);
+    for (const QString& c : candidates)
+        if (QFileInfo(c).isFile()) return QFileInfo(c).absoluteFilePath().toStdString();
+    return {};
+}
+
+void CMainFrame::OnHelpManual() {
+    const std::string page = FindManualPage("index.html");
+    if (page.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
+        QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
+}
+
+void CMainFrame::OnFeedback() {
+    const std::string page = FindManualPage("feedback.html");
+    if (page.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
+        QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
+}
+
+void CMainFrame::EditCommand(int id) {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+        if (id == ID_EDIT_UNDO) line->undo();
+        if (id == ID_EDIT_CUT) line->cut();
+        if (id == ID_EDIT_COPY) line->copy();
+        if (id == ID_EDIT_PASTE) line->paste();
+        return;
+    }
+    if (auto* text = qobject_cast<QTextEdit*>(focus)) {
+        if (id == ID_EDIT_UNDO) text->undo();
+        if (id == ID_EDIT_CUT) text->cut();
+        if (id == ID_EDIT_COPY) text->copy();
+        if (id == ID_EDIT_PASTE) text->paste();
+        return;
+    }
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) {
+        if (id == ID_EDIT_UNDO) plain->undo();
+        if (id == ID_EDIT_CUT) plain->cut();
+        if (id == ID_EDIT_COPY) plain->copy();
+        if (id == ID_EDIT_PASTE) plain->paste();
+        return;
+    }
+    if (id == ID_EDIT_COPY && m_fileView && focus &&
+        (focus == m_fileView || m_fileView->isAncestorOf(focus)))
+        m_fileView->OnEditCopy();
+}
+
+void CMainFrame::CyclePane(int step) {
+    QWidget* views[] = {m_dirView, m_fileView, m_remarkView};
+    QWidget* focus = QApplication::focusWidget();
+    int current = -1;
+    for (int i = 0; i < 3; ++i)
+        if (focus && (focus == views[i] || views[i]->isAncestorOf(focus))) current = i;
+    const int next = current < 0 ? 0 : (current + step + 3) % 3;
+    views[next]->setFocus(Qt::OtherFocusReason);
+}
+
+// --- window events ----------------------------------------------------------
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray &&
+        QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(0, this, &CMainFrame::MinimizeToTray);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    m_doc.SaveModified();
+    WriteRecentFiles(m_recentFiles);
+    if (m_tray) m_tray->hide();
+    event->accept();
+    QMainWindow::closeEvent(event);
+}
+
+bool CMainFrame::DropAcceptable(const QMimeData* data) const {
+    if (m_fileListDragActive || !data || !data->hasUrls()) return false;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return true;
+    return false;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (DropAcceptable(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+    if (DropAcceptable(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    if (!DropAcceptable(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    activateWindow();
+    // Opened after the drop returns, so the source is not kept waiting by a message.
+    QTimer::singleShot(0, this, [this, files] {
+        for (const QString& f : files) OpenDocumentFile(f.toStdString());
+    });
+}
+
+}  // namespace orb

@@ -1,0 +1,192 @@
+// CMainFrame: the program's main window. It lays out the toolbar, menus, status
+// bar, the navigation bar with the library, favourites and search panes, and the
+// three document views; handles the commands that belong to no view; watches the
+// drives, auto-locates inserted discs, and sits in the tray when minimised.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/frame/frame_rules.h"
+#include "app/shell/orb_shell.h"
+
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QSystemTrayIcon;
+
+namespace orb {
+
+class CDriveWatcher;
+class CFavoritePane;
+class CLibraryPane;
+class CPanelBarCtrl;
+class CImageList;
+class CSearchPane;
+
+// Command ids: the framework's standard values and the program's own from 32771.
+enum CommandId {
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_MRU_FILE1 = 57616,
+    ID_APP_EXIT = 57665,
+    ID_APP_ABOUT = 57664,
+    ID_EDIT_UNDO = 57643,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_PASTE = 57637,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+    ID_VIEW_TOOLBAR = 59392,
+    ID_VIEW_STATUS_BAR = 59393,
+    ID_VIEW_NAVBAR = 32771,
+    ID_VIEW_LIBRARY = 32772,
+    ID_VIEW_SEARCH = 32773,
+    ID_VIEW_FAVORITES = 32775,
+    ID_HELP_MANUAL = 32794,
+    ID_DESKTOP_SHORTCUT = 32796,
+    ID_SYNC_INDEX = 32797,
+    ID_FEEDBACK = 32798,
+    ID_SETTINGS = 32800,
+    // Not in the original menus: cataloguing a folder instead of a disc.
+    ID_FILE_NEW_FROM_FOLDER = 32801,
+};
+
+class CMainFrame : public QMainWindow, public IOrbShell {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kTrayTip = "Kelvane光盘助手3.0";
+    static constexpr const char* kSlogan = "Kelvane软件：因为努力，所以美丽！";
+
+    struct Options {
+        // Start the drive watcher (tests drive changes by calling OnDriveChange).
+        bool watchDrives = true;
+    };
+
+    explicit CMainFrame(COrbDoc& doc, Options options);
+    explicit CMainFrame(COrbDoc& doc) : CMainFrame(doc, Options{}) {}
+    ~CMainFrame() override;
+
+    // --- IOrbShell ---
+    QWidget* MainWindow() override { return this; }
+    COrbDoc& Document() override { return m_doc; }
+    CCDDirView* DirView() override { return m_dirView; }
+    COrbView* FileView() override { return m_fileView; }
+    CRemarkView* RemarkView() override { return m_remarkView; }
+    bool OpenDocumentFile(const std::string& hostPath) override;
+    CLibraryTree* LibraryTree() override;
+    CFavoriteTree* FavoriteTree() override;
+    CLibraryTree* SearchScopeTree() override;
+    void SelectPage(int page) override;
+    void ShowNewDiscDialog(const std::string& folder = std::string()) override;
+    void RestoreFromTray() override;
+    bool IsInTray() const override;
+    void SetStatusMessage(const QString& text) override;
+    void AddFavoriteFromFileList() override;
+    void SetFileListDragActive(bool active) override { m_fileListDragActive = active; }
+
+    // Hides the window into the tray (a desktop without a tray: minimised).
+    void MinimizeToTray();
+    // A change of the drives: locate the shown disc; on an arrival, auto-locate.
+    void OnDriveChange();
+    // The three steps of a new library directory, in order: library pane, search
+    // scope, favourites.
+    void ChangeLibraryDirectory(const std::string& path);
+
+    QAction* Action(int id) const { return m_actions.value(id); }
+    bool IsNewDiscDialogOpen() const { return m_newDiscDialogOpen; }
+    QString DiscLocationText() const;
+    QStringList RecentFiles() const { return m_recentFiles; }
+    QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    CLibraryPane* LibraryPane() const { return m_libraryPane; }
+    CFavoritePane* FavoritePane() const { return m_favoritePane; }
+    CSearchPane* SearchPane() const { return m_searchPane; }
+    CPanelBarCtrl* PanelBar() const { return m_panelBar; }
+    QDockWidget* NavigationBar() const { return m_navBar; }
+
+    // Questions the frame asks, replaceable by tests: true for Yes / OK.
+    std::function<bool(const QString& text)> askCatalogue;
+    std::function<bool(const QString& text)> askAddToLibrary;
+    // Picks a category for ID_SYNC_INDEX; false when cancelled.
+    std::function<bool(std::string& categoryPath)> pickLibraryLocation;
+    // Shows the new-disc pop-up while the window is in the tray.
+    std::function<void()> showNewDiscTip;
+
+    // Commands (also reachable through their actions).
+    void OnSyncIndex();
+    void OnDesktopShortcut();
+    void OnHelpManual();
+    void OnFeedback();
+    void OnSettings();
+    void OnFileOpen();
+    void OnNewFromFolder();
+
+signals:
+    // After each drive change was handled (tests wait for it).
+    void driveChangeHandled();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QAction* AddAction(int id, const char* name, const QString& text, const QString& prompt,
+                       const QString& tip, const QIcon& icon = QIcon(),
+                       const QList<QKeySequence>& keys = {});
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateNavigationBar();
+    void CreateViews();
+    void UpdateCommandStates();
+    void UpdateRecentMenu();
+    void OnTitleChanged(const QString& title);
+    void EditCommand(int id);
+    void CyclePane(int step);
+    bool DropAcceptable(const QMimeData* data) const;
+    std::string FindManualPage(const char* page) const;
+
+    COrbDoc& m_doc;
+    Options m_options;
+    CCDDirView* m_dirView = nullptr;
+    COrbView* m_fileView = nullptr;
+    CRemarkView* m_remarkView = nullptr;
+    QSplitter* m_outerSplitter = nullptr;
+    QSplitter* m_innerSplitter = nullptr;
+    QDockWidget* m_navBar = nullptr;
+    CPanelBarCtrl* m_panelBar = nullptr;
+    std::unique_ptr<CImageList> m_panelImages;
+    CLibraryPane* m_libraryPane = nullptr;
+    CFavoritePane* m_favoritePane = nullptr;
+    CSearchPane* m_searchPane = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_locationPane = nullptr;
+    QLabel* m_sloganPane = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QAction* m_recentSeparator = nullptr;
+    QAction* m_recentPlaceholder = nullptr;
+    std::vector<QAction*> m_recentActions;
+    QStringList m_recentFiles;
+    QHash<int, QAction*> m_actions;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_inTray = false;
+    bool m_newDiscDialogOpen = false;
+    bool m_fileListDragActive = false;
+    std::unique_ptr<CDriveWatcher> m_watcher;
+    std::vector<DiscInDrive> m_discs;
+};
+
+}  // namespace orb

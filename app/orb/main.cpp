@@ -1,0 +1,24 @@
+// orb: the catalogue program.
+#include <QApplication>
+
+#include "app/app/orb_app.h"
+#include "app/frame/frame_rules.h"
+#include "platform/qt/qt_picture.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelvane光盘助手"));
+    QApplication::setOrganizationName(QStringLiteral("KelvaneSoft"));
+    QApplication::setDesktopFileName(QStringLiteral("kelvane-orb"));
+    // Cover pictures decode through QtGui.
+    orb::InstallQtPictureDecoder();
+
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
+    const orb::CommandLine cl = orb::ParseCommandLine(args);
+    if (orb::COrbApp::HandOverToRunningInstance(orb::COrbApp::DefaultServerName(), cl)) return 0;
+
+    orb::COrbApp orbApp;
+    if (!orbApp.InitInstance(args)) return 1;
+    return app.exec();
+}
