@@ -27,15 +27,18 @@ enum class ReadResult { Old, New, Failed };
 // New after reading only those four bytes.
 ReadResult ReadCandidate(const std::string& path, std::string& data, mode_t& mode,
                          std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks on a FIFO or a device named like an index.
+    int fd = OpenRegularFile(path, false);
     if (fd < 0) {
-        error = std::string("无法打开文件: ") + std::strerror(errno);
+        error = errno == EINVAL || errno == EISDIR
+                    ? std::string("不是普通文件")
+                    : std::string("无法打开文件: ") + std::strerror(errno);
         return ReadResult::Failed;
     }
     struct stat st {};
     ReadResult result = ReadResult::Failed;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "不是普通文件";
+    if (fstat(fd, &st) != 0) {
+        error = std::string("无法读取文件: ") + std::strerror(errno);
     } else if (static_cast<uint64_t>(st.st_size) > static_cast<uint64_t>(INT32_MAX)) {
         error = "文件太大，不是旧版索引文件";
     } else {
@@ -81,7 +84,9 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
         case WriteResult::Ok:
             break;
         case WriteResult::CreateFailed:
-            r.reason = "无法创建临时文件 " + options.tempPath + ": " + error;
+            // The file is read-only (or not this user's to write), or the temporary
+            // file could not be made beside it.
+            r.reason = "无法写入索引文件或创建临时文件 " + options.tempPath + ": " + error;
             return r;
         case WriteResult::WriteFailed:
             r.reason = "写入或替换索引文件失败: " + error;

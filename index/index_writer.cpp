@@ -88,10 +88,16 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
     header.coverOffset = static_cast<uint32_t>(recordsEnd + options.remark.size());
     header.coverSize = static_cast<uint32_t>(options.cover.size());
 
-    const std::string tmp = options.tempPath.empty() ? path + ".tmp" : options.tempPath;
-    // Never through a link standing under the temporary name: it would lead the
-    // write into another file.
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // An existing file there must be one this user may replace; a link is saved
+    // through to the file it leads to.
+    SaveTarget target;
+    int resolveErr = 0;
+    if (!ResolveSaveTarget(path, target, resolveErr)) {
+        setError(resolveErr);
+        return WriteResult::CreateFailed;
+    }
+    const std::string tmp = options.tempPath.empty() ? target.path + ".tmp" : options.tempPath;
+    int fd = CreateSaveTemp(tmp, target);
     if (fd < 0) {
         setError(errno);
         return WriteResult::CreateFailed;
@@ -121,14 +127,14 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
     if (!out.MaybeFlush()) return fail(errno);
     buf.append(options.cover);
     if (!out.Flush()) return fail(errno);
-    if (options.durable && fsync(fd) != 0) return fail(errno);
+    if (options.durable && !SyncFile(fd)) return fail(errno);
     if (::close(fd) != 0) {
         int err = errno;
         ::unlink(tmp.c_str());
         setError(err);
         return WriteResult::WriteFailed;
     }
-    if (tmp != path && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (tmp != target.path && !RenameOver(tmp, target.path, options.durable)) {
         int err = errno;
         ::unlink(tmp.c_str());
         setError(err);

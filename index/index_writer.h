@@ -35,7 +35,9 @@ struct IndexWriteOptions {
 // the cover. The header's label, capacity and counts are taken as given; its remark
 // and cover offsets and lengths are set here. Every link and record offset is
 // stored back into the tree's items. The file is complete at path only on Ok; on
-// any failure an existing file at path is left untouched.
+// any failure an existing file at path is left untouched. A link at path is
+// written through to its target; an existing file this user may not write, or
+// that is not a regular file, is refused with CreateFailed.
 WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTree& tree,
                            const IndexWriteOptions& options = {}, std::string* error = nullptr);
 

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "platform/fault_point.h"
 
 namespace orb {
 
@@ -62,17 +65,31 @@ int64_t FileTimeToUnixSeconds(const FILETIME& ft) {
     return (v - static_cast<int64_t>(kFileTimeUnixEpoch)) / 10000000LL;
 }
 
-int OpenShared(const std::string& path, OpenMode mode) {
-    int flags = O_CLOEXEC;
-    flags |= (mode == OpenMode::ReadShareAll) ? O_RDONLY : O_RDWR;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return -1;
+int OpenRegularFile(const std::string& path, bool forWriting) {
+    // A FIFO or a device under a file's name would block open() or read() (or act
+    // on a device): such files are refused before and after opening, and the open
+    // itself never waits.
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return -1;
     }
+    int fd = ::open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
+int OpenShared(const std::string& path, OpenMode mode) {
+    int fd = OpenRegularFile(path, mode != OpenMode::ReadShareAll);
+    if (fd < 0) return -1;
     if (mode == OpenMode::ReadShareAll) return fd;
     // A writer: refused while someone denies writing.
     if (OthersHold(fd, kDenyWriteMark)) {
@@ -104,12 +121,22 @@ std::string MakeTempFile(const std::string& prefix) {
 }
 
 namespace {
+constexpr size_t kWritePiece = size_t{1} << 20;
+
 // Repeats a transfer until n bytes moved; op(pointer, count, offset) is one call
 // of pread, pwrite or write. A zero-byte transfer counts as failure.
 template <typename Ptr, typename Op>
-bool TransferFully(Ptr p, size_t n, uint64_t offset, Op op) {
+bool TransferFully(Ptr p, size_t n, uint64_t offset, Op op, bool writing = false) {
     while (n > 0) {
-        ssize_t r = op(p, n, offset);
+        // Writes go out in bounded pieces, each one a fault point.
+        size_t piece = writing ? std::min(n, kWritePiece) : n;
+        if (writing) {
+            if (int err = FaultPoint(FaultSite::Write)) {
+                errno = err;
+                return false;
+            }
+        }
+        ssize_t r = op(p, piece, offset);
         if (r < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -130,24 +157,26 @@ bool ReadFully(int fd, void* buf, size_t n, uint64_t offset) {
 }
 
 bool WriteFully(int fd, const void* buf, size_t n, uint64_t offset) {
-    return TransferFully(static_cast<const char*>(buf), n, offset,
-                         [fd](const char* p, size_t k, uint64_t at) {
-                             return pwrite(fd, p, k, static_cast<off_t>(at));
-                         });
+    return TransferFully(
+        static_cast<const char*>(buf), n, offset,
+        [fd](const char* p, size_t k, uint64_t at) {
+            return pwrite(fd, p, k, static_cast<off_t>(at));
+        },
+        true);
 }
 
 bool WriteAppend(int fd, const void* buf, size_t n) {
-    return TransferFully(static_cast<const char*>(buf), n, 0,
-                         [fd](const char* p, size_t k, uint64_t) { return ::write(fd, p, k); });
+    return TransferFully(
+        static_cast<const char*>(buf), n, 0,
+        [fd](const char* p, size_t k, uint64_t) { return ::write(fd, p, k); }, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
     out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path, false);
     if (fd < 0) return false;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) > maxBytes) {
+    if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > maxBytes) {
         ::close(fd);
         return false;
     }
@@ -165,11 +194,110 @@ bool WriteWholeFile(const std::string& path, std::string_view data) {
     return ::close(fd) == 0 && ok;
 }
 
+bool ResolveSaveTarget(const std::string& path, SaveTarget& target, int& err) {
+    // A save through a symbolic link replaces the file the link leads to, so the
+    // link stays and its target gets the new content.
+    std::string cur = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(cur.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                err = errno;
+                return false;
+            }
+            target = SaveTarget{cur, false, 0644};
+            return true;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+            ssize_t n = ::readlink(cur.c_str(), link.data(), link.size());
+            if (n < 0 || static_cast<size_t>(n) >= link.size()) {
+                err = n < 0 ? errno : ENAMETOOLONG;
+                return false;
+            }
+            link.resize(static_cast<size_t>(n));
+            if (link.empty() || link[0] != '/') {
+                size_t slash = cur.rfind('/');
+                link =
+                    (slash == std::string::npos ? std::string() : cur.substr(0, slash + 1)) + link;
+            }
+            cur = std::move(link);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        // Replacing by rename only needs the folder's permission; the file's own is
+        // honoured too, as the read-only attribute is on Windows (also for root).
+        if (::faccessat(AT_FDCWD, cur.c_str(), W_OK, AT_EACCESS) != 0 ||
+            (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            err = EACCES;
+            return false;
+        }
+        target = SaveTarget{cur, true, static_cast<uint32_t>(st.st_mode & 07777)};
+        return true;
+    }
+    err = ELOOP;
+    return false;
+}
+
+int CreateSaveTemp(const std::string& tmp, const SaveTarget& target) {
+    // Whatever stands under the temporary name is never followed or waited on: a
+    // link, a FIFO or a folder there makes the save fail.
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                    0644);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    if (target.exists) ::fchmod(fd, target.mode);
+    return fd;
+}
+
+bool SyncFile(int fd) {
+    if (int err = FaultPoint(FaultSite::Sync)) {
+        errno = err;
+        return false;
+    }
+    return ::fsync(fd) == 0;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, bool durable) {
+    if (int err = FaultPoint(FaultSite::Rename)) {
+        errno = err;
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (durable) {
+        // The rename itself reaches the disc with the folder's entry.
+        size_t slash = to.rfind('/');
+        std::string dir =
+            slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+    }
+    return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
                            std::string* error) {
-    std::string tmp = path + ".tmp";
-    // A link under the temporary name is refused, not followed into another file.
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    SaveTarget target;
+    int resolveErr = 0;
+    if (!ResolveSaveTarget(path, target, resolveErr)) {
+        if (error) *error = std::strerror(resolveErr);
+        return false;
+    }
+    const std::string tmp = target.path + ".tmp";
+    int fd = CreateSaveTemp(tmp, target);
     auto fail = [&](int err) {
         if (error) *error = std::strerror(err);
         if (fd >= 0) ::close(fd);
@@ -182,13 +310,13 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool 
         return false;
     }
     if (!WriteAppend(fd, data.data(), data.size())) return fail(errno ? errno : EIO);
-    if (durable && fsync(fd) != 0) return fail(errno);
+    if (durable && !SyncFile(fd)) return fail(errno);
     if (::close(fd) != 0) {
         fd = -1;
         return fail(errno);
     }
     fd = -1;
-    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno);
+    if (!RenameOver(tmp, target.path, durable)) return fail(errno);
     return true;
 }
 

@@ -33,6 +33,11 @@ enum class OpenMode {
 // Returns the descriptor or -1 (errno set).
 int OpenShared(const std::string& path, OpenMode mode);
 
+// Opens an existing regular file for reading (or reading and writing) without
+// ever blocking: FIFOs, devices and directories are refused (errno EINVAL or
+// EISDIR). Every file the program did not create itself is opened this way.
+int OpenRegularFile(const std::string& path, bool forWriting);
+
 // Creates a new, empty, uniquely named file in the temporary directory (TMPDIR or
 // /tmp) whose name starts with prefix; returns its path, empty on failure.
 std::string MakeTempFile(const std::string& prefix = "orb");
@@ -49,10 +54,30 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes = 
 // that nothing else reads while they are written.
 bool WriteWholeFile(const std::string& path, std::string_view data);
 
+// Where a save of a path goes: the path itself, or the file that a chain of
+// symbolic links standing there leads to.
+struct SaveTarget {
+    std::string path;
+    bool exists = false;
+    uint32_t mode = 0644;  // the existing file's permissions, kept by the new one
+};
+// False, with err set, when the save must not replace what is there: not a
+// regular file (EINVAL, EISDIR), a file this user may not write or that is
+// marked read-only (EACCES), or a link loop (ELOOP).
+bool ResolveSaveTarget(const std::string& path, SaveTarget& target, int& err);
+// Creates (or truncates) the temporary file tmp of a save to target, with the
+// target's permissions; a link, FIFO or folder under that name is refused.
+int CreateSaveTemp(const std::string& tmp, const SaveTarget& target);
+// fsync with a fault point.
+bool SyncFile(int fd);
+// rename with a fault point; with durable the folder's entry is flushed too.
+bool RenameOver(const std::string& from, const std::string& to, bool durable);
+
 // Writes data to path through "<path>.tmp" and a rename, so a crash or a full disk
 // never leaves a truncated file at path. With durable the data is flushed first.
-// On failure path is untouched, the temporary is removed, and error holds errno's
-// text.
+// A link at path is saved through to its target; a target that may not be
+// replaced (see ResolveSaveTarget) is refused. On failure path is untouched, the
+// temporary is removed, and error holds errno's text.
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
                            std::string* error = nullptr);
 

@@ -45,6 +45,10 @@ std::shared_ptr<IPictureDecoder> g_decoder;
 std::unique_ptr<IPicture> DecodePictureHeader(const std::string& path) {
     std::string data;
     if (!ReadWholeFile(path, data, 64u << 20)) return nullptr;
+    return DecodePictureHeaderBytes(data);
+}
+
+std::unique_ptr<IPicture> DecodePictureHeaderBytes(std::string_view data) {
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     size_t n = data.size();
     auto make = [](long w, long h) -> std::unique_ptr<IPicture> {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace orb {
 
@@ -30,5 +31,7 @@ void SetPictureDecoder(std::shared_ptr<IPictureDecoder> decoder);
 
 // The header-only decoder (PNG, GIF, BMP, JPEG sizes).
 std::unique_ptr<IPicture> DecodePictureHeader(const std::string& path);
+// The same over a picture file's bytes.
+std::unique_ptr<IPicture> DecodePictureHeaderBytes(std::string_view data);
 
 }  // namespace orb
