@@ -1,0 +1,129 @@
+// CLibraryPane: page "光盘库" of the navigation bar. The library tree over a
+// splitter bar and a tab control with the selected disc's remark ("注释") and cover
+// ("封面"), the "修改" button, the context menu with the library commands, label
+// editing for renames, and library drag and drop. The pane keeps the selected
+// disc's index open in its own reader.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "index/index_reader.h"
+#include "library/pane/library_drag.h"
+#include "library/pane/library_rules.h"
+
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidgetItem;
+
+namespace orb {
+
+class IOrbShell;
+class CLibraryTree;
+class CPageTabCtrl;
+class CPaneSplitter;
+class CCoverInfoPanel;
+
+class CLibraryPane : public QWidget {
+    Q_OBJECT
+
+public:
+    // Texts of the pane.
+    static constexpr const char* kCaption = "提示";
+    static constexpr const char* kOpenFailed = "文件打开失败";
+    static constexpr const char* kSelectDiscFirst = "请先选择目标光盘";
+    static constexpr const char* kNoFileOpen = "没有打开文件!";
+    static constexpr const char* kMoveFailed = "移动光盘库出现错误,系统自动刷新光盘库";
+    static constexpr const char* kPictureFilter = "图片文件(*.jpg *.gif *.bmp)";
+
+    explicit CLibraryPane(IOrbShell& shell, QWidget* parent = nullptr);
+    ~CLibraryPane() override;
+
+    CLibraryTree* Tree();
+    // Fills the tree from hostPath and stores it as the library directory.
+    void SetLibraryDirectory(const std::string& hostPath);
+
+    // --- commands (the context menu's, callable directly) ---
+    // A new category under parent, its directory created, its label being edited.
+    QTreeWidgetItem* CreateCategory(QTreeWidgetItem* parent);
+    // Renames the item's directory or disc (with its companion) to newLabel; true
+    // when the tree should keep the new label (then it is already set).
+    bool RenameLibraryItem(QTreeWidgetItem* item, const QString& newLabel);
+    // Asks, then deletes the category or disc; true when it was deleted.
+    bool DeleteLibraryItem(QTreeWidgetItem* item);
+    // Opens a disc as the document.
+    void OpenLibraryDisc(QTreeWidgetItem* item);
+    // A category in the file manager, a disc as the document.
+    void ExploreLibraryItem(QTreeWidgetItem* item);
+    // Rebuilds the tree from the library directory.
+    void RefreshLibrary();
+    // "修改": the remark or the cover of the selected disc.
+    void Modify();
+
+    // The context menu for a target item, its actions named by command id; the
+    // caller owns it. RunCommand carries out a chosen command on the target.
+    QMenu* BuildContextMenu(QTreeWidgetItem* target, QWidget* parent = nullptr);
+    void RunCommand(int command, QTreeWidgetItem* target);
+
+    // A library drag from item; returns when the drag has ended.
+    void BeginDrag(QTreeWidgetItem* item);
+
+    // Parts, for the frame and for tests.
+    CPaneLibraryTree* PaneTree() const { return tree_; }
+    CIndexReader& Reader() { return reader_; }
+    QPlainTextEdit* RemarkBox() const { return remarkBox_; }
+    CPageTabCtrl* Tabs() const { return tabs_; }
+    QPushButton* ModifyButton() const { return modifyButton_; }
+    CPaneSplitter* Splitter() const { return splitter_; }
+    CCoverInfoPanel* CoverPanel() const { return cover_; }
+
+    // Every message box of the pane goes through here; a test may answer instead
+    // of a person. detail is shown below the text (may be empty).
+    using MessageHook = std::function<QMessageBox::StandardButton(
+        QMessageBox::Icon icon, const QString& text, const QString& detail,
+        QMessageBox::StandardButtons buttons)>;
+    void SetMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+    // The remark editor and the picture chooser, replaceable for tests: the
+    // editor returns false when cancelled; the chooser returns "" when cancelled.
+    std::function<bool(QString& remark)> editRemark;
+    std::function<QString()> choosePicture;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Initialise();
+    void LayOut();
+    void PlaceModifyButton();
+    void OnSelectionChanged(QTreeWidgetItem* current);
+    void ShowCover();
+    void OnContextMenu(const QPoint& pos);
+    void OnMoveFailed(const LibraryFileResult& result);
+    QMessageBox::StandardButton Message(QMessageBox::Icon icon, const QString& text,
+                                        const QString& detail = QString(),
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    bool OpenReader(const std::string& indexPath, OpenMode mode);
+
+    IOrbShell& shell_;
+    CPaneSplitter* splitter_ = nullptr;
+    CCoverInfoPanel* cover_ = nullptr;
+    QPushButton* modifyButton_ = nullptr;
+    QPlainTextEdit* remarkBox_ = nullptr;
+    CPageTabCtrl* tabs_ = nullptr;
+    CPaneLibraryTree* tree_ = nullptr;
+    int initialised_ = 0;
+    CIndexReader reader_;
+    MessageHook messageHook_;
+};
+
+// Remark text between the index (stored bytes, lines ended by CR LF as the
+// original program writes them) and the edit controls (host text, LF).
+QString RemarkToHost(const std::string& stored);
+std::string RemarkToStored(const QString& text);
+
+}  // namespace orb
