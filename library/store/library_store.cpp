@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <set>
 #include <utility>
 
 #include "platform/files.h"
@@ -16,7 +18,6 @@ constexpr size_t kDiscSuffixLength = 4;  // ".orb"
 struct DirId {
     dev_t dev;
     ino_t ino;
-    bool operator==(const DirId& o) const { return dev == o.dev && ino == o.ino; }
 };
 
 bool StatDir(const std::string& path, DirId& id) {
@@ -57,6 +58,7 @@ std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showD
         LibraryItem item;
         item.depth = depth;
         item.hostName = e.name;
+        item.isLink = e.isSymlink;
         if (isDir) {
             item.isCategory = true;
             item.label = HostToStored(e.name);
@@ -90,6 +92,24 @@ bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
     std::vector<Level> stack;
     Level root;
     if (!StatDir(hostRoot, root.id)) return true;
+    // Each directory is entered once. A link to a directory of the library itself
+    // is shown but not entered (the directory is listed where it really is), so
+    // chains of links cannot multiply the walk; a link leading out of the library
+    // is entered the first time its directory is reached.
+    std::set<std::pair<dev_t, ino_t>> entered{{root.id.dev, root.id.ino}};
+    std::string realRoot;
+    if (char* real = ::realpath(hostRoot.c_str(), nullptr)) {
+        realRoot = real;
+        std::free(real);
+        if (realRoot.back() != '/') realRoot += '/';
+    }
+    auto insideLibrary = [&](const std::string& path) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) return true;  // cannot tell: do not enter
+        std::string r = std::string(real) + '/';
+        std::free(real);
+        return !realRoot.empty() && r.compare(0, realRoot.size(), realRoot) == 0;
+    };
     root.items = ListLibraryLevel(hostRoot, showDiscs, 0);
     stack.push_back(std::move(root));
     while (!stack.empty()) {
@@ -103,9 +123,9 @@ bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
         if (!item.isCategory) continue;
         DirId id;
         if (!StatDir(item.hostPath, id)) continue;
-        bool loops =
-            std::any_of(stack.begin(), stack.end(), [&](const Level& l) { return l.id == id; });
-        if (loops) continue;
+        if (entered.count({id.dev, id.ino})) continue;
+        if (item.isLink && insideLibrary(item.hostPath)) continue;
+        entered.insert({id.dev, id.ino});
         Level child;
         child.id = id;
         child.items = ListLibraryLevel(item.hostPath, showDiscs, item.depth + 1);

@@ -24,6 +24,8 @@ struct LibraryItem {
     std::string hostPath;
     // Levels below the library root: 0 for the root's own children.
     int depth = 0;
+    // The name on disk is a symbolic link (to a directory or to an index file).
+    bool isLink = false;
 };
 
 // The library order: every category before every disc, then labels with A-Z
@@ -50,8 +52,11 @@ std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showD
 
 // Visits every item below the library root depth first in library order: each
 // category right before its contents, each level's categories before its discs.
-// This is the order a filled library tree gives when walked item by item. A
-// directory reached again through a symbolic link loop is shown but not entered.
+// This is the order a filled library tree gives when walked item by item. Every
+// directory is entered at most once: a symbolic link to a directory inside the
+// library (a loop or a second way to a category) is shown but not entered, and a
+// link leading out of the library is entered only the first time its directory
+// is reached, so links can never multiply the walk.
 // visit returns false to end the walk; WalkLibrary then returns false.
 bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
                  const std::function<bool(const LibraryItem&)>& visit);

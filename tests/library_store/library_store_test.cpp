@@ -161,5 +161,47 @@ TEST(WalkLibrary, SymlinkLoopIsShownButNotEntered) {
     EXPECT_EQ(seen, (std::vector<std::string>{"a/", ">back/", ">disc", "link"}));
 }
 
+TEST(WalkLibrary, ChainsOfDirectoryLinksAreWalkedOnce) {
+    // Each level holds two links to the next one: followed, they would double the
+    // walk per level (2^16 visits here).
+    TempDir dir;
+    constexpr int kLevels = 16;
+    for (int i = 0; i <= kLevels; ++i) {
+        MakeDir(dir / ("d" + std::to_string(i)));
+        WriteFile(dir / ("d" + std::to_string(i) + "/disc.orb"), "");
+    }
+    for (int i = 0; i < kLevels; ++i) {
+        const std::string next = dir / ("d" + std::to_string(i + 1));
+        for (const char* name : {"/x", "/y"})
+            ASSERT_EQ(::symlink(next.c_str(), (dir / ("d" + std::to_string(i)) + name).c_str()), 0);
+    }
+    size_t items = 0;
+    size_t discs = 0;
+    WalkLibrary(dir.path(), true, [&](const LibraryItem& i) {
+        ++items;
+        if (!i.isCategory) ++discs;
+        return true;
+    });
+    // Every real directory once with its disc, every link once as a category.
+    EXPECT_EQ(discs, static_cast<size_t>(kLevels + 1));
+    EXPECT_EQ(items, static_cast<size_t>(2 * (kLevels + 1) + 2 * kLevels));
+    EXPECT_EQ(LibraryDiscPaths(dir.path()).size(), static_cast<size_t>(kLevels + 1));
+}
+
+TEST(WalkLibrary, LinkOutOfTheLibraryIsEnteredOnce) {
+    TempDir lib;
+    TempDir outside;
+    MakeDir(outside / "shared");
+    WriteFile(outside / "shared/ext.orb", "");
+    ASSERT_EQ(::symlink((outside / "shared").c_str(), (lib / "one").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "shared").c_str(), (lib / "two").c_str()), 0);
+    std::vector<std::string> seen;
+    WalkLibrary(lib.path(), true, [&](const LibraryItem& i) {
+        seen.push_back(std::string(i.depth, '>') + i.label + (i.isCategory ? "/" : ""));
+        return true;
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{"one/", ">ext", "two/"}));
+}
+
 }  // namespace
 }  // namespace orb
