@@ -201,6 +201,10 @@ inline void CIndexReader::SendSearchProgress() {
     // visited * 100 / total, truncated, kept incrementally: a division per entry
     // would be a noticeable part of the walk. Counts of a damaged header may be 0
     // or too small: never divide by zero, never report more than 100.
+    const uint64_t before = searchPercent_;
+    // Both are 0 only before the first entry (after it, a percentage of 0 leaves a
+    // rest of 100 × visited, never 0).
+    const bool first = searchPercent_ == 0 && searchPercentRest_ == 0;
     if (searchPercent_ < 100) {
         if (searchTotal_ == 0) {
             searchPercent_ = 100;
@@ -214,7 +218,10 @@ inline void CIndexReader::SendSearchProgress() {
             }
         }
     }
-    SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(searchPercent_));
+    // Each Send is a round trip through the window: only a new whole percentage is
+    // worth one. The first entry always reports, so the bar starts from the walk.
+    if (searchPercent_ != before || first)
+        SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(searchPercent_));
 }
 
 void CIndexReader::SearchThreadProc(CIndexReader* self) {

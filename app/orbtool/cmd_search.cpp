@@ -1,12 +1,18 @@
 // orbtool search: the search engine over library directories and index files,
-// disc after disc in library order, hits printed as they arrive.
+// several discs at once, hits printed in library order.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/orbtool/commands.h"
@@ -31,74 +37,212 @@ int Usage(const char* problem) {
     return kExitUsage;
 }
 
-class CPrintingSink : public orb::IDiscSearchSink {
+// Formats one hit as the line orbtool prints.
+std::string HitLine(const orb::SearchResult& hit, bool json) {
+    if (!json) {
+        std::string line = TerminalText(hit.fullParentPath);
+        line += TerminalText(hit.entry.Name());
+        line += '\t';
+        line += hit.fullIndexPath;
+        line += '\n';
+        return line;
+    }
+    std::string line = "{\"parent\":";
+    line += JsonString(orb::StoredToHost(hit.fullParentPath));
+    line += ",\"name\":";
+    line += JsonString(orb::StoredToHost(hit.entry.Name()));
+    line += ",\"index\":";
+    line += JsonString(hit.fullIndexPath);
+    line += ",\"annotation\":";
+    line += JsonString(orb::StoredToHost(hit.annotation));
+    line += ",\"kind\":";
+    line += hit.entry.IsDirectory() ? "\"dir\"" : "\"file\"";
+    line += ",\"size\":" + std::to_string(hit.entry.Size());
+    line += ",\"time\":";
+    line += JsonString(UtcTime(hit.entry.writeTime));
+    line += "}\n";
+    return line;
+}
+
+// Searches several discs at once, each on a reader of its own, and prints their
+// hits in library order: the disc at the output cursor prints as its hits arrive,
+// later discs keep theirs until every disc before them is done. Starting a worker
+// and reading an index cost mostly waiting, which the discs in flight share.
+class CParallelSearch {
 public:
-    CPrintingSink(bool json, bool showProgress, size_t discCount)
-        : json_(json), progress_(showProgress), discCount_(discCount) {}
-
-    void OnDiscStarted(size_t discIndex, const std::string& indexPath) override {
-        disc_ = discIndex;
-        name_ = indexPath.substr(indexPath.rfind('/') + 1);
-        percent_ = -1;
-        OnProgress(0);
+    CParallelSearch(const std::vector<std::string>& paths, const orb::DiscSearchOptions& options,
+                    bool json, bool showProgress, size_t inFlight)
+        : paths_(paths), options_(options), json_(json), progress_(showProgress) {
+        for (size_t i = 0; i < std::max<size_t>(1, inFlight); ++i)
+            slots_.push_back(std::make_unique<Slot>(*this));
     }
 
-    void OnDiscFailed(size_t, const std::string& indexPath, const std::string& error) override {
-        ClearProgress();
-        std::fprintf(stderr, "orbtool search: %s: %s\n", indexPath.c_str(),
-                     error.empty() ? "not searched" : error.c_str());
-    }
-
-    void OnHit(const orb::SearchResult& hit) override {
-        ClearProgress();
-        if (!json_) {
-            std::printf("%s%s\t%s\n", TerminalText(hit.fullParentPath).c_str(),
-                        TerminalText(hit.entry.Name()).c_str(), hit.fullIndexPath.c_str());
-        } else {
-            std::string parent = orb::StoredToHost(hit.fullParentPath);
-            std::string name = orb::StoredToHost(hit.entry.Name());
-            std::string line = "{\"parent\":";
-            line += JsonString(parent);
-            line += ",\"name\":";
-            line += JsonString(name);
-            line += ",\"index\":";
-            line += JsonString(hit.fullIndexPath);
-            line += ",\"annotation\":";
-            line += JsonString(orb::StoredToHost(hit.annotation));
-            line += ",\"kind\":";
-            line += hit.entry.IsDirectory() ? "\"dir\"" : "\"file\"";
-            line += ",\"size\":" + std::to_string(hit.entry.Size());
-            line += ",\"time\":";
-            line += JsonString(UtcTime(hit.entry.writeTime));
-            line += "}\n";
-            std::fputs(line.c_str(), stdout);
+    orb::DiscSearchSummary Run() {
+        std::deque<Slot*> flight;
+        std::vector<Slot*> idle;
+        for (auto& s : slots_) idle.push_back(s.get());
+        size_t next = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (cursor_ < paths_.size()) {
+            while (!idle.empty() && next < paths_.size()) {
+                Slot* slot = idle.back();
+                idle.pop_back();
+                lock.unlock();
+                Start(*slot, next++);
+                lock.lock();
+                flight.push_back(slot);
+            }
+            Slot* front = flight.front();
+            if (!front->announced) {
+                front->announced = true;
+                front->percent = -1;
+                ShowProgress(*front, 0);
+            }
+            // The front's own output already went out; what it kept was written
+            // before it became the front.
+            if (!front->pending.empty()) {
+                ClearProgress();
+                std::fwrite(front->pending.data(), 1, front->pending.size(), stdout);
+                front->pending.clear();
+            }
+            cv_.wait(lock, [front] { return front->finished; });
+            if (!front->pending.empty()) {
+                ClearProgress();
+                std::fwrite(front->pending.data(), 1, front->pending.size(), stdout);
+                front->pending.clear();
+            }
+            if (front->failed) {
+                ClearProgress();
+                ++summary_.discsFailed;
+                std::fprintf(stderr, "orbtool search: %s: %s\n", paths_[front->disc].c_str(),
+                             front->error.empty() ? "not searched" : front->error.c_str());
+            } else {
+                ++summary_.discsSearched;
+            }
+            flight.pop_front();
+            front->reader.Close();
+            idle.push_back(front);
+            ++cursor_;
+            std::fflush(stdout);
         }
-        percent_ = -1;  // redraw the progress line
+        ClearProgress();
+        return summary_;
     }
 
-    void OnProgress(int percent) override {
-        if (!progress_ || percent == percent_) return;
-        percent_ = percent;
-        std::fprintf(stderr, "\r[%zu/%zu] %3d%% %s\033[K", disc_ + 1, discCount_, percent,
-                     name_.c_str());
+private:
+    struct Slot : public orb::IMessageTarget {
+        explicit Slot(CParallelSearch& run) : owner(run) {}
+        orb::LRESULT Send(uint32_t msg, orb::WPARAM code, orb::LPARAM lParam) override {
+            if (msg != orb::WM_SEARCH_EVENT) return 0;
+            if (code == orb::SEARCH_FOUND)
+                owner.OnHit(*this, *reinterpret_cast<const orb::SearchResult*>(lParam));
+            else if (code == orb::SEARCH_PROGRESS)
+                owner.OnProgress(*this, static_cast<int>(lParam));
+            return 0;
+        }
+        void Post(uint32_t msg, orb::WPARAM code, orb::LPARAM) override {
+            if (msg == orb::WM_SEARCH_EVENT && code == orb::SEARCH_FINISHED)
+                owner.OnFinished(*this);
+        }
+
+        CParallelSearch& owner;
+        orb::CIndexReader reader;
+        size_t disc = 0;
+        // Guarded by the run's mutex.
+        std::string pending;
+        bool finished = false;
+        bool failed = false;
+        bool announced = false;
+        int percent = -1;
+        std::string error;
+    };
+
+    void Start(Slot& slot, size_t disc) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot.disc = disc;
+            slot.pending.clear();
+            slot.finished = slot.failed = slot.announced = false;
+            slot.error.clear();
+        }
+        if (!slot.reader.Open(paths_[disc], orb::OpenMode::ReadShareAll)) {
+            Fail(slot, slot.reader.LastError());
+            return;
+        }
+        slot.reader.SetSearchOptions(&slot, options_.typeFilter, options_.flags);
+        // A start that fails posts its end itself.
+        if (!slot.reader.BeginSearch(options_.keyword)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slot.failed = true;
+        }
+    }
+
+    void Fail(Slot& slot, const std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.failed = true;
+        slot.error = error;
+        slot.finished = true;
+        cv_.notify_all();
+    }
+
+    void OnHit(Slot& slot, const orb::SearchResult& hit) {
+        std::string line = HitLine(hit, json_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++summary_.hits;
+        if (slot.disc == cursor_ && slot.pending.empty()) {
+            ClearProgress();
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            slot.percent = -1;  // redraw the progress line
+        } else {
+            slot.pending += line;
+        }
+    }
+
+    void OnProgress(Slot& slot, int percent) {
+        if (!progress_) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (slot.disc == cursor_) ShowProgress(slot, percent);
+    }
+
+    void OnFinished(Slot& slot) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.finished = true;
+        cv_.notify_all();
+    }
+
+    // Called with the mutex held.
+    void ShowProgress(Slot& slot, int percent) {
+        if (!progress_ || percent == slot.percent) return;
+        slot.percent = percent;
+        const std::string& path = paths_[slot.disc];
+        std::fprintf(stderr, "\r[%zu/%zu] %3d%% %s\033[K", slot.disc + 1, paths_.size(), percent,
+                     path.substr(path.rfind('/') + 1).c_str());
         shown_ = true;
     }
-
     void ClearProgress() {
         if (!shown_) return;
         std::fputs("\r\033[K", stderr);
         shown_ = false;
     }
 
-private:
-    bool json_;
-    bool progress_;
-    size_t discCount_;
-    size_t disc_ = 0;
-    std::string name_;
-    int percent_ = -1;
+    const std::vector<std::string>& paths_;
+    const orb::DiscSearchOptions& options_;
+    const bool json_;
+    const bool progress_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t cursor_ = 0;  // the disc whose output goes out now
     bool shown_ = false;
+    orb::DiscSearchSummary summary_;
 };
+
+// Discs in flight: a few per core, so a worker that is starting or waiting for
+// its file does not leave a core idle.
+size_t DiscsInFlight() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp<size_t>(size_t{cores == 0 ? 2 : cores} * 2, 2, 16);
+}
 
 }  // namespace
 
@@ -159,11 +303,9 @@ int RunSearch(int argc, char** argv) {
         indexPaths.insert(indexPaths.end(), t.indexPaths.begin(), t.indexPaths.end());
     }
 
-    // Hits stream out line by line, also into a pipe.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    CPrintingSink sink(json, ::isatty(STDERR_FILENO) != 0, indexPaths.size());
-    orb::DiscSearchSummary summary = orb::SearchDiscs(indexPaths, options, sink);
-    sink.ClearProgress();
+    // Each disc's output is flushed when the disc is done, also into a pipe.
+    CParallelSearch run(indexPaths, options, json, ::isatty(STDERR_FILENO) != 0, DiscsInFlight());
+    orb::DiscSearchSummary summary = run.Run();
 
     if (json)
         std::printf("{\"hits\":%" PRIu64 ",\"discs\":%zu,\"skipped\":%zu}\n", summary.hits,

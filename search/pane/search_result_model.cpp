@@ -1,0 +1,97 @@
+// The search pane's result list as a model.
+#include "search/pane/search_result_model.h"
+
+#include "platform/text.h"
+
+namespace orb {
+
+namespace {
+QString HostText(std::string_view stored) {
+    std::string host = StoredToHost(stored);
+    return QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size()));
+}
+}  // namespace
+
+CSearchResultModel::CSearchResultModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CSearchResultModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int CSearchResultModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
+    const SearchHit* hit = Hit(index.row());
+    if (!hit || index.column() < 0 || index.column() > 1) return {};
+    // Texts are decoded only for the rows a view asks for.
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        if (index.column() == 0) return HostText(hit->name);
+        return hit->parentPath ? HostText(*hit->parentPath) : QString();
+    }
+    return {};
+}
+
+QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section == 0) return QStringLiteral("名称");
+    if (section == 1) return QStringLiteral("上级目录");
+    return {};
+}
+
+const SearchHit* CSearchResultModel::Hit(int row) const {
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return nullptr;
+    return rows_[static_cast<size_t>(row)].get();
+}
+
+void CSearchResultModel::AddHits(std::vector<std::unique_ptr<SearchHit>>& batch) {
+    if (batch.empty()) return;
+    const int before = static_cast<int>(rows_.size());
+    // A batch whose names all sort after the last row is appended as one range;
+    // anything else is one layout change with the persistent rows (selection,
+    // current row) moved to where their hits went.
+    std::stable_sort(batch.begin(), batch.end(),
+                     [](const auto& a, const auto& b) { return HitNameLess(*a, *b); });
+    if (rows_.empty() || !HitNameLess(*batch.front(), *rows_.back())) {
+        beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
+        for (auto& h : batch) rows_.push_back(std::move(h));
+        batch.clear();
+        endInsertRows();
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList persistent = persistentIndexList();
+    std::vector<int> inserted = MergeHitBatch(rows_, batch);
+    QModelIndexList moved;
+    moved.reserve(persistent.size());
+    for (const QModelIndex& old : persistent)
+        moved.append(index(RowAfterMerge(old.row(), inserted), old.column()));
+    changePersistentIndexList(persistent, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CSearchResultModel::Clear() {
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {
+    // One pass and one reset: removing scattered rows one range at a time would
+    // cost a pass over every row per range.
+    std::vector<std::unique_ptr<SearchHit>> kept;
+    for (auto& row : rows_)
+        if (NameContainsKeyword(row->name, storedKeyword, matchCase))
+            kept.push_back(std::move(row));
+    if (kept.size() == rows_.size()) {
+        rows_ = std::move(kept);
+        return;
+    }
+    beginResetModel();
+    rows_ = std::move(kept);
+    endResetModel();
+}
+
+}  // namespace orb

@@ -1,0 +1,38 @@
+// The search pane's result list as a model: rows kept sorted by name, hits merged
+// in batches with one notification each, columns "名称" and "上级目录".
+#pragma once
+
+#include <QAbstractTableModel>
+#include <memory>
+#include <vector>
+
+#include "search/pane/search_rules.h"
+
+namespace orb {
+
+class CSearchResultModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit CSearchResultModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Merges the batch into the sorted rows (the batch is emptied).
+    void AddHits(std::vector<std::unique_ptr<SearchHit>>& batch);
+    // Removes every row and releases its record.
+    void Clear();
+    // Keeps only the rows whose name contains the keyword (stored bytes).
+    void Narrow(std::string_view storedKeyword, bool matchCase);
+
+    size_t Count() const { return rows_.size(); }
+    // The record of a row; nullptr out of range.
+    const SearchHit* Hit(int row) const;
+
+private:
+    std::vector<std::unique_ptr<SearchHit>> rows_;
+};
+
+}  // namespace orb

@@ -1,0 +1,116 @@
+// The search pane's rules without widgets.
+#include "search/pane/search_rules.h"
+
+#include "platform/text.h"
+
+namespace orb {
+
+int ToggledScopeCheck(int state) {
+    return state == kScopeChecked ? kScopeUnchecked : kScopeChecked;
+}
+
+int CombinedScopeCheck(const std::vector<int>& childStates, int ownState) {
+    if (childStates.empty()) return ownState;
+    bool any1 = false;
+    bool any3 = false;
+    for (int s : childStates) {
+        if (s == kScopePartial) return kScopePartial;
+        if (s == kScopeChecked)
+            any3 = true;
+        else
+            any1 = true;
+    }
+    if (any1 && any3) return kScopePartial;
+    return any3 ? kScopeChecked : kScopeUnchecked;
+}
+
+bool HitNameLess(const SearchHit& a, const SearchHit& b) {
+    return CompareNoCaseAZ(a.name, b.name) < 0;
+}
+
+std::vector<int> MergeHitBatch(std::vector<std::unique_ptr<SearchHit>>& rows,
+                               std::vector<std::unique_ptr<SearchHit>>& batch) {
+    auto less = [](const std::unique_ptr<SearchHit>& a, const std::unique_ptr<SearchHit>& b) {
+        return HitNameLess(*a, *b);
+    };
+    std::stable_sort(batch.begin(), batch.end(), less);
+    const size_t n = rows.size();
+    const size_t m = batch.size();
+    std::vector<int> inserted(m);
+    if (m == 0) return inserted;
+    // Where each new hit goes among the old rows: after every row with an equal
+    // name, and never before the previous new hit.
+    std::vector<size_t> at(m);
+    size_t from = 0;
+    for (size_t j = 0; j < m; ++j) {
+        from =
+            static_cast<size_t>(std::upper_bound(rows.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 rows.end(), batch[j], less) -
+                                rows.begin());
+        at[j] = from;
+    }
+    // Fill from the back: old rows move up by the number of new hits before them.
+    rows.resize(n + m);
+    size_t oldEnd = n;
+    for (size_t j = m; j-- > 0;) {
+        size_t shift = j + 1;
+        std::move_backward(rows.begin() + static_cast<std::ptrdiff_t>(at[j]),
+                           rows.begin() + static_cast<std::ptrdiff_t>(oldEnd),
+                           rows.begin() + static_cast<std::ptrdiff_t>(oldEnd + shift));
+        size_t target = at[j] + j;
+        rows[target] = std::move(batch[j]);
+        inserted[j] = static_cast<int>(target);
+        oldEnd = at[j];
+    }
+    batch.clear();
+    return inserted;
+}
+
+int RowAfterMerge(int oldRow, const std::vector<int>& inserted) {
+    // The k-th inserted row (final index inserted[k]) lies before old row r exactly
+    // when inserted[k] <= r + k; that predicate holds for a prefix of k.
+    size_t lo = 0;
+    size_t hi = inserted.size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (inserted[mid] <= oldRow + static_cast<int>(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return oldRow + static_cast<int>(lo);
+}
+
+bool NameContainsKeyword(std::string_view storedName, std::string_view storedKeyword,
+                         bool matchCase) {
+    if (matchCase) return FindBytes(storedName, storedKeyword) != std::string_view::npos;
+    std::string name = LowerAZCopy(storedName);
+    std::string keyword = LowerAZCopy(storedKeyword);
+    return FindBytes(name, keyword) != std::string_view::npos;
+}
+
+std::string ResultCountText(size_t count) {
+    return std::to_string(count) + "个结果被找到";
+}
+
+SearchPaneLayout ComputeSearchPaneLayout(int w, int h, int tabTop, int tabHeight, int listHeight) {
+    SearchPaneLayout l;
+    if (h < 200) return l;
+    w = std::max(w, 200);
+    l.apply = true;
+    l.button = {w - 80, 5, w - 2, 30};
+    l.keyword = {65, 5, w - 85, 30};
+    l.progress = {5, 35, w - 5, 45};
+    const int available = std::max(0, h - tabTop - 8);
+    int tH = std::max(0, tabHeight);
+    int lH = std::max(0, listHeight);
+    if (tH + lH == 0) tH = lH = 1;
+    const int tabs = static_cast<int>(int64_t{tH} * available / (tH + lH));
+    const int list = static_cast<int>(int64_t{lH} * available / (tH + lH));
+    l.tabs = {0, tabTop, w, tabTop + tabs};
+    l.splitter = {0, l.tabs.bottom, w, l.tabs.bottom + 8};
+    l.list = {0, l.splitter.bottom, w, l.splitter.bottom + list};
+    return l;
+}
+
+}  // namespace orb

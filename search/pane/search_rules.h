@@ -1,0 +1,98 @@
+// The search pane's rules without widgets: the scope tree's check states, the
+// result rows kept sorted by name while hit batches arrive, narrowing the rows by a
+// second keyword, and the pane's layout.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/index_format.h"
+#include "ui/control_rules.h"
+
+namespace orb {
+
+// ---------------------------------------------------------------------------------
+// Scope check states (the tree's state images 1 to 3).
+
+inline constexpr int kScopeUnchecked = 1;
+inline constexpr int kScopePartial = 2;
+inline constexpr int kScopeChecked = 3;
+
+// A click on the check box or the space key: 1 and 2 become 3, 3 becomes 1.
+int ToggledScopeCheck(int state);
+// A parent's state from its children's: 2 when any child is 2 or the children mix
+// 1 and 3, else their common state. A parent without children keeps its own.
+int CombinedScopeCheck(const std::vector<int>& childStates, int ownState);
+// Whether a disc in this state is searched (2 or 3).
+inline bool IsScopeSearched(int state) {
+    return state == kScopePartial || state == kScopeChecked;
+}
+
+// ---------------------------------------------------------------------------------
+// Result rows
+
+// One hit as the result list keeps it: a copy of everything the engine's
+// SearchResult carries. The index path and the parent path are shared by every hit
+// of one disc and one directory, so a million hits do not hold a million copies.
+struct SearchHit {
+    std::string name;                               // stored bytes
+    std::shared_ptr<const std::string> indexPath;   // host path of the index file
+    std::shared_ptr<const std::string> parentPath;  // stored display path, LABEL:\dir\ .
+    int32_t firstChild = -1;
+    int32_t nextSibling = -1;
+    int32_t recordOffset = 0;
+    uint32_t flags = 0;
+    uint32_t sizeHigh = 0;
+    uint32_t sizeLow = 0;
+    FILETIME writeTime;
+    std::string annotation;  // stored bytes; empty when the entry has none
+
+    bool IsDirectory() const { return (flags & kEntryDirectory) != 0; }
+};
+
+// The rows' order: names with A-Z folded, compared as unsigned bytes; equal names
+// keep the order in which they were found.
+bool HitNameLess(const SearchHit& a, const SearchHit& b);
+
+// Merges a batch of hits into rows that are sorted by name. The batch is sorted
+// first (stably); every row keeps its relative order, and a new hit goes after the
+// rows with an equal name. Returns, for each inserted hit in order, its final row.
+// Costs one binary search per hit and one pass of pointer moves, so large row
+// counts take small batches cheaply.
+std::vector<int> MergeHitBatch(std::vector<std::unique_ptr<SearchHit>>& rows,
+                               std::vector<std::unique_ptr<SearchHit>>& batch);
+
+// The new row of an old row after a merge that inserted at `inserted` (final rows,
+// ascending).
+int RowAfterMerge(int oldRow, const std::vector<int>& inserted);
+
+// Narrowing ("在结果中查询"): the name contains the keyword as a byte substring;
+// without matchCase both are compared with A-Z folded.
+bool NameContainsKeyword(std::string_view storedName, std::string_view storedKeyword,
+                         bool matchCase);
+
+// "%d个结果被找到"
+std::string ResultCountText(size_t count);
+
+// ---------------------------------------------------------------------------------
+// Layout
+
+struct SearchPaneLayout {
+    bool apply = false;  // false: the size is ignored (height below 200)
+    UiRect button;
+    UiRect keyword;
+    UiRect progress;
+    UiRect tabs;
+    UiRect splitter;
+    UiRect list;
+};
+
+// The pane's layout for a client size w × h: the tab control keeps its top
+// (tabTop); tabs and list share the rest in proportion to their current heights.
+SearchPaneLayout ComputeSearchPaneLayout(int w, int h, int tabTop, int tabHeight, int listHeight);
+
+}  // namespace orb

@@ -1,0 +1,297 @@
+// The search pane by behaviour: scope check boxes, which discs are searched and in
+// what order, its messages, stopping, narrowing and opening a hit.
+#include "search/pane/search_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/settings/app_settings.h"
+#include "search/pane/search_result_model.h"
+#include "search/pane/search_scope_tree.h"
+#include "tests/app/app_test_util.h"
+#include "tests/search/search_test_util.h"
+#include "tests/support/fake_shell.h"
+
+namespace orb {
+namespace {
+
+// The application object (and the private settings home) before any widget.
+struct AppFirst {
+    AppFirst() { test::EnsureApp(); }
+};
+
+// lib/a/x.orb, lib/a/y.orb, lib/b.orb, lib/c.orb (not an index).
+class SearchPaneTest : public ::testing::Test, private AppFirst {
+protected:
+    void SetUp() override {
+        lib = dir / "lib";
+        ::mkdir(lib.c_str(), 0755);
+        ::mkdir((lib + "/a").c_str(), 0755);
+        test::BuildIndex(lib + "/a/x.orb", "X",
+                         {"same.txt", "Setup.exe", "tools/", "tools/MySetup2.exe"});
+        test::BuildIndex(lib + "/a/y.orb", "Y", {"same.txt", "other.txt"});
+        test::BuildIndex(lib + "/b.orb", "B", {"same.txt", "setupB.txt"});
+        test::WriteFile(lib + "/c.orb", "not an index");
+        StoreLibraryDirectory(lib);
+        pane = std::make_unique<CSearchPane>(shell);
+        pane->messageHook = [this](const QString& text) { messages << text; };
+        pane->resize(300, 600);
+    }
+    void TearDown() override { pane.reset(); }
+
+    QTreeWidgetItem* Item(const std::string& path) { return pane->Scope()->FindItemByPath(path); }
+    void Check(const std::string& path) { pane->Scope()->SetItemCheck(Item(path), kScopeChecked); }
+    int State(const std::string& path) { return CSearchScopeTree::CheckState(Item(path)); }
+
+    // Types the keyword, presses the button and waits for the end.
+    void Search(const QString& keyword) {
+        pane->KeywordEdit()->setText(keyword);
+        QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
+        pane->OnSearchButton();
+        if (pane->IsSearching()) {
+            ASSERT_TRUE(done.wait(10000));
+        }
+    }
+    // Name and disc label of every row, in row order.
+    std::vector<std::string> Rows() {
+        std::vector<std::string> out;
+        for (size_t i = 0; i < pane->Results()->Count(); ++i) {
+            const SearchHit* h = pane->Results()->Hit(static_cast<int>(i));
+            out.push_back(h->name + "@" + h->parentPath->substr(0, h->parentPath->find(':')));
+        }
+        return out;
+    }
+    QString Count() { return pane->CountLabel()->text(); }
+
+    test::TempDir dir;
+    std::string lib;
+    test::CFakeShell shell;
+    std::unique_ptr<CSearchPane> pane;
+    QStringList messages;
+};
+
+TEST_F(SearchPaneTest, CheckStatesFollowClicksUpAndDown) {
+    CSearchScopeTree* tree = pane->Scope();
+    EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
+    EXPECT_EQ(Count(), QStringLiteral("0个结果被找到"));
+
+    // A click on a disc's box checks it without selecting it; its category and the
+    // root become partly checked.
+    tree->show();
+    QTreeWidgetItem* x = Item(lib + "/a/x");
+    tree->scrollToItem(x);
+    const QRect cell = tree->visualItemRect(x);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 4, cell.center().y()));
+    EXPECT_EQ(State(lib + "/a/x"), kScopeChecked);
+    EXPECT_NE(tree->currentItem(), x);
+    EXPECT_EQ(State(lib + "/a/"), kScopePartial);
+    EXPECT_EQ(State(lib + "/"), kScopePartial);
+
+    // The category's second disc completes it; the space key toggles the current item.
+    tree->setCurrentItem(Item(lib + "/a/y"));
+    QTest::keyClick(tree, Qt::Key_Space);
+    EXPECT_EQ(State(lib + "/a/"), kScopeChecked);
+    EXPECT_EQ(State(lib + "/"), kScopePartial);
+
+    // Checking the root checks everything; a partly checked item becomes checked.
+    tree->ToggleItem(Item(lib + "/a/x"));
+    EXPECT_EQ(State(lib + "/a/"), kScopePartial);
+    tree->ToggleItem(Item(lib + "/a/"));
+    EXPECT_EQ(State(lib + "/a/x"), kScopeChecked);
+    tree->ToggleItem(Item(lib + "/"));
+    EXPECT_EQ(State(lib + "/b"), kScopeChecked);
+    EXPECT_EQ(State(lib + "/"), kScopeChecked);
+    // Unchecking the only checked disc of a category sets it back to unchecked.
+    tree->ToggleItem(Item(lib + "/"));
+    Check(lib + "/b");
+    tree->ToggleItem(Item(lib + "/b"));
+    EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
+
+    // Refresh loses every mark.
+    Check(lib + "/a/");
+    pane->RefreshScope();
+    EXPECT_EQ(State(lib + "/a/x"), kScopeUnchecked);
+    EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
+}
+
+TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
+    Check(lib + "/a/x");
+    Check(lib + "/b");
+    Search(QStringLiteral("s"));
+    EXPECT_TRUE(messages.isEmpty());
+    // Equal names keep the order of the discs searched: x before b; y is unchecked.
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "same.txt@X", "same.txt@B",
+                                                "Setup.exe@X", "setupB.txt@B", "tools@X"}));
+    EXPECT_EQ(Count(), QStringLiteral("6个结果被找到"));
+    EXPECT_FALSE(pane->ProgressBar()->isVisible());
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+    EXPECT_FALSE(pane->Reader().IsOpen());
+
+    // The options reach the engine: case and whole name, files only with a type.
+    pane->OptionBox(SF_MATCHCASE)->setChecked(true);
+    Search(QStringLiteral("Setup"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X"}));
+    pane->OptionBox(SF_MATCHCASE)->setChecked(false);
+    pane->OptionBox(SF_WHOLENAME)->setChecked(true);
+    Search(QStringLiteral("setup"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Setup.exe@X"}));
+    pane->OptionBox(SF_WHOLENAME)->setChecked(false);
+    pane->TypeBox()->setEditText(QStringLiteral("txt"));
+    Search(QStringLiteral("setup"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"setupB.txt@B"}));
+}
+
+TEST_F(SearchPaneTest, MessagesForNoKeywordAndNoScope) {
+    Search(QString());
+    EXPECT_EQ(messages, QStringList{QStringLiteral("没有指定查找关键词")});
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(messages.last(), QStringLiteral("没有指定查找范围"));
+    EXPECT_FALSE(pane->IsSearching());
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+}
+
+TEST_F(SearchPaneTest, UnreadableDiscsAreSkipped) {
+    Check(lib + "/c");
+    Search(QStringLiteral("same"));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(pane->Results()->Count(), 0u);
+    EXPECT_EQ(Count(), QStringLiteral("0个结果被找到"));
+
+    // Between readable discs the search goes on.
+    Check(lib + "/a/x");
+    test::WriteFile(lib + "/a/y.orb", "ORBF");  // too short for a header
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X"}));
+}
+
+TEST_F(SearchPaneTest, NarrowingWithAndWithoutCase) {
+    pane->Scope()->SetItemCheck(pane->Scope()->RootItem(), kScopeChecked);
+    Search(QStringLiteral("e"));
+    ASSERT_EQ(pane->Results()->Count(), 7u);
+    pane->WithinResultsBox()->setChecked(true);
+    Search(QStringLiteral("SETUP"));
+    EXPECT_FALSE(pane->IsSearching());
+    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X", "setupB.txt@B"}));
+    EXPECT_EQ(Count(), QStringLiteral("3个结果被找到"));
+    pane->OptionBox(SF_MATCHCASE)->setChecked(true);
+    Search(QStringLiteral("Setup"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X"}));
+    Search(QStringLiteral("nothing"));
+    EXPECT_EQ(Count(), QStringLiteral("0个结果被找到"));
+}
+
+// Holds the worker inside its first hit until released.
+struct HeldWorker {
+    std::atomic<int> reached{0};
+    std::atomic<bool> release{false};
+    void Install(CSearchPane& pane) {
+        pane.Collector().afterHit = [this] {
+            if (reached.fetch_add(1) == 0)
+                while (!release) std::this_thread::yield();
+        };
+    }
+    bool WaitReached() {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!reached && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+        return reached != 0;
+    }
+};
+
+TEST_F(SearchPaneTest, StopInsideADiscKeepsItsHitsAndSearchesNoFurther) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 2000; ++i) many.push_back("hit" + std::to_string(i) + ".txt");
+    test::BuildIndex(lib + "/a/x.orb", "X", many);
+    Check(lib + "/a/x");
+    Check(lib + "/b");
+    HeldWorker held;
+    held.Install(*pane);
+    pane->KeywordEdit()->setText(QStringLiteral("hit"));
+    QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
+    pane->OnSearchButton();
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("停止"));
+    ASSERT_TRUE(held.WaitReached());
+    pane->OnSearchButton();  // stop
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+    held.release = true;
+    ASSERT_TRUE(done.wait(10000));
+    const size_t kept = pane->Results()->Count();
+    EXPECT_GE(kept, 1u);
+    EXPECT_LT(kept, 2000u);
+    for (const std::string& row : Rows()) EXPECT_EQ(row.substr(row.size() - 2), "@X");
+    EXPECT_EQ(Count(), QString::fromUtf8(ResultCountText(kept)));
+    EXPECT_FALSE(pane->IsSearching());
+}
+
+// The press that falls between two discs (the worker has ended, its end not yet
+// handled) stops the search; a second press then starts a new one after it.
+TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
+    for (int restart = 0; restart < 2; ++restart) {
+        Check(lib + "/a/x");
+        Check(lib + "/b");
+        pane->KeywordEdit()->setText(QStringLiteral("same"));
+        QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
+        pane->OnSearchButton();
+        // Without handling events, wait for the first disc's worker to end.
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (pane->Reader().IsSearching() && std::chrono::steady_clock::now() < end)
+            std::this_thread::yield();
+        ASSERT_FALSE(pane->Reader().IsSearching());
+        pane->OnSearchButton();
+        EXPECT_FALSE(pane->Reader().IsSearching());
+        if (restart) pane->OnSearchButton();
+        ASSERT_TRUE(done.wait(10000));
+        if (!restart) {
+            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X"}));
+            EXPECT_FALSE(pane->IsSearching());
+        } else {
+            // The stopped search ended with disc x; the new one runs over both.
+            if (pane->IsSearching()) {
+                ASSERT_TRUE(done.wait(10000));
+            }
+            EXPECT_EQ(done.count(), 2);
+            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B"}));
+        }
+    }
+}
+
+TEST_F(SearchPaneTest, SelectingAHitShowsItsDiscAndDoubleClickOpensIt) {
+    Check(lib + "/b");
+    Search(QStringLiteral("setupb"));
+    ASSERT_EQ(pane->Results()->Count(), 1u);
+    pane->ResultList()->setCurrentIndex(pane->Results()->index(0, 0));
+    EXPECT_EQ(pane->Scope()->currentItem(), Item(lib + "/b"));
+
+    pane->OpenHit(0);
+    ASSERT_EQ(shell.opened, (std::vector<std::string>{lib + "/b.orb"}));
+    EXPECT_TRUE(shell.doc.Index().IsOpen());
+    EXPECT_EQ(shell.doc.Index().GetFilePath(), lib + "/b.orb");
+
+    // A hit whose index went away: the document reports it, the pane does nothing more.
+    ::unlink((lib + "/b.orb").c_str());
+    shell.doc.CloseIndex(1);
+    QWidget* box = nullptr;
+    QTimer::singleShot(0, [&] {
+        box = QApplication::activeModalWidget();
+        if (box) box->close();
+    });
+    pane->OpenHit(0);
+    EXPECT_EQ(shell.opened.size(), 2u);
+    EXPECT_FALSE(shell.doc.Index().IsOpen());
+}
+
+}  // namespace
+}  // namespace orb

@@ -1,0 +1,123 @@
+// The search pane's plain rules (check states, the sorted merge of hit batches,
+// narrowing, layout) and the engine's progress pacing the pane relies on.
+#include "search/pane/search_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/text.h"
+#include "tests/search/search_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace orb {
+namespace {
+
+TEST(ScopeCheck, ToggleAndCombine) {
+    EXPECT_EQ(ToggledScopeCheck(kScopeUnchecked), kScopeChecked);
+    EXPECT_EQ(ToggledScopeCheck(kScopePartial), kScopeChecked);
+    EXPECT_EQ(ToggledScopeCheck(kScopeChecked), kScopeUnchecked);
+
+    EXPECT_EQ(CombinedScopeCheck({1, 1, 1}, 3), kScopeUnchecked);
+    EXPECT_EQ(CombinedScopeCheck({3, 3}, 1), kScopeChecked);
+    EXPECT_EQ(CombinedScopeCheck({1, 3}, 1), kScopePartial);
+    EXPECT_EQ(CombinedScopeCheck({3, 3, 2}, 3), kScopePartial);
+    EXPECT_EQ(CombinedScopeCheck({2}, 1), kScopePartial);
+    // An empty category keeps what it was given.
+    EXPECT_EQ(CombinedScopeCheck({}, 3), kScopeChecked);
+    EXPECT_EQ(CombinedScopeCheck({}, 1), kScopeUnchecked);
+}
+
+std::unique_ptr<SearchHit> Hit(const std::string& name, int tag) {
+    auto h = std::make_unique<SearchHit>();
+    h->name = name;
+    h->recordOffset = tag;
+    return h;
+}
+
+// Merging batch after batch gives exactly the stable sort of everything in arrival
+// order, and RowAfterMerge follows every old row to its new place.
+TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
+    std::mt19937 rng(11);
+    const char* names[] = {"a", "B", "b", "setup.exe", "SETUP.EXE", "z", "\xB0\xA1", "Readme", ""};
+    std::vector<std::unique_ptr<SearchHit>> rows;
+    std::vector<std::pair<std::string, int>> all;
+    int tag = 0;
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::unique_ptr<SearchHit>> batch;
+        size_t n = rng() % 7;
+        for (size_t i = 0; i < n; ++i) {
+            std::string name = names[rng() % std::size(names)];
+            if (rng() % 3 == 0) name += std::to_string(rng() % 5);
+            all.emplace_back(name, tag);
+            batch.push_back(Hit(name, tag++));
+        }
+        std::vector<int> oldTags;
+        for (auto& r : rows) oldTags.push_back(r->recordOffset);
+        std::vector<int> inserted = MergeHitBatch(rows, batch);
+        EXPECT_TRUE(batch.empty());
+        ASSERT_EQ(inserted.size(), n);
+        for (size_t k = 0; k + 1 < inserted.size(); ++k) EXPECT_LT(inserted[k], inserted[k + 1]);
+        for (size_t r = 0; r < oldTags.size(); ++r)
+            EXPECT_EQ(rows[static_cast<size_t>(RowAfterMerge(static_cast<int>(r), inserted))]
+                          ->recordOffset,
+                      oldTags[r]);
+    }
+    std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+        return CompareNoCaseAZ(a.first, b.first) < 0;
+    });
+    ASSERT_EQ(rows.size(), all.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i]->name, all[i].first) << i;
+        EXPECT_EQ(rows[i]->recordOffset, all[i].second) << i;
+    }
+}
+
+TEST(Narrowing, CaseFoldsOnlyWithoutMatchCase) {
+    EXPECT_TRUE(NameContainsKeyword("MySetup.exe", "setup", false));
+    EXPECT_TRUE(NameContainsKeyword("MySetup.exe", "SETUP", false));
+    EXPECT_FALSE(NameContainsKeyword("MySetup.exe", "setup", true));
+    EXPECT_TRUE(NameContainsKeyword("MySetup.exe", "Setup", true));
+    // The extension is part of the name here, unlike the engine's file test.
+    EXPECT_TRUE(NameContainsKeyword("setup.exe", "exe", false));
+    // Only A-Z fold: double-byte characters compare as they are.
+    EXPECT_TRUE(NameContainsKeyword("\xB0\xC1x", "\xB0\xC1X", false));
+    EXPECT_FALSE(NameContainsKeyword("\xB0\xE1", "\xB0\xC1", false));
+    EXPECT_EQ(ResultCountText(0), "0个结果被找到");
+    EXPECT_EQ(ResultCountText(1234), "1234个结果被找到");
+}
+
+TEST(PaneLayout, RuleOfTheSizes) {
+    EXPECT_FALSE(ComputeSearchPaneLayout(300, 199, 52, 100, 100).apply);
+    SearchPaneLayout l = ComputeSearchPaneLayout(150, 452, 52, 100, 300);
+    ASSERT_TRUE(l.apply);  // a width below 200 counts as 200
+    EXPECT_EQ(l.button, (UiRect{120, 5, 198, 30}));
+    EXPECT_EQ(l.keyword, (UiRect{65, 5, 115, 30}));
+    EXPECT_EQ(l.progress, (UiRect{5, 35, 195, 45}));
+    // A = 452 - 52 - 8 = 392, shared 1:3.
+    EXPECT_EQ(l.tabs, (UiRect{0, 52, 200, 150}));
+    EXPECT_EQ(l.splitter, (UiRect{0, 150, 200, 158}));
+    EXPECT_EQ(l.list, (UiRect{0, 158, 200, 452}));
+}
+
+// The pane shows the engine's percentages; the engine sends one only when the
+// whole percentage changes, instead of once per entry.
+TEST(EngineProgress, SentOnlyWhenThePercentageChanges) {
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 1000; ++i) paths.push_back("f" + std::to_string(i) + ".txt");
+    test::BuildIndex(dir / "p.orb", "P", paths);
+    CIndexReader r;
+    ASSERT_TRUE(r.Open(dir / "p.orb", OpenMode::ReadShareAll));
+    test::RecordingTarget t;
+    r.SetSearchOptions(&t, "*", SF_FILES);
+    ASSERT_NE(r.BeginSearch("f1"), nullptr);
+    ASSERT_TRUE(t.WaitFinished());
+    std::vector<LPARAM> progress = t.Progress();
+    ASSERT_EQ(progress.size(), 101u);
+    for (size_t i = 0; i < progress.size(); ++i) EXPECT_EQ(progress[i], static_cast<LPARAM>(i));
+    EXPECT_EQ(t.Hits().size(), 111u);  // f1, f10-f19, f100-f199
+}
+
+}  // namespace
+}  // namespace orb
