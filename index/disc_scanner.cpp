@@ -37,17 +37,17 @@ LRESULT CDiscScanner::Notify(uint32_t msg, WPARAM wParam, LPARAM lParam) {
 
 int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& outputPath) {
     if (running_.load() || workerActive_.load()) {
-        lastError_ = kErrBusy;
+        SetError(kErrBusy);
         return 0;
     }
     std::shared_ptr<IDriveSystem> drives = Drives();
     if (drives->GetDriveType(driveRoot) != DRIVE_CDROM) {
-        lastError_ = kErrNotCdrom;
+        SetError(kErrNotCdrom);
         return 0;
     }
     DiskGeometry geometry;
     if (!drives->GetDiskFreeSpace(driveRoot, geometry)) {
-        lastError_ = kErrNoDisc;
+        SetError(kErrNoDisc);
         return 0;
     }
     header_ = IndexHeader{};
@@ -70,7 +70,7 @@ int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& out
     } catch (const std::system_error&) {
         workerActive_ = false;
         running_ = 0;
-        lastError_ = kErrBusy;
+        SetError(kErrBusy);
         return 0;
     }
     return 1;
@@ -139,12 +139,15 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     self->sizePercentSent_ = -1;
     self->writePercentSent_ = -1;
     WPARAM finalStatus;
+    // The worker's own error text: the owner may write the scanner's (a refused
+    // start) while this worker still runs, so it is handed over only at the end.
+    const char* workerError = "";
     {
         CScanTree tree;
         self->Notify(WM_SCAN_STATUS, SCAN_COLLECTING, 0);
         self->ListDirectoryInto(self->driveRoot_, kNoNode, tree);
         if (self->abort_.load()) {
-            self->lastError_ = kErrAborted;
+            workerError = kErrAborted;
             self->running_ = 0;
             finalStatus = SCAN_ABORTED;
         } else {
@@ -173,15 +176,15 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
                     finalStatus = SCAN_DONE;
                     break;
                 case WriteResult::CreateFailed:
-                    self->lastError_ = kErrCreate;
+                    workerError = kErrCreate;
                     finalStatus = SCAN_FAILED;
                     break;
                 case WriteResult::TooLarge:
-                    self->lastError_ = kErrTooLarge;
+                    workerError = kErrTooLarge;
                     finalStatus = SCAN_FAILED;
                     break;
                 default:
-                    self->lastError_ = kErrWrite;
+                    workerError = kErrWrite;
                     finalStatus = SCAN_FAILED;
                     break;
             }
@@ -189,6 +192,7 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
         }
     }  // the tree is released before the owner hears the end
     IMessageTarget* notify = self->notify_;
+    if (finalStatus != SCAN_DONE) self->SetError(workerError);
     self->workerActive_ = false;
     // The last use of the scanner and of the window.
     if (notify) notify->Send(WM_SCAN_STATUS, finalStatus, 0);

@@ -66,7 +66,11 @@ public:
 
     int IsRunning() const { return running_.load(); }
     // Read by the owner after a failed StartScan or on the final status.
-    const std::string& LastError() const { return lastError_; }
+    // A copy: the worker hands its text over while the owner may be reading.
+    std::string LastError() const {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        return lastError_;
+    }
     const IndexHeader& Header() const { return header_; }
 
     // Messages of the scanner, shown by its owners.
@@ -98,6 +102,11 @@ private:
     int writePercentSent_ = -1;
     IndexHeader header_;
     uint32_t clusterSize_ = 0;
+    void SetError(const char* text) {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        lastError_ = text;
+    }
+    mutable std::mutex errorMutex_;
     std::string lastError_;
 
     std::atomic<bool> paused_{false};

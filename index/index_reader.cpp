@@ -177,6 +177,9 @@ bool CIndexReader::SaveAnnotations() {
 
 bool CIndexReader::Close() {
     if (!open_) return true;
+    // A running search is stopped and detached, as Open and destruction do: it
+    // sends nothing more once the index is closed.
+    EndSearchForClose();
     open_ = false;
     picture_.reset();
     if (!coverTemp_.empty()) ::unlink(coverTemp_.c_str());

@@ -224,8 +224,13 @@ bool ResolveSaveTarget(const std::string& path, SaveTarget& target, int& err) {
             cur = std::move(link);
             continue;
         }
+        if (S_ISDIR(st.st_mode)) {
+            // The rename refuses to put a file over a folder.
+            target = SaveTarget{cur, false, 0644};
+            return true;
+        }
         if (!S_ISREG(st.st_mode)) {
-            err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            err = EINVAL;
             return false;
         }
         // Replacing by rename only needs the folder's permission; the file's own is

@@ -61,9 +61,10 @@ struct SaveTarget {
     bool exists = false;
     uint32_t mode = 0644;  // the existing file's permissions, kept by the new one
 };
-// False, with err set, when the save must not replace what is there: not a
-// regular file (EINVAL, EISDIR), a file this user may not write or that is
-// marked read-only (EACCES), or a link loop (ELOOP).
+// False, with err set, when the save must not replace what is there: a FIFO,
+// device or socket (EINVAL), a file this user may not write or that is marked
+// read-only (EACCES), or a link loop (ELOOP). A folder is left to the rename,
+// which fails on it.
 bool ResolveSaveTarget(const std::string& path, SaveTarget& target, int& err);
 // Creates (or truncates) the temporary file tmp of a save to target, with the
 // target's permissions; a link, FIFO or folder under that name is refused.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -34,16 +35,23 @@ public:
 // A target without a window: Send runs the handler on the calling thread (the
 // worker then trivially waits for it); Post queues the message until the owner
 // calls DispatchPosted or WaitPosted. Used by tests and the command-line tools.
+//
+// The handler and the lock that serialises Sends live in a block that each Send
+// holds on to, so the owner may destroy the target as soon as the handler has
+// seen the last message it waits for: the worker's Send then finishes on the
+// block alone and never touches the destroyed target.
 class CPlainMessageTarget : public IMessageTarget {
 public:
     using Handler = std::function<LRESULT(uint32_t, WPARAM, LPARAM)>;
-    explicit CPlainMessageTarget(Handler handler = {}) : handler_(std::move(handler)) {}
+    explicit CPlainMessageTarget(Handler handler = {})
+        : shared_(std::make_shared<Shared>(std::move(handler))) {}
 
     LRESULT Send(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
         // Sends from several workers are handled one at a time, like a window's
         // single thread would.
-        std::lock_guard<std::mutex> lock(sendMutex_);
-        return handler_ ? handler_(msg, wParam, lParam) : 0;
+        std::shared_ptr<Shared> shared = shared_;
+        std::lock_guard<std::mutex> lock(shared->sendMutex);
+        return shared->handler ? shared->handler(msg, wParam, lParam) : 0;
     }
 
     void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override {
@@ -62,7 +70,7 @@ public:
             batch.swap(posted_);
         }
         for (const Posted& p : batch)
-            if (handler_) handler_(p.msg, p.wParam, p.lParam);
+            if (shared_->handler) shared_->handler(p.msg, p.wParam, p.lParam);
         return batch.size();
     }
 
@@ -84,11 +92,15 @@ private:
         WPARAM wParam;
         LPARAM lParam;
     };
+    struct Shared {
+        explicit Shared(Handler h) : handler(std::move(h)) {}
+        std::mutex sendMutex;
+        const Handler handler;  // fixed at construction: read without a lock
+    };
+    const std::shared_ptr<Shared> shared_;
     std::mutex mutex_;
-    std::mutex sendMutex_;
     std::condition_variable cv_;
     std::deque<Posted> posted_;
-    const Handler handler_;  // fixed at construction: Send reads it without a lock
 };
 
 }  // namespace orb

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,6 +35,30 @@ TEST(PlainMessageTarget, WaitPostedWakesForAMessageFromAnotherThread) {
     worker.join();
     EXPECT_EQ(finished, 1);
     EXPECT_FALSE(target.WaitPosted(10));
+}
+
+TEST(PlainMessageTarget, OwnerMayDestroyTheTargetAsSoonAsTheLastSendIsHandled) {
+    // The owner waits for the final message and destroys the target at once, while
+    // the worker is still returning from its Send.
+    for (int round = 0; round < 200; ++round) {
+        std::mutex m;
+        std::condition_variable cv;
+        bool seen = false;
+        auto target =
+            std::make_unique<CPlainMessageTarget>([&](uint32_t, WPARAM, LPARAM) -> LRESULT {
+                std::lock_guard<std::mutex> lock(m);
+                seen = true;
+                cv.notify_all();
+                return 0;
+            });
+        std::thread worker([t = target.get()] { t->Send(WM_SCAN_STATUS, 3, 0); });
+        {
+            std::unique_lock<std::mutex> lock(m);
+            ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return seen; }));
+        }
+        target.reset();
+        worker.join();
+    }
 }
 
 }  // namespace

@@ -570,5 +570,52 @@ TEST(RunScanToEnd, ReportsTheFinalStatusAStopAndARefusedStart) {
     SetDriveSystem(nullptr);
 }
 
+TEST_F(ScannerTest, StopFollowedAtOnceByStartFromTheWindowThread) {
+    // The window stops a scan and starts the next one right away, while the
+    // stopping worker is still ending: its error text must not race the window's.
+    for (int i = 0; i < 30; ++i) test::WriteFile(disc_ + "/f" + std::to_string(i), "x");
+    int finals = 0;
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(scanner_.StartScan(disc_, tmp_ / "a.orb"), 1);
+        ++finals;
+        scanner_.AbortScan();
+        if (scanner_.StartScan(disc_, tmp_ / "b.orb"))
+            ++finals;
+        else
+            EXPECT_EQ(scanner_.LastError(), "程序正忙，请稍后再试!");
+        ASSERT_NE(rec_.WaitFinal(finals), 0u);
+        std::string text = scanner_.LastError();
+        EXPECT_FALSE(text.empty());
+    }
+    for (int i = 0; i < 1000 && scanner_.IsRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(scanner_.IsRunning(), 0);
+}
+
+TEST_F(ScannerTest, ReadOnlyOutputIsRefusedAndALinkedOutputIsWrittenThrough) {
+    test::WriteFile(disc_ + "/a", "x");
+    const std::string readOnly = tmp_ / "ro.orb";
+    test::WriteFile(readOnly, "someone else's index");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    ASSERT_EQ(scanner_.StartScan(disc_, readOnly), 1);
+    ASSERT_EQ(rec_.WaitFinal(1), SCAN_FAILED);
+    EXPECT_EQ(scanner_.LastError(), "打开指定的文件时出错！");
+    EXPECT_EQ(test::ReadFile(readOnly), "someone else's index");
+    EXPECT_FALSE(test::FileExists(readOnly + ".tmp"));
+
+    const std::string real = tmp_ / "real.orb";
+    const std::string link = tmp_ / "link.orb";
+    test::WriteFile(real, "old");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_EQ(scanner_.StartScan(disc_, link), 1);
+    ASSERT_EQ(rec_.WaitFinal(2), SCAN_DONE);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    CIndexReader r;
+    ASSERT_EQ(r.Open(real, OpenMode::ReadShareAll), 1);
+    EXPECT_EQ(r.GetFileCount(), 1u);
+}
+
 }  // namespace
 }  // namespace orb

@@ -325,7 +325,8 @@ TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
     TempDir dir;
     BuildIndex(dir / "s.orb", "S", DeepTree());
     BuildIndex(dir / "o.orb", "O", {"other.txt"});
-    for (int reopen = 0; reopen < 2; ++reopen) {
+    // 0: destroy the reader, 1: open another index through it, 2: close it.
+    for (int reopen = 0; reopen < 3; ++reopen) {
         auto r = std::make_unique<CIndexReader>();
         ASSERT_TRUE(r->Open(dir / "s.orb", OpenMode::ReadShareAll));
         RecordingTarget t;
@@ -341,8 +342,10 @@ TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
 
         std::atomic<bool> done{false};
         std::thread owner([&] {
-            if (reopen)
+            if (reopen == 1)
                 r->Open(dir / "o.orb", OpenMode::ReadShareAll);
+            else if (reopen == 2)
+                r->Close();
             else
                 r.reset();
             done = true;
@@ -356,7 +359,10 @@ TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(t.Events().size(), before) << "the worker sent after its reader was closed";
 
-        if (reopen) {
+        if (reopen == 2) {
+            EXPECT_FALSE(r->IsSearching());
+        }
+        if (reopen == 1) {
             RecordingTarget next;
             r->SetSearchOptions(&next, "*", SF_FILES);
             ASSERT_NE(r->BeginSearch("other"), nullptr);
