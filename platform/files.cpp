@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/fault_point.h"
+#include "platform/text.h"
 
 namespace orb {
 
@@ -357,6 +358,44 @@ bool ListDirectory(const std::string& path, const std::function<bool(const DirEn
     }
     closedir(dir);
     return true;
+}
+
+namespace {
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+}  // namespace
+
+std::string HostRelativePathOfStored(std::string_view hostBase, std::string_view storedRelative) {
+    const std::string decoded = StoredPathToHost(storedRelative);
+    if (Exists(JoinPath(hostBase, decoded))) return decoded;
+    // Component by component: a category may be a UTF-8 name and the file in it
+    // a raw one. Separators are single-byte '\' characters.
+    std::string mixed;
+    std::string base(hostBase);
+    const char* p = storedRelative.data();
+    const char* end = p + storedRelative.size();
+    bool found = true;
+    while (p <= end && found) {
+        const char* start = p;
+        while (p < end && !(StoredCharLength(p, end) == 1 && *p == '\\'))
+            p += StoredCharLength(p, end);
+        std::string_view part(start, static_cast<size_t>(p - start));
+        std::string name = StoredToHost(part);
+        if (!Exists(JoinPath(base, name))) name.assign(part);
+        found = Exists(JoinPath(base, name));
+        base = JoinPath(base, name);
+        mixed = mixed.empty() ? name : mixed + "/" + name;
+        ++p;  // past the separator (or the end)
+    }
+    if (found) return mixed;
+    // Raw bytes throughout, '\' taken as a separator wherever it stands.
+    std::string raw(storedRelative);
+    for (char& c : raw)
+        if (c == '\\') c = '/';
+    if (Exists(JoinPath(hostBase, raw))) return raw;
+    return decoded;
 }
 
 std::string JoinPath(std::string_view dir, std::string_view name) {

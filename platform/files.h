@@ -96,6 +96,13 @@ struct DirEntry {
 // directory cannot be opened. The callback returns false to stop early.
 bool ListDirectory(const std::string& path, const std::function<bool(const DirEntry&)>& onEntry);
 
+// The host form of a stored path relative to hostBase ("\" separators) that
+// leads back to the file it was made from. A name that was not UTF-8 on the file
+// system was stored as its raw bytes, and decoding those gives another name; so
+// when the decoded path does not exist, each component is also tried as the bytes
+// it is stored as. The decoded path when nothing exists.
+std::string HostRelativePathOfStored(std::string_view hostBase, std::string_view storedRelative);
+
 // "dir" + "/" + "name" without doubling the separator.
 std::string JoinPath(std::string_view dir, std::string_view name);
 

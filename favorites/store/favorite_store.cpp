@@ -1,5 +1,8 @@
 #include "favorites/store/favorite_store.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <limits>
 
 #include "platform/files.h"
@@ -196,6 +199,10 @@ FavoriteReadResult ReadFavoritesFile(const std::string& path) {
     if (!ReadWholeFile(path, data, size_t{1} << 30)) {
         FavoriteReadResult result;
         result.status = FavoriteStatus::CannotOpen;
+        // Only a file that is not there is missing; one that is there but cannot
+        // be read (no permission, a FIFO, too large) must not be replaced.
+        struct stat st {};
+        result.missing = ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
         return result;
     }
     return DecodeFavorites(data);
@@ -250,7 +257,8 @@ FavoriteStatus DiscPathInLibrary(std::string_view libraryPath, std::string_view 
 }
 
 std::string IndexPathOfDisc(std::string_view libraryPath, std::string_view discPath) {
-    std::string relative = StoredPathToHost(discPath);
+    // The stored path may hold a file name's raw bytes: find the file it came from.
+    std::string relative = HostRelativePathOfStored(NormalizeLibraryPath(libraryPath), discPath);
     if (!StaysInside(relative)) return {};
     return NormalizeLibraryPath(libraryPath) + relative;
 }

@@ -90,6 +90,9 @@ struct FavoriteReadResult {
     FavoriteStatus status = FavoriteStatus::Ok;  // Ok, NotFavorites or Damaged
     size_t damageOffset = 0;                     // where reading stopped when Damaged
     std::vector<FavoriteNode> items;             // every complete item read
+    // With CannotOpen: true when the file does not exist, so a save may create
+    // it; false when it exists but could not be read, so it must be kept.
+    bool missing = false;
 };
 
 // Reads the byte stream. Never reads past the end and never loops: damage stops
@@ -99,6 +102,8 @@ FavoriteReadResult DecodeFavorites(std::string_view data);
 // Reads a favourites file; CannotOpen when it cannot be read.
 FavoriteReadResult ReadFavoritesFile(const std::string& path);
 // Writes through a temporary file and a rename, so a crash never leaves half a file.
+// A link is saved through to its target; a read-only or non-regular file there is
+// not replaced (CannotWrite).
 FavoriteStatus WriteFavoritesFile(const std::string& path, const std::vector<FavoriteNode>& items,
                                   std::string* error = nullptr);
 

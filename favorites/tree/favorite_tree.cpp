@@ -124,8 +124,12 @@ bool CFavoriteTree::LoadFavorites(const std::string& libraryPath) {
     m_libraryPath = NormalizeLibraryPath(libraryPath);
     FavoriteReadResult result = ReadFavoritesFile(FavoritesFilePath());
     m_lastStatus = result.status;
-    // A missing file leaves the flag set, so that the next save creates it.
-    if (result.status == FavoriteStatus::CannotOpen) return false;
+    // A missing file leaves the flag set, so that the next save creates it; one
+    // that exists but cannot be read is not replaced by an empty tree.
+    if (result.status == FavoriteStatus::CannotOpen) {
+        if (!result.missing) m_modified = 0;
+        return false;
+    }
     // A damaged file keeps what could be read; it is not rewritten (and the rest
     // of it lost) until the user changes something.
     AddNodes(invisibleRootItem(), result.items);

@@ -1,7 +1,14 @@
 #include "favorites/store/favorite_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "platform/text.h"
 #include "tests/support/test_support.h"
@@ -12,6 +19,10 @@ namespace {
 using test::Bytes;
 
 const std::string kTools = "\xB9\xA4\xBE\xDF";  // 工具 in code page 936
+
+std::string kToolsFileBytes() {
+    return std::string("\xFB\xFD\x04\xB9\xA4\xBE\xDF\x01\xFC");
+}
 
 // One item as the file holds it.
 Bytes& Category(Bytes& b, const std::string& name) {
@@ -312,6 +323,92 @@ TEST(FavoritePaths, SplitCategoryPath) {
                                            "c"}));
     EXPECT_EQ(SplitCategoryPath("ok\\" + std::string(99, 'n'), a), FavoriteStatus::Ok);
     EXPECT_EQ(SplitCategoryPath("ok\\" + std::string(100, 'n'), a), FavoriteStatus::NameTooLong);
+}
+
+// Runs fn on a thread and reports whether it returned within 10 s; a FIFO that
+// fn blocked on is opened for writing to set it free before failing.
+bool ReturnsWithoutBlocking(const std::function<void()>& fn, const std::string& fifo) {
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        fn();
+        done = true;
+    });
+    for (int i = 0; i < 1000 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool returned = done;
+    if (!returned) {
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    t.join();
+    return returned;
+}
+
+TEST(FavoriteFile, HostileFilesAreNeitherWaitedOnNorReplaced) {
+    test::TempDir dir;
+    const std::string path = dir / "favorite.dat";
+
+    // A FIFO under the name: reading does not block and is not "missing"; a save
+    // does not replace it.
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    FavoriteReadResult read;
+    EXPECT_TRUE(ReturnsWithoutBlocking([&] { read = ReadFavoritesFile(path); }, path));
+    EXPECT_EQ(read.status, FavoriteStatus::CannotOpen);
+    EXPECT_FALSE(read.missing);
+    EXPECT_TRUE(ReturnsWithoutBlocking(
+        [&] { EXPECT_EQ(WriteFavoritesFile(path, {}), FavoriteStatus::CannotWrite); }, path));
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ::unlink(path.c_str());
+
+    read = ReadFavoritesFile(path);
+    EXPECT_EQ(read.status, FavoriteStatus::CannotOpen);
+    EXPECT_TRUE(read.missing);
+
+    // A read-only file (another user's in a shared folder) is kept as it is.
+    test::WriteFile(path, kToolsFileBytes());
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    std::string error;
+    EXPECT_EQ(WriteFavoritesFile(path, {}, &error), FavoriteStatus::CannotWrite);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(test::ReadFile(path), kToolsFileBytes());
+    EXPECT_FALSE(test::FileExists(path + ".tmp"));
+    ::unlink(path.c_str());
+
+    // A link is saved through: it stays a link and its target gets the new tree.
+    const std::string target = dir / "elsewhere.dat";
+    test::WriteFile(target, "\xFB\xFC");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("elsewhere.dat", path.c_str()), 0);
+    FavoriteNode tools;
+    tools.item.name = kTools;
+    ASSERT_EQ(WriteFavoritesFile(path, {tools}), FavoriteStatus::Ok);
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::ReadFile(target), kToolsFileBytes());
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(ReadFavoritesFile(path).items.size(), 1u);
+}
+
+TEST(FavoritePaths, IndexPathOfDiscFindsARawFileName) {
+    // A Latin-1 "café.orb" is no UTF-8: its bytes are stored as they are, and must
+    // lead back to the same file, also inside a UTF-8 category.
+    test::TempDir lib;
+    const std::string raw = "caf\xE9.orb";
+    ASSERT_EQ(::mkdir((lib / "软件").c_str(), 0755), 0);
+    test::WriteFile(lib / raw, "");
+    test::WriteFile(lib / ("软件/" + raw), "");
+    test::WriteFile(lib / "软件/disc01.orb", "");
+    for (const std::string& relative : {raw, "软件/" + raw, std::string("软件/disc01.orb")}) {
+        std::string disc;
+        ASSERT_EQ(DiscPathInLibrary(lib.path(), lib / relative, disc), FavoriteStatus::Ok);
+        EXPECT_EQ(IndexPathOfDisc(lib.path(), disc), lib.path() + "/" + relative);
+    }
+    // A stored path that leads nowhere is still decoded the usual way.
+    EXPECT_EQ(IndexPathOfDisc(lib.path(), "\xC8\xED\xBC\xFE\\gone.orb"),
+              lib.path() + "/软件/gone.orb");
 }
 
 }  // namespace

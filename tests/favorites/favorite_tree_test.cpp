@@ -1,6 +1,7 @@
 #include "favorites/tree/favorite_tree.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <memory>
@@ -264,6 +265,18 @@ TEST_F(FavoriteTreeTest, DeleteReleasesSubtreesAndAll) {
     tree->DeleteFavorite(nullptr);
     EXPECT_EQ(tree->topLevelItemCount(), 0);
     EXPECT_EQ(Saved(), "\xFB\xFC");
+}
+
+TEST_F(FavoriteTreeTest, UnreadableFileIsNotReplacedByAnEmptyTree) {
+    // Present but not readable as a file (here a folder stands under the name):
+    // unlike a missing file, it is not overwritten at exit.
+    ASSERT_EQ(::mkdir((dir / "favorite.dat").c_str(), 0755), 0);
+    test::WriteFile(dir / "favorite.dat/keep", "x");
+    EXPECT_FALSE(tree->LoadFavorites(dir.path()));
+    EXPECT_EQ(tree->LastStatus(), FavoriteStatus::CannotOpen);
+    EXPECT_FALSE(tree->IsModified());
+    tree.reset();
+    EXPECT_EQ(test::ReadFile(dir / "favorite.dat/keep"), "x");
 }
 
 }  // namespace
