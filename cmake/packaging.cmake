@@ -23,13 +23,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktop's databases of MIME types, menu entries and icons are refreshed by these
 # packages' dpkg triggers, so the package needs no scripts of its own.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, hicolor-icon-theme")
+# CPack puts the summary in front and indents the lines below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Kelvane光盘助手: catalogue manager for optical discs
- Scans a disc (or any folder) into a disc index (.orb) filed into a disc
- library, so the disc can be browsed, annotated and searched without it.
- When a catalogued disc is inserted, its index is found and opened.
- .
- Includes orbtool, the command-line front end, and orb22to30, which
- upgrades a library written by release 2.2.")
+    "Scans a disc (or any folder) into a disc index (.orb) filed into a disc
+library, so the disc can be browsed, annotated and searched without it.
+When a catalogued disc is inserted, its index is found and opened.
+
+Includes orbtool, the command-line front end, and orb22to30, which
+upgrades a library written by release 2.2.")
 
 include(CPack)

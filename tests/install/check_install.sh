@@ -64,8 +64,10 @@ fi
 # Every local link of the installed manual leads to an installed file.
 docdir="$prefix/share/doc/kelvane-orb/orbhelp"
 for page in "$docdir"/*.html; do
-    for ref in $(grep -oE '(href|src)="[^"#:]+' "$page" | sed -E 's/^(href|src)="//'); do
-        [ -f "$docdir/$ref" ] || fail "$(basename "$page") links to missing $ref"
+    for ref in $(grep -oE '(href|src)="[^"]+"' "$page" | sed -E 's/^(href|src)="//; s/"$//'); do
+        case "$ref" in *:*) continue ;; esac  # web and mail addresses
+        file=${ref%%#*}
+        [ -z "$file" ] || [ -f "$docdir/$file" ] || fail "$(basename "$page") links to missing $ref"
     done
 done
 
