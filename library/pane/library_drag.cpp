@@ -6,6 +6,7 @@
 #include <QDragMoveEvent>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
@@ -220,6 +221,8 @@ CPaneLibraryTree::CPaneLibraryTree(QWidget* parent) : CLibraryTree(parent), drop
     setDropIndicatorShown(false);
     // Edge scrolling follows the library's own rule.
     setAutoScroll(false);
+    // The root item carries no expand button of its own.
+    setRootIsDecorated(false);
     setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     setItemDelegate(new CLabelDelegate(this));
     dragTimer_.setInterval(100);
@@ -269,6 +272,16 @@ void CPaneLibraryTree::drawRow(QPainter* painter, const QStyleOptionViewItem& op
         return;
     }
     QTreeWidget::drawRow(painter, option, index);
+}
+
+void CPaneLibraryTree::mousePressEvent(QMouseEvent* event) {
+    // A right click names the context menu's target without changing the
+    // selection (and so without changing the disc the pane shows).
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    CLibraryTree::mousePressEvent(event);
 }
 
 void CPaneLibraryTree::startDrag(Qt::DropActions) {

@@ -105,6 +105,7 @@ public:
     static int64_t NowMs();
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

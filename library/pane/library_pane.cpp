@@ -99,6 +99,12 @@ void CLibraryPane::Initialise() {
 
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnSelectionChanged(current); });
+    // A rebuilt tree has no selection, and Qt says nothing about the one it lost.
+    connect(tree_->model(), &QAbstractItemModel::modelReset, this, [this] {
+        reader_.Close();
+        remarkBox_->clear();
+        ShowCover();
+    });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
         if (item && !tree_->IsCategoryItem(item)) OpenLibraryDisc(item);
     });
@@ -232,7 +238,9 @@ void CLibraryPane::OnContextMenu(const QPoint& pos) {
     if (!target) target = tree_->currentItem();
     if (!target) return;
     std::unique_ptr<QMenu> menu(BuildContextMenu(target, this));
+    tree_->SetDropHighlight(target);
     QAction* chosen = menu->exec(tree_->viewport()->mapToGlobal(pos));
+    tree_->SetDropHighlight(nullptr);
     // The menu may have let events run: the target must still be there.
     if (chosen && TreeHoldsItem(*tree_, target)) RunCommand(chosen->data().toInt(), target);
 }

@@ -166,6 +166,26 @@ TEST_F(LibraryPaneTest, SelectingADiscShowsItsRemarkAndHoldsItOpen) {
     EXPECT_EQ(ReadRemarkOf(dir / "D.orb"), "新的备注\r\n两行");
     EXPECT_EQ(pane->RemarkBox()->toPlainText(), QString::fromUtf8("新的备注\n两行"));
 
+    // A rebuilt tree lets go of the disc and shows what is on disk now.
+    WriteDisc(dir / "New.orb", "NEW", "");
+    pane->RefreshLibrary();
+    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_TRUE(pane->RemarkBox()->toPlainText().isEmpty());
+    EXPECT_EQ(pane->Tree()->currentItem(), nullptr);
+    EXPECT_NE(Item("New"), nullptr);
+
+    // A damaged index is reported and leaves the pane as it was.
+    pane->Tree()->setCurrentItem(Item("D"));
+    test::WriteFile(dir / "Bad.orb", "ORBF but nothing after it");
+    pane->RefreshLibrary();
+    pane->Tree()->setCurrentItem(Item("D"));
+    pane->Tree()->setCurrentItem(Item("Bad"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QString::fromUtf8("文件打开失败"));
+    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->RemarkBox()->toPlainText(), QString::fromUtf8("新的备注\n两行"));
+    messages.clear();
+
     pane->Tree()->setCurrentItem(Item("A"));
     EXPECT_FALSE(pane->Reader().IsOpen());
     EXPECT_TRUE(pane->RemarkBox()->toPlainText().isEmpty());
