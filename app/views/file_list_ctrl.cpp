@@ -69,23 +69,85 @@ void CFileListModel::Clear() {
     endResetModel();
 }
 
+namespace {
+
+// The first eight bytes of a name with A-Z folded, big-endian, zero padded: names
+// whose prefixes differ compare as these numbers do, so most comparisons of a sort
+// never touch the names. Up to the first difference two names share character
+// boundaries, so folding each on its own gives the same bytes as folding both.
+uint64_t FoldedPrefix(std::string_view name) {
+    uint64_t key = 0;
+    size_t i = 0;
+    const char* p = name.data();
+    const char* end = p + name.size();
+    while (i < 8 && p < end) {
+        const size_t n = StoredCharLength(p, end);
+        for (size_t k = 0; k < n && i < 8; ++k, ++i) {
+            const char c = n == 1 ? LowerAZ(p[k]) : p[k];
+            key |= static_cast<uint64_t>(static_cast<unsigned char>(c)) << (56 - 8 * i);
+        }
+        p += n;
+    }
+    return key;
+}
+
+// One row's sort key: its group (directories before or after files), a number
+// that decides most comparisons, and the record.
+struct SortKey {
+    uint64_t value;
+    uint32_t item;
+    uint32_t group;
+};
+
+}  // namespace
+
 void CFileListModel::SortOrder(std::vector<uint32_t>& order, int column, int direction) const {
     // Always from the listing order, so a column and direction give one order
     // whatever was shown before.
     std::iota(order.begin(), order.end(), 0u);
     if (column < kColName || column > kColTime) return;
-    auto key = [this](const FileListItem& item) {
-        RowKey k;
-        k.isDirectory = item.isDirectory;
-        k.name = NameOf(item);
-        k.extension = k.name.substr(k.name.size() - item.extLength);
-        k.size = item.size;
-        k.time = item.time;
-        return k;
+    std::vector<SortKey> keys(order.size());
+    for (uint32_t i = 0; i < keys.size(); ++i) {
+        const FileListItem& item = m_items[i];
+        SortKey& k = keys[i];
+        k.item = i;
+        // Type puts files first, every other column directories first.
+        k.group = (column == kColType) == item.isDirectory ? 1 : 0;
+        const std::string_view name = NameOf(item);
+        switch (column) {
+            case kColName:
+                k.value = FoldedPrefix(name);
+                break;
+            case kColSize:
+                k.value = item.isDirectory ? 0 : item.size;
+                break;
+            case kColType:
+                k.value =
+                    item.isDirectory ? 0 : FoldedPrefix(name.substr(name.size() - item.extLength));
+                break;
+            default:
+                k.value = item.time;
+                break;
+        }
+    }
+    auto compare = [&](const SortKey& a, const SortKey& b) {
+        if (a.group != b.group) return a.group < b.group ? -1 : 1;
+        if (a.value != b.value) return a.value < b.value ? -1 : 1;
+        if (column != kColName && column != kColType) return 0;
+        const FileListItem& x = m_items[a.item];
+        const FileListItem& y = m_items[b.item];
+        if (x.isDirectory && column == kColType) return 0;
+        std::string_view nx = NameOf(x), ny = NameOf(y);
+        if (column == kColType) {
+            nx = nx.substr(nx.size() - x.extLength);
+            ny = ny.substr(ny.size() - y.extLength);
+        }
+        return CompareNoCaseAZ(nx, ny);
     };
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return CompareRows(key(m_items[a]), key(m_items[b]), column) * direction < 0;
+    std::stable_sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+        return compare(a, b) * direction < 0;
     });
+    for (size_t row = 0; row < keys.size(); ++row) order[row] = keys[row].item;
 }
 
 void CFileListModel::Sort(int column, int direction) {

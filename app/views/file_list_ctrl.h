@@ -70,6 +70,11 @@ public:
     // Bytes held per row beyond the names (records and order).
     static constexpr size_t kBytesPerRow = sizeof(FileListItem) + sizeof(uint32_t);
     size_t NameBytes() const { return m_names.size(); }
+    // Bytes the model holds now: records, order and names (capacities).
+    size_t MemoryUsage() const {
+        return m_items.capacity() * sizeof(FileListItem) + m_order.capacity() * sizeof(uint32_t) +
+               m_names.capacity();
+    }
 
 private:
     std::string_view NameOf(const FileListItem& item) const {

@@ -6,6 +6,8 @@
 
 #include <QMimeData>
 #include <QUrl>
+#include <numeric>
+#include <random>
 
 #include "app/views/file_list_ctrl.h"
 #include "app/views/remark_view.h"
@@ -120,6 +122,52 @@ TEST_F(RowOrderTest, CellsShowSizeTypeAndDateAndKeepTheEntryId) {
     // Upper and lower case extensions share one type.
     EXPECT_EQ(CFileTypeCache::Instance().TypeOf("TXT"), CFileTypeCache::Instance().TypeOf("txt"));
     EXPECT_EQ(model.FindRow("B.TXT"), -1);  // names are matched byte for byte
+}
+
+// The model sorts by precomputed keys; on names sharing long prefixes, mixed case,
+// double-byte characters and dots it must give exactly the rule's order.
+TEST(RowOrderRule, ModelOrderEqualsTheComparisonRuleOnRandomRows) {
+    test::EnsureViewsApp();
+    std::mt19937 rng(11);
+    const std::vector<std::string> pieces = {
+        "a",  "A", "b", "B", ".", "readme", "\xB0\xA1", "\xB0\x41", "\x81\x30\x81\x30",
+        "zz", "_", "9"};
+    CFileListModel model;
+    std::vector<IndexEntry> entries;
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        const int n = 1 + static_cast<int>(rng() % 6);
+        for (int k = 0; k < n; ++k) name += pieces[rng() % pieces.size()];
+        IndexEntry e;
+        e.SetName(name);
+        e.flags = rng() % 4 == 0 ? kEntryDirectory : 0;
+        e.SetSize(rng() % 3 == 0 ? 5000000000ULL + rng() % 5 : rng() % 5);
+        e.writeTime = U64ToFileTime((static_cast<uint64_t>(rng() % 3) << 32) | (rng() % 3));
+        entries.push_back(e);
+        model.Append(i, e);
+    }
+    for (int column = 0; column < kColCount; ++column) {
+        for (int direction : {1, -1}) {
+            std::vector<int> expected(entries.size());
+            std::iota(expected.begin(), expected.end(), 0);
+            auto key = [&](int i) {
+                RowKey k;
+                k.isDirectory = entries[i].IsDirectory();
+                k.name = entries[i].Name();
+                k.extension = ExtensionOf(k.name);
+                k.size = entries[i].Size();
+                k.time = FileTimeToU64(entries[i].writeTime);
+                return k;
+            };
+            std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+                return CompareRows(key(a), key(b), column) * direction < 0;
+            });
+            model.Sort(column, direction);
+            for (size_t row = 0; row < expected.size(); ++row)
+                ASSERT_EQ(model.Item(static_cast<int>(row)).id, expected[row])
+                    << "column " << column << " direction " << direction << " row " << row;
+        }
+    }
 }
 
 TEST(DiscPaths, SafeComponentsJoinAndHostileOnesAreRefused) {
