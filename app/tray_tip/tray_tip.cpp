@@ -20,7 +20,6 @@ namespace {
 
 const QColor kBackground(58, 190, 85);
 const QColor kTitleBand(0, 0, 128);
-const QColor kMask(255, 0, 255);
 constexpr int kCloseSize = 17;
 constexpr int kAddWidth = 100;
 constexpr int kAddHeight = 20;
@@ -29,8 +28,10 @@ constexpr int kTitleHeight = 20;
 }  // namespace
 
 QImage CTrayTipCtrl::CloseButtonStrip() {
-    QImage strip(kCloseSize * 4, kCloseSize, QImage::Format_RGB32);
-    strip.fill(kMask);
+    // Drawn on a transparent ground rather than the magenta mask colour, so the
+    // smoothed edges do not carry a magenta fringe.
+    QImage strip(kCloseSize * 4, kCloseSize, QImage::Format_ARGB32_Premultiplied);
+    strip.fill(Qt::transparent);
     QPainter p(&strip);
     p.setRenderHint(QPainter::Antialiasing);
     // idle, hover, pressed, disabled
@@ -52,8 +53,8 @@ QImage CTrayTipCtrl::CloseButtonStrip() {
 }
 
 QImage CTrayTipCtrl::AddButtonStrip() {
-    QImage strip(kAddWidth * 3, kAddHeight, QImage::Format_RGB32);
-    strip.fill(kMask);
+    QImage strip(kAddWidth * 3, kAddHeight, QImage::Format_ARGB32_Premultiplied);
+    strip.fill(Qt::transparent);
     QPainter p(&strip);
     p.setRenderHint(QPainter::Antialiasing);
     p.setFont(SongtiFont(14));
@@ -91,11 +92,11 @@ CTrayTipCtrl::CTrayTipCtrl(IOrbShell& shell, QWidget* owner)
 
     m_close = new CHoverButton(this);
     m_close->setObjectName(QStringLiteral("tipCloseButton"));
-    m_close->LoadStateImages(CloseButtonStrip(), kCloseSize, kMask);
+    m_close->LoadStateImages(CloseButtonStrip(), kCloseSize, QColor());
     m_close->move(kTipWidth - kCloseSize - 2, 2);
     m_add = new CHoverButton(this);
     m_add->setObjectName(QStringLiteral("tipAddButton"));
-    m_add->LoadStateImages(AddButtonStrip(), kAddWidth, kMask);
+    m_add->LoadStateImages(AddButtonStrip(), kAddWidth, QColor());
     m_add->move(30, 80);
     connect(m_close, &QPushButton::clicked, this, &CTrayTipCtrl::OnClose);
     connect(m_add, &QPushButton::clicked, this, &CTrayTipCtrl::OnAdd);

@@ -36,8 +36,8 @@ public:
     void OnClose();
     void OnAdd();
 
-    // The state images of the two buttons, drawn here (our own artwork): four
-    // 17-pixel images and three 100-pixel images, magenta as the mask colour.
+    // The state images of the two buttons, drawn here (our own artwork) on a
+    // transparent ground: four 17-pixel images and three 100-pixel images.
     static QImage CloseButtonStrip();
     static QImage AddButtonStrip();
 
