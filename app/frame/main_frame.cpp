@@ -148,6 +148,11 @@ CMainFrame::CMainFrame(COrbDoc& doc, Options options)
 CMainFrame::~CMainFrame() {
     if (m_watcher) m_watcher->Stop();
     if (m_tray) m_tray->hide();
+    // Closing the window while it is torn down hides the bars, which would report
+    // to actions already gone; the document lives on without its window.
+    m_destroying = true;
+    QObject::disconnect(&m_doc, nullptr, this, nullptr);
+    m_doc.SetMainWindow(nullptr);
 }
 
 // --- building the window -------------------------------------------------
@@ -340,9 +345,10 @@ void CMainFrame::CreateToolBar() {
     m_toolBar = new QToolBar(QStringLiteral("工具条"), this);
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setIconSize(QSize(16, 16));
-    for (int id : {ID_FILE_NEW, ID_FILE_NEW_FROM_FOLDER, ID_FILE_OPEN, 0, ID_EDIT_CUT, ID_EDIT_COPY,
-                   ID_EDIT_PASTE, 0, ID_VIEW_LIBRARY, ID_VIEW_FAVORITES, ID_VIEW_SEARCH, 0,
-                   ID_SYNC_INDEX, ID_SETTINGS, 0, ID_HELP_MANUAL, ID_APP_ABOUT, 0, ID_APP_EXIT}) {
+    for (int id : std::initializer_list<int>{
+             ID_FILE_NEW, ID_FILE_NEW_FROM_FOLDER, ID_FILE_OPEN, 0, ID_EDIT_CUT, ID_EDIT_COPY,
+             ID_EDIT_PASTE, 0, ID_VIEW_LIBRARY, ID_VIEW_FAVORITES, ID_VIEW_SEARCH, 0, ID_SYNC_INDEX,
+             ID_SETTINGS, 0, ID_HELP_MANUAL, ID_APP_ABOUT, 0, ID_APP_EXIT}) {
         if (id == 0)
             m_toolBar->addSeparator();
         else
@@ -397,6 +403,7 @@ void CMainFrame::CreateNavigationBar() {
 }
 
 void CMainFrame::UpdateCommandStates() {
+    if (m_destroying) return;
     const bool navVisible = m_navBar && !m_navBar->isHidden();
     const int page = m_panelBar ? m_panelBar->GetSelectedItem() : -1;
     m_actions[ID_VIEW_NAVBAR]->setChecked(navVisible);

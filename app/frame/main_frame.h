@@ -19,6 +19,7 @@ class QAction;
 class QDockWidget;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QSplitter;
 class QSystemTrayIcon;
 
@@ -185,6 +186,7 @@ private:
     bool m_inTray = false;
     bool m_newDiscDialogOpen = false;
     bool m_fileListDragActive = false;
+    bool m_destroying = false;
     std::unique_ptr<CDriveWatcher> m_watcher;
     std::vector<DiscInDrive> m_discs;
 };

@@ -1,5 +1,6 @@
 // orb: the catalogue program.
 #include <QApplication>
+#include <QLocale>
 
 #include "app/app/orb_app.h"
 #include "app/frame/frame_rules.h"
@@ -10,6 +11,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kelvane光盘助手"));
     QApplication::setOrganizationName(QStringLiteral("KelvaneSoft"));
     QApplication::setDesktopFileName(QStringLiteral("kelvane-orb"));
+    // Type names and standard texts follow the program's language, not the host's.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     // Cover pictures decode through QtGui.
     orb::InstallQtPictureDecoder();
 

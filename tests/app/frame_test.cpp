@@ -1,0 +1,257 @@
+// The main window and the application by behaviour: start-up, auto-locate on the
+// virtual drives, synchronising an index into the library, and the hand-over from
+// a second start.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/app/orb_app.h"
+#include "app/frame/main_frame.h"
+#include "app/settings/app_settings.h"
+#include "index/doc/orb_doc.h"
+#include "index/index_format.h"
+#include "library/tree/library_tree.h"
+#include "platform/drives.h"
+#include "tests/app/app_test_util.h"
+
+namespace orb {
+namespace {
+
+// Answers every message box that opens while it lives, recording its text.
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer_.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer timer_;
+};
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::EnsureApp();
+        OpenSettings()->clear();
+        library = lib.path() + "/";
+        StoreLibraryDirectory(library);
+        ASSERT_EQ(::mkdir((lib / "软件").c_str(), 0755), 0);
+        test::WriteSmallIndex(lib / "软件/tools.orb", "TOOLS", 650'000'000);
+        drives = std::make_shared<CVirtualDriveSystem>(
+            std::vector<VirtualDrive>{{driveDir.path(), "", 0, true}});
+        SetDriveSystem(drives);
+        doc = std::make_unique<COrbDoc>();
+        frame = std::make_unique<CMainFrame>(*doc, CMainFrame::Options{false});
+        frame->askCatalogue = [this](const QString&) {
+            ++questions;
+            return false;
+        };
+        frame->showNewDiscTip = [this] { ++tips; };
+    }
+    void TearDown() override {
+        frame.reset();
+        doc.reset();
+        SetDriveSystem(nullptr);
+    }
+    void Insert(const std::string& label, uint64_t capacity) {
+        drives->SetDrives({{driveDir.path(), label, capacity, false}});
+        frame->OnDriveChange();
+    }
+
+    test::TempDir lib, driveDir;
+    std::string library;
+    std::shared_ptr<CVirtualDriveSystem> drives;
+    std::unique_ptr<COrbDoc> doc;
+    std::unique_ptr<CMainFrame> frame;
+    int questions = 0;
+    int tips = 0;
+};
+
+TEST_F(FrameTest, CatalogedDiscArrivingWhileHiddenIsShownInTheLibrary) {
+    frame->SelectPage(kPageSearch);
+    ASSERT_TRUE(frame->IsInTray());  // never shown
+    Insert("TOOLS", 650'000'000);
+    EXPECT_FALSE(frame->IsInTray());
+    EXPECT_TRUE(frame->Action(ID_VIEW_LIBRARY)->isChecked());
+    ASSERT_TRUE(doc->Index().IsOpen());
+    EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
+    EXPECT_EQ(CLibraryTree::ItemLabel(frame->LibraryTree()->currentItem()), "tools");
+    EXPECT_EQ(doc->DiscDrive(), driveDir.path() + "/");
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("tools.orb - Kelvane光盘助手"));
+    EXPECT_TRUE(frame->Action(ID_SYNC_INDEX)->isEnabled());
+    EXPECT_EQ(questions + tips, 0);
+    // With its disc in a drive, another arrival only refreshes the location.
+    drives->SetDrives(
+        {{driveDir.path(), "TOOLS", 650'000'000, false}, {lib.path(), "UNKNOWN", 1000, false}});
+    frame->OnDriveChange();
+    EXPECT_EQ(questions + tips, 0);
+}
+
+TEST_F(FrameTest, UnknownDiscIsOfferedForCataloguingOrPopsUpInTheTray) {
+    frame->show();
+    Insert("NEW", 1234);
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(tips, 0);
+    EXPECT_FALSE(doc->Index().IsOpen());
+    frame->hide();
+    Insert("NEWER", 1234);
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(tips, 1);
+    // Removing the disc is no arrival.
+    drives->SetDrives({{driveDir.path(), "", 0, true}});
+    frame->OnDriveChange();
+    EXPECT_EQ(questions + tips, 2);
+    EXPECT_EQ(frame->DiscLocationText(), QStringLiteral("在所有光盘驱动器中没有找到该光盘"));
+}
+
+TEST_F(FrameTest, AutoLocateOffOnlyRefreshesTheLocation) {
+    WriteSettingInt(kKeyAutoLocate, 0);
+    Insert("TOOLS", 650'000'000);
+    EXPECT_FALSE(doc->Index().IsOpen());
+    EXPECT_EQ(questions + tips, 0);
+}
+
+TEST_F(FrameTest, NoQuestionWhileTheNewDiscDialogRuns) {
+    frame->show();
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(frame->IsNewDiscDialogOpen());
+        Insert("NEW", 1234);
+        EXPECT_EQ(questions + tips, 0);
+        checked = true;
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    drives->SetDrives({{driveDir.path(), "OTHER", 2048, false}});
+    frame->ShowNewDiscDialog();
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(frame->IsNewDiscDialogOpen());
+}
+
+TEST_F(FrameTest, SyncMovesIndexAndCompanionOrRefusesAnExistingName) {
+    test::TempDir outside;
+    test::WriteSmallIndex(outside / "mine.orb", "MINE", 1000);
+    test::WriteFile(outside / "mine.orc", "annotations");
+    std::string category = library + "软件/";
+    frame->askAddToLibrary = [](const QString&) { return true; };
+    frame->pickLibraryLocation = [&](std::string& out) {
+        out = category;
+        return true;
+    };
+    ASSERT_TRUE(frame->OpenDocumentFile(outside / "mine.orb"));
+    frame->OnSyncIndex();
+    EXPECT_FALSE(test::FileExists(outside / "mine.orb"));
+    EXPECT_EQ(test::ReadFile(lib / "软件/mine.orc"), "annotations");
+    EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/mine.orb");
+    EXPECT_EQ(CLibraryTree::ItemLabel(frame->LibraryTree()->currentItem()), "mine");
+
+    // Already in the library: only selected, nothing asked.
+    frame->askAddToLibrary = [](const QString&) -> bool {
+        ADD_FAILURE();
+        return false;
+    };
+    frame->LibraryTree()->setCurrentItem(frame->LibraryTree()->RootItem());
+    frame->OnSyncIndex();
+    EXPECT_EQ(CLibraryTree::ItemLabel(frame->LibraryTree()->currentItem()), "mine");
+
+    // A file of the same name at the target is never replaced.
+    test::WriteSmallIndex(outside / "tools.orb", "OTHER", 1000);
+    const std::string before = test::ReadFile(lib / "软件/tools.orb");
+    frame->askAddToLibrary = [](const QString&) { return true; };
+    ASSERT_TRUE(frame->OpenDocumentFile(outside / "tools.orb"));
+    {
+        MessageBoxCatcher boxes;
+        frame->OnSyncIndex();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(
+            boxes.texts[0],
+            QStringLiteral("该光盘索引在光盘库指定分类中已经存在一个名称相同的副本！不能继续操作"));
+    }
+    EXPECT_EQ(test::ReadFile(lib / "软件/tools.orb"), before);
+    EXPECT_TRUE(test::FileExists(outside / "tools.orb"));
+    EXPECT_EQ(doc->Index().GetFilePath(), outside / "tools.orb");
+
+    // A move that fails reopens the old index and says so.
+    category = library + "missing/";
+    {
+        MessageBoxCatcher boxes;
+        frame->OnSyncIndex();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_EQ(boxes.texts[0], QStringLiteral("移动文件失败,请确定该文件没有被其它程序打开!"));
+    }
+    EXPECT_EQ(doc->Index().GetFilePath(), outside / "tools.orb");
+}
+
+TEST_F(FrameTest, FailedOpenShowsTheDocumentMessageAndEmptiesIt) {
+    test::WriteFile(lib / "bad.orb", "not an index at all");
+    MessageBoxCatcher boxes;
+    EXPECT_FALSE(frame->OpenDocumentFile(lib / "bad.orb"));
+    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("文件打开失败")});
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("欢迎使用 - Kelvane光盘助手"));
+    EXPECT_FALSE(frame->Action(ID_SYNC_INDEX)->isEnabled());
+}
+
+TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
+    test::EnsureApp();
+    test::TempDir dir;
+    test::WriteSmallIndex(dir / "handed.orb", "H", 1);
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.serverName = QStringLiteral("orb-test-%1").arg(QCoreApplication::applicationPid());
+    COrbApp app(options);
+    ASSERT_TRUE(app.InitInstance({QStringLiteral("/minimize")}));
+    EXPECT_TRUE(app.StartedHidden());
+    EXPECT_TRUE(app.Frame()->IsInTray());
+    EXPECT_EQ(app.Doc()->Title(), QStringLiteral("欢迎使用"));
+
+    CommandLine second;
+    second.file = QString::fromStdString(dir / "handed.orb");
+    ASSERT_TRUE(COrbApp::HandOverToRunningInstance(options.serverName, second));
+    QTRY_VERIFY_WITH_TIMEOUT(app.Doc()->Index().IsOpen(), 10000);
+    EXPECT_EQ(app.Doc()->Index().GetFilePath(), dir / "handed.orb");
+    EXPECT_FALSE(app.Frame()->IsInTray());
+    // Nobody listening: the second start runs on its own.
+    EXPECT_FALSE(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second));
+    SetDriveSystem(nullptr);
+}
+
+TEST(AppTest, ShellRegistrationIsWrittenOnceAndSkippedWhenInstalled) {
+    test::EnsureApp();
+    test::TempDir home, sys;
+    EXPECT_TRUE(COrbApp::RegisterShellTypes(QString::fromStdString(home.path()),
+                                            QStringLiteral("/opt/k/orb")));
+    const std::string desktop = test::ReadFile(home / "applications/kelvane-orb.desktop");
+    EXPECT_NE(desktop.find("MimeType=application/x-kelvane-orb;"), std::string::npos);
+    EXPECT_NE(desktop.find("Exec=\"/opt/k/orb\" %f"), std::string::npos);
+    EXPECT_NE(test::ReadFile(home / "mime/packages/kelvane-orb.xml").find("ORBF"),
+              std::string::npos);
+    EXPECT_FALSE(COrbApp::RegisterShellTypes(QString::fromStdString(home.path()),
+                                             QStringLiteral("/opt/k/orb")));
+    // Installed beside the program (prefix/bin and prefix/share): nothing per user.
+    test::TempDir fresh;
+    std::filesystem::create_directories(sys / "bin");
+    std::filesystem::create_directories(sys / "share/applications");
+    std::filesystem::create_directories(sys / "share/mime/packages");
+    test::WriteFile(sys / "share/applications/kelvane-orb.desktop", "x");
+    test::WriteFile(sys / "share/mime/packages/kelvane-orb.xml", "x");
+    EXPECT_FALSE(COrbApp::RegisterShellTypes(QString::fromStdString(fresh.path()),
+                                             QString::fromStdString(sys / "bin/orb")));
+    EXPECT_FALSE(test::FileExists(fresh / "applications/kelvane-orb.desktop"));
+}
+
+}  // namespace
+}  // namespace orb
