@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/search/bench_library.h"
 #include "index/index_reader.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
@@ -28,92 +29,21 @@
 namespace orb {
 namespace {
 
-constexpr int kDiscs = 1000;
-constexpr int kEntriesPerDisc = 10000;
-constexpr const char* kKeyword = "zebra";  // names never hold a 'z'
+using namespace orb::bench;
+constexpr const char* kKeyword = kAbsentKeyword;
 constexpr uint8_t kOptions = SF_FILES | SF_DIRECTORIES;
 
 std::string BenchDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    return std::string(tmp && *tmp ? tmp : "/tmp") + "/orb-search-bench-1000x10000";
+    return BenchRoot(0);
 }
 std::string LibraryDir() {
-    return BenchDir() + "/library";
+    return BenchLibrary(0);
 }
 std::string NamesFile() {
-    return BenchDir() + "/names.txt";
+    return BenchNamesFile(0);
 }
-
-// One disc: ten top directories with nine subdirectories each, files spread over
-// them; names of 6 to 24 bytes, about one character in ten double-byte, common
-// extensions.
-void BuildDisc(int disc, std::mt19937& rng, CScanTree& tree) {
-    static const char* kExt[] = {"exe", "dll", "txt", "jpg", "htm", "doc", "mp3", "dat", "", "ini"};
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyABCDEFGHIJKLMNOPQRSTUVWXY0123456789_-";
-    auto name = [&](bool dir) {
-        std::string n;
-        int len = 6 + static_cast<int>(rng() % 19);
-        for (int k = 0; k < len; ++k) {
-            if (k + 1 < len && rng() % 10 == 0) {
-                n += static_cast<char>(0xB0 + rng() % 0x40);
-                n += static_cast<char>(0xA1 + rng() % 0x50);
-                ++k;
-            } else {
-                n += kLetters[rng() % (sizeof(kLetters) - 1)];
-            }
-        }
-        const char* ext = kExt[rng() % 10];
-        if (!dir && *ext) n += std::string(".") + ext;
-        return n;
-    };
-    FILETIME t{0x12345678, 0x01D9ABCD};
-    std::vector<ScanNodeId> dirs;
-    for (int top = 0; top < 10; ++top) {
-        ScanNodeId d = tree.Append(kNoNode, kEntryDirectory, 0, t, name(true));
-        dirs.push_back(d);
-        for (int sub = 0; sub < 9; ++sub)
-            dirs.push_back(tree.Append(d, kEntryDirectory, 0, t, name(true)));
-    }
-    int files = kEntriesPerDisc - static_cast<int>(dirs.size());
-    for (int i = 0; i < files; ++i)
-        tree.Append(dirs[(i * 7 + disc) % dirs.size()], 0, rng() % 100000, t, name(false));
-}
-
-// Walks a written tree in index order, appending each name to the names file.
-void AppendNames(const CScanTree& tree, ScanNodeId node, std::string& out) {
-    for (; node != kNoNode; node = tree.Node(node).nextSibling) {
-        out.append(tree.Name(node));
-        out += '\n';
-        AppendNames(tree, tree.Node(node).firstChild, out);
-    }
-}
-
 bool EnsureLibrary() {
-    std::string marker = BenchDir() + "/complete";
-    struct stat st {};
-    if (::stat(marker.c_str(), &st) == 0) return true;
-    ::mkdir(BenchDir().c_str(), 0755);
-    ::mkdir(LibraryDir().c_str(), 0755);
-    std::mt19937 rng(7);
-    std::string names;
-    names.reserve(size_t{kDiscs} * kEntriesPerDisc * 18);
-    for (int disc = 0; disc < kDiscs; ++disc) {
-        // Ten categories of a hundred discs.
-        std::string cat = LibraryDir() + "/cat" + std::to_string(disc / 100);
-        ::mkdir(cat.c_str(), 0755);
-        CScanTree tree;
-        BuildDisc(disc, rng, tree);
-        IndexHeader h;
-        SetHeaderLabel(h, "DISC" + std::to_string(disc));
-        h.fileCount = tree.FileCount();
-        h.dirCount = tree.DirectoryCount();
-        char file[32];
-        std::snprintf(file, sizeof(file), "/disc%04d.orb", disc);
-        if (WriteIndexFile(cat + file, h, tree) != WriteResult::Ok) return false;
-        AppendNames(tree, tree.Head(), names);
-    }
-    if (!ReplaceFileAtomically(NamesFile(), names, false)) return false;
-    return ReplaceFileAtomically(marker, "ok\n", false);
+    return EnsureBenchLibrary(0);
 }
 
 // CPU seconds used by the whole process so far (the worker does the work; the

@@ -12,8 +12,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QThread>
-#include <QTreeView>
 
 #include "app/settings/app_settings.h"
 #include "app/shell/orb_shell.h"
@@ -81,9 +81,10 @@ LRESULT CSearchHitCollector::Send(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         hit->sizeLow = r.entry.sizeLow;
         hit->writeTime = r.entry.writeTime;
         hit->annotation = r.annotation;
+        HitRow row = MakeHitRow(std::move(hit));
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            pending_.push_back(std::move(hit));
+            pending_.push_back(std::move(row));
         }
         if (afterHit) afterHit();
     } else if (wParam == SEARCH_PROGRESS) {
@@ -99,7 +100,7 @@ void CSearchHitCollector::Post(uint32_t msg, WPARAM wParam, LPARAM) {
     if (msg == WM_SEARCH_EVENT && wParam == SEARCH_FINISHED && finished_) finished_();
 }
 
-void CSearchHitCollector::TakeHits(std::vector<std::unique_ptr<SearchHit>>& out) {
+void CSearchHitCollector::TakeHits(std::vector<HitRow>& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (out.empty())
         out.swap(pending_);
@@ -200,23 +201,29 @@ void CSearchPane::BuildControls() {
     tabs_->SetCurrentPage(0);
 
     model_ = new CSearchResultModel(this);
-    list_ = new QTreeView(this);
+    // A table rather than a tree view: a tree view lays out every row again on each
+    // change, which a million rows arriving in batches cannot afford.
+    list_ = new QTableView(this);
     list_->setObjectName(QStringLiteral("resultList"));
     list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setItemsExpandable(false);
-    list_->setUniformRowHeights(true);
+    list_->setShowGrid(false);
+    list_->setWordWrap(false);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    list_->horizontalHeader()->setHighlightSections(false);
+    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setSortingEnabled(false);
-    list_->header()->setSectionsClickable(false);
-    list_->header()->setStretchLastSection(true);
+    list_->horizontalHeader()->setSectionsClickable(false);
+    list_->horizontalHeader()->setStretchLastSection(true);
     list_->setColumnWidth(0, 120);
     list_->setColumnWidth(1, 200);
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { OnResultSelected(); });
-    connect(list_, &QTreeView::doubleClicked, this,
+    connect(list_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { OpenHit(index.row()); });
 
     splitter_ = new CPaneSplitter(this, 1009);
@@ -326,7 +333,7 @@ void CSearchPane::StartSearch() {
     progress_->setValue(0);
     progress_->show();
     model_->Clear();
-    std::vector<std::unique_ptr<SearchHit>> stale;
+    std::vector<HitRow> stale;
     collector_.TakeHits(stale);
 
     keywordStored_ = stored;
@@ -337,6 +344,7 @@ void CSearchPane::StartSearch() {
     restartRequested_ = false;
     reader_.ClearSearchAbort();
     sinceShown_.start();
+    showInterval_ = kShowHitsMs;
     tick_.start();
     if (!StartDiscFrom(first)) EndSearch();
 }
@@ -361,7 +369,7 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
 void CSearchPane::OnDiscFinished() {
     if (!searching_) return;
     progress_->setValue(100);
-    if (sinceShown_.elapsed() >= kShowHitsMs) ShowHits();
+    if (sinceShown_.elapsed() >= showInterval_) ShowHits();
     if (stopRequested_ || !disc_ || !StartDiscFrom(scope_->NextCheckedDisc(disc_))) EndSearch();
 }
 
@@ -383,15 +391,18 @@ void CSearchPane::EndSearch() {
 }
 
 void CSearchPane::ShowHits() {
-    std::vector<std::unique_ptr<SearchHit>> batch;
+    std::vector<HitRow> batch;
     collector_.TakeHits(batch);
+    QElapsedTimer cost;
+    cost.start();
     model_->AddHits(batch);
+    showInterval_ = std::max<qint64>(kShowHitsMs, 4 * cost.elapsed());
     sinceShown_.restart();
 }
 
 void CSearchPane::OnTick() {
     progress_->setValue(collector_.Percent());
-    if (sinceShown_.elapsed() >= kShowHitsMs) ShowHits();
+    if (sinceShown_.elapsed() >= showInterval_) ShowHits();
 }
 
 void CSearchPane::OnResultSelected() {

@@ -22,7 +22,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTreeView;
+class QTableView;
 class QTreeWidgetItem;
 
 namespace orb {
@@ -47,7 +47,7 @@ public:
     void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
 
     // The hits copied since the last call, in the order they were found.
-    void TakeHits(std::vector<std::unique_ptr<SearchHit>>& out);
+    void TakeHits(std::vector<HitRow>& out);
     // The latest percentage the engine sent (0 after SEARCH_STARTED).
     int Percent() const { return percent_.load(std::memory_order_relaxed); }
     // Runs on the worker after each hit was copied (tests hold a worker there).
@@ -56,7 +56,7 @@ public:
 private:
     std::function<void()> finished_;
     std::mutex mutex_;
-    std::vector<std::unique_ptr<SearchHit>> pending_;
+    std::vector<HitRow> pending_;
     std::atomic<int> percent_{0};
     std::atomic<int> inSend_{0};
     // Worker side only: the paths of the previous hit, shared with the next hits of
@@ -93,7 +93,7 @@ public:
     QCheckBox* OptionBox(uint8_t flag) const;
     QCheckBox* WithinResultsBox() const { return within_; }
     CPageTabCtrl* Tabs() const { return tabs_; }
-    QTreeView* ResultList() const { return list_; }
+    QTableView* ResultList() const { return list_; }
     CSearchResultModel* Results() const { return model_; }
     // The pane's own reader and the collector its workers report to.
     const CIndexReader& Reader() const { return reader_; }
@@ -155,7 +155,7 @@ private:
     QLabel* typeLabel_ = nullptr;
     QComboBox* types_ = nullptr;
     CPaneSplitter* splitter_ = nullptr;
-    QTreeView* list_ = nullptr;
+    QTableView* list_ = nullptr;
     CSearchResultModel* model_ = nullptr;
 
     // The search: the collector outlives the reader, whose worker may still be
@@ -171,6 +171,9 @@ private:
     bool restartRequested_ = false;
     QTimer tick_;
     QElapsedTimer sinceShown_;
+    // Grows with the cost of showing a batch (it rises with the row count), so
+    // the window keeps most of its time for the user.
+    qint64 showInterval_ = kShowHitsMs;
     bool initialised_ = false;
 };
 

@@ -1,6 +1,8 @@
 // The search pane's result list as a model.
 #include "search/pane/search_result_model.h"
 
+#include <thread>
+
 #include "platform/text.h"
 
 namespace orb {
@@ -42,18 +44,17 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return nullptr;
-    return rows_[static_cast<size_t>(row)].get();
+    return rows_[static_cast<size_t>(row)].hit.get();
 }
 
-void CSearchResultModel::AddHits(std::vector<std::unique_ptr<SearchHit>>& batch) {
+void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
     if (batch.empty()) return;
     const int before = static_cast<int>(rows_.size());
     // A batch whose names all sort after the last row is appended as one range;
     // anything else is one layout change with the persistent rows (selection,
     // current row) moved to where their hits went.
-    std::stable_sort(batch.begin(), batch.end(),
-                     [](const auto& a, const auto& b) { return HitNameLess(*a, *b); });
-    if (rows_.empty() || !HitNameLess(*batch.front(), *rows_.back())) {
+    std::stable_sort(batch.begin(), batch.end(), HitRowLess);
+    if (rows_.empty() || !HitRowLess(batch.front(), rows_.back())) {
         beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
         for (auto& h : batch) rows_.push_back(std::move(h));
         batch.clear();
@@ -74,16 +75,18 @@ void CSearchResultModel::AddHits(std::vector<std::unique_ptr<SearchHit>>& batch)
 void CSearchResultModel::Clear() {
     if (rows_.empty()) return;
     beginResetModel();
-    rows_.clear();
+    std::vector<HitRow> old;
+    old.swap(rows_);
     endResetModel();
+    if (old.size() > 20000) std::thread([rows = std::move(old)] {}).detach();
 }
 
 void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {
     // One pass and one reset: removing scattered rows one range at a time would
     // cost a pass over every row per range.
-    std::vector<std::unique_ptr<SearchHit>> kept;
+    std::vector<HitRow> kept;
     for (auto& row : rows_)
-        if (NameContainsKeyword(row->name, storedKeyword, matchCase))
+        if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase))
             kept.push_back(std::move(row));
     if (kept.size() == rows_.size()) {
         rows_ = std::move(kept);

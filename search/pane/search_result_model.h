@@ -21,8 +21,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Merges the batch into the sorted rows (the batch is emptied).
-    void AddHits(std::vector<std::unique_ptr<SearchHit>>& batch);
-    // Removes every row and releases its record.
+    void AddHits(std::vector<HitRow>& batch);
+    // Removes every row and releases its record (a large list on another thread:
+    // freeing a million records would hold up the window).
     void Clear();
     // Keeps only the rows whose name contains the keyword (stored bytes).
     void Narrow(std::string_view storedKeyword, bool matchCase);
@@ -32,7 +33,7 @@ public:
     const SearchHit* Hit(int row) const;
 
 private:
-    std::vector<std::unique_ptr<SearchHit>> rows_;
+    std::vector<HitRow> rows_;
 };
 
 }  // namespace orb

@@ -28,11 +28,27 @@ bool HitNameLess(const SearchHit& a, const SearchHit& b) {
     return CompareNoCaseAZ(a.name, b.name) < 0;
 }
 
-std::vector<int> MergeHitBatch(std::vector<std::unique_ptr<SearchHit>>& rows,
-                               std::vector<std::unique_ptr<SearchHit>>& batch) {
-    auto less = [](const std::unique_ptr<SearchHit>& a, const std::unique_ptr<SearchHit>& b) {
-        return HitNameLess(*a, *b);
-    };
+uint64_t HitSortKey(std::string_view storedName) {
+    // Shorter names pad with 0, below every byte: a prefix still sorts first, and
+    // names that agree on the key are told apart by the full comparison.
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        unsigned char c = i < storedName.size() ? static_cast<unsigned char>(storedName[i]) : 0;
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+        key = (key << 8) | c;
+    }
+    return key;
+}
+
+HitRow MakeHitRow(std::unique_ptr<SearchHit> hit) {
+    HitRow row;
+    row.key = HitSortKey(hit->name);
+    row.hit = std::move(hit);
+    return row;
+}
+
+std::vector<int> MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch) {
+    auto less = [](const HitRow& a, const HitRow& b) { return HitRowLess(a, b); };
     std::stable_sort(batch.begin(), batch.end(), less);
     const size_t n = rows.size();
     const size_t m = batch.size();

@@ -54,17 +54,32 @@ struct SearchHit {
     bool IsDirectory() const { return (flags & kEntryDirectory) != 0; }
 };
 
+// A row of the result list: the hit and its first eight name bytes, A-Z folded,
+// as a big-endian number. Most comparisons end on the key, without reaching the
+// hit's name elsewhere in memory.
+struct HitRow {
+    uint64_t key = 0;
+    std::unique_ptr<SearchHit> hit;
+};
+
+// The key of a stored name: ordering keys never contradicts ordering names.
+uint64_t HitSortKey(std::string_view storedName);
+HitRow MakeHitRow(std::unique_ptr<SearchHit> hit);
+
 // The rows' order: names with A-Z folded, compared as unsigned bytes; equal names
 // keep the order in which they were found.
 bool HitNameLess(const SearchHit& a, const SearchHit& b);
+inline bool HitRowLess(const HitRow& a, const HitRow& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return HitNameLess(*a.hit, *b.hit);
+}
 
 // Merges a batch of hits into rows that are sorted by name. The batch is sorted
 // first (stably); every row keeps its relative order, and a new hit goes after the
 // rows with an equal name. Returns, for each inserted hit in order, its final row.
-// Costs one binary search per hit and one pass of pointer moves, so large row
-// counts take small batches cheaply.
-std::vector<int> MergeHitBatch(std::vector<std::unique_ptr<SearchHit>>& rows,
-                               std::vector<std::unique_ptr<SearchHit>>& batch);
+// Costs one binary search per hit and one pass of moves, so large row counts take
+// small batches cheaply.
+std::vector<int> MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch);
 
 // The new row of an old row after a merge that inserted at `inserted` (final rows,
 // ascending).

@@ -11,8 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 #include <atomic>
 #include <chrono>
 #include <thread>

@@ -28,23 +28,27 @@ TEST(ScopeCheck, ToggleAndCombine) {
     EXPECT_EQ(CombinedScopeCheck({}, 1), kScopeUnchecked);
 }
 
-std::unique_ptr<SearchHit> Hit(const std::string& name, int tag) {
+HitRow Hit(const std::string& name, int tag) {
     auto h = std::make_unique<SearchHit>();
     h->name = name;
     h->recordOffset = tag;
-    return h;
+    return MakeHitRow(std::move(h));
 }
 
 // Merging batch after batch gives exactly the stable sort of everything in arrival
 // order, and RowAfterMerge follows every old row to its new place.
 TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
     std::mt19937 rng(11);
-    const char* names[] = {"a", "B", "b", "setup.exe", "SETUP.EXE", "z", "\xB0\xA1", "Readme", ""};
-    std::vector<std::unique_ptr<SearchHit>> rows;
+    // Names that agree on their first eight bytes and differ later, prefixes of
+    // each other, letter case and double-byte characters.
+    const char* names[] = {
+        "a",      "B", "b",        "setup.exe", "SETUP.EXE",  "z",         "\xB0\xA1",
+        "Readme", "",  "setup.ex", "setup.e",   "Setup.exe2", "setupABCD", "setupabcd.txt"};
+    std::vector<HitRow> rows;
     std::vector<std::pair<std::string, int>> all;
     int tag = 0;
     for (int round = 0; round < 40; ++round) {
-        std::vector<std::unique_ptr<SearchHit>> batch;
+        std::vector<HitRow> batch;
         size_t n = rng() % 7;
         for (size_t i = 0; i < n; ++i) {
             std::string name = names[rng() % std::size(names)];
@@ -53,14 +57,14 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
             batch.push_back(Hit(name, tag++));
         }
         std::vector<int> oldTags;
-        for (auto& r : rows) oldTags.push_back(r->recordOffset);
+        for (auto& r : rows) oldTags.push_back(r.hit->recordOffset);
         std::vector<int> inserted = MergeHitBatch(rows, batch);
         EXPECT_TRUE(batch.empty());
         ASSERT_EQ(inserted.size(), n);
         for (size_t k = 0; k + 1 < inserted.size(); ++k) EXPECT_LT(inserted[k], inserted[k + 1]);
         for (size_t r = 0; r < oldTags.size(); ++r)
             EXPECT_EQ(rows[static_cast<size_t>(RowAfterMerge(static_cast<int>(r), inserted))]
-                          ->recordOffset,
+                          .hit->recordOffset,
                       oldTags[r]);
     }
     std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
@@ -68,8 +72,8 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
     });
     ASSERT_EQ(rows.size(), all.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i]->name, all[i].first) << i;
-        EXPECT_EQ(rows[i]->recordOffset, all[i].second) << i;
+        EXPECT_EQ(rows[i].hit->name, all[i].first) << i;
+        EXPECT_EQ(rows[i].hit->recordOffset, all[i].second) << i;
     }
 }
 

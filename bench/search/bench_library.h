@@ -1,0 +1,112 @@
+// The benchmarks' synthetic library: 1,000 discs of 10,000 entries in ten
+// categories, generated once into $TMPDIR and reused. With hitEvery = n, every
+// n-th entry's name carries kHitMarker, which no other name can hold.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "index/index_writer.h"
+#include "index/scan_tree.h"
+#include "platform/files.h"
+
+namespace orb::bench {
+
+constexpr int kDiscs = 1000;
+constexpr int kEntriesPerDisc = 10000;
+constexpr const char* kAbsentKeyword = "zebra";  // names never hold a 'z'
+constexpr const char* kHitMarker = "~hit~";      // '~' is not among the name letters
+
+inline std::string BenchRoot(int hitEvery) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/orb-search-bench-1000x10000";
+    if (hitEvery) dir += "-hits" + std::to_string(hitEvery);
+    return dir;
+}
+inline std::string BenchLibrary(int hitEvery) {
+    return BenchRoot(hitEvery) + "/library";
+}
+inline std::string BenchNamesFile(int hitEvery) {
+    return BenchRoot(hitEvery) + "/names.txt";
+}
+
+// One disc: ten top directories with nine subdirectories each, files spread over
+// them; names of 6 to 24 bytes, about one character in ten double-byte, common
+// extensions.
+inline void BuildBenchDisc(int disc, std::mt19937& rng, int hitEvery, CScanTree& tree) {
+    static const char* kExt[] = {"exe", "dll", "txt", "jpg", "htm", "doc", "mp3", "dat", "", "ini"};
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyABCDEFGHIJKLMNOPQRSTUVWXY0123456789_-";
+    int made = 0;
+    auto name = [&](bool dir) {
+        std::string n;
+        int len = 6 + static_cast<int>(rng() % 19);
+        for (int k = 0; k < len; ++k) {
+            if (k + 1 < len && rng() % 10 == 0) {
+                n += static_cast<char>(0xB0 + rng() % 0x40);
+                n += static_cast<char>(0xA1 + rng() % 0x50);
+                ++k;
+            } else {
+                n += kLetters[rng() % (sizeof(kLetters) - 1)];
+            }
+        }
+        if (hitEvery && made++ % hitEvery == 0) n += kHitMarker;
+        const char* ext = kExt[rng() % 10];
+        if (!dir && *ext) n += std::string(".") + ext;
+        return n;
+    };
+    FILETIME t{0x12345678, 0x01D9ABCD};
+    std::vector<ScanNodeId> dirs;
+    for (int top = 0; top < 10; ++top) {
+        ScanNodeId d = tree.Append(kNoNode, kEntryDirectory, 0, t, name(true));
+        dirs.push_back(d);
+        for (int sub = 0; sub < 9; ++sub)
+            dirs.push_back(tree.Append(d, kEntryDirectory, 0, t, name(true)));
+    }
+    int files = kEntriesPerDisc - static_cast<int>(dirs.size());
+    for (int i = 0; i < files; ++i)
+        tree.Append(dirs[(i * 7 + disc) % dirs.size()], 0, rng() % 100000, t, name(false));
+}
+
+// Walks a written tree in index order, appending each name to the names file.
+inline void AppendBenchNames(const CScanTree& tree, ScanNodeId node, std::string& out) {
+    for (; node != kNoNode; node = tree.Node(node).nextSibling) {
+        out.append(tree.Name(node));
+        out += '\n';
+        AppendBenchNames(tree, tree.Node(node).firstChild, out);
+    }
+}
+
+inline bool EnsureBenchLibrary(int hitEvery = 0) {
+    std::string marker = BenchRoot(hitEvery) + "/complete";
+    struct stat st {};
+    if (::stat(marker.c_str(), &st) == 0) return true;
+    ::mkdir(BenchRoot(hitEvery).c_str(), 0755);
+    ::mkdir(BenchLibrary(hitEvery).c_str(), 0755);
+    std::mt19937 rng(7);
+    std::string names;
+    names.reserve(size_t{kDiscs} * kEntriesPerDisc * 18);
+    for (int disc = 0; disc < kDiscs; ++disc) {
+        // Ten categories of a hundred discs.
+        std::string cat = BenchLibrary(hitEvery) + "/cat" + std::to_string(disc / 100);
+        ::mkdir(cat.c_str(), 0755);
+        CScanTree tree;
+        BuildBenchDisc(disc, rng, hitEvery, tree);
+        IndexHeader h;
+        SetHeaderLabel(h, "DISC" + std::to_string(disc));
+        h.fileCount = tree.FileCount();
+        h.dirCount = tree.DirectoryCount();
+        char file[32];
+        std::snprintf(file, sizeof(file), "/disc%04d.orb", disc);
+        if (WriteIndexFile(cat + file, h, tree) != WriteResult::Ok) return false;
+        AppendBenchNames(tree, tree.Head(), names);
+    }
+    if (!ReplaceFileAtomically(BenchNamesFile(hitEvery), names, false)) return false;
+    return ReplaceFileAtomically(marker, "ok\n", false);
+}
+
+}  // namespace orb::bench

@@ -1,0 +1,158 @@
+// The search pane against the engine alone over the benchmark library: a keyword
+// that hits nothing, and one that hits 1,000,000 entries (every tenth). The pane
+// runs shown on the offscreen platform; a 10 ms timer on the window's thread
+// records the largest gap between its ticks, i.e. how long the event loop was
+// kept from running.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTimer>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/settings/app_settings.h"
+#include "bench/search/bench_library.h"
+#include "library/store/library_store.h"
+#include "search/pane/search_pane.h"
+#include "search/pane/search_result_model.h"
+#include "search/pane/search_scope_tree.h"
+#include "tests/support/fake_shell.h"
+
+namespace orb {
+namespace {
+
+using namespace orb::bench;
+constexpr int kHitEvery = 10;
+constexpr uint8_t kOptions = SF_FILES | SF_DIRECTORIES;
+
+// Counts hits; SEARCH_FINISHED wakes the waiting caller.
+class CountingTarget : public IMessageTarget {
+public:
+    uint64_t found = 0;
+    LRESULT Send(uint32_t, WPARAM code, LPARAM) override {
+        if (code == SEARCH_FOUND) ++found;
+        return 0;
+    }
+    void Post(uint32_t, WPARAM, LPARAM) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        cv_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return finished_; });
+        finished_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+};
+
+// The engine over every disc, disc after disc, as the pane drives it.
+void EngineAlone(benchmark::State& state, int hitEvery, const char* keyword, uint64_t want) {
+    if (!EnsureBenchLibrary(hitEvery)) return state.SkipWithError("cannot build the library");
+    std::vector<std::string> paths = LibraryDiscPaths(BenchLibrary(hitEvery));
+    CIndexReader reader;
+    CountingTarget target;
+    for (auto _ : state) {
+        target.found = 0;
+        for (const std::string& p : paths) {
+            if (!reader.Open(p, OpenMode::ReadShareAll)) continue;
+            reader.SetSearchOptions(&target, "*", kOptions);
+            if (reader.BeginSearch(keyword)) target.Wait();
+            reader.Close();
+        }
+    }
+    state.counters["hits"] = static_cast<double>(target.found);
+    if (target.found != want) state.SkipWithError("unexpected hit count");
+}
+
+// One pane for every run: building it fills the scope tree once.
+struct PaneFixture {
+    test::CFakeShell shell;
+    CSearchPane pane{shell};
+    PaneFixture() {
+        pane.resize(320, 800);
+        pane.show();
+    }
+};
+PaneFixture& Pane() {
+    static PaneFixture* f = new PaneFixture();
+    return *f;
+}
+
+void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint64_t want) {
+    if (!EnsureBenchLibrary(hitEvery)) return state.SkipWithError("cannot build the library");
+    CSearchPane& pane = Pane().pane;
+    pane.ScopeTree()->FillLibrary(BenchLibrary(hitEvery));
+    pane.Scope()->SetItemCheck(pane.Scope()->RootItem(), kScopeChecked);
+    pane.KeywordEdit()->setText(QString::fromUtf8(keyword));
+    qint64 worstGap = 0;
+    for (auto _ : state) {
+        QEventLoop loop;
+        QObject::connect(&pane, &CSearchPane::searchFinished, &loop, &QEventLoop::quit);
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        ticker.setInterval(10);
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { worstGap = std::max(worstGap, sinceTick.restart()); });
+        sinceTick.start();
+        ticker.start();
+        pane.OnSearchButton();
+        if (pane.IsSearching()) loop.exec();
+        ticker.stop();
+        worstGap = std::max(worstGap, sinceTick.elapsed());
+    }
+    const size_t rows = pane.Results()->Count();
+    state.counters["hits"] = static_cast<double>(rows);
+    state.counters["max_loop_gap_ms"] = static_cast<double>(worstGap);
+    if (rows != want) return state.SkipWithError("not every hit was listed");
+    for (size_t i = 1; i < rows; ++i)
+        if (HitNameLess(*pane.Results()->Hit(static_cast<int>(i)),
+                        *pane.Results()->Hit(static_cast<int>(i - 1))))
+            return state.SkipWithError("rows are not sorted by name");
+}
+
+void BM_EngineNoHits(benchmark::State& state) {
+    EngineAlone(state, 0, kAbsentKeyword, 0);
+}
+void BM_PaneNoHits(benchmark::State& state) {
+    PaneSearch(state, 0, kAbsentKeyword, 0);
+}
+void BM_EngineMillionHits(benchmark::State& state) {
+    EngineAlone(state, kHitEvery, kHitMarker, 1000000);
+}
+void BM_PaneMillionHits(benchmark::State& state) {
+    PaneSearch(state, kHitEvery, kHitMarker, 1000000);
+}
+BENCHMARK(BM_EngineNoHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PaneNoHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EngineMillionHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PaneMillionHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+}  // namespace orb
+
+int main(int argc, char** argv) {
+    // The pane reads the library directory from the settings store: keep the
+    // user's own store out of it.
+    char home[] = "/tmp/orb-pane-bench-XXXXXX";
+    if (::mkdtemp(home)) {
+        ::setenv("HOME", home, 1);
+        ::setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    orb::StoreLibraryDirectory(orb::bench::BenchLibrary(0));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
