@@ -317,13 +317,13 @@ void CPaneLibraryTree::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void CPaneLibraryTree::dragLeaveEvent(QDragLeaveEvent* event) {
-    StopDragTimer();
+    DragEnded();
     dropTarget_.Leave();
     event->accept();
 }
 
 void CPaneLibraryTree::dropEvent(QDropEvent* event) {
-    StopDragTimer();
+    DragEnded();
     if (dropTarget_.Drop(event->mimeData(), event->position().toPoint())) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
@@ -333,7 +333,7 @@ void CPaneLibraryTree::dropEvent(QDropEvent* event) {
     }
 }
 
-void CPaneLibraryTree::StopDragTimer() {
+void CPaneLibraryTree::DragEnded() {
     dragTimer_.stop();
     dragMime_ = nullptr;
 }

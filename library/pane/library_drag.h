@@ -103,6 +103,8 @@ public:
     bool EditLabel(QTreeWidgetItem* item);
     QTreeWidgetItem* ItemFromIndex(const QModelIndex& index) const { return itemFromIndex(index); }
     static int64_t NowMs();
+    // The drag loop has returned: no more repeated drag-overs.
+    void DragEnded();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -116,8 +118,6 @@ protected:
                  const QModelIndex& index) const override;
 
 private:
-    void StopDragTimer();
-
     CLibraryDropTarget dropTarget_;
     QPersistentModelIndex dropHighlight_;
     // The system repeats no drag-over while the pointer rests: this does, for

@@ -470,8 +470,9 @@ void CLibraryPane::BeginDrag(QTreeWidgetItem* item) {
     drag->setDragCursor(LibraryMoveCursor(), Qt::MoveAction);
     Qt::DropAction result = drag->exec(Qt::MoveAction, Qt::MoveAction);
     EndLibraryDrag(mime);
-    tree_->SetDropHighlight(nullptr);
+    tree_->DragEnded();
     tree_->DropTarget().Leave();
+    shell_.SetStatusMessage(QString());
     if (result == Qt::IgnoreAction && TreeHoldsItem(*tree_, item)) {
         // Show the dragged item once more.
         tree_->setCurrentItem(tree_->RootItem());

@@ -146,6 +146,13 @@ TEST_F(LibraryPaneTest, MenuStatesForRootCategoryAndDisc) {
     EXPECT_EQ(disc[kCmdExplore].second, QString::fromUtf8("打开"));
     EXPECT_TRUE(disc[kCmdRefresh].first);
     EXPECT_EQ(pane->BuildContextMenu(nullptr), nullptr);
+
+    // "打开" and a double click open a disc as the document; a category never.
+    pane->RunCommand(kCmdExplore, Item("D"));
+    emit pane->Tree()->itemDoubleClicked(Item("X"), 0);
+    emit pane->Tree()->itemDoubleClicked(Item("A"), 0);
+    EXPECT_EQ(shell->opened, (std::vector<std::string>{dir / "D.orb", dir / "X.orb"}));
+    EXPECT_EQ(shell->doc.IsOpenIndexPath(dir / "X.orb"), 1);
 }
 
 TEST_F(LibraryPaneTest, SelectingADiscShowsItsRemarkAndHoldsItOpen) {
