@@ -12,6 +12,7 @@
 #include "convert/old_index.h"
 #include "index/index_reader.h"
 #include "tests/convert/old_layout.h"
+#include "tests/platform/fifo_guard.h"
 #include "tests/support/test_support.h"
 
 namespace orb {
@@ -428,6 +429,21 @@ TEST(ConvertLibraryDirectory, FailedReplacementLeavesOldFilesIntact) {
         EXPECT_NE(msg, "转换成功!");
         EXPECT_NE(msg.find(s.failures.front().path), std::string::npos);
     }
+}
+
+TEST(ConvertLibraryDirectory, FifoOrReadOnlyIndexIsReportedNotWaitedOnOrReplaced) {
+    Library lib;
+    const std::string fifo = lib.dir / "cat3/pipe.orb";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ::chmod(lib.indexes[0].c_str(), 0444);
+    const std::string readOnlyBefore = ReadFile(lib.indexes[0]);
+    ConvertSummary s;
+    EXPECT_TRUE(
+        test::ReturnsWithoutBlockingOn(fifo, [&] { s = ConvertLibraryDirectory(lib.dir.path()); }));
+    EXPECT_EQ(s.converted, lib.indexes.size() - 1);
+    EXPECT_EQ(s.failed, 2u);
+    EXPECT_EQ(ReadFile(lib.indexes[0]), readOnlyBefore);
+    EXPECT_FALSE(FileExists(lib.indexes[0] + ".tmp"));
 }
 
 TEST(ConvertLibraryDirectory, SymbolicLinkToADirectoryIsNotFollowed) {

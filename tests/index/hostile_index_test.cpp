@@ -7,6 +7,7 @@
 
 #include "index/index_reader.h"
 #include "tests/index/index_test_util.h"
+#include "tests/platform/fifo_guard.h"
 #include "tests/support/test_support.h"
 
 namespace orb {
@@ -123,6 +124,38 @@ TEST(DamagedLayout, ConsistentIndexStillTakesRemarkAndCover) {
     uint64_t budget = 100;
     EXPECT_EQ(test::WalkAll(r, nullptr, budget), 4u);
     EXPECT_EQ(r.Header().coverOffset + r.Header().coverSize, test::ReadFile(path).size());
+}
+
+TEST(HostileFiles, FifoIndexOrCompanionNeverBlocks) {
+    TempDir dir;
+    const std::string fifo = dir / "X.orb";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    IndexHeader h;
+    int probed = 1;
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(fifo, [&] { probed = ProbeIndexHeader(fifo, h); }));
+    EXPECT_EQ(probed, 0);
+    CIndexReader r;
+    int opened = 1;
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(
+        fifo, [&] { opened = r.Open(fifo, OpenMode::ReadWriteShareAll); }));
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(r.LastError(), "打开文件失败!");
+
+    // A real index whose companion is a FIFO opens without annotations.
+    const std::string path = dir / "real.orb";
+    WriteSample(path);
+    const std::string orc = CompanionPath(path);
+    ASSERT_EQ(::mkfifo(orc.c_str(), 0644), 0);
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(
+        orc, [&] { opened = r.Open(path, OpenMode::ReadShareAll); }));
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(r.Annotations().empty());
+    // A picture that is a FIFO is refused as a cover.
+    const std::string pic = dir / "cover.gif";
+    ASSERT_EQ(::mkfifo(pic.c_str(), 0644), 0);
+    CIndexReader w;
+    ASSERT_EQ(w.Open(path, OpenMode::ReadWriteShareAll), 1);
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(pic, [&] { EXPECT_EQ(w.ReplaceCover(pic), 0); }));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,9 @@
 #include <map>
 #include <set>
 
+#include "platform/picture.h"
+#include "platform/text.h"
+#include "tests/platform/fifo_guard.h"
 #include "tests/support/test_support.h"
 
 namespace orb {
@@ -113,6 +117,95 @@ TEST(DirectoryListing, ReportsKindsSizesAndDoesNotFollowLinks) {
     EXPECT_FALSE(ListDirectory(dir / "missing", [](const DirEntry&) { return true; }));
     EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
     EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
+}
+
+TEST(HostileFiles, FifosAndDevicesAreRefusedWithoutBlocking) {
+    TempDir dir;
+    const std::string fifo = dir / "x.orb";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (OpenMode mode : {OpenMode::ReadShareAll, OpenMode::ReadWriteShareAll}) {
+        int fd = 0;
+        EXPECT_TRUE(test::ReturnsWithoutBlockingOn(fifo, [&] { fd = OpenShared(fifo, mode); }));
+        EXPECT_EQ(fd, -1);
+        if (fd >= 0) ::close(fd);
+    }
+    std::string data = "unchanged";
+    bool read = true;
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(fifo, [&] { read = ReadWholeFile(fifo, data); }));
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(
+        test::ReturnsWithoutBlockingOn(fifo, [&] { EXPECT_FALSE(DecodePictureHeader(fifo)); }));
+    // A device and a directory are no regular files either.
+    EXPECT_EQ(OpenRegularFile("/dev/null", false), -1);
+    EXPECT_EQ(OpenRegularFile(dir.path(), false), -1);
+    EXPECT_EQ(errno, EISDIR);
+    test::WriteFile(dir / "plain", "abc");
+    int fd = OpenRegularFile(dir / "plain", true);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    ::close(fd);
+}
+
+TEST(SaveTargets, ReadOnlyAndSpecialFilesAreRefusedAndLinksLeadToTheirTarget) {
+    TempDir dir;
+    SaveTarget t;
+    int err = 0;
+    ASSERT_TRUE(ResolveSaveTarget(dir / "new", t, err));
+    EXPECT_EQ(t.path, dir / "new");
+    EXPECT_FALSE(t.exists);
+
+    test::WriteFile(dir / "ro", "keep");
+    ASSERT_EQ(::chmod((dir / "ro").c_str(), 0444), 0);
+    EXPECT_FALSE(ResolveSaveTarget(dir / "ro", t, err));
+    EXPECT_EQ(err, EACCES);
+    std::string why;
+    EXPECT_FALSE(ReplaceFileAtomically(dir / "ro", "new", true, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(test::ReadFile(dir / "ro"), "keep");
+
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    EXPECT_FALSE(ResolveSaveTarget(dir / "fifo", t, err));
+    EXPECT_EQ(err, EINVAL);
+
+    // A chain of two links, the second one relative, ends at the real file, whose
+    // permissions the new content keeps.
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    test::WriteFile(dir / "sub/real", "old");
+    ASSERT_EQ(::chmod((dir / "sub/real").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("real", (dir / "sub/rel").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "sub/rel").c_str(), (dir / "abs").c_str()), 0);
+    ASSERT_TRUE(ResolveSaveTarget(dir / "abs", t, err));
+    EXPECT_EQ(t.path, dir / "sub/real");
+    EXPECT_TRUE(t.exists);
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "abs", "new", true));
+    EXPECT_EQ(test::ReadFile(dir / "sub/real"), "new");
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "abs").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat((dir / "sub/real").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A dangling link creates its target; a loop is refused.
+    ASSERT_EQ(::symlink("made", (dir / "dangling").c_str()), 0);
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "dangling", "x", false));
+    EXPECT_EQ(test::ReadFile(dir / "made"), "x");
+    ASSERT_EQ(::symlink("loop", (dir / "loop").c_str()), 0);
+    EXPECT_FALSE(ResolveSaveTarget(dir / "loop", t, err));
+    EXPECT_EQ(err, ELOOP);
+}
+
+TEST(StoredNames, RawBytesLeadBackToTheirFile) {
+    TempDir dir;
+    const std::string latin1 = "caf\xE9";
+    ASSERT_EQ(::mkdir((dir / latin1).c_str(), 0755), 0);
+    test::WriteFile(dir / (latin1 + "/\xE9t\xE9.txt"), "");
+    ASSERT_EQ(::mkdir((dir / "软件").c_str(), 0755), 0);
+    test::WriteFile(dir / "软件/a.txt", "");
+    // Each stored path as the program makes it from the host path.
+    for (const std::string& host : {latin1 + "/\xE9t\xE9.txt", std::string("软件/a.txt"), latin1}) {
+        EXPECT_EQ(HostRelativePathOfStored(dir.path(), HostPathToStored(host)), host);
+    }
+    EXPECT_EQ(HostRelativePathOfStored(dir.path(), "\xC8\xED\xBC\xFE\\none"), "软件/none");
 }
 
 }  // namespace

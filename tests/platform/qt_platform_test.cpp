@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 
 #include "platform/qt/qt_messages.h"
 #include "platform/qt/qt_picture.h"
+#include "tests/platform/fifo_guard.h"
 #include "tests/support/test_support.h"
 
 namespace orb {
@@ -76,6 +78,10 @@ TEST(QtPictureDecoder, DecodesSupportedFormatsAndRefusesOthers) {
     EXPECT_FALSE(decoder.Decode(dir / "notes.txt"));
     EXPECT_FALSE(DecodePictureHeader(dir / "notes.txt"));
     EXPECT_FALSE(decoder.Decode(dir / "missing.png"));
+    // A FIFO named like a picture is refused, not waited on.
+    const std::string fifo = dir / "cover.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_TRUE(test::ReturnsWithoutBlockingOn(fifo, [&] { EXPECT_FALSE(decoder.Decode(fifo)); }));
 }
 
 }  // namespace
