@@ -99,6 +99,7 @@ QTreeWidgetItem* CFavoriteTree::Root(QTreeWidgetItem* item) const {
 QTreeWidgetItem* CFavoriteTree::NewItem(QTreeWidgetItem* parent, FavoriteItem record) {
     bool location = record.software && record.software->HasLocation();
     auto* item = new CFavoriteItem(std::move(record));
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->SetLocationImage(location);
     int image = item->Image();
     if (image < m_images.size()) item->setIcon(0, m_images[image]);
@@ -138,7 +139,8 @@ bool CFavoriteTree::LoadFavorites(const std::string& libraryPath) {
 }
 
 bool CFavoriteTree::SaveFavorites(const std::string& filePath) {
-    m_lastStatus = WriteFavoritesFile(filePath, ToNodes());
+    m_lastSaveError.clear();
+    m_lastStatus = WriteFavoritesFile(filePath, ToNodes(), &m_lastSaveError);
     return m_lastStatus == FavoriteStatus::Ok;
 }
 
@@ -239,11 +241,14 @@ bool CFavoriteTree::SetSoftwareLocation(QTreeWidgetItem* item, const FavoriteLoc
 }
 
 bool CFavoriteTree::SetSoftwareRemark(QTreeWidgetItem* item, const QString& text) {
+    return SetSoftwareRemarkStored(item, ToStored(text));
+}
+
+bool CFavoriteTree::SetSoftwareRemarkStored(QTreeWidgetItem* item, std::string stored) {
     CFavoriteItem* fav = AsFavorite(item);
     if (!fav || fav->Record().IsCategory() || !fav->Record().software)
         return Fail(FavoriteStatus::NotSoftware);
     m_lastStatus = FavoriteStatus::Ok;
-    std::string stored = ToStored(text);
     std::string& remark = fav->Record().software->remark;
     if (!remark.empty() && remark == stored) return false;
     remark = std::move(stored);
@@ -316,6 +321,10 @@ QString CFavoriteTree::GetCategoryPath(QTreeWidgetItem* item) const {
     QString path;
     for (const QString& name : names) path += name + QLatin1Char('\\');
     return path;
+}
+
+void CFavoriteTree::startDrag(Qt::DropActions) {
+    if (QTreeWidgetItem* item = currentItem()) emit beginDrag(item);
 }
 
 bool CFavoriteTree::IsCategory(QTreeWidgetItem* item) const {

@@ -45,6 +45,8 @@ public:
     bool SetSoftwareLocation(QTreeWidgetItem* item, const FavoriteLocation* location);
     // Replaces the remark; false when it already equals the text.
     bool SetSoftwareRemark(QTreeWidgetItem* item, const QString& text);
+    // The same with stored bytes taken as they are (a remark read from a file).
+    bool SetSoftwareRemarkStored(QTreeWidgetItem* item, std::string stored);
     // Copies a new name into the item's record; false for a name of 100 bytes or more.
     bool RenameFavorite(QTreeWidgetItem* item, const QString& name);
     // Removes the item and its subtree; the root (or nullptr) removes everything.
@@ -65,6 +67,8 @@ public:
     void SetModified(bool modified) { m_modified = modified ? 1 : 0; }
     // The outcome of the last operation that can fail (load, save, add, rename...).
     FavoriteStatus LastStatus() const { return m_lastStatus; }
+    // The system's reason when the last save could not write the file.
+    const std::string& LastSaveError() const { return m_lastSaveError; }
 
     // The record of an item; null for the root.
     static const FavoriteItem* GetFavoriteItem(const QTreeWidgetItem* item);
@@ -77,6 +81,13 @@ public:
     // The whole tree as plain records, in tree order.
     std::vector<FavoriteNode> ToNodes() const;
 
+signals:
+    // The user started dragging an item; whoever handles drops on the tree runs it.
+    void beginDrag(QTreeWidgetItem* item);
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+
 private:
     QTreeWidgetItem* Root(QTreeWidgetItem* item) const;
     QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, FavoriteItem record);
@@ -87,6 +98,7 @@ private:
     int m_modified = 1;
     std::string m_libraryPath;  // host path ending with '/', empty before the first load
     FavoriteStatus m_lastStatus = FavoriteStatus::Ok;
+    std::string m_lastSaveError;
     QList<QIcon> m_images;
 };
 

@@ -1,0 +1,107 @@
+// CFavoritePane: the favourites page of the navigation bar. The favourites tree
+// over a splitter bar and a read-only box with the selected software's remark; a
+// context menu to add, edit, delete, rename and expand; double click opens the
+// favourite's disc index at its file; a text file dropped on the remark box
+// becomes the remark. Every change is written to favorite.dat at once.
+#pragma once
+
+#include <QMessageBox>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "favorites/pane/favorite_rules.h"
+#include "favorites/store/fav_drag.h"
+
+class QDialog;
+class QMenu;
+class QPlainTextEdit;
+class QTreeWidgetItem;
+
+namespace orb {
+
+class IOrbShell;
+class CFavoriteTree;
+class CFavoriteDropTarget;
+class CPaneSplitter;
+
+class CFavoritePane : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTreeId = 1000;
+    static constexpr int kRemarkId = 1005;
+    static constexpr int kSplitterId = 1009;
+
+    // Loads the favourites of the library directory the settings name.
+    explicit CFavoritePane(IOrbShell& shell, QWidget* parent = nullptr);
+    // Loads the favourites of the given library directory (tests).
+    CFavoritePane(IOrbShell& shell, const std::string& libraryPath, QWidget* parent = nullptr);
+
+    CFavoriteTree* Tree() { return m_tree; }
+    QPlainTextEdit* RemarkBox() const { return m_remark; }
+    CPaneSplitter* Splitter() const { return m_splitter; }
+    CFavoriteDropTarget* DropTarget() const { return m_dropTarget; }
+
+    // The file list's "加入收藏夹": the add dialog for its one selected row.
+    void AddFromFileList();
+    // The add dialog for one row of the file list (name, directory, index); on
+    // "加入收藏" the entry goes below the dialog's child categories.
+    void AddEntry(const FavSoftDragData& entry);
+
+    // The context menu for target (nullptr: empty space): actions in menu order,
+    // each with its command id as data, enabled as the target allows.
+    QMenu* CreateContextMenu(QTreeWidgetItem* target, QWidget* parent);
+    void RunCommand(int id, QTreeWidgetItem* target);
+
+    // Double click: opens the selected software's disc index at its file.
+    void LocateSelected();
+    // The end of an in-place rename; the tree shows the new name only on Accept.
+    RenameCheck EndRename(QTreeWidgetItem* item, const QString& text);
+    // A text file dropped on the remark box becomes the selected software's remark.
+    RemarkFileStatus SetRemarkFromFile(const std::string& hostPath);
+
+    // Writes favorite.dat; a failure is shown to the user.
+    bool SaveNow();
+
+    // How the pane talks to the user; tests replace these.
+    struct UiHooks {
+        std::function<bool(QDialog& dialog)> runDialog;
+        std::function<void(const QString& text, const QString& caption, QMessageBox::Icon icon)>
+            message;
+        std::function<bool(const QString& text)> confirm;
+    };
+    void SetUiHooks(UiHooks hooks) { m_ui = std::move(hooks); }
+    // The steps of locating (open the index, select the directory and the entry);
+    // by default the shell's document and views.
+    void SetLocateSteps(LocateSteps steps) { m_locate = std::move(steps); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Init(const std::string& libraryPath);
+    void ShowRemark(QTreeWidgetItem* item);
+    void OnContextMenu(const QPoint& pos);
+    void Message(const char* text, const char* caption = kFavCaptionNotice,
+                 QMessageBox::Icon icon = QMessageBox::Critical);
+    void Refuse(FavoriteStatus status);
+    bool RunDialog(QDialog& dialog);
+    void Changed();
+    void AddCategory(QTreeWidgetItem* target);
+    void AddSoftware(QTreeWidgetItem* target);
+    void EditRemark(QTreeWidgetItem* item);
+    void Delete(QTreeWidgetItem* item);
+    QTreeWidgetItem* SelectedSoftware() const;
+
+    IOrbShell& m_shell;
+    CFavoriteTree* m_tree = nullptr;
+    QPlainTextEdit* m_remark = nullptr;
+    CPaneSplitter* m_splitter = nullptr;
+    CFavoriteDropTarget* m_dropTarget = nullptr;
+    bool m_initialised = false;
+    UiHooks m_ui;
+    LocateSteps m_locate;
+};
+
+}  // namespace orb
