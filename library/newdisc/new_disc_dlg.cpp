@@ -201,6 +201,8 @@ CNewDiscDlg::CNewDiscDlg(CLibraryTree* tree, IOrbShell& shell, QWidget* parent,
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the refresh waits the whole second.
+    m_refreshTimer->setTimerType(Qt::PreciseTimer);
     connect(m_refreshTimer, &QTimer::timeout, this, &CNewDiscDlg::RefreshDrives);
     if (!IsFolderMode()) {
         m_watchedDiscs = DiscSnapshot();
