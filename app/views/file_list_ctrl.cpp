@@ -8,6 +8,7 @@
 #include <QStackedLayout>
 #include <QStyle>
 #include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <functional>
 #include <numeric>
@@ -204,8 +205,9 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
             return item.isDirectory ? CFileTypeCache::Instance().Folder().icon
                                     : CFileTypeCache::Instance().Type(item.type).icon;
         case Qt::TextAlignmentRole:
-            return column == kColSize ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                                      : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+            // Only the size is right-aligned; the others follow the view (centred
+            // under large icons).
+            return column == kColSize ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
         case kEntryIdRole:
             return item.id;
     }
@@ -336,6 +338,20 @@ private:
     std::function<void()> m_onDrag;
 };
 
+// Every item of the icon and list styles takes one grid cell, so long names are
+// cut at the cell rather than at the width of the first name.
+class CCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void SetCell(QSize cell) { m_cell = cell; }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return m_cell.isValid() ? m_cell : QStyledItemDelegate::sizeHint(option, index);
+    }
+
+private:
+    QSize m_cell;
+};
+
 void SetUpView(QAbstractItemView* view) {
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -367,9 +383,11 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
     m_report->setIconSize(QSize(16, 16));
     SetUpView(m_report);
     m_header->setStretchLastSection(false);
-    m_header->resizeSection(kColName, 150);
-    m_header->resizeSection(kColSize, 50);
-    m_header->resizeSection(kColType, 100);
+    // Wide enough for today's fonts: "4882813K" or "DOS/Windows 可执行文件" must not
+    // be cut at first sight.
+    m_header->resizeSection(kColName, 200);
+    m_header->resizeSection(kColSize, 80);
+    m_header->resizeSection(kColType, 150);
     m_header->resizeSection(kColTime, 100);
 
     m_icons = new CDragView<QListView>(onDrag, this);
@@ -377,6 +395,7 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
     m_icons->setModel(m_model);
     m_icons->setSelectionModel(m_selection);
     m_icons->setUniformItemSizes(true);
+    m_icons->setItemDelegate(new CCellDelegate(m_icons));
     m_icons->setMovement(QListView::Static);
     m_icons->setResizeMode(QListView::Adjust);
     m_icons->setLayoutMode(QListView::Batched);
@@ -395,7 +414,9 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
         });
         connect(view, &QAbstractItemView::clicked, this,
                 [this](const QModelIndex& index) { emit rowClicked(index.row()); });
-        connect(view, &QAbstractItemView::doubleClicked, this,
+        // Activation is a double click, Enter, or a single click where the desktop
+        // opens items that way.
+        connect(view, &QAbstractItemView::activated, this,
                 [this](const QModelIndex& index) { emit rowDoubleClicked(index.row()); });
     }
     connect(m_header, &CSortHeaderCtrl::sortChanged, this, &CFileListCtrl::Resort);
@@ -444,7 +465,12 @@ void CFileListCtrl::SetStyle(int style) {
         default:
             break;
     }
-    if (style != kStyleReport) m_icons->setMovement(QListView::Static);
+    if (style != kStyleReport) {
+        m_icons->setMovement(QListView::Static);
+        const QSize grid = m_icons->gridSize();
+        static_cast<CCellDelegate*>(m_icons->itemDelegate())
+            ->SetCell(QSize(grid.width() - 6, grid.height() - 2));
+    }
     m_stack->setCurrentWidget(View());
     if (hadFocus) View()->setFocus();
     const QModelIndex current = m_selection->currentIndex();
