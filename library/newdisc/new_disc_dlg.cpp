@@ -296,6 +296,10 @@ void CNewDiscDlg::BuildControls() {
 
     connect(m_drives, qOverload<int>(&QComboBox::activated), this, &CNewDiscDlg::ChooseDrive);
     connect(m_nameEdit, &QLineEdit::textChanged, this, [this] { UpdateCreateButton(); });
+    connect(m_nameEdit, &QLineEdit::textEdited, this, [this] {
+        m_createLocked = false;
+        UpdateCreateButton();
+    });
     connect(m_createButton, &QPushButton::clicked, this, &CNewDiscDlg::OnCreate);
     connect(m_exitButton, &QPushButton::clicked, this, &CNewDiscDlg::reject);
     connect(m_locationButton, &QPushButton::clicked, this, &CNewDiscDlg::OnChooseLocation);
@@ -353,7 +357,8 @@ void CNewDiscDlg::SetSaveLocation(const std::string& location) {
 
 void CNewDiscDlg::UpdateCreateButton() {
     const int pos = m_drives->currentIndex();
-    m_createButton->setEnabled(CanCreate(pos >= 0 && pos == m_selectedDrive,
+    m_createButton->setEnabled(!m_createLocked &&
+                               CanCreate(pos >= 0 && pos == m_selectedDrive,
                                          m_nameEdit->text().toStdString(), ScanOutstanding()));
 }
 
@@ -417,6 +422,7 @@ void CNewDiscDlg::ChooseDrive(int position) {
         m_textFiles->setCurrentIndex(PickRemarkFile(texts));
     }
     m_nameEdit->setText(QString::fromStdString(name));
+    if (!name.empty()) m_createLocked = false;
     UpdateCreateButton();
 }
 
@@ -430,7 +436,9 @@ void CNewDiscDlg::OnChooseLocation() {
 void CNewDiscDlg::OnCreate() {
     const int position = m_drives->currentIndex();
     // Never without a valid drive, and never while a worker may still send.
-    if (ScanOutstanding() || position < 0 || position != m_selectedDrive) return;
+    if (!m_createButton->isEnabled() || ScanOutstanding() || position < 0 ||
+        position != m_selectedDrive)
+        return;
     const std::string root = m_drives->DriveOf(position);
     std::string name = m_nameEdit->text().toStdString();
     const DiscNameProblem problem = CheckDiscName(name);
@@ -512,6 +520,8 @@ LRESULT CNewDiscDlg::OnScanMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
 
 void CNewDiscDlg::OnScanFinal(WPARAM status) {
     if (status == SCAN_DONE) {
+        // "创建" waits for the next drive choice that yields a name, or a typed name.
+        m_createLocked = true;
         CompleteScan();
     } else if (status == SCAN_FAILED) {
         m_collectBar->setValue(0);
@@ -520,8 +530,7 @@ void CNewDiscDlg::OnScanFinal(WPARAM status) {
                   QString::fromStdString(m_session->scanner.LastError()));
     }
     m_exitButton->setText(QStringLiteral("退出"));
-    // After a completed scan "创建" waits for the next drive choice or name edit.
-    if (status != SCAN_DONE) UpdateCreateButton();
+    UpdateCreateButton();
     emit ScanFinished(static_cast<int>(status));
     if (m_closeWhenFinal) QTimer::singleShot(0, this, [this] { reject(); });
 }

@@ -131,6 +131,7 @@ private:
     CScanSession* m_session = nullptr;
     std::string m_scanRoot, m_scanLocation, m_scanName, m_scanPath, m_scanRemarkFile;
     bool m_closeWhenFinal = false;
+    bool m_createLocked = false;  // after a completed scan, until a new name comes
     bool m_firstShow = true;
 
     std::unique_ptr<CDriveWatcher> m_watcher;

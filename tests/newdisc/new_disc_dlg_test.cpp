@@ -276,6 +276,10 @@ TEST_F(NewDiscDlgTest, CompletionInsertsTheScannedFileWritesItsRemarkAndEjects) 
         }(),
         10000);
     EXPECT_TRUE(prompts.empty());
+    // Typing a name makes "创建" usable again.
+    EXPECT_FALSE(dlg.CreateButton()->isEnabled());
+    QTest::keyClicks(dlg.NameEdit(), "2");
+    EXPECT_TRUE(dlg.CreateButton()->isEnabled());
 }
 
 TEST_F(NewDiscDlgTest, StopDuringListingLeavesNoFileAndExitWaitsForTheFinalStatus) {
