@@ -21,8 +21,10 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kelvane.example.org/")
 # Qt and the C++ run time come from the binaries' own links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktop's databases of MIME types, menu entries and icons are refreshed by these
-# packages' dpkg triggers, so the package needs no scripts of its own.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, hicolor-icon-theme")
+# packages' dpkg triggers, so the package needs no scripts of its own. The window is in
+# Chinese (a CJK font), and the manual opens through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "shared-mime-info, desktop-file-utils, hicolor-icon-theme, fonts-noto-cjk | fonts-wqy-zenhei, xdg-utils")
 # CPack puts the summary in front and indents the lines below it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Scans a disc (or any folder) into a disc index (.orb) filed into a disc
