@@ -374,20 +374,21 @@ std::string HostRelativePathOfStored(std::string_view hostBase, std::string_view
     // a raw one. Separators are single-byte '\' characters.
     std::string mixed;
     std::string base(hostBase);
-    const char* p = storedRelative.data();
-    const char* end = p + storedRelative.size();
+    const char* text = storedRelative.data();
+    const size_t size = storedRelative.size();
     bool found = true;
-    while (p <= end && found) {
-        const char* start = p;
-        while (p < end && !(StoredCharLength(p, end) == 1 && *p == '\\'))
-            p += StoredCharLength(p, end);
-        std::string_view part(start, static_cast<size_t>(p - start));
+    for (size_t at = 0; at <= size && found;) {
+        size_t stop = at;
+        while (stop < size &&
+               !(text[stop] == '\\' && StoredCharLength(text + stop, text + size) == 1))
+            stop += StoredCharLength(text + stop, text + size);
+        std::string_view part(text + at, stop - at);
         std::string name = StoredToHost(part);
         if (!Exists(JoinPath(base, name))) name.assign(part);
         found = Exists(JoinPath(base, name));
         base = JoinPath(base, name);
         mixed = mixed.empty() ? name : mixed + "/" + name;
-        ++p;  // past the separator (or the end)
+        at = stop + 1;  // past the separator (or the end)
     }
     if (found) return mixed;
     // Raw bytes throughout, '\' taken as a separator wherever it stands.

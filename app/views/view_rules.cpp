@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "index/index_format.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -155,15 +156,22 @@ bool JoinDiscPath(const std::string& driveRoot, std::string_view storedDirPath,
     std::string out = driveRoot;
     if (out.empty()) return false;
     if (out.back() != '/') out += '/';
+    std::string storedRelative;
     for (const std::string& part : parts) {
         if (!IsSafePathComponent(part)) return false;
-        out += StoredToHost(part);
-        out += '/';
+        storedRelative += part;
+        storedRelative += '\\';
     }
     if (!storedName.empty()) {
         if (!IsSafePathComponent(storedName)) return false;
-        out += StoredToHost(storedName);
+        storedRelative += storedName;
     }
+    // A name that was not UTF-8 on the disc is stored as its raw bytes: this finds
+    // the real file whichever form it has.
+    const bool isDirectory = storedName.empty() && !parts.empty();
+    if (isDirectory) storedRelative.pop_back();
+    out += HostRelativePathOfStored(out, storedRelative);
+    if (isDirectory) out += '/';
     hostPath = std::move(out);
     return true;
 }
