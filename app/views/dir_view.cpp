@@ -99,7 +99,7 @@ void CCDDirView::OnUpdate() {
     setCurrentItem(root);
 }
 
-QTreeWidgetItem* CCDDirView::InsertDirectory(QTreeWidgetItem*, const IndexEntry& entry) {
+QTreeWidgetItem* CCDDirView::MakeDirectoryItem(const IndexEntry& entry) {
     auto* item = new CDirItem(entry);
     item->setText(0, QString::fromStdString(StoredToHost(entry.Name())));
     item->setIcon(0, FolderIcon());
@@ -120,7 +120,7 @@ void CCDDirView::FillChildren(QTreeWidgetItem* item) {
     const IndexEntry* parent = dir->isDisc ? nullptr : &dir->entry;
     if (reader.ReadFirstEntry(parent, e)) {
         do {
-            if (e.IsDirectory()) children << InsertDirectory(item, e);
+            if (e.IsDirectory()) children << MakeDirectoryItem(e);
         } while (reader.ReadNextEntry(e, e));
     }
     // One insertion for the whole level keeps a wide directory cheap.

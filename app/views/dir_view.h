@@ -46,7 +46,7 @@ public:
 
 private:
     void OnSelectionChanged();
-    QTreeWidgetItem* InsertDirectory(QTreeWidgetItem* parent, const IndexEntry& entry);
+    QTreeWidgetItem* MakeDirectoryItem(const IndexEntry& entry);
 
     COrbDoc& m_doc;
     IOrbShell& m_shell;

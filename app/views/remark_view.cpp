@@ -19,7 +19,8 @@ std::string EditorToAnnotation(const QString& text) {
     return HostToStored(windows.toStdString());
 }
 
-CRemarkView::CRemarkView(COrbDoc& doc, QWidget* parent) : QPlainTextEdit(parent), m_doc(doc) {
+CRemarkView::CRemarkView(COrbDoc& doc, QWidget* parent)
+    : QPlainTextEdit(parent), m_doc(doc), m_docAlive(&doc) {
     setObjectName(QStringLiteral("remarkView"));
     setFont(SongtiFont(24));
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -33,7 +34,12 @@ CRemarkView::CRemarkView(COrbDoc& doc, QWidget* parent) : QPlainTextEdit(parent)
 }
 
 CRemarkView::~CRemarkView() {
-    m_doc.SetAnnotationEditor(nullptr);
+    // A pending edit is stored before the document loses its editor; a document
+    // destroyed first has stored it already.
+    if (m_docAlive) {
+        m_doc.CommitAnnotationEdit();
+        m_doc.SetAnnotationEditor(nullptr);
+    }
 }
 
 void CRemarkView::ShowAnnotation(int32_t entryId, const std::string* storedText) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <cstdint>
 #include <string>
 
@@ -31,6 +32,8 @@ public:
 
 private:
     COrbDoc& m_doc;
+    // Whether the document still exists when this view goes away.
+    QPointer<COrbDoc> m_docAlive;
     int32_t m_entryId = 0;
     bool m_showing = false;
 };

@@ -246,6 +246,14 @@ TEST_F(ViewsTest, AnnotationEditIsStoredOnTheNextClickAndWhenAnotherIndexOpens) 
     EXPECT_EQ(*first.FindAnnotation(aId), HostToStored("新的\r\n注释"));
     // The new index got nothing from the old view.
     EXPECT_TRUE(shell.doc.Index().Annotations().empty());
+
+    // An edit pending when the editor goes away is stored, not lost.
+    ASSERT_EQ(list->SelectItemByName("a.txt"), 1);
+    remark->insertPlainText(QStringLiteral("关闭前"));
+    shell.remarkView = nullptr;
+    remark.reset();
+    ASSERT_NE(shell.doc.Index().FindAnnotation(aId), nullptr);
+    EXPECT_EQ(*shell.doc.Index().FindAnnotation(aId), HostToStored("关闭前"));
 }
 
 TEST_F(ViewsTest, CopyAndDragCarryTheFileListAndOneRowTheFavouritesBlock) {
