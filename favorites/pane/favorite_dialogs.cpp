@@ -48,6 +48,14 @@ QLineEdit* NewEdit(QWidget* parent, const char* id) {
     return edit;
 }
 
+// A read-only field looks like one: on the dialog's own background.
+void MakeReadOnly(QLineEdit* edit) {
+    edit->setReadOnly(true);
+    QPalette palette = edit->palette();
+    palette.setBrush(QPalette::Base, palette.brush(QPalette::Window));
+    edit->setPalette(palette);
+}
+
 QPlainTextEdit* NewTextBox(QWidget* parent) {
     auto* box = new QPlainTextEdit(parent);
     box->setObjectName(QStringLiteral("1005"));
@@ -108,7 +116,7 @@ CAddFavoriteDlg::CAddFavoriteDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("新增软件收藏"));
     auto* grid = new QGridLayout(this);
     m_parent = NewEdit(this, "1023");
-    m_parent->setReadOnly(true);
+    MakeReadOnly(m_parent);
     m_child = NewEdit(this, "1024");
     m_name = NewEdit(this, "1019");
     m_description = NewTextBox(this);
@@ -177,7 +185,7 @@ CEditRemarkDlg::CEditRemarkDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("修改软件备注"));
     auto* grid = new QGridLayout(this);
     m_name = NewEdit(this, "1029");
-    m_name->setReadOnly(true);
+    MakeReadOnly(m_name);
     m_remark = NewTextBox(this);
     m_remark->setMinimumSize(320, 140);
     m_remark->installEventFilter(this);

@@ -131,7 +131,10 @@ void CFavoriteDropTarget::RunItemDrag(QTreeWidgetItem* item) {
     auto* drag = new QDrag(m_tree);
     drag->setMimeData(BeginItemDrag(item));
     const QIcon icon = item->icon(0);
-    if (!icon.isNull()) drag->setPixmap(icon.pixmap(16, 16));
+    if (!icon.isNull()) {
+        drag->setPixmap(icon.pixmap(16, 16));
+        drag->setHotSpot(QPoint(-8, -8));  // beside the pointer, off the target's label
+    }
     drag->exec(Qt::MoveAction);
     drag->deleteLater();
     Leave();

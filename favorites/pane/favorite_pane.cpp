@@ -136,20 +136,7 @@ void CFavoritePane::Init(const std::string& libraryPath) {
     connect(m_dropTarget, &CFavoriteDropTarget::changed, this, &CFavoritePane::Changed);
     connect(m_dropTarget, &CFavoriteDropTarget::refused, this, &CFavoritePane::Refuse);
 
-    m_tree->LoadFavorites(libraryPath);
-    const FavoriteStatus loaded = m_tree->LastStatus();
-    if (loaded == FavoriteStatus::Damaged || loaded == FavoriteStatus::NotFavorites) {
-        // The next change rewrites the file from what could be read: keep the
-        // original beside it so nothing the reader skipped is lost.
-        std::error_code ec;
-        const std::string file = m_tree->FavoritesFilePath();
-        if (std::filesystem::file_size(file, ec) > 0 && !ec)
-            std::filesystem::copy_file(file, file + ".bak",
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-        m_shell.SetStatusMessage(
-            QString::fromUtf8(FavoriteStatusText(loaded)) +
-            (ec ? QString() : QStringLiteral(" (原文件已另存为 favorite.dat.bak)")));
-    }
+    LoadFavorites(libraryPath);
 
     m_splitter->BindPanes(m_tree, m_remark, 100, 100, kSplitUpDown);
     m_remark->setAcceptDrops(true);
@@ -161,6 +148,23 @@ void CFavoritePane::Init(const std::string& libraryPath) {
     connect(m_tree, &QTreeWidget::customContextMenuRequested, this, &CFavoritePane::OnContextMenu);
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this] { LocateSelected(); });
     m_initialised = true;
+}
+
+void CFavoritePane::LoadFavorites(const std::string& libraryPath) {
+    m_tree->LoadFavorites(libraryPath);
+    const FavoriteStatus loaded = m_tree->LastStatus();
+    if (loaded != FavoriteStatus::Damaged && loaded != FavoriteStatus::NotFavorites) return;
+    // The next change rewrites the file from what could be read: keep the original
+    // beside it so nothing the reader skipped is lost.
+    std::error_code ec;
+    const std::string file = m_tree->FavoritesFilePath();
+    bool kept = false;
+    if (std::filesystem::file_size(file, ec) > 0 && !ec)
+        kept = std::filesystem::copy_file(file, file + ".bak",
+                                          std::filesystem::copy_options::overwrite_existing, ec);
+    QString text = QString::fromUtf8(FavoriteStatusText(loaded));
+    if (kept) text += QStringLiteral(" (原文件已另存为 favorite.dat.bak)");
+    m_shell.SetStatusMessage(text);
 }
 
 // ---------------------------------------------------------------------------------

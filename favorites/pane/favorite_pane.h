@@ -42,6 +42,11 @@ public:
     CPaneSplitter* Splitter() const { return m_splitter; }
     CFavoriteDropTarget* DropTarget() const { return m_dropTarget; }
 
+    // Loads favorite.dat of a library directory (the settings dialog's move of the
+    // library). The old library's file is written first when it has unsaved changes;
+    // a damaged file is kept as favorite.dat.bak and the status bar says so.
+    void LoadFavorites(const std::string& libraryPath);
+
     // The file list's "加入收藏夹": the add dialog for its one selected row.
     void AddFromFileList();
     // The add dialog for one row of the file list (name, directory, index); on

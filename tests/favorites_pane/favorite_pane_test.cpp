@@ -377,5 +377,20 @@ TEST_F(FavoritePaneTest, AFailedSaveIsShownAndRetriedLater) {
     EXPECT_TRUE(tree->IsModified());
 }
 
+TEST_F(FavoritePaneTest, ADamagedFileIsKeptBeforeItIsRewritten) {
+    test::TempDir other;
+    // One whole category, then an item cut short.
+    const std::string damaged =
+        "\xFB\xFD\x01"
+        "a\x01\xFD\x09"
+        "cut";
+    test::WriteFile(other / "favorite.dat", damaged);
+    CFavoritePane second(shell, other.path());
+    EXPECT_EQ(second.Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(test::ReadFile(other / "favorite.dat.bak"), damaged);
+    ASSERT_EQ(shell.statusMessages.size(), 1);
+    EXPECT_TRUE(shell.statusMessages[0].contains("favorite.dat.bak"));
+}
+
 }  // namespace
 }  // namespace orb
