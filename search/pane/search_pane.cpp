@@ -80,7 +80,9 @@ LRESULT CSearchHitCollector::Send(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         hit->sizeHigh = r.entry.sizeHigh;
         hit->sizeLow = r.entry.sizeLow;
         hit->writeTime = r.entry.writeTime;
-        hit->annotation = r.annotation;
+        hit->seq = seq_++;
+        if (!r.annotation.empty())
+            hit->annotation = std::make_unique<const std::string>(r.annotation);
         HitRow row = MakeHitRow(std::move(hit));
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -63,6 +63,7 @@ private:
     // the same disc and directory.
     std::shared_ptr<const std::string> lastIndexPath_;
     std::shared_ptr<const std::string> lastParentPath_;
+    uint64_t seq_ = 0;
 };
 
 class CSearchPane : public QWidget {

@@ -1,6 +1,7 @@
 // The search pane's result list as a model.
 #include "search/pane/search_result_model.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/text.h"
@@ -53,7 +54,7 @@ void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
     // A batch whose names all sort after the last row is appended as one range;
     // anything else is one layout change with the persistent rows (selection,
     // current row) moved to where their hits went.
-    std::stable_sort(batch.begin(), batch.end(), HitRowLess);
+    std::sort(batch.begin(), batch.end(), HitRowLess);
     if (rows_.empty() || !HitRowLess(batch.front(), rows_.back())) {
         beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
         for (auto& h : batch) rows_.push_back(std::move(h));
@@ -63,7 +64,8 @@ void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList persistent = persistentIndexList();
-    std::vector<int> inserted = MergeHitBatch(rows_, batch);
+    MergeHitBatch(rows_, batch, inserted_, true);
+    const std::vector<int>& inserted = inserted_;
     QModelIndexList moved;
     moved.reserve(persistent.size());
     for (const QModelIndex& old : persistent)

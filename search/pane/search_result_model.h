@@ -34,6 +34,7 @@ public:
 
 private:
     std::vector<HitRow> rows_;
+    std::vector<int> inserted_;  // scratch of AddHits, kept for its room
 };
 
 }  // namespace orb

@@ -47,39 +47,40 @@ HitRow MakeHitRow(std::unique_ptr<SearchHit> hit) {
     return row;
 }
 
-std::vector<int> MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch) {
-    auto less = [](const HitRow& a, const HitRow& b) { return HitRowLess(a, b); };
-    std::stable_sort(batch.begin(), batch.end(), less);
+void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
+                   std::vector<int>& inserted, bool batchSorted) {
+    // In place: an unstable sort is stable here, the arrival order being part of
+    // the comparison, and needs no scratch room.
+    if (!batchSorted) std::sort(batch.begin(), batch.end(), HitRowLess);
     const size_t n = rows.size();
     const size_t m = batch.size();
-    std::vector<int> inserted(m);
-    if (m == 0) return inserted;
-    // Where each new hit goes among the old rows: after every row with an equal
-    // name, and never before the previous new hit.
-    std::vector<size_t> at(m);
+    inserted.resize(m);
+    if (m == 0) return;
+    // Where each new hit goes among the old rows (after every row that sorts
+    // before it), never before the previous new hit.
     size_t from = 0;
     for (size_t j = 0; j < m; ++j) {
         from =
             static_cast<size_t>(std::upper_bound(rows.begin() + static_cast<std::ptrdiff_t>(from),
-                                                 rows.end(), batch[j], less) -
+                                                 rows.end(), batch[j], HitRowLess) -
                                 rows.begin());
-        at[j] = from;
+        inserted[j] = static_cast<int>(from);
     }
     // Fill from the back: old rows move up by the number of new hits before them.
+    // Room grows by doubling, so a long search moves each row only a few times.
+    if (rows.capacity() < n + m) rows.reserve(std::max(n + m, 2 * rows.capacity()));
     rows.resize(n + m);
     size_t oldEnd = n;
     for (size_t j = m; j-- > 0;) {
-        size_t shift = j + 1;
-        std::move_backward(rows.begin() + static_cast<std::ptrdiff_t>(at[j]),
+        const size_t at = static_cast<size_t>(inserted[j]);
+        std::move_backward(rows.begin() + static_cast<std::ptrdiff_t>(at),
                            rows.begin() + static_cast<std::ptrdiff_t>(oldEnd),
-                           rows.begin() + static_cast<std::ptrdiff_t>(oldEnd + shift));
-        size_t target = at[j] + j;
-        rows[target] = std::move(batch[j]);
-        inserted[j] = static_cast<int>(target);
-        oldEnd = at[j];
+                           rows.begin() + static_cast<std::ptrdiff_t>(oldEnd + j + 1));
+        rows[at + j] = std::move(batch[j]);
+        inserted[j] = static_cast<int>(at + j);
+        oldEnd = at;
     }
     batch.clear();
-    return inserted;
 }
 
 int RowAfterMerge(int oldRow, const std::vector<int>& inserted) {

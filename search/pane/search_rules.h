@@ -49,9 +49,15 @@ struct SearchHit {
     uint32_t sizeHigh = 0;
     uint32_t sizeLow = 0;
     FILETIME writeTime;
-    std::string annotation;  // stored bytes; empty when the entry has none
+    uint64_t seq = 0;  // arrival order within the search: equal names keep it
+    // Stored bytes; none when the entry has no annotation (most have none, and a
+    // million hits should not carry a million empty strings).
+    std::unique_ptr<const std::string> annotation;
 
     bool IsDirectory() const { return (flags & kEntryDirectory) != 0; }
+    std::string_view Annotation() const {
+        return annotation ? std::string_view(*annotation) : std::string_view();
+    }
 };
 
 // A row of the result list: the hit and its first eight name bytes, A-Z folded,
@@ -69,17 +75,21 @@ HitRow MakeHitRow(std::unique_ptr<SearchHit> hit);
 // The rows' order: names with A-Z folded, compared as unsigned bytes; equal names
 // keep the order in which they were found.
 bool HitNameLess(const SearchHit& a, const SearchHit& b);
+// Rows with equal names by arrival, so an unstable sort gives the stable order.
 inline bool HitRowLess(const HitRow& a, const HitRow& b) {
     if (a.key != b.key) return a.key < b.key;
-    return HitNameLess(*a.hit, *b.hit);
+    if (HitNameLess(*a.hit, *b.hit)) return true;
+    if (HitNameLess(*b.hit, *a.hit)) return false;
+    return a.hit->seq < b.hit->seq;
 }
 
-// Merges a batch of hits into rows that are sorted by name. The batch is sorted
-// first (stably); every row keeps its relative order, and a new hit goes after the
-// rows with an equal name. Returns, for each inserted hit in order, its final row.
-// Costs one binary search per hit and one pass of moves, so large row counts take
-// small batches cheaply.
-std::vector<int> MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch);
+// Merges a batch of hits, which arrived after every row, into rows that are
+// sorted by HitRowLess. The batch is sorted first unless batchSorted says it
+// already is. `inserted` receives, for each new hit in order, its final row; it is
+// the caller's so that its room is reused. Costs one binary search per hit and one
+// pass of moves, so large row counts take small batches cheaply.
+void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
+                   std::vector<int>& inserted, bool batchSorted = false);
 
 // The new row of an old row after a merge that inserted at `inserted` (final rows,
 // ascending).

@@ -32,6 +32,7 @@ HitRow Hit(const std::string& name, int tag) {
     auto h = std::make_unique<SearchHit>();
     h->name = name;
     h->recordOffset = tag;
+    h->seq = static_cast<uint64_t>(tag);
     return MakeHitRow(std::move(h));
 }
 
@@ -58,7 +59,8 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
         }
         std::vector<int> oldTags;
         for (auto& r : rows) oldTags.push_back(r.hit->recordOffset);
-        std::vector<int> inserted = MergeHitBatch(rows, batch);
+        std::vector<int> inserted;
+        MergeHitBatch(rows, batch, inserted);
         EXPECT_TRUE(batch.empty());
         ASSERT_EQ(inserted.size(), n);
         for (size_t k = 0; k + 1 < inserted.size(); ++k) EXPECT_LT(inserted[k], inserted[k + 1]);
