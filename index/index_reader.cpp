@@ -115,24 +115,38 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     InvalidateCache();
     DecodeHeader(buf + kMagicSize, header_);
 
-    coverTemp_ = MakeTempFile("orb");
+    coverTemp_.clear();
     picture_.reset();
-    if (header_.coverSize != 0 && !coverTemp_.empty()) {
-        // A cover that lies past the end of a damaged file is not read: the index
-        // opens without a picture.
-        uint64_t end = static_cast<uint64_t>(header_.coverOffset) + header_.coverSize;
-        if (end <= fileSize_) {
-            std::string cover(header_.coverSize, '\0');
-            if (ReadFully(fd_, cover.data(), cover.size(), header_.coverOffset) &&
-                WriteWholeFile(coverTemp_, cover)) {
-                picture_ = PictureDecoder().Decode(coverTemp_);
-            }
-        }
-    }
+    coverLoaded_ = false;
     LoadAnnotations();
     annotationsChanged_ = false;
     open_ = true;
     return 1;
+}
+
+void CIndexReader::LoadCover() const {
+    if (!open_ || coverLoaded_) return;
+    coverLoaded_ = true;
+    coverTemp_ = MakeTempFile("orb");
+    if (header_.coverSize == 0 || coverTemp_.empty()) return;
+    // A cover that lies past the end of a damaged file is not read: the index
+    // has no picture.
+    uint64_t end = static_cast<uint64_t>(header_.coverOffset) + header_.coverSize;
+    if (end > fileSize_) return;
+    std::string cover(header_.coverSize, '\0');
+    if (ReadFully(fd_, cover.data(), cover.size(), header_.coverOffset) &&
+        WriteWholeFile(coverTemp_, cover))
+        picture_ = PictureDecoder().Decode(coverTemp_);
+}
+
+const IPicture* CIndexReader::Picture() const {
+    LoadCover();
+    return picture_.get();
+}
+
+std::string CIndexReader::CoverTempPath() const {
+    LoadCover();
+    return coverTemp_;
 }
 
 void CIndexReader::LoadAnnotations() {
@@ -184,6 +198,7 @@ bool CIndexReader::Close() {
     picture_.reset();
     if (!coverTemp_.empty()) ::unlink(coverTemp_.c_str());
     coverTemp_.clear();
+    coverLoaded_ = false;
     ::close(fd_);
     fd_ = -1;
     InvalidateCache();
@@ -354,6 +369,7 @@ int CIndexReader::WriteRemark(std::string_view text) {
         SetError(kErrNotOpen);
         return 0;
     }
+    LoadCover();  // the cover is rewritten from its copy after the remark
     if (mode_ == OpenMode::ReadShareAll) {
         SetError(kErrWriteFailed);
         return 0;
@@ -386,6 +402,7 @@ int CIndexReader::ReplaceCover(const std::string& picturePath) {
         SetError(kErrNotOpen);
         return 0;
     }
+    LoadCover();  // the new picture goes into the copy
     picture_.reset();
     std::unique_ptr<IPicture> pic = PictureDecoder().Decode(picturePath);
     if (!pic) {

@@ -88,8 +88,11 @@ public:
     const std::vector<Annotation>& Annotations() const { return annotations_; }
     bool AnnotationsChanged() const { return annotationsChanged_; }
 
-    const IPicture* Picture() const { return picture_.get(); }
-    std::string CoverTempPath() const { return coverTemp_; }
+    // The cover's temporary copy and picture are made on the first call of either
+    // (or of a remark or cover change), not by Open: a search opens many indexes
+    // and never looks at a cover.
+    const IPicture* Picture() const;
+    std::string CoverTempPath() const;
     const std::string& LastError() const { return lastError_; }
 
     // --- search (implemented by the search engine, search/search_engine.cpp) ---
@@ -127,6 +130,8 @@ private:
     // True when remark and cover lie where the writers put them: after every
     // record, back to back, up to the end of the file.
     bool VariablePartConsistent();
+    // Makes the cover's temporary copy and decodes it, once per open.
+    void LoadCover() const;
     bool WriteHeader();
     bool WriteCover(uint64_t at);
     void LoadAnnotations();
@@ -159,8 +164,10 @@ private:
     std::string path_;
     uint64_t fileSize_ = 0;
     IndexHeader header_;
-    std::string coverTemp_;
-    std::unique_ptr<IPicture> picture_;
+    // Filled by LoadCover on first use.
+    mutable std::string coverTemp_;
+    mutable std::unique_ptr<IPicture> picture_;
+    mutable bool coverLoaded_ = false;
     std::vector<Annotation> annotations_;
     bool annotationsChanged_ = false;
     std::string lastError_;

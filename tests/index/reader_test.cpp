@@ -292,7 +292,9 @@ TEST_F(ReaderTest, CoverTemporaryFileLivesWhileOpen) {
     EXPECT_EQ(r.Picture(), nullptr);  // cover size 0: no picture
     EXPECT_EQ(TempFiles(), 1);
     EXPECT_TRUE(test::FileExists(r.CoverTempPath()));
-    ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);  // every open makes a new one
+    ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
+    EXPECT_EQ(TempFiles(), 0);  // made only when the cover is asked for
+    EXPECT_TRUE(test::FileExists(r.CoverTempPath()));
     EXPECT_EQ(TempFiles(), 1);
     r.Close();
     EXPECT_EQ(TempFiles(), 0);
