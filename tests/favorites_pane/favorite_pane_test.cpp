@@ -13,6 +13,8 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
+#include <QUrl>
 #include <memory>
 
 #include "app/views/drag_origin.h"
@@ -352,6 +354,32 @@ TEST_F(FavoritePaneTest, RemarksFromDialogAndDroppedFile) {
     EXPECT_EQ(pane->SetRemarkFromFile(dir / "README.TXT"), RemarkFileStatus::Ok);
     EXPECT_EQ(Software(soft).remark, gbk.substr(0, 10239));
     EXPECT_EQ(OnDisk().at(0).item.software->remark.size(), 10239u);
+
+    // Dropped from the desktop: exactly one file is offered, and it is read after the
+    // drop has ended.
+    test::WriteFile(dir / "notes.txt", "dropped");
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "notes.txt")),
+                 QUrl::fromLocalFile(QString::fromStdString(dir / "README.TXT"))});
+    QWidget* box = pane->RemarkBox()->viewport();
+    QDragEnterEvent enterTwo(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &two, Qt::LeftButton,
+                             Qt::NoModifier);
+    QApplication::sendEvent(box, &enterTwo);
+    EXPECT_FALSE(enterTwo.isAccepted());
+    QMimeData one;
+    one.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "notes.txt"))});
+    QDragEnterEvent enterOne(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &one, Qt::LeftButton,
+                             Qt::NoModifier);
+    QApplication::sendEvent(box, &enterOne);
+    EXPECT_TRUE(enterOne.isAccepted());
+    EXPECT_EQ(enterOne.dropAction(), Qt::CopyAction);  // reading leaves the file in place
+    QDropEvent drop(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &one, Qt::LeftButton,
+                    Qt::NoModifier);
+    QApplication::sendEvent(box, &drop);
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Software(soft).remark), QString("dropped"),
+                              10000);
+    EXPECT_EQ(pane->RemarkBox()->toPlainText(), "dropped");
+    pane->SetRemarkFromFile(dir / "README.TXT");
 
     test::WriteFile(dir / "a.doc", "x");
     EXPECT_EQ(pane->SetRemarkFromFile(dir / "a.doc"), RemarkFileStatus::NotText);
