@@ -215,8 +215,7 @@ void COrbView::ShowMessage(const QString& text) {
     if (m_message) m_message(text);
 }
 
-void COrbView::OnContextMenu(const QPoint& globalPos) {
-    QMenu menu(this);
+void COrbView::FillContextMenu(QMenu& menu) {
     menu.setObjectName(QStringLiteral("_filelistpopup_"));
     const bool discInDrive = !m_doc.DiscDrive().empty();
     const std::vector<int> rows = m_list->SelectedRows();
@@ -251,17 +250,25 @@ void COrbView::OnContextMenu(const QPoint& globalPos) {
     favorite->setObjectName(QStringLiteral("ID_ADD_TO_FAVORITES"));
     const int mark = m_list->MarkRow();
     favorite->setEnabled(rows.size() == 1 && mark >= 0 && !m_list->Model().Item(mark).isDirectory);
+}
 
-    QAction* chosen = menu.exec(globalPos);
-    if (!chosen) return;
-    if (chosen == copy)
+void COrbView::RunMenuCommand(const QAction* action) {
+    if (!action || !action->isEnabled()) return;
+    const QString id = action->objectName();
+    if (id == QLatin1String("ID_EDIT_COPY"))
         OnEditCopy();
-    else if (chosen == explore)
+    else if (id == QLatin1String("ID_EXPLORE"))
         OnExplore();
-    else if (chosen == favorite)
+    else if (id == QLatin1String("ID_ADD_TO_FAVORITES"))
         m_shell.AddFavoriteFromFileList();
-    else if (chosen->actionGroup() == styles)
-        SetViewStyle(chosen->data().toInt());
+    else if (id.startsWith(QLatin1String("ID_LIST_")))
+        SetViewStyle(action->data().toInt());
+}
+
+void COrbView::OnContextMenu(const QPoint& globalPos) {
+    QMenu menu(this);
+    FillContextMenu(menu);
+    RunMenuCommand(menu.exec(globalPos));
 }
 
 }  // namespace orb

@@ -14,6 +14,8 @@
 #include "app/views/file_list_ctrl.h"
 #include "index/index_format.h"
 
+class QAction;
+class QMenu;
 class QMimeData;
 
 namespace orb {
@@ -69,6 +71,12 @@ public:
     // Host paths of the selected rows on the disc; false when the disc is in no
     // drive or a name is not one safe path component.
     bool SelectedHostPaths(std::vector<std::string>& paths) const;
+
+    // The context menu ("_filelistpopup_"): its items carry the command ids as
+    // object names and are enabled by the selection and the disc's drive.
+    void FillContextMenu(QMenu& menu);
+    // Carries out an item of that menu (a disabled one is ignored).
+    void RunMenuCommand(const QAction* action);
 
     // Hooks for the desktop's services, replaced by tests.
     void SetMessageHandler(std::function<void(const QString&)> handler) {

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
@@ -298,6 +299,55 @@ TEST_F(ViewsTest, CopyAndDragCarryTheFileListAndOneRowTheFavouritesBlock) {
     foreign.setData(kDragOriginFormat, "1");
     EXPECT_FALSE(IsDragFromThisProcess(&foreign));
     EXPECT_FALSE(IsDragFromThisProcess(nullptr));
+}
+
+TEST_F(ViewsTest, ContextMenuFollowsTheSelectionAndTheDiscsDrive) {
+    ASSERT_TRUE(shell.doc.OnOpenDocument(indexPath));
+    auto enabled = [this](const char* id) {
+        QMenu menu;
+        list->FillContextMenu(menu);
+        QAction* action = menu.findChild<QAction*>(id);
+        EXPECT_NE(action, nullptr) << id;
+        return action && action->isEnabled();
+    };
+    auto run = [this](const char* id) {
+        QMenu menu;
+        list->FillContextMenu(menu);
+        list->RunMenuCommand(menu.findChild<QAction*>(id));
+    };
+    SelectRows({"a.txt"});
+    list->ListCtrl().Selection().setCurrentIndex(
+        list->ListCtrl().Model().index(list->ListCtrl().Model().FindRow("a.txt"), 0),
+        QItemSelectionModel::NoUpdate);
+    EXPECT_FALSE(enabled("ID_EDIT_COPY"));  // the disc is in no drive
+    EXPECT_FALSE(enabled("ID_EXPLORE"));
+    EXPECT_TRUE(enabled("ID_ADD_TO_FAVORITES"));
+    EXPECT_TRUE(enabled("ID_LIST_LARGEICONS"));
+    run("ID_ADD_TO_FAVORITES");
+    EXPECT_EQ(shell.addFavoriteCalls, 1);
+    run("ID_EXPLORE");  // disabled: nothing happens
+    EXPECT_TRUE(opened.isEmpty());
+
+    InsertDisc();
+    EXPECT_TRUE(enabled("ID_EDIT_COPY"));
+    EXPECT_TRUE(enabled("ID_EXPLORE"));
+    SelectRows({"a.txt", "readme"});
+    EXPECT_FALSE(enabled("ID_ADD_TO_FAVORITES"));  // two rows
+    SelectRows({"setup"});
+    list->ListCtrl().Selection().setCurrentIndex(
+        list->ListCtrl().Model().index(list->ListCtrl().Model().FindRow("setup"), 0),
+        QItemSelectionModel::NoUpdate);
+    EXPECT_FALSE(enabled("ID_ADD_TO_FAVORITES"));  // a directory
+    SelectRows({});
+    EXPECT_FALSE(enabled("ID_EDIT_COPY"));
+
+    run("ID_LIST_SMALLICONS");
+    EXPECT_EQ(list->ViewStyle(), kStyleSmallIcons);
+    run("ID_LIST_DETAILS");
+    EXPECT_EQ(list->ViewStyle(), kStyleReport);
+    run("ID_EXPLORE");
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].toLocalFile().toStdString(), disc.path() + "/");
 }
 
 TEST_F(ViewsTest, AHostileNameIsNeverJoinedIntoAPathOnTheDisc) {
