@@ -348,7 +348,11 @@ void CSearchPane::StartSearch() {
     sinceShown_.start();
     showInterval_ = kShowHitsMs;
     tick_.start();
-    if (!StartDiscFrom(first)) EndSearch();
+    shownDisc_ = nullptr;
+    if (StartDiscFrom(first))
+        ShowSearchedDisc();
+    else
+        EndSearch();
 }
 
 bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
@@ -356,8 +360,6 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
     // a message per disc.
     for (; item; item = scope_->NextCheckedDisc(item)) {
         disc_ = item;
-        scope_->scrollToItem(item);
-        scope_->setCurrentItem(item);
         if (!reader_.Open(scope_->GetItemPath(item, true), OpenMode::ReadShareAll)) continue;
         reader_.SetSearchOptions(&collector_, typeFilter_, searchFlags_);
         // A start that fails after the open posts SEARCH_FINISHED itself.
@@ -370,13 +372,13 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
 
 void CSearchPane::OnDiscFinished() {
     if (!searching_) return;
-    progress_->setValue(100);
     if (sinceShown_.elapsed() >= showInterval_) ShowHits();
     if (stopRequested_ || !disc_ || !StartDiscFrom(scope_->NextCheckedDisc(disc_))) EndSearch();
 }
 
 void CSearchPane::EndSearch() {
     ShowHits();
+    progress_->setValue(100);
     searching_ = false;
     tick_.stop();
     disc_ = nullptr;
@@ -402,7 +404,15 @@ void CSearchPane::ShowHits() {
     sinceShown_.restart();
 }
 
+void CSearchPane::ShowSearchedDisc() {
+    if (!disc_ || disc_ == shownDisc_) return;
+    shownDisc_ = disc_;
+    scope_->scrollToItem(disc_);
+    scope_->setCurrentItem(disc_);
+}
+
 void CSearchPane::OnTick() {
+    ShowSearchedDisc();
     progress_->setValue(collector_.Percent());
     if (sinceShown_.elapsed() >= showInterval_) ShowHits();
 }
@@ -440,7 +450,7 @@ void CSearchPane::OnScopeReset() {
     if (!searching_) return;
     stopRequested_ = true;
     reader_.StopSearch();
-    disc_ = nullptr;
+    disc_ = shownDisc_ = nullptr;
     button_->setText(QString::fromUtf8(kSearch));
 }
 

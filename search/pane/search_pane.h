@@ -134,6 +134,9 @@ private:
     void EndSearch();
     void ShowHits();
     void OnTick();
+    // Selects the disc being searched in the scope tree (at the pace of the tick:
+    // discs can follow each other faster than the tree is worth repainting).
+    void ShowSearchedDisc();
     void OnResultSelected();
     void OnScopeReset();
     void ShowScopeMenu(const QPoint& pos);
@@ -166,7 +169,8 @@ private:
     std::string keywordStored_;
     std::string typeFilter_;
     uint8_t searchFlags_ = 0;
-    QTreeWidgetItem* disc_ = nullptr;  // the disc being searched
+    QTreeWidgetItem* disc_ = nullptr;       // the disc being searched
+    QTreeWidgetItem* shownDisc_ = nullptr;  // the disc the scope tree shows selected
     bool searching_ = false;
     bool stopRequested_ = false;
     bool restartRequested_ = false;
