@@ -96,7 +96,8 @@ std::vector<std::string> SplitStoredPath(std::string_view storedPath, std::strin
 
 // Joins the drive root, the stored directory path and an optional stored name into
 // a host path. False (and hostPath untouched) when a component is not one safe path
-// component: a damaged or hostile index must not lead outside the disc.
+// component: a damaged or hostile index must not lead outside the disc. A name kept
+// as raw bytes on the disc is found by looking there (names are decoded otherwise).
 bool JoinDiscPath(const std::string& driveRoot, std::string_view storedDirPath,
                   std::string_view storedName, std::string& hostPath);
 
