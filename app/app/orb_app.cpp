@@ -15,14 +15,15 @@
 #include "app/frame/main_frame.h"
 #include "app/settings/app_settings.h"
 #include "index/doc/orb_doc.h"
+#include "res/desktop/desktop_files.h"
 
 namespace orb {
 
 namespace {
 
 constexpr int kHandOverTimeoutMs = 2000;
-const char* const kDesktopId = "kelvane-orb.desktop";
-const char* const kMimePackage = "kelvane-orb.xml";
+const char* const kDesktopId = kDesktopFileId;
+const char* const kMimePackage = kMimePackageFile;
 
 QString MimePackageText() {
     return QStringLiteral(
@@ -105,24 +106,11 @@ bool COrbApp::HandOverToRunningInstance(const QString& serverName, const Command
     return true;
 }
 
-bool COrbApp::SystemEntryInstalled(const QString& dataHome, const QString& executableDir) {
-    const QString rel = QStringLiteral("applications/") + kDesktopId;
-    QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    dirs << QDir(executableDir).absoluteFilePath(QStringLiteral("../share"));
-    const QString own = QDir(dataHome).absolutePath();
-    for (const QString& dir : dirs) {
-        if (QDir(dir).absolutePath() == own) continue;
-        if (QFileInfo::exists(QDir(dir).absoluteFilePath(rel)) &&
-            QFileInfo::exists(
-                QDir(dir).absoluteFilePath(QStringLiteral("mime/packages/") + kMimePackage)))
-            return true;
-    }
-    return false;
-}
-
 bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executable) {
     if (dataHome.isEmpty()) return false;
-    if (SystemEntryInstalled(dataHome, QFileInfo(executable).absolutePath())) return false;
+    // An installed package already tells the desktop; a per-user copy would
+    // shadow it with this executable's path.
+    if (SystemDesktopIntegrationInstalled()) return false;
     const QString mimeDir = dataHome + QStringLiteral("/mime");
     const QString appsDir = dataHome + QStringLiteral("/applications");
     const bool mimeChanged =

@@ -49,10 +49,8 @@ public:
 
     // Writes the MIME package and desktop entry for the user into dataHome (the
     // XDG data folder) when they differ from what is there; true when a file was
-    // written. Skipped when a system-wide entry is installed.
+    // written. Skipped when the system data folders already hold them.
     static bool RegisterShellTypes(const QString& dataHome, const QString& executable);
-    // True when a desktop entry for the program is installed outside dataHome.
-    static bool SystemEntryInstalled(const QString& dataHome, const QString& executableDir);
 
 private:
     void OnNewConnection();

@@ -49,10 +49,4 @@ std::string StripExtension(const std::string& path);
 // The file name part of a path.
 std::string FileNameOf(const std::string& path);
 
-enum class MoveResult { Moved, TargetExists, Failed };
-// Moves a file without ever replacing one at the target, also across file systems
-// (copy, then remove the source). error receives the system's reason on failure.
-MoveResult MoveFileNoReplace(const std::string& from, const std::string& to,
-                             std::string* error = nullptr);
-
 }  // namespace orb

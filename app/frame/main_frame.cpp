@@ -43,10 +43,12 @@
 #include "index/index_format.h"
 #include "library/newdisc/library_location_dlg.h"
 #include "library/newdisc/new_disc_dlg.h"
+#include "library/pane/library_files.h"
 #include "library/pane/library_pane.h"
 #include "library/tree/library_tree.h"
 #include "platform/drive_watcher.h"
 #include "platform/drives.h"
+#include "res/desktop/desktop_files.h"
 #include "res/images/app_images.h"
 #include "res/images/toolbar_icons.h"
 #include "search/pane/search_pane.h"
@@ -82,7 +84,8 @@ QString RecentDisplayName(int index, const QString& path) {
 CMainFrame::CMainFrame(COrbDoc& doc, Options options)
     : QMainWindow(nullptr), m_doc(doc), m_options(options) {
     setObjectName(QStringLiteral("CMainFrame"));
-    setWindowIcon(MakeToolIcon(ToolIcon::AppIcon));
+    setWindowIcon(
+        QIcon::fromTheme(QString::fromLatin1(kProgramIconName), MakeToolIcon(ToolIcon::AppIcon)));
     setAcceptDrops(true);
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
     m_doc.SetMainWindow(this);
@@ -581,7 +584,7 @@ void CMainFrame::OnSettings() {
 void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
     if (CLibraryTree* scope = SearchScopeTree()) scope->FillLibrary(path);
-    if (CFavoriteTree* favorites = FavoriteTree()) favorites->LoadFavorites(path);
+    if (m_favoritePane) m_favoritePane->LoadFavorites(path);
 }
 
 void CMainFrame::OnSyncIndex() {
@@ -600,14 +603,21 @@ void CMainFrame::OnSyncIndex() {
 
     m_doc.CloseIndex(0);
     const std::string target = folder + FileNameOf(oldPath);
-    std::string reason;
-    const MoveResult moved = MoveFileNoReplace(oldPath, target, &reason);
-    if (moved != MoveResult::Moved) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
         m_doc.OpenIndex(oldPath, 0);
-        if (moved == MoveResult::TargetExists)
-            QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncExists));
-        else
-            QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncMoveFailed));
+        QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncExists));
+        return;
+    }
+    // The index moves with its annotations and never replaces a file that
+    // appeared at the target meanwhile; a half-done move is said, not hidden.
+    const LibraryFileResult moved = MoveLibraryDisc(oldPath, folder);
+    if (!moved.ok) {
+        m_doc.OpenIndex(moved.partial ? target : oldPath, 0);
+        QString text = QString::fromUtf8(kSyncMoveFailed);
+        if (!moved.message.empty()) text += '\n' + QString::fromStdString(moved.message);
+        QMessageBox::critical(this, QStringLiteral("提示"), text);
+        if (moved.partial) tree->FillLibrary(std::string());
         return;
     }
 
@@ -617,21 +627,6 @@ void CMainFrame::OnSyncIndex() {
         tree->SortChildItems(parent);
         tree->setCurrentItem(item);
         tree->scrollToItem(item);
-    }
-    // The annotations travel with their index; a companion that cannot follow is
-    // reported rather than silently left behind.
-    const std::string oldCompanion = CompanionPath(oldPath);
-    struct stat st {};
-    if (::lstat(oldCompanion.c_str(), &st) == 0) {
-        const MoveResult companion =
-            MoveFileNoReplace(oldCompanion, CompanionPath(target), &reason);
-        if (companion != MoveResult::Moved)
-            QMessageBox::warning(this, QStringLiteral("提示"),
-                                 QStringLiteral("注释文件 %1 没有能够一起移动：%2")
-                                     .arg(QString::fromStdString(oldCompanion),
-                                          companion == MoveResult::TargetExists
-                                              ? QStringLiteral("目标位置已有同名文件")
-                                              : QString::fromStdString(reason)));
     }
     m_doc.OpenIndex(target, 0);
     UpdateCommandStates();
@@ -653,28 +648,15 @@ void CMainFrame::OnDesktopShortcut() {
                      QFileDevice::ExeOther);
 }
 
-std::string CMainFrame::FindManualPage(const char* page) const {
-    const QString exeDir = QString::fromStdString(ExecutableDir());
-    QStringList candidates{exeDir + QStringLiteral("orbhelp/") + page};
-    // An installed program keeps its manual in the documentation folder.
-    const QDir docRoot(exeDir + QStringLiteral("../share/doc"));
-    for (const QString& dir :
-         docRoot.entryList({QStringLiteral("kelvane*")}, QDir::Dirs | QDir::NoDotAndDotDot))
-        candidates << docRoot.absoluteFilePath(dir + QStringLiteral("/orbhelp/") + page);
-    for (const QString& c : candidates)
-        if (QFileInfo(c).isFile()) return QFileInfo(c).absoluteFilePath().toStdString();
-    return {};
-}
-
 void CMainFrame::OnHelpManual() {
-    const std::string page = FindManualPage("index.html");
+    const std::string page = FindManualPage(ExecutableDir(), "index.html");
     if (page.empty() ||
         !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
         QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
 }
 
 void CMainFrame::OnFeedback() {
-    const std::string page = FindManualPage("feedback.html");
+    const std::string page = FindManualPage(ExecutableDir(), "feedback.html");
     if (page.empty() ||
         !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
         QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));

@@ -158,7 +158,6 @@ private:
     void EditCommand(int id);
     void CyclePane(int step);
     bool DropAcceptable(const QMimeData* data) const;
-    std::string FindManualPage(const char* page) const;
 
     COrbDoc& m_doc;
     Options m_options;

@@ -44,21 +44,6 @@ TEST(SyncPaths, ExtensionIsCutByNameNotByLength) {
     EXPECT_EQ(FileNameOf("/lib/a/disc.orb"), "disc.orb");
 }
 
-TEST(MoveNoReplace, MovesRefusesExistingAndReportsFailure) {
-    test::TempDir dir;
-    test::WriteFile(dir / "a", "old");
-    test::WriteFile(dir / "b", "keep");
-    EXPECT_EQ(MoveFileNoReplace(dir / "a", dir / "b"), MoveResult::TargetExists);
-    EXPECT_EQ(test::ReadFile(dir / "b"), "keep");
-    EXPECT_TRUE(test::FileExists(dir / "a"));
-    EXPECT_EQ(MoveFileNoReplace(dir / "a", dir / "c"), MoveResult::Moved);
-    EXPECT_EQ(test::ReadFile(dir / "c"), "old");
-    EXPECT_FALSE(test::FileExists(dir / "a"));
-    std::string reason;
-    EXPECT_EQ(MoveFileNoReplace(dir / "missing", dir / "d", &reason), MoveResult::Failed);
-    EXPECT_FALSE(reason.empty());
-}
-
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
