@@ -301,16 +301,23 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
     SearchResult result;
 
     if (!ReadFirstEntry(parent, entry)) return;
+    // The index path is the same for every hit, and the parent path changes only
+    // when the walk changes directory: each is copied into the result when it
+    // changed, not per hit (the fixed copies clear the rest of their 260 bytes).
+    CopyToFixed(result.indexPath, sizeof(result.indexPath), path_);
+    result.fullIndexPath = path_;
+    bool parentStale = true;
     int32_t id = parent ? parent->firstChild : kFirstEntryId;
     bool more = true;
     while (more && budget > 0) {
         --budget;
         const std::string* annotation = nullptr;
         if (MatchEntry(entry, id, annotation)) {
-            CopyToFixed(result.indexPath, sizeof(result.indexPath), path_);
-            CopyToFixed(result.parentPath, sizeof(result.parentPath), displayPath);
-            result.fullIndexPath = path_;
-            result.fullParentPath = displayPath;
+            if (parentStale) {
+                CopyToFixed(result.parentPath, sizeof(result.parentPath), displayPath);
+                result.fullParentPath = displayPath;
+                parentStale = false;
+            }
             result.entry = entry;
             if (annotation)
                 result.annotation = *annotation;
@@ -329,6 +336,7 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
             if (ReadFirstEntry(&entry, entry)) {
                 levels.push_back(level);
                 id = childId;
+                parentStale = true;
                 continue;
             }
             displayPath.resize(level.pathLength);
@@ -354,6 +362,7 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
             links.recordOffset = levels.back().recordOffset;
             displayPath.resize(levels.back().pathLength);
             levels.pop_back();
+            parentStale = true;
         }
     }
     displayPath.resize(basePathLength);
