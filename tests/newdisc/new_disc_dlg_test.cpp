@@ -200,6 +200,21 @@ TEST_F(NewDiscDlgTest, DriveChoiceProposesAFreeNameAndTheReadmeAndNeedsADrive) {
     EXPECT_FALSE(dlg.ScanOutstanding());
 }
 
+TEST_F(NewDiscDlgTest, ScannerRefusalIsShownAndTheDialogStaysReady) {
+    CNewDiscDlg dlg(&tree, shell, nullptr);
+    dlg.ChooseDrive(0);
+    // The disc is taken out between the choice and "创建".
+    WriteTable({{disc, "", 0, true}, {tmp / "empty", "", 0, true}});
+    dlg.OnCreate();
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].caption, "错误");
+    EXPECT_EQ(prompts[0].text, "驱动器中没有磁盘");
+    EXPECT_FALSE(dlg.ScanOutstanding());
+    EXPECT_EQ(dlg.ExitButton()->text(), "退出");
+    EXPECT_TRUE(dlg.CreateButton()->isEnabled());
+    EXPECT_FALSE(test::FileExists(lib + "/MYDISC.orb"));
+}
+
 TEST_F(NewDiscDlgTest, SameLabelInTheLibraryAsksAndCancelClearsTheChoice) {
     WriteIndexHeader(lib + "/A/old.orb", "MYDISC");
     tree.FillLibrary("");
