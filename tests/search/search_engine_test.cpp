@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <thread>
@@ -321,24 +322,40 @@ TEST(SearchStop, BeforeTheWorkerStartsIsNotLost) {
 // The worker is blocked in a Send on the owner's thread's behalf while the owner
 // destroys or reopens the reader: that must neither deadlock nor let the worker
 // send anything afterwards.
+// The threads of this process, from the kernel's count.
+int ThreadCount() {
+    std::string status = test::ReadFile("/proc/self/status");
+    size_t at = status.find("Threads:");
+    return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 8);
+}
+
 TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
     TempDir dir;
     BuildIndex(dir / "s.orb", "S", DeepTree());
     BuildIndex(dir / "o.orb", "O", {"other.txt"});
+    // What a detached worker may still touch lives until the end of the test.
+    struct Round {
+        RecordingTarget t;
+        std::atomic<int> blocked{0};
+        std::atomic<bool> release{false};
+        std::atomic<bool> left{false};
+    };
+    std::vector<std::unique_ptr<Round>> rounds;
     // 0: destroy the reader, 1: open another index through it, 2: close it.
     for (int reopen = 0; reopen < 3; ++reopen) {
         auto r = std::make_unique<CIndexReader>();
         ASSERT_TRUE(r->Open(dir / "s.orb", OpenMode::ReadShareAll));
-        RecordingTarget t;
-        std::atomic<int> blocked{0};
-        std::atomic<bool> release{false};
-        t.hook = [&](const test::SearchEvent& e) {
-            if (e.code != SEARCH_PROGRESS || blocked.exchange(1)) return;
-            while (!release) std::this_thread::yield();
+        rounds.push_back(std::make_unique<Round>());
+        Round& round = *rounds.back();
+        round.t.hook = [&round](const test::SearchEvent& e) {
+            if (e.code != SEARCH_PROGRESS || round.blocked.exchange(1)) return;
+            while (!round.release) std::this_thread::yield();
+            round.left = true;
         };
-        r->SetSearchOptions(&t, "*", SF_DIRECTORIES);
+        const int threadsBefore = ThreadCount();
+        r->SetSearchOptions(&round.t, "*", SF_DIRECTORIES);
         ASSERT_NE(r->BeginSearch("d"), nullptr);
-        while (!blocked) std::this_thread::yield();
+        while (!round.blocked) std::this_thread::yield();
 
         std::atomic<bool> done{false};
         std::thread owner([&] {
@@ -353,11 +370,15 @@ TEST(SearchStop, ClosingWhileTheWorkerIsBlockedInASend) {
         for (int i = 0; i < 500 && !done; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_TRUE(done) << "closing waited for a worker blocked in a Send";
-        size_t before = t.Events().size();
-        release = true;
+        size_t before = round.t.Events().size();
+        round.release = true;
         owner.join();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(t.Events().size(), before) << "the worker sent after its reader was closed";
+        // The detached worker ends on its own; wait for it to be gone.
+        for (int i = 0; i < 1000 && (!round.left || ThreadCount() > threadsBefore); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(round.left);
+        EXPECT_LE(ThreadCount(), threadsBefore);
+        EXPECT_EQ(round.t.Events().size(), before) << "the worker sent after its reader was closed";
 
         if (reopen == 2) {
             EXPECT_FALSE(r->IsSearching());

@@ -112,10 +112,10 @@ public:
 
 private:
     void Add(const SearchEvent& e) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            events_.push_back(e);
-        }
+        // Notified under the lock: a waiter that sees the last event may destroy
+        // this target at once, and must not find the worker still notifying.
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(e);
         cv_.notify_all();
     }
     std::mutex mutex_;
