@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the program need.
 set -euo pipefail
 PKGS=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-      libgtest-dev libgmock-dev libbenchmark-dev xorriso xvfb xauth fonts-dejavu-core)
+      libgtest-dev libgmock-dev libbenchmark-dev xorriso xvfb xauth fonts-dejavu-core
+      qt6-translations-l10n fonts-noto-cjk)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,8 @@
 // orb: the catalogue program.
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QLocale>
+#include <QTranslator>
 
 #include "app/app/orb_app.h"
 #include "app/frame/frame_rules.h"
@@ -13,6 +15,11 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("kelvane-orb"));
     // Type names and standard texts follow the program's language, not the host's.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    // Qt's own buttons and file dialogs in Chinese when the translations are there.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // Cover pictures decode through QtGui.
     orb::InstallQtPictureDecoder();
 
