@@ -51,9 +51,10 @@ bool ParseOldIndex(std::string_view data, OldIndexContent& out, std::string* err
         struct Pending {
             ScanNodeId parent;
             int32_t link;
+            bool hidden;  // below a file: read past, not kept
         };
         // An explicit stack, so deep nesting in a damaged file cannot exhaust ours.
-        std::vector<Pending> stack{{kNoNode, static_cast<int32_t>(kOldFirstEntryOffset)}};
+        std::vector<Pending> stack{{kNoNode, static_cast<int32_t>(kOldFirstEntryOffset), false}};
         while (!stack.empty()) {
             Pending& top = stack.back();
             if (top.link == kNoLink) {
@@ -87,11 +88,17 @@ bool ParseOldIndex(std::string_view data, OldIndexContent& out, std::string* err
             const uint64_t entrySize =
                 (static_cast<uint64_t>(GetLE32(rec + 16)) << 32) | GetLE32(rec + 20);
             // Flags, size and time (old bytes 12 to 31) go over unchanged.
+            const uint32_t flags = GetLE32(rec + 12);
+            const bool hidden = top.hidden;
             const ScanNodeId node =
-                out.tree.Append(top.parent, GetLE32(rec + 12), entrySize, time, name);
+                hidden ? kNoNode : out.tree.Append(top.parent, flags, entrySize, time, name);
             position = end;
             top.link = nextSibling;  // the siblings come after this node's contents
-            if (firstChild != kNoLink) stack.push_back({node, firstChild});
+            // Only a directory has contents: what a file's child link leads to is
+            // read past (the remark follows the last record) but not kept, since no
+            // reader of the new format would ever list it.
+            if (firstChild != kNoLink)
+                stack.push_back({node, firstChild, hidden || (flags & kEntryDirectory) == 0});
         }
     }
 

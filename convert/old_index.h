@@ -42,7 +42,8 @@ bool HasNewIndexMagic(std::string_view data);
 // a link that leaves the file or leads back onto a record already read (a loop
 // or overlapping records), or a remark and cover that run past the end.
 // An index whose header counts are both 0 has no records: offset 84 then holds
-// the remark, the cover or nothing.
+// the remark, the cover or nothing. Records that the child link of a file leads
+// to are read past but not kept (no reader lists a file's contents).
 bool ParseOldIndex(std::string_view data, OldIndexContent& out, std::string* error = nullptr);
 
 }  // namespace orb

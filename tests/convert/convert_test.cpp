@@ -178,6 +178,33 @@ TEST(ConvertIndexFile, ConvertedIndexWalksBackToTheOldTree) {
     EXPECT_EQ(remark, "remark");
 }
 
+TEST(ConvertIndexFile, ContentsOfAFileRecordAreReadPastButNotKept) {
+    // A damaged old index whose last file record has a child link: the child is
+    // not carried over (no view would ever list it), and the remark is still
+    // found after it.
+    TempDir dir;
+    OldIndex idx;
+    idx.label = "ODD";
+    idx.remark = "the remark";
+    OldEntry child{"hidden.txt", false, 1, 1, {}};
+    OldEntry file{"file.bin", false, 2, 2, {child}};
+    OldEntry top{"top", true, 0, 3, {file}};
+    idx.top = {top};
+    idx.fileCount = 1;
+    idx.dirCount = 1;
+    const std::string path = dir / "a.orb";
+    WriteFile(path, test::BuildOldIndex(idx));
+    ASSERT_EQ(ConvertIndexFile(path).outcome, ConvertOutcome::Converted);
+    CIndexReader reader;
+    ASSERT_EQ(reader.Open(path, OpenMode::ReadShareAll), 1);
+    EXPECT_EQ(DumpReader(reader, nullptr), "top|1|0|3{file.bin|0|2|2;};");
+    std::string remark;
+    reader.ReadRemark(remark);
+    EXPECT_EQ(remark, "the remark");
+    uint64_t records = (ReadFile(path).size() - 92 - remark.size());
+    EXPECT_EQ(records, (29u + 3) + (29u + 8));
+}
+
 TEST(ConvertIndexFile, EmptyOldIndexGivesIndexWithoutRecords) {
     TempDir dir;
     OldIndex idx;
