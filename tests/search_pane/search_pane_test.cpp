@@ -18,6 +18,8 @@
 #include <thread>
 
 #include "app/settings/app_settings.h"
+#include "app/views/dir_view.h"
+#include "app/views/orb_view.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "tests/app/app_test_util.h"
@@ -269,16 +271,37 @@ TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
 }
 
 TEST_F(SearchPaneTest, SelectingAHitShowsItsDiscAndDoubleClickOpensIt) {
+    CCDDirView dirs(shell.doc, shell);
+    COrbView files(shell.doc, shell);
+    shell.dirView = &dirs;
+    shell.fileView = &files;
+    Check(lib + "/a/x");
     Check(lib + "/b");
-    Search(QStringLiteral("setupb"));
+    Search(QStringLiteral("mysetup2"));
     ASSERT_EQ(pane->Results()->Count(), 1u);
     pane->ResultList()->setCurrentIndex(pane->Results()->index(0, 0));
-    EXPECT_EQ(pane->Scope()->currentItem(), Item(lib + "/b"));
+    EXPECT_EQ(pane->Scope()->currentItem(), Item(lib + "/a/x"));
 
+    // A double click on the row lands on the file in its directory.
+    QTableView* list = pane->ResultList();
+    pane->show();
+    const QRect cell = list->visualRect(pane->Results()->index(0, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_EQ(shell.opened, (std::vector<std::string>{lib + "/a/x.orb"}));
+    EXPECT_EQ(shell.doc.Index().GetFilePath(), lib + "/a/x.orb");
+    EXPECT_EQ(files.CurrentDirectoryStored(), "tools\\");
+    IndexEntry entry;
+    int32_t id = 0;
+    ASSERT_TRUE(files.GetSelectedEntry(entry, id));
+    EXPECT_EQ(std::string(entry.Name()), "MySetup2.exe");
+
+    Search(QStringLiteral("setupb"));
+    ASSERT_EQ(pane->Results()->Count(), 1u);
+    shell.opened.clear();
     pane->OpenHit(0);
     ASSERT_EQ(shell.opened, (std::vector<std::string>{lib + "/b.orb"}));
-    EXPECT_TRUE(shell.doc.Index().IsOpen());
-    EXPECT_EQ(shell.doc.Index().GetFilePath(), lib + "/b.orb");
+    EXPECT_EQ(files.CurrentDirectoryStored(), "");
 
     // A hit whose index went away: the document reports it, the pane does nothing more.
     ::unlink((lib + "/b.orb").c_str());
@@ -291,6 +314,8 @@ TEST_F(SearchPaneTest, SelectingAHitShowsItsDiscAndDoubleClickOpensIt) {
     pane->OpenHit(0);
     EXPECT_EQ(shell.opened.size(), 2u);
     EXPECT_FALSE(shell.doc.Index().IsOpen());
+    shell.dirView = nullptr;
+    shell.fileView = nullptr;
 }
 
 }  // namespace
