@@ -181,10 +181,32 @@ bool ReadWholeFile(const std::string& path, std::string& out, size_t maxBytes) {
         ::close(fd);
         return false;
     }
+    // The size is only a hint: files of /proc say 0 and those of /sys a page, so
+    // the file is read up to its end.
     out.resize(static_cast<size_t>(st.st_size));
-    bool ok = out.empty() || ReadFully(fd, out.data(), out.size(), 0);
+    size_t got = 0;
+    bool ok = true;
+    for (;;) {
+        if (got == out.size()) {
+            if (out.size() >= maxBytes) {
+                char probe;
+                ssize_t more = ::read(fd, &probe, 1);
+                ok = more == 0;
+                break;
+            }
+            out.resize(std::min(std::max<size_t>(out.size() * 2, 4096), maxBytes));
+        }
+        ssize_t r = ::read(fd, out.data() + got, out.size() - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
     ::close(fd);
-    if (!ok) out.clear();
+    out.resize(ok ? got : 0);
     return ok;
 }
 

@@ -208,5 +208,22 @@ TEST(StoredNames, RawBytesLeadBackToTheirFile) {
     EXPECT_EQ(HostRelativePathOfStored(dir.path(), "\xC8\xED\xBC\xFE\\none"), "软件/none");
 }
 
+TEST(WholeFiles, ReadToTheEndWhateverTheSizeSaysAndWithinTheLimit) {
+    std::string text;
+    // /proc reports a size of 0.
+    ASSERT_TRUE(ReadWholeFile("/proc/self/mountinfo", text, 16 << 20));
+    EXPECT_NE(text.find(" / "), std::string::npos);
+    TempDir dir;
+    test::WriteFile(dir / "f", std::string(10000, 'x'));
+    ASSERT_TRUE(ReadWholeFile(dir / "f", text));
+    EXPECT_EQ(text, std::string(10000, 'x'));
+    EXPECT_TRUE(ReadWholeFile(dir / "f", text, 10000));
+    EXPECT_FALSE(ReadWholeFile(dir / "f", text, 9999));
+    EXPECT_TRUE(text.empty());
+    test::WriteFile(dir / "empty", "");
+    ASSERT_TRUE(ReadWholeFile(dir / "empty", text));
+    EXPECT_TRUE(text.empty());
+}
+
 }  // namespace
 }  // namespace orb
