@@ -366,18 +366,19 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
         reader_.BeginSearch(keywordStored_);
         return true;
     }
-    disc_ = nullptr;
     return false;
 }
 
 void CSearchPane::OnDiscFinished() {
     if (!searching_) return;
     if (sinceShown_.elapsed() >= showInterval_) ShowHits();
-    if (stopRequested_ || !disc_ || !StartDiscFrom(scope_->NextCheckedDisc(disc_))) EndSearch();
+    QTreeWidgetItem* next = disc_ ? scope_->NextCheckedDisc(disc_) : nullptr;
+    if (stopRequested_ || !next || !StartDiscFrom(next)) EndSearch();
 }
 
 void CSearchPane::EndSearch() {
     ShowHits();
+    ShowSearchedDisc();  // the last disc searched stays selected
     progress_->setValue(100);
     searching_ = false;
     tick_.stop();
