@@ -1,5 +1,6 @@
 // orbtool search: the search engine over library directories and index files,
 // several discs at once, hits printed in library order.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,158 +65,211 @@ std::string HitLine(const orb::SearchResult& hit, bool json) {
     return line;
 }
 
-// Searches several discs at once, each on a reader of its own, and prints their
-// hits in library order: the disc at the output cursor prints as its hits arrive,
-// later discs keep theirs until every disc before them is done. Starting a worker
-// and reading an index cost mostly waiting, which the discs in flight share.
+// Folds every byte A-Z to a-z, eight bytes at a time.
+void FoldInPlace(char* p, size_t n) {
+    constexpr uint64_t k01 = 0x0101010101010101ULL;
+    constexpr uint64_t k80 = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, 8);
+        const uint64_t low = v & ~k80;  // each byte's low seven bits
+        // Per byte, bit 7 set: at least 'A', above 'Z', and a byte below 0x80.
+        const uint64_t atLeastA = low + (0x80 - 'A') * k01;
+        const uint64_t aboveZ = low + (0x80 - 'Z' - 1) * k01;
+        const uint64_t upper = atLeastA & ~aboveZ & ~v & k80;
+        v |= upper >> 2;  // 0x80 >> 2 is the case bit 0x20
+        std::memcpy(p + i, &v, 8);
+    }
+    for (; i < n; ++i)
+        if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + 32);
+}
+
+// True unless the disc provably holds no hit: every name the engine could match
+// lies in the index file's bytes and every annotation in the reader's table, so a
+// keyword found in neither (A-Z folded unless the case must match) cannot match.
+// A scan of the raw bytes costs far less than walking every entry, and most discs
+// of a library search hold no hit.
+bool MayHit(const std::string& indexPath, const orb::CIndexReader& reader,
+            const orb::DiscSearchOptions& options, std::string& buffer) {
+    if (options.keyword.empty()) return true;
+    const bool fold = (options.flags & orb::SF_MATCHCASE) == 0;
+    std::string keyword = options.keyword;
+    if (fold) FoldInPlace(keyword.data(), keyword.size());
+    if (options.flags & orb::SF_ANNOTATIONS) {
+        for (const orb::Annotation& a : reader.Annotations()) {
+            std::string text = a.text;
+            if (fold) FoldInPlace(text.data(), text.size());
+            if (text.find(keyword) != std::string::npos) return true;
+        }
+    }
+    if (!(options.flags & (orb::SF_FILES | orb::SF_DIRECTORIES))) return false;
+    int fd = orb::OpenShared(indexPath, orb::OpenMode::ReadShareAll);
+    if (fd < 0) return true;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && st.st_size >= 0;
+    if (ok) {
+        buffer.resize(static_cast<size_t>(st.st_size));
+        ok = orb::ReadFully(fd, buffer.data(), buffer.size(), 0);
+    }
+    ::close(fd);
+    if (!ok) return true;
+    if (fold) FoldInPlace(buffer.data(), buffer.size());
+    return ::memmem(buffer.data(), buffer.size(), keyword.data(), keyword.size()) != nullptr;
+}
+
+// Searches several discs at once, each on a pool thread with a reader of its
+// own, and prints their hits in library order: the disc at the output cursor
+// prints as its hits arrive, later discs keep theirs until every disc before them
+// is done. Threads run at most kAhead discs ahead of the cursor, so what is kept
+// stays bounded.
 class CParallelSearch {
 public:
-    CParallelSearch(const std::vector<std::string>& paths, const orb::DiscSearchOptions& options,
-                    bool json, bool showProgress, size_t inFlight)
-        : paths_(paths), options_(options), json_(json), progress_(showProgress) {
-        for (size_t i = 0; i < std::max<size_t>(1, inFlight); ++i)
-            slots_.push_back(std::make_unique<Slot>(*this));
-    }
+    static constexpr size_t kAhead = 64;
 
-    orb::DiscSearchSummary Run() {
-        std::deque<Slot*> flight;
-        std::vector<Slot*> idle;
-        for (auto& s : slots_) idle.push_back(s.get());
-        size_t next = 0;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (cursor_ < paths_.size()) {
-            while (!idle.empty() && next < paths_.size()) {
-                Slot* slot = idle.back();
-                idle.pop_back();
-                lock.unlock();
-                Start(*slot, next++);
-                lock.lock();
-                flight.push_back(slot);
+    CParallelSearch(const std::vector<std::string>& paths, const orb::DiscSearchOptions& options,
+                    bool json, bool showProgress)
+        : paths_(paths),
+          options_(options),
+          json_(json),
+          progress_(showProgress),
+          discs_(paths.size()) {}
+
+    orb::DiscSearchSummary Run(size_t threads) {
+        std::vector<std::thread> pool;
+        for (size_t i = 0; i < std::max<size_t>(1, threads); ++i)
+            pool.emplace_back([this] { Work(); });
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            for (; cursor_ < discs_.size(); ++cursor_) {
+                Disc& disc = discs_[cursor_];
+                ShowProgress(disc, 0);
+                cv_.notify_all();  // threads waiting to run ahead
+                cv_.wait(lock, [&] { return !disc.pending.empty() || disc.finished; });
+                while (!disc.finished) {
+                    // The cursor's own hits go out as they come.
+                    Flush(disc);
+                    cv_.wait(lock, [&] { return !disc.pending.empty() || disc.finished; });
+                }
+                Flush(disc);
+                if (disc.failed) {
+                    ClearProgress();
+                    ++summary_.discsFailed;
+                    std::fprintf(stderr, "orbtool search: %s: %s\n", paths_[cursor_].c_str(),
+                                 disc.error.empty() ? "not searched" : disc.error.c_str());
+                } else {
+                    ++summary_.discsSearched;
+                }
+                std::fflush(stdout);
             }
-            Slot* front = flight.front();
-            if (!front->announced) {
-                front->announced = true;
-                front->percent = -1;
-                ShowProgress(*front, 0);
-            }
-            // The front's own output already went out; what it kept was written
-            // before it became the front.
-            if (!front->pending.empty()) {
-                ClearProgress();
-                std::fwrite(front->pending.data(), 1, front->pending.size(), stdout);
-                front->pending.clear();
-            }
-            cv_.wait(lock, [front] { return front->finished; });
-            if (!front->pending.empty()) {
-                ClearProgress();
-                std::fwrite(front->pending.data(), 1, front->pending.size(), stdout);
-                front->pending.clear();
-            }
-            if (front->failed) {
-                ClearProgress();
-                ++summary_.discsFailed;
-                std::fprintf(stderr, "orbtool search: %s: %s\n", paths_[front->disc].c_str(),
-                             front->error.empty() ? "not searched" : front->error.c_str());
-            } else {
-                ++summary_.discsSearched;
-            }
-            flight.pop_front();
-            front->reader.Close();
-            idle.push_back(front);
-            ++cursor_;
-            std::fflush(stdout);
+            cv_.notify_all();
         }
+        for (std::thread& t : pool) t.join();
         ClearProgress();
         return summary_;
     }
 
 private:
-    struct Slot : public orb::IMessageTarget {
-        explicit Slot(CParallelSearch& run) : owner(run) {}
-        orb::LRESULT Send(uint32_t msg, orb::WPARAM code, orb::LPARAM lParam) override {
-            if (msg != orb::WM_SEARCH_EVENT) return 0;
-            if (code == orb::SEARCH_FOUND)
-                owner.OnHit(*this, *reinterpret_cast<const orb::SearchResult*>(lParam));
-            else if (code == orb::SEARCH_PROGRESS)
-                owner.OnProgress(*this, static_cast<int>(lParam));
-            return 0;
-        }
-        void Post(uint32_t msg, orb::WPARAM code, orb::LPARAM) override {
-            if (msg == orb::WM_SEARCH_EVENT && code == orb::SEARCH_FINISHED)
-                owner.OnFinished(*this);
-        }
-
-        CParallelSearch& owner;
-        orb::CIndexReader reader;
-        size_t disc = 0;
-        // Guarded by the run's mutex.
-        std::string pending;
+    struct Disc {
+        std::string pending;  // output kept until the cursor reaches this disc
         bool finished = false;
         bool failed = false;
-        bool announced = false;
         int percent = -1;
         std::string error;
     };
 
-    void Start(Slot& slot, size_t disc) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            slot.disc = disc;
-            slot.pending.clear();
-            slot.finished = slot.failed = slot.announced = false;
-            slot.error.clear();
+    // A pool thread's notify target: the engine's worker reports to it.
+    class CTarget : public orb::IMessageTarget {
+    public:
+        explicit CTarget(CParallelSearch& run) : run_(run) {}
+        size_t disc = 0;
+        orb::LRESULT Send(uint32_t msg, orb::WPARAM code, orb::LPARAM lParam) override {
+            if (msg != orb::WM_SEARCH_EVENT) return 0;
+            if (code == orb::SEARCH_FOUND)
+                run_.OnHit(disc, *reinterpret_cast<const orb::SearchResult*>(lParam));
+            else if (code == orb::SEARCH_PROGRESS)
+                run_.OnProgress(disc, static_cast<int>(lParam));
+            return 0;
         }
-        if (!slot.reader.Open(paths_[disc], orb::OpenMode::ReadShareAll)) {
-            Fail(slot, slot.reader.LastError());
-            return;
-        }
-        slot.reader.SetSearchOptions(&slot, options_.typeFilter, options_.flags);
-        // A start that fails posts its end itself.
-        if (!slot.reader.BeginSearch(options_.keyword)) {
+        void Post(uint32_t msg, orb::WPARAM code, orb::LPARAM) override {
+            if (msg != orb::WM_SEARCH_EVENT || code != orb::SEARCH_FINISHED) return;
             std::lock_guard<std::mutex> lock(mutex_);
-            slot.failed = true;
+            finished_ = true;
+            cv_.notify_all();
+        }
+        void WaitFinished() {
+            std::unique_lock<std::mutex> lock(mutex_);
+            cv_.wait(lock, [this] { return finished_; });
+            finished_ = false;
+        }
+
+    private:
+        CParallelSearch& run_;
+        std::mutex mutex_;
+        std::condition_variable cv_;
+        bool finished_ = false;
+    };
+
+    void Work() {
+        orb::CIndexReader reader;
+        CTarget target(*this);
+        std::string buffer;
+        for (;;) {
+            size_t d;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                d = next_++;
+                if (d >= discs_.size()) return;
+                cv_.wait(lock, [&] { return d < cursor_ + kAhead; });
+            }
+            target.disc = d;
+            bool failed = false;
+            std::string error;
+            if (!reader.Open(paths_[d], orb::OpenMode::ReadShareAll)) {
+                failed = true;
+                error = reader.LastError();
+            } else if (MayHit(paths_[d], reader, options_, buffer)) {
+                reader.SetSearchOptions(&target, options_.typeFilter, options_.flags);
+                // A start that fails posts its end itself.
+                failed = reader.BeginSearch(options_.keyword) == nullptr;
+                target.WaitFinished();
+            }
+            reader.Close();
+            std::lock_guard<std::mutex> lock(mutex_);
+            discs_[d].finished = true;
+            discs_[d].failed = failed;
+            discs_[d].error = std::move(error);
+            cv_.notify_all();
         }
     }
 
-    void Fail(Slot& slot, const std::string& error) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        slot.failed = true;
-        slot.error = error;
-        slot.finished = true;
-        cv_.notify_all();
-    }
-
-    void OnHit(Slot& slot, const orb::SearchResult& hit) {
+    void OnHit(size_t d, const orb::SearchResult& hit) {
         std::string line = HitLine(hit, json_);
         std::lock_guard<std::mutex> lock(mutex_);
         ++summary_.hits;
-        if (slot.disc == cursor_ && slot.pending.empty()) {
-            ClearProgress();
-            std::fwrite(line.data(), 1, line.size(), stdout);
-            slot.percent = -1;  // redraw the progress line
-        } else {
-            slot.pending += line;
-        }
+        discs_[d].pending += line;
+        if (d == cursor_) cv_.notify_all();
     }
 
-    void OnProgress(Slot& slot, int percent) {
+    void OnProgress(size_t d, int percent) {
         if (!progress_) return;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (slot.disc == cursor_) ShowProgress(slot, percent);
-    }
-
-    void OnFinished(Slot& slot) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        slot.finished = true;
-        cv_.notify_all();
+        if (d == cursor_) ShowProgress(discs_[d], percent);
     }
 
     // Called with the mutex held.
-    void ShowProgress(Slot& slot, int percent) {
-        if (!progress_ || percent == slot.percent) return;
-        slot.percent = percent;
-        const std::string& path = paths_[slot.disc];
-        std::fprintf(stderr, "\r[%zu/%zu] %3d%% %s\033[K", slot.disc + 1, paths_.size(), percent,
+    void Flush(Disc& disc) {
+        if (disc.pending.empty()) return;
+        ClearProgress();
+        std::fwrite(disc.pending.data(), 1, disc.pending.size(), stdout);
+        disc.pending.clear();
+        disc.percent = -1;  // redraw the progress line
+    }
+    void ShowProgress(Disc& disc, int percent) {
+        if (!progress_ || percent == disc.percent) return;
+        disc.percent = percent;
+        const std::string& path = paths_[cursor_];
+        std::fprintf(stderr, "\r[%zu/%zu] %3d%% %s\033[K", cursor_ + 1, paths_.size(), percent,
                      path.substr(path.rfind('/') + 1).c_str());
         shown_ = true;
     }
@@ -229,17 +283,18 @@ private:
     const orb::DiscSearchOptions& options_;
     const bool json_;
     const bool progress_;
-    std::vector<std::unique_ptr<Slot>> slots_;
     std::mutex mutex_;
     std::condition_variable cv_;
+    std::vector<Disc> discs_;
+    size_t next_ = 0;    // the next disc a pool thread takes
     size_t cursor_ = 0;  // the disc whose output goes out now
     bool shown_ = false;
     orb::DiscSearchSummary summary_;
 };
 
-// Discs in flight: a few per core, so a worker that is starting or waiting for
-// its file does not leave a core idle.
-size_t DiscsInFlight() {
+// Pool threads: a few per core, so a disc whose worker is starting or waiting
+// for its file does not leave a core idle.
+size_t SearchThreads() {
     unsigned cores = std::thread::hardware_concurrency();
     return std::clamp<size_t>(size_t{cores == 0 ? 2 : cores} * 2, 2, 16);
 }
@@ -304,8 +359,8 @@ int RunSearch(int argc, char** argv) {
     }
 
     // Each disc's output is flushed when the disc is done, also into a pipe.
-    CParallelSearch run(indexPaths, options, json, ::isatty(STDERR_FILENO) != 0, DiscsInFlight());
-    orb::DiscSearchSummary summary = run.Run();
+    CParallelSearch run(indexPaths, options, json, ::isatty(STDERR_FILENO) != 0);
+    orb::DiscSearchSummary summary = run.Run(SearchThreads());
 
     if (json)
         std::printf("{\"hits\":%" PRIu64 ",\"discs\":%zu,\"skipped\":%zu}\n", summary.hits,
