@@ -83,13 +83,15 @@ private:
     bool finished_ = false;
 };
 
+// Returns the entries searched (the header's counts: progress now comes once per
+// whole percentage, not per entry).
 uint64_t SearchOnce(CIndexReader& reader, CountingTarget& target, const std::string& path) {
-    uint64_t before = target.progress;
     if (!reader.Open(path, OpenMode::ReadShareAll)) return 0;
+    const uint64_t entries = uint64_t{reader.GetFileCount()} + reader.GetDirectoryCount();
     reader.SetSearchOptions(&target, "*", kOptions);
     if (reader.BeginSearch(kKeyword)) target.Wait();
     reader.Close();
-    return target.progress - before;
+    return entries;
 }
 
 // One disc searched again and again: the walk itself.
