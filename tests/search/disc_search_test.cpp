@@ -131,5 +131,28 @@ TEST(OrbtoolSearch, OutputAndExitStatus) {
     EXPECT_EQ(Orbtool(lib + " --keyword").status, 2);            // missing value
 }
 
+// orbtool skips the walk of a disc whose bytes cannot hold the keyword; that test
+// folds eight bytes at a time, so the keyword is put at every offset of a word.
+// Hits of many discs come out in library order whatever order the discs end in.
+TEST(OrbtoolSearch, ByteTestNeverLosesAHit) {
+    TempDir dir;
+    ::mkdir((dir / "lib").c_str(), 0755);
+    std::string expected;
+    for (int k = 0; k < 40; ++k) {
+        std::vector<std::string> names{"other.txt"};
+        if (k < 17) names.push_back(std::string(static_cast<size_t>(k), 'p') + "MiXeD.txt");
+        char file[32];
+        std::snprintf(file, sizeof(file), "lib/d%02d.orb", k);
+        BuildIndex(dir / file, "D" + std::to_string(k), names);
+        if (k < 17)
+            expected += "D" + std::to_string(k) + ":\\" + names[1] + "\t" + dir / file + "\n";
+    }
+    const std::string lib = "'" + dir / "lib" + "'";
+    EXPECT_EQ(Orbtool(lib + " --keyword mixed --files").out, expected + "17个结果被找到\n");
+    EXPECT_EQ(Orbtool(lib + " --keyword MIXED --files").out, expected + "17个结果被找到\n");
+    EXPECT_EQ(Orbtool(lib + " --keyword MiXeD --files --case").out, expected + "17个结果被找到\n");
+    EXPECT_EQ(Orbtool(lib + " --keyword mixed --files --case").out, "0个结果被找到\n");
+}
+
 }  // namespace
 }  // namespace orb
