@@ -129,7 +129,8 @@ std::vector<SaveCase> Saves(const TempDir& dir) {
                          h.fileCount = tree.FileCount();
                          h.dirCount = tree.DirectoryCount();
                          IndexWriteOptions opt;
-                         opt.remark = std::string(1 << 20, 'R');
+                         static const std::string remark(1 << 20, 'R');
+                         opt.remark = remark;  // a view: the text must outlive the write
                          return WriteIndexFile(index, h, tree, opt) == WriteResult::Ok;
                      }});
 
