@@ -29,14 +29,16 @@ bool HitNameLess(const SearchHit& a, const SearchHit& b) {
 }
 
 uint64_t HitSortKey(std::string_view storedName) {
-    // Shorter names pad with 0, below every byte: a prefix still sorts first, and
-    // names that agree on the key are told apart by the full comparison.
+    // Folded as the full comparison folds: single-byte letters only, never the
+    // second byte of a double-byte character. Shorter names pad with 0, below
+    // every byte: a prefix still sorts first, and names that agree on the key are
+    // told apart by the full comparison.
+    char folded[kMaxPath];
+    const size_t n = std::min(storedName.size(), sizeof(folded));
+    LowerAZCopyTo(storedName.data(), n, folded);
     uint64_t key = 0;
-    for (size_t i = 0; i < 8; ++i) {
-        unsigned char c = i < storedName.size() ? static_cast<unsigned char>(storedName[i]) : 0;
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        key = (key << 8) | c;
-    }
+    for (size_t i = 0; i < 8; ++i)
+        key = (key << 8) | (i < n ? static_cast<unsigned char>(folded[i]) : 0u);
     return key;
 }
 

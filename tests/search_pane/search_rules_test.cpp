@@ -43,8 +43,9 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
     // Names that agree on their first eight bytes and differ later, prefixes of
     // each other, letter case and double-byte characters.
     const char* names[] = {
-        "a",      "B", "b",        "setup.exe", "SETUP.EXE",  "z",         "\xB0\xA1",
-        "Readme", "",  "setup.ex", "setup.e",   "Setup.exe2", "setupABCD", "setupabcd.txt"};
+        "a",        "B",        "b",        "setup.exe", "SETUP.EXE",  "z",         "\xB0\xA1",
+        "Readme",   "",         "setup.ex", "setup.e",   "Setup.exe2", "setupABCD", "setupabcd.txt",
+        "\xB0\x5A", "\xB0\x61", "\xB0\x41x"};
     std::vector<HitRow> rows;
     std::vector<std::pair<std::string, int>> all;
     int tag = 0;
