@@ -177,6 +177,14 @@ TEST_F(SearchPaneTest, UnreadableDiscsAreSkipped) {
     test::WriteFile(lib + "/a/y.orb", "ORBF");  // too short for a header
     Search(QStringLiteral("same"));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X"}));
+
+    // A damaged disc (cut after its first record) ends its walk early; the next
+    // disc is still searched.
+    std::string x = test::ReadFile(lib + "/a/x.orb");
+    test::WriteFile(lib + "/a/x.orb", x.substr(0, 140));
+    Check(lib + "/b");
+    Search(QStringLiteral("s"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B", "setupB.txt@B"}));
 }
 
 TEST_F(SearchPaneTest, NarrowingWithAndWithoutCase) {
