@@ -648,43 +648,39 @@ void CMainFrame::OnDesktopShortcut() {
                      QFileDevice::ExeOther);
 }
 
-void CMainFrame::OnHelpManual() {
-    const std::string page = FindManualPage(ExecutableDir(), "index.html");
-    if (page.empty() ||
-        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
+void CMainFrame::OpenManualPage(const char* page) {
+    const std::string path = FindManualPage(ExecutableDir(), page);
+    if (path.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
         QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
 }
 
-void CMainFrame::OnFeedback() {
-    const std::string page = FindManualPage(ExecutableDir(), "feedback.html");
-    if (page.empty() ||
-        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page))))
-        QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
+void CMainFrame::OnHelpManual() { OpenManualPage("index.html"); }
+
+void CMainFrame::OnFeedback() { OpenManualPage("feedback.html"); }
+
+namespace {
+
+// The edit commands on any of Qt's text editors, which share these four slots.
+template <class Editor>
+bool EditText(QWidget* focus, int id) {
+    auto* editor = qobject_cast<Editor*>(focus);
+    if (!editor) return false;
+    if (id == ID_EDIT_UNDO) editor->undo();
+    if (id == ID_EDIT_CUT) editor->cut();
+    if (id == ID_EDIT_COPY) editor->copy();
+    if (id == ID_EDIT_PASTE) editor->paste();
+    return true;
 }
+
+}  // namespace
 
 void CMainFrame::EditCommand(int id) {
     QWidget* focus = QApplication::focusWidget();
-    if (auto* line = qobject_cast<QLineEdit*>(focus)) {
-        if (id == ID_EDIT_UNDO) line->undo();
-        if (id == ID_EDIT_CUT) line->cut();
-        if (id == ID_EDIT_COPY) line->copy();
-        if (id == ID_EDIT_PASTE) line->paste();
+    if (EditText<QLineEdit>(focus, id) || EditText<QTextEdit>(focus, id) ||
+        EditText<QPlainTextEdit>(focus, id))
         return;
-    }
-    if (auto* text = qobject_cast<QTextEdit*>(focus)) {
-        if (id == ID_EDIT_UNDO) text->undo();
-        if (id == ID_EDIT_CUT) text->cut();
-        if (id == ID_EDIT_COPY) text->copy();
-        if (id == ID_EDIT_PASTE) text->paste();
-        return;
-    }
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) {
-        if (id == ID_EDIT_UNDO) plain->undo();
-        if (id == ID_EDIT_CUT) plain->cut();
-        if (id == ID_EDIT_COPY) plain->copy();
-        if (id == ID_EDIT_PASTE) plain->paste();
-        return;
-    }
+    // The file list copies its selected rows as files.
     if (id == ID_EDIT_COPY && m_fileView && focus &&
         (focus == m_fileView || m_fileView->isAncestorOf(focus)))
         m_fileView->OnEditCopy();

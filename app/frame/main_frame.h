@@ -158,6 +158,7 @@ private:
     void EditCommand(int id);
     void CyclePane(int step);
     bool DropAcceptable(const QMimeData* data) const;
+    void OpenManualPage(const char* page);
 
     COrbDoc& m_doc;
     Options m_options;

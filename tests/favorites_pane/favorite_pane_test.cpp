@@ -32,7 +32,9 @@ void EnsureApp() {
     static int argc = 1;
     static char name[] = "test_favorites_pane";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    // Kept past exit: events still hold its input devices while statics go away.
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
 }
 
 QString U(const char* utf8) {
