@@ -3,6 +3,7 @@
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -33,11 +34,14 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     slogan->setObjectName(QStringLiteral("1026"));
     slogan->setOpenExternalLinks(true);
     grid->addWidget(slogan, 2, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("作者信箱："), this), 3, 1);
+    auto* mailRow = new QHBoxLayout;
+    mailRow->addWidget(new QLabel(QStringLiteral("作者信箱："), this));
     auto* mail = new QLabel(QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(kMailAddress), this);
     mail->setObjectName(QStringLiteral("1027"));
     mail->setOpenExternalLinks(true);
-    grid->addWidget(mail, 3, 2);
+    mailRow->addWidget(mail);
+    mailRow->addStretch(1);
+    grid->addLayout(mailRow, 3, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("感谢:"), this), 4, 1, 1, 2);
     auto* credits = new QPlainTextEdit(this);
     credits->setObjectName(QStringLiteral("1025"));
@@ -49,6 +53,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     grid->addWidget(buttons, 6, 0, 1, 3);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 }  // namespace orb

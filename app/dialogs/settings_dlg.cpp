@@ -49,6 +49,7 @@ CSettingsDlg::CSettingsDlg(const std::string& currentLibrary, LibraryChosen onLi
     toggles->addWidget(m_autostart);
     toggles->addStretch(1);
     grid->addLayout(toggles, 1, 0, 1, 3);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_browse, &QPushButton::clicked, this, &CSettingsDlg::OnBrowse);
     connect(m_autoLocate, &QPushButton::toggled, this, &CSettingsDlg::OnAutoLocate);
