@@ -5,14 +5,18 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 
 #include "app/app/orb_app.h"
+#include "app/dialogs/settings_dlg.h"
 #include "app/frame/main_frame.h"
 #include "app/settings/app_settings.h"
+#include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
 #include "library/tree/library_tree.h"
@@ -203,6 +207,33 @@ TEST_F(FrameTest, FailedOpenShowsTheDocumentMessageAndEmptiesIt) {
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("文件打开失败")});
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("欢迎使用 - Kelvane光盘助手"));
     EXPECT_FALSE(frame->Action(ID_SYNC_INDEX)->isEnabled());
+}
+
+TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {
+    test::TempDir other;
+    ASSERT_EQ(::mkdir((other / "新分类").c_str(), 0755), 0);
+    CSettingsDlg dlg(
+        library, [this](const std::string& path) { frame->ChangeLibraryDirectory(path); },
+        frame.get());
+    dlg.SetFolderPicker([&](QWidget*, const QString& initial, std::string& out) {
+        EXPECT_EQ(initial.toStdString(), library);
+        out = other.path();
+        return true;
+    });
+    dlg.BrowseButton()->click();
+    EXPECT_EQ(dlg.LibraryEdit()->text().toStdString(), other.path());
+    EXPECT_EQ(frame->LibraryTree()->GetLibraryRoot(), other.path() + "/");
+    EXPECT_EQ(frame->SearchScopeTree()->GetLibraryRoot(), other.path() + "/");
+    EXPECT_EQ(frame->FavoriteTree()->GetLibraryPath(), other.path() + "/");
+    EXPECT_EQ(GetLibraryDirectory(), other.path());
+
+    ASSERT_TRUE(dlg.AutoLocateButton()->isChecked());
+    dlg.AutoLocateButton()->click();
+    EXPECT_EQ(ReadSettingInt(kKeyAutoLocate, 1), 0);
+    dlg.AutostartButton()->click();
+    EXPECT_EQ(IsAutostartEnabled(), dlg.AutostartButton()->isChecked());
+    if (IsAutostartEnabled()) dlg.AutostartButton()->click();
+    EXPECT_FALSE(IsAutostartEnabled());
 }
 
 TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
