@@ -135,7 +135,7 @@ CMainFrame::CMainFrame(COrbDoc& doc, Options options)
     m_recentFiles = ReadRecentFiles();
     UpdateRecentMenu();
     UpdateCommandStates();
-    resize(900, 640);
+    resize(1000, 680);
 
     m_discs = DiscsInDrives(*Drives());
     if (m_options.watchDrives) {
