@@ -65,8 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::thread* worker = r.BeginSearch(keyword);
     // SEARCH_FINISHED is posted: wait for it on this thread (generous deadline,
     // an unfinished search is a hang).
-    for (int waited = 0; !finished; ++waited) {
-        FUZZ_CHECK(waited < 600);
+    int waited = 0;
+    while (!finished) {
+        FUZZ_CHECK(++waited <= 600);
         target.WaitPosted(100);
     }
     if (worker && worker->joinable()) worker->join();
