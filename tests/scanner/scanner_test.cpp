@@ -584,8 +584,10 @@ TEST_F(ScannerTest, StopFollowedAtOnceByStartFromTheWindowThread) {
         else
             EXPECT_EQ(scanner_.LastError(), "程序正忙，请稍后再试!");
         ASSERT_NE(rec_.WaitFinal(finals), 0u);
-        std::string text = scanner_.LastError();
-        EXPECT_FALSE(text.empty());
+        // A scan may also have ended before the stop reached it.
+        const std::string text = scanner_.LastError();
+        EXPECT_TRUE(text.empty() || text == "任务己被用户中止" || text == "程序正忙，请稍后再试!")
+            << text;
     }
     for (int i = 0; i < 1000 && scanner_.IsRunning(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
