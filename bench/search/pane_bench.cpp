@@ -119,6 +119,44 @@ void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint
             return state.SkipWithError("rows are not sorted by name");
 }
 
+// The engine with the pane's hit collector as its target, disc after disc, the
+// copies kept: what the worker side of the pane costs without any window.
+void BM_EngineCollectorMillionHits(benchmark::State& state) {
+    if (!EnsureBenchLibrary(kHitEvery)) return state.SkipWithError("cannot build the library");
+    std::vector<std::string> paths = LibraryDiscPaths(BenchLibrary(kHitEvery));
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool finished = false;
+    CSearchHitCollector collector([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+        cv.notify_all();
+    });
+    CIndexReader reader;
+    size_t kept = 0;
+    for (auto _ : state) {
+        std::vector<HitRow> rows;
+        for (const std::string& p : paths) {
+            if (!reader.Open(p, OpenMode::ReadShareAll)) continue;
+            reader.SetSearchOptions(&collector, "*", kOptions);
+            if (reader.BeginSearch(kHitMarker)) {
+                std::unique_lock<std::mutex> lock(mutex);
+                cv.wait(lock, [&] { return finished; });
+                finished = false;
+            }
+            reader.Close();
+            std::shared_ptr<CHitStore> store;
+            collector.TakeHits(rows, store);
+        }
+        kept = rows.size();
+        state.PauseTiming();
+        rows.clear();
+        collector.Reset();
+        state.ResumeTiming();
+    }
+    state.counters["hits"] = static_cast<double>(kept);
+}
+
 void BM_EngineNoHits(benchmark::State& state) {
     EngineAlone(state, 0, kAbsentKeyword, 0);
 }
@@ -134,6 +172,10 @@ void BM_PaneMillionHits(benchmark::State& state) {
 BENCHMARK(BM_EngineNoHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_PaneNoHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EngineMillionHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EngineCollectorMillionHits)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 BENCHMARK(BM_PaneMillionHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace

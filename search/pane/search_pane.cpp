@@ -52,7 +52,7 @@ QString HostText(const std::string& host) {
 // CSearchHitCollector
 
 CSearchHitCollector::CSearchHitCollector(std::function<void()> finished)
-    : finished_(std::move(finished)) {}
+    : finished_(std::move(finished)), store_(std::make_shared<CHitStore>()) {}
 
 CSearchHitCollector::~CSearchHitCollector() {
     // A let-go worker checks its stop flag before every Send; one that had just
@@ -65,12 +65,13 @@ LRESULT CSearchHitCollector::Send(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     inSend_.fetch_add(1);
     if (wParam == SEARCH_FOUND) {
         const auto& r = *reinterpret_cast<const SearchResult*>(lParam);
-        auto hit = std::make_unique<SearchHit>();
-        hit->name.assign(r.entry.Name());
+        CHitStore& store = *store_;
+        SearchHit* hit = store.NewHit();
+        hit->name = store.CopyName(r.entry.Name());
         if (!lastIndexPath_ || *lastIndexPath_ != r.fullIndexPath)
-            lastIndexPath_ = std::make_shared<const std::string>(r.fullIndexPath);
+            lastIndexPath_ = store.AddText(r.fullIndexPath);
         if (!lastParentPath_ || *lastParentPath_ != r.fullParentPath)
-            lastParentPath_ = std::make_shared<const std::string>(r.fullParentPath);
+            lastParentPath_ = store.AddText(r.fullParentPath);
         hit->indexPath = lastIndexPath_;
         hit->parentPath = lastParentPath_;
         hit->firstChild = r.entry.firstChild;
@@ -81,12 +82,11 @@ LRESULT CSearchHitCollector::Send(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         hit->sizeLow = r.entry.sizeLow;
         hit->writeTime = r.entry.writeTime;
         hit->seq = seq_++;
-        if (!r.annotation.empty())
-            hit->annotation = std::make_unique<const std::string>(r.annotation);
-        HitRow row = MakeHitRow(std::move(hit));
+        if (!r.annotation.empty()) hit->annotation = store.AddText(r.annotation);
+        HitRow row = MakeHitRow(hit);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            pending_.push_back(std::move(row));
+            pending_.push_back(row);
         }
         if (afterHit) afterHit();
     } else if (wParam == SEARCH_PROGRESS) {
@@ -102,12 +102,20 @@ void CSearchHitCollector::Post(uint32_t msg, WPARAM wParam, LPARAM) {
     if (msg == WM_SEARCH_EVENT && wParam == SEARCH_FINISHED && finished_) finished_();
 }
 
-void CSearchHitCollector::TakeHits(std::vector<HitRow>& out) {
+void CSearchHitCollector::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
+    pending_.clear();
+    store_ = std::make_shared<CHitStore>();
+    lastIndexPath_ = lastParentPath_ = nullptr;
+}
+
+void CSearchHitCollector::TakeHits(std::vector<HitRow>& out, std::shared_ptr<CHitStore>& store) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    store = store_;
     if (out.empty())
         out.swap(pending_);
     else
-        for (auto& h : pending_) out.push_back(std::move(h));
+        out.insert(out.end(), pending_.begin(), pending_.end());
     pending_.clear();
 }
 
@@ -335,8 +343,7 @@ void CSearchPane::StartSearch() {
     progress_->setValue(0);
     progress_->show();
     model_->Clear();
-    std::vector<HitRow> stale;
-    collector_.TakeHits(stale);
+    collector_.Reset();
 
     keywordStored_ = stored;
     typeFilter_ = HostToStored(types_->currentText().toStdString());
@@ -364,6 +371,7 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
         reader_.SetSearchOptions(&collector_, typeFilter_, searchFlags_);
         // A start that fails after the open posts SEARCH_FINISHED itself.
         reader_.BeginSearch(keywordStored_);
+        sinceDiscStarted_.start();
         return true;
     }
     return false;
@@ -371,9 +379,14 @@ bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
 
 void CSearchPane::OnDiscFinished() {
     if (!searching_) return;
-    if (sinceShown_.elapsed() >= showInterval_) ShowHits();
     QTreeWidgetItem* next = disc_ ? scope_->NextCheckedDisc(disc_) : nullptr;
-    if (stopRequested_ || !next || !StartDiscFrom(next)) EndSearch();
+    if (stopRequested_ || !next || !StartDiscFrom(next)) {
+        EndSearch();
+        return;
+    }
+    // The next disc's worker is already running: the window shows the hits
+    // meanwhile instead of keeping the worker waiting for its start.
+    if (sinceShown_.elapsed() >= showInterval_) ShowHits();
 }
 
 void CSearchPane::EndSearch() {
@@ -397,11 +410,13 @@ void CSearchPane::EndSearch() {
 
 void CSearchPane::ShowHits() {
     std::vector<HitRow> batch;
-    collector_.TakeHits(batch);
+    std::shared_ptr<CHitStore> store;
+    collector_.TakeHits(batch, store);
     QElapsedTimer cost;
     cost.start();
-    model_->AddHits(batch);
-    showInterval_ = std::max<qint64>(kShowHitsMs, 4 * cost.elapsed());
+    model_->AddHits(batch, store);
+    // The view's own work for a batch comes later and costs about as much again.
+    showInterval_ = std::max<qint64>(kShowHitsMs, 8 * cost.elapsed());
     sinceShown_.restart();
 }
 
@@ -415,7 +430,10 @@ void CSearchPane::ShowSearchedDisc() {
 void CSearchPane::OnTick() {
     ShowSearchedDisc();
     progress_->setValue(collector_.Percent());
-    if (sinceShown_.elapsed() >= showInterval_) ShowHits();
+    // While discs end often, their ends show the hits; the tick shows those of a
+    // disc that takes long.
+    if (sinceShown_.elapsed() >= showInterval_ && sinceDiscStarted_.elapsed() >= kShowHitsMs)
+        ShowHits();
 }
 
 void CSearchPane::OnResultSelected() {
@@ -436,7 +454,7 @@ void CSearchPane::OpenHit(int row) {
     // Copies: opening the document may run a nested event loop (its message box).
     const std::string indexPath = *hit->indexPath;
     const std::string parentPath = hit->parentPath ? *hit->parentPath : std::string();
-    const std::string name = hit->name;
+    const std::string name(hit->name);
     if (!shell_.OpenDocumentFile(indexPath)) return;
     if (CCDDirView* dirs = shell_.DirView()) dirs->SelectDirectoryByPath(parentPath);
     if (COrbView* files = shell_.FileView()) files->SelectItemByName(name);

@@ -46,8 +46,11 @@ public:
     LRESULT Send(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
     void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
 
-    // The hits copied since the last call, in the order they were found.
-    void TakeHits(std::vector<HitRow>& out);
+    // Starts a new store for the hits of the next search (no worker may run).
+    void Reset();
+    // The hits copied since the last call, in the order they were found, and the
+    // store that holds them.
+    void TakeHits(std::vector<HitRow>& out, std::shared_ptr<CHitStore>& store);
     // The latest percentage the engine sent (0 after SEARCH_STARTED).
     int Percent() const { return percent_.load(std::memory_order_relaxed); }
     // Runs on the worker after each hit was copied (tests hold a worker there).
@@ -61,8 +64,9 @@ private:
     std::atomic<int> inSend_{0};
     // Worker side only: the paths of the previous hit, shared with the next hits of
     // the same disc and directory.
-    std::shared_ptr<const std::string> lastIndexPath_;
-    std::shared_ptr<const std::string> lastParentPath_;
+    std::shared_ptr<CHitStore> store_;  // swapped by Reset only
+    const std::string* lastIndexPath_ = nullptr;
+    const std::string* lastParentPath_ = nullptr;
     uint64_t seq_ = 0;
 };
 
@@ -176,6 +180,7 @@ private:
     bool restartRequested_ = false;
     QTimer tick_;
     QElapsedTimer sinceShown_;
+    QElapsedTimer sinceDiscStarted_;
     // Grows with the cost of showing a batch (it rises with the row count), so
     // the window keeps most of its time for the user.
     qint64 showInterval_ = kShowHitsMs;

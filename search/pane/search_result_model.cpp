@@ -2,7 +2,6 @@
 #include "search/pane/search_result_model.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "platform/text.h"
 
@@ -45,11 +44,13 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return nullptr;
-    return rows_[static_cast<size_t>(row)].hit.get();
+    return rows_[static_cast<size_t>(row)].hit;
 }
 
-void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
+void CSearchResultModel::AddHits(std::vector<HitRow>& batch,
+                                 const std::shared_ptr<CHitStore>& store) {
     if (batch.empty()) return;
+    if (store && (stores_.empty() || stores_.back() != store)) stores_.push_back(store);
     const int before = static_cast<int>(rows_.size());
     // A batch whose names all sort after the last row is appended as one range;
     // anything else is one layout change with the persistent rows (selection,
@@ -57,7 +58,7 @@ void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
     std::sort(batch.begin(), batch.end(), HitRowLess);
     if (rows_.empty() || !HitRowLess(batch.front(), rows_.back())) {
         beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
-        for (auto& h : batch) rows_.push_back(std::move(h));
+        rows_.insert(rows_.end(), batch.begin(), batch.end());
         batch.clear();
         endInsertRows();
         return;
@@ -75,12 +76,11 @@ void CSearchResultModel::AddHits(std::vector<HitRow>& batch) {
 }
 
 void CSearchResultModel::Clear() {
-    if (rows_.empty()) return;
+    if (rows_.empty() && stores_.empty()) return;
     beginResetModel();
-    std::vector<HitRow> old;
-    old.swap(rows_);
+    rows_ = std::vector<HitRow>();
+    stores_.clear();
     endResetModel();
-    if (old.size() > 20000) std::thread([rows = std::move(old)] {}).detach();
 }
 
 void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {
@@ -88,8 +88,7 @@ void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) 
     // cost a pass over every row per range.
     std::vector<HitRow> kept;
     for (auto& row : rows_)
-        if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase))
-            kept.push_back(std::move(row));
+        if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase)) kept.push_back(row);
     if (kept.size() == rows_.size()) {
         rows_ = std::move(kept);
         return;

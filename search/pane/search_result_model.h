@@ -20,12 +20,13 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Merges the batch into the sorted rows (the batch is emptied).
-    void AddHits(std::vector<HitRow>& batch);
-    // Removes every row and releases its record (a large list on another thread:
-    // freeing a million records would hold up the window).
+    // Merges the batch into the sorted rows (the batch is emptied); the store holds
+    // what its hits point to and is kept until Clear.
+    void AddHits(std::vector<HitRow>& batch, const std::shared_ptr<CHitStore>& store);
+    // Removes every row and releases the records.
     void Clear();
-    // Keeps only the rows whose name contains the keyword (stored bytes).
+    // Keeps only the rows whose name contains the keyword (stored bytes). The
+    // records of removed rows stay in their store until the next Clear.
     void Narrow(std::string_view storedKeyword, bool matchCase);
 
     size_t Count() const { return rows_.size(); }
@@ -34,6 +35,7 @@ public:
 
 private:
     std::vector<HitRow> rows_;
+    std::vector<std::shared_ptr<CHitStore>> stores_;
     std::vector<int> inserted_;  // scratch of AddHits, kept for its room
 };
 

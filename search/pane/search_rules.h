@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,12 +38,15 @@ inline bool IsScopeSearched(int state) {
 // Result rows
 
 // One hit as the result list keeps it: a copy of everything the engine's
-// SearchResult carries. The index path and the parent path are shared by every hit
-// of one disc and one directory, so a million hits do not hold a million copies.
+// SearchResult carries. Its texts live in the search's CHitStore: the index path
+// and the parent path are shared by every hit of one disc and one directory, and
+// the records are carved from one growing arena, so a million hits cost neither
+// a million path copies nor a million allocations.
 struct SearchHit {
-    std::string name;                               // stored bytes
-    std::shared_ptr<const std::string> indexPath;   // host path of the index file
-    std::shared_ptr<const std::string> parentPath;  // stored display path, LABEL:\dir\ .
+    std::string_view name;                    // stored bytes
+    const std::string* indexPath = nullptr;   // host path of the index file
+    const std::string* parentPath = nullptr;  // stored display path, LABEL:\dir\ .
+    const std::string* annotation = nullptr;  // stored bytes; none when it has none
     int32_t firstChild = -1;
     int32_t nextSibling = -1;
     int32_t recordOffset = 0;
@@ -50,9 +55,6 @@ struct SearchHit {
     uint32_t sizeLow = 0;
     FILETIME writeTime;
     uint64_t seq = 0;  // arrival order within the search: equal names keep it
-    // Stored bytes; none when the entry has no annotation (most have none, and a
-    // million hits should not carry a million empty strings).
-    std::unique_ptr<const std::string> annotation;
 
     bool IsDirectory() const { return (flags & kEntryDirectory) != 0; }
     std::string_view Annotation() const {
@@ -60,17 +62,35 @@ struct SearchHit {
     }
 };
 
+// Owns what the hits of one search point to. One writer (the worker's collector)
+// adds to it while the window reads what was added before; nothing handed out
+// ever moves.
+class CHitStore {
+public:
+    CHitStore() = default;
+    CHitStore(const CHitStore&) = delete;
+    CHitStore& operator=(const CHitStore&) = delete;
+
+    SearchHit* NewHit();
+    std::string_view CopyName(std::string_view name);
+    const std::string* AddText(std::string_view text);
+
+private:
+    std::pmr::monotonic_buffer_resource arena_{size_t{1} << 16};
+    std::deque<std::string> texts_;
+};
+
 // A row of the result list: the hit and its first eight name bytes, A-Z folded,
 // as a big-endian number. Most comparisons end on the key, without reaching the
 // hit's name elsewhere in memory.
 struct HitRow {
     uint64_t key = 0;
-    std::unique_ptr<SearchHit> hit;
+    const SearchHit* hit = nullptr;
 };
 
 // The key of a stored name: ordering keys never contradicts ordering names.
 uint64_t HitSortKey(std::string_view storedName);
-HitRow MakeHitRow(std::unique_ptr<SearchHit> hit);
+HitRow MakeHitRow(const SearchHit* hit);
 
 // The rows' order: names with A-Z folded, compared as unsigned bytes; equal names
 // keep the order in which they were found.

@@ -71,7 +71,8 @@ protected:
         std::vector<std::string> out;
         for (size_t i = 0; i < pane->Results()->Count(); ++i) {
             const SearchHit* h = pane->Results()->Hit(static_cast<int>(i));
-            out.push_back(h->name + "@" + h->parentPath->substr(0, h->parentPath->find(':')));
+            out.push_back(std::string(h->name) + "@" +
+                          h->parentPath->substr(0, h->parentPath->find(':')));
         }
         return out;
     }

@@ -28,12 +28,12 @@ TEST(ScopeCheck, ToggleAndCombine) {
     EXPECT_EQ(CombinedScopeCheck({}, 1), kScopeUnchecked);
 }
 
-HitRow Hit(const std::string& name, int tag) {
-    auto h = std::make_unique<SearchHit>();
-    h->name = name;
+HitRow Hit(CHitStore& store, const std::string& name, int tag) {
+    SearchHit* h = store.NewHit();
+    h->name = store.CopyName(name);
     h->recordOffset = tag;
     h->seq = static_cast<uint64_t>(tag);
-    return MakeHitRow(std::move(h));
+    return MakeHitRow(h);
 }
 
 // Merging batch after batch gives exactly the stable sort of everything in arrival
@@ -46,6 +46,7 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
         "a",        "B",        "b",        "setup.exe", "SETUP.EXE",  "z",         "\xB0\xA1",
         "Readme",   "",         "setup.ex", "setup.e",   "Setup.exe2", "setupABCD", "setupabcd.txt",
         "\xB0\x5A", "\xB0\x61", "\xB0\x41x"};
+    CHitStore store;
     std::vector<HitRow> rows;
     std::vector<std::pair<std::string, int>> all;
     int tag = 0;
@@ -56,7 +57,7 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
             std::string name = names[rng() % std::size(names)];
             if (rng() % 3 == 0) name += std::to_string(rng() % 5);
             all.emplace_back(name, tag);
-            batch.push_back(Hit(name, tag++));
+            batch.push_back(Hit(store, name, tag++));
         }
         std::vector<int> oldTags;
         for (auto& r : rows) oldTags.push_back(r.hit->recordOffset);
