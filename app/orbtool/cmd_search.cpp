@@ -107,15 +107,35 @@ bool MayHit(const std::string& indexPath, const orb::CIndexReader& reader,
     int fd = orb::OpenShared(indexPath, orb::OpenMode::ReadShareAll);
     if (fd < 0) return true;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && st.st_size >= 0;
-    if (ok) {
-        buffer.resize(static_cast<size_t>(st.st_size));
-        ok = orb::ReadFully(fd, buffer.data(), buffer.size(), 0);
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+        ::close(fd);
+        return true;
+    }
+    // In windows of at most kWindow bytes, each starting with the last
+    // keyword-length - 1 bytes of the one before, so a huge (or hostile) file
+    // costs no more memory than a small one and no match across windows is lost.
+    constexpr size_t kWindow = size_t{1} << 20;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const size_t keep = keyword.size() - 1;
+    buffer.resize(kWindow + keep);
+    bool found = false;
+    bool ok = true;
+    size_t carried = 0;
+    for (uint64_t at = 0; at < size && !found;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kWindow, size - at));
+        if (!orb::ReadFully(fd, buffer.data() + carried, n, at)) {
+            ok = false;
+            break;
+        }
+        if (fold) FoldInPlace(buffer.data() + carried, n);
+        const size_t have = carried + n;
+        found = ::memmem(buffer.data(), have, keyword.data(), keyword.size()) != nullptr;
+        carried = std::min(keep, have);
+        std::memmove(buffer.data(), buffer.data() + have - carried, carried);
+        at += n;
     }
     ::close(fd);
-    if (!ok) return true;
-    if (fold) FoldInPlace(buffer.data(), buffer.size());
-    return ::memmem(buffer.data(), buffer.size(), keyword.data(), keyword.size()) != nullptr;
+    return found || !ok;
 }
 
 // Searches several discs at once, each on a pool thread with a reader of its

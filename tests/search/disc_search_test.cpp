@@ -152,6 +152,15 @@ TEST(OrbtoolSearch, ByteTestNeverLosesAHit) {
     EXPECT_EQ(Orbtool(lib + " --keyword MIXED --files").out, expected + "17个结果被找到\n");
     EXPECT_EQ(Orbtool(lib + " --keyword MiXeD --files --case").out, expected + "17个结果被找到\n");
     EXPECT_EQ(Orbtool(lib + " --keyword mixed --files --case").out, "0个结果被找到\n");
+
+    // The bytes are read in windows of 1 MiB: a name across the first boundary.
+    // Records of 20-byte names are 49 bytes from offset 92, so the name of record
+    // 21397 spans the file offsets 1048574 to 1048593.
+    std::vector<std::string> many(21400, std::string(16, 'a') + ".txt");
+    many[21397] = "MiXeDkey" + std::string(8, 'a') + ".txt";
+    BuildIndex(dir / "big.orb", "BIG", many);
+    EXPECT_EQ(Orbtool("'" + dir / "big.orb" + "' --keyword mixedkey --files").out,
+              "BIG:\\" + many[21397] + "\t" + dir / "big.orb" + "\n1个结果被找到\n");
 }
 
 }  // namespace
