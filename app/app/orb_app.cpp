@@ -106,7 +106,8 @@ bool COrbApp::HandOverToRunningInstance(const QString& serverName, const Command
     return true;
 }
 
-bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executable) {
+bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executable,
+                                 bool refreshCaches) {
     if (dataHome.isEmpty()) return false;
     // An installed package already tells the desktop; a per-user copy would
     // shadow it with this executable's path.
@@ -119,11 +120,11 @@ bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executa
         WriteIfChanged(appsDir + '/' + kDesktopId, DesktopEntryText(executable));
     // The desktop's caches are refreshed only when something changed; failures
     // are silent, the program works without them.
-    if (mimeChanged) {
+    if (mimeChanged && refreshCaches) {
         const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
         if (!tool.isEmpty()) QProcess::startDetached(tool, {mimeDir});
     }
-    if (appChanged) {
+    if (appChanged && refreshCaches) {
         const QString tool =
             QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
         if (!tool.isEmpty()) QProcess::startDetached(tool, {appsDir});

@@ -50,7 +50,9 @@ public:
     // Writes the MIME package and desktop entry for the user into dataHome (the
     // XDG data folder) when they differ from what is there; true when a file was
     // written. Skipped when the system data folders already hold them.
-    static bool RegisterShellTypes(const QString& dataHome, const QString& executable);
+    // refreshCaches starts the desktop's cache tools after a change.
+    static bool RegisterShellTypes(const QString& dataHome, const QString& executable,
+                                   bool refreshCaches = true);
 
 private:
     void OnNewConnection();

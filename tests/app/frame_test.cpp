@@ -266,14 +266,14 @@ TEST(AppTest, ShellRegistrationIsWrittenOnceAndSkippedWhenInstalled) {
     test::EnsureApp();
     test::TempDir home;
     EXPECT_TRUE(COrbApp::RegisterShellTypes(QString::fromStdString(home.path()),
-                                            QStringLiteral("/opt/k/orb")));
+                                            QStringLiteral("/opt/k/orb"), false));
     const std::string desktop = test::ReadFile(home / "applications/kelvane-orb.desktop");
     EXPECT_NE(desktop.find("MimeType=application/x-kelvane-orb;"), std::string::npos);
     EXPECT_NE(desktop.find("Exec=\"/opt/k/orb\" %f"), std::string::npos);
     EXPECT_NE(test::ReadFile(home / "mime/packages/kelvane-orb.xml").find("ORBF"),
               std::string::npos);
     EXPECT_FALSE(COrbApp::RegisterShellTypes(QString::fromStdString(home.path()),
-                                             QStringLiteral("/opt/k/orb")));
+                                             QStringLiteral("/opt/k/orb"), false));
     // Installed in a system data folder: nothing per user.
     test::TempDir fresh;
     const std::string sys = test::PrivateHome() + "/sysdata";
@@ -282,7 +282,7 @@ TEST(AppTest, ShellRegistrationIsWrittenOnceAndSkippedWhenInstalled) {
     test::WriteFile(sys + "/applications/kelvane-orb.desktop", "x");
     test::WriteFile(sys + "/mime/packages/kelvane-orb.xml", "x");
     EXPECT_FALSE(COrbApp::RegisterShellTypes(QString::fromStdString(fresh.path()),
-                                             QStringLiteral("/opt/k/orb")));
+                                             QStringLiteral("/opt/k/orb"), false));
     EXPECT_FALSE(test::FileExists(fresh / "applications/kelvane-orb.desktop"));
     std::filesystem::remove_all(sys);
 }
