@@ -157,4 +157,31 @@ std::vector<UiRect> StripImageRects(int stripWidth, int stripHeight, int imageWi
     return rects;
 }
 
+bool CHoverExpand::Over(const void* item, bool expandable, uint64_t now) {
+    if (item != m_item) {
+        m_item = item;
+        m_expandable = expandable;
+        m_done = false;
+        m_since = now;
+        return false;
+    }
+    if (!m_item || !m_expandable || m_done || now - m_since <= kDelayMs) return false;
+    m_done = true;
+    return true;
+}
+
+int64_t CHoverExpand::MsUntilExpand(uint64_t now) const {
+    if (!m_item || !m_expandable || m_done) return -1;
+    const uint64_t waited = now - m_since;
+    // One past the delay: the rule is "more than" half a second.
+    return waited > kDelayMs ? 0 : static_cast<int64_t>(kDelayMs - waited + 1);
+}
+
+void CHoverExpand::Clear() {
+    m_item = nullptr;
+    m_expandable = false;
+    m_done = false;
+    m_since = 0;
+}
+
 }  // namespace orb

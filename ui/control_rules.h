@@ -135,6 +135,27 @@ private:
 };
 
 // ---------------------------------------------------------------------------------
+// Drag hover expansion
+// Expands a tree item a drag rests on for more than half a second, once. Items are
+// opaque keys; times are milliseconds of a steady clock.
+class CHoverExpand {
+public:
+    static constexpr uint64_t kDelayMs = 500;
+    // The drag is over item (nullptr: none); expandable tells whether it may be
+    // expanded. True once, when it has rested there for more than the delay.
+    bool Over(const void* item, bool expandable, uint64_t now);
+    // Milliseconds until a resting drag expands the item, -1 when nothing is pending.
+    int64_t MsUntilExpand(uint64_t now) const;
+    // The drag left every target: the next one starts a new wait.
+    void Clear();
+
+private:
+    const void* m_item = nullptr;
+    bool m_expandable = false;
+    bool m_done = false;
+    uint64_t m_since = 0;
+};
+
 // Hover button
 
 // Index of the state image: 0 idle, 1 mouse resting over it, 2 pressed, 3 disabled.

@@ -91,7 +91,7 @@ private:
     QTreeWidgetItem* m_dragItem = nullptr;
     uint32_t m_dragSerial = 0;
     bool m_dropped = false;
-    CFavoriteHoverExpand m_hover;
+    CHoverExpand m_hover;
     QTreeWidgetItem* m_hoverItem = nullptr;
     QElapsedTimer m_clock;
     QTimer m_hoverTimer;

@@ -89,33 +89,6 @@ DragScroll DragScrollBandAt(int x, int y, int width, int height, ScrollRoom room
     return DragScroll::None;
 }
 
-bool CFavoriteHoverExpand::Over(const void* item, bool isCategory, uint64_t now) {
-    if (item != m_item) {
-        m_item = item;
-        m_category = isCategory;
-        m_done = false;
-        m_since = now;
-        return false;
-    }
-    if (!m_item || !m_category || m_done || now - m_since <= kDelayMs) return false;
-    m_done = true;
-    return true;
-}
-
-int64_t CFavoriteHoverExpand::MsUntilExpand(uint64_t now) const {
-    if (!m_item || !m_category || m_done) return -1;
-    const uint64_t waited = now - m_since;
-    // One past the delay: the rule is "more than" half a second.
-    return waited > kDelayMs ? 0 : static_cast<int64_t>(kDelayMs - waited + 1);
-}
-
-void CFavoriteHoverExpand::Clear() {
-    m_item = nullptr;
-    m_category = false;
-    m_done = false;
-    m_since = 0;
-}
-
 bool HasTxtExtension(std::string_view hostPath) {
     if (hostPath.size() < 4) return false;
     return LowerAZCopy(hostPath.substr(hostPath.size() - 4)) == ".txt";

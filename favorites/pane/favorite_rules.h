@@ -102,25 +102,6 @@ struct ScrollRoom {
 // The band the point lies in, bottom first, then top, left, right.
 DragScroll DragScrollBandAt(int x, int y, int width, int height, ScrollRoom room = {});
 
-// Expands a category a drag rests on. Items are opaque keys; ticks are milliseconds
-// of a steady clock.
-class CFavoriteHoverExpand {
-public:
-    static constexpr uint64_t kDelayMs = 500;
-    // The drag is over item (nullptr: none). True when item is a category the drag
-    // has rested on for more than the delay and that was not expanded yet.
-    bool Over(const void* item, bool isCategory, uint64_t now);
-    // Milliseconds until a resting drag expands the item, -1 when nothing is pending.
-    int64_t MsUntilExpand(uint64_t now) const;
-    void Clear();
-
-private:
-    const void* m_item = nullptr;
-    bool m_category = false;
-    bool m_done = false;
-    uint64_t m_since = 0;
-};
-
 // A remark read from a dropped text file.
 inline constexpr size_t kRemarkFileMax = 10240;
 // True when the last four characters, A-Z lowered, are ".txt".

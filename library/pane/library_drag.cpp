@@ -165,10 +165,11 @@ Qt::DropAction CLibraryDropTarget::DragOver(const QMimeData* mime, QPoint pos, i
     int stringId = kMoveTextNone;
     Qt::DropAction effect = Qt::IgnoreAction;
     if (CheckLibraryMove(tree_, target, data.item, stringId)) {
-        if (hover_.Over(target, nowMs) && !target->isExpanded()) target->setExpanded(true);
+        if (hover_.Over(target, !target->isExpanded(), static_cast<uint64_t>(nowMs)))
+            target->setExpanded(true);
         effect = Qt::MoveAction;
     } else {
-        hover_.Reset();
+        hover_.Clear();
     }
     if (onStatus) onStatus(QString::fromUtf8(LibraryMoveText(stringId)));
     tree_.SetDropHighlight(target);
@@ -187,7 +188,7 @@ Qt::DropAction CLibraryDropTarget::DragOver(const QMimeData* mime, QPoint pos, i
 bool CLibraryDropTarget::Drop(const QMimeData* mime, QPoint pos) {
     LibraryDragData data;
     if (!GetLibraryDragData(mime, data) || data.tree != &tree_) return false;
-    hover_.Reset();
+    hover_.Clear();
     tree_.SetDropHighlight(nullptr);
     QTreeWidgetItem* target = tree_.itemAt(pos);
     int stringId = kMoveTextNone;
@@ -206,7 +207,7 @@ bool CLibraryDropTarget::Drop(const QMimeData* mime, QPoint pos) {
 }
 
 void CLibraryDropTarget::Leave() {
-    hover_.Reset();
+    hover_.Clear();
     tree_.SetDropHighlight(nullptr);
 }
 

@@ -54,14 +54,6 @@ EdgeScroll EdgeScrollFor(const UiRect& client, UiPoint pointer) {
     return s;
 }
 
-bool CHoverExpand::Over(const void* item, int64_t nowMs) {
-    if (item != item_) {
-        item_ = item;
-        start_ = nowMs;
-    }
-    return nowMs - start_ > kHoverExpandMs;
-}
-
 LibraryMenuState LibraryMenuStateFor(bool isRoot, bool isDisc) {
     LibraryMenuState s;
     s.deleteItem = !isRoot;

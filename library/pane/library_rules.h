@@ -43,22 +43,6 @@ struct EdgeScroll {
 // system): at most one line in each direction.
 EdgeScroll EdgeScrollFor(const UiRect& client, UiPoint pointer);
 
-// Expands a category the pointer rests on for more than 500 ms during a drag.
-inline constexpr int64_t kHoverExpandMs = 500;
-class CHoverExpand {
-public:
-    // The pointer is over item (an opaque key) at time nowMs over an allowed target;
-    // true when that item should now be expanded.
-    bool Over(const void* item, int64_t nowMs);
-    // The pointer is over no allowed target: the next allowed one starts a new wait.
-    void Reset() { item_ = nullptr; }
-    const void* Item() const { return item_; }
-
-private:
-    const void* item_ = nullptr;
-    int64_t start_ = 0;
-};
-
 // Context menu command ids and the states for a target item.
 enum LibraryCommand {
     kCmdAddCategory = 32776,

@@ -62,26 +62,6 @@ TEST(FavoriteRules, DragBandsBottomFirst) {
     EXPECT_EQ(DragScrollBandAt(50, 95, 100, 100, atTop), DragScroll::LineDown);
 }
 
-TEST(FavoriteRules, HoverExpandsACategoryAfterMoreThanHalfASecondOnce) {
-    int a = 0, b = 0;
-    CFavoriteHoverExpand hover;
-    EXPECT_FALSE(hover.Over(&a, true, 1000));
-    EXPECT_EQ(hover.MsUntilExpand(1000), 501);
-    EXPECT_FALSE(hover.Over(&a, true, 1500));  // exactly half a second is not more
-    EXPECT_FALSE(hover.Over(&b, true, 1600));  // another item restarts the clock
-    EXPECT_FALSE(hover.Over(&b, true, 2100));
-    EXPECT_TRUE(hover.Over(&b, true, 2101));
-    EXPECT_FALSE(hover.Over(&b, true, 3000));  // expanded once per stay
-    EXPECT_EQ(hover.MsUntilExpand(3000), -1);
-    EXPECT_FALSE(hover.Over(&a, false, 0));  // a software item never expands
-    EXPECT_FALSE(hover.Over(&a, false, 5000));
-    EXPECT_EQ(hover.MsUntilExpand(5000), -1);
-    // The clock may wrap.
-    hover.Clear();
-    EXPECT_FALSE(hover.Over(&a, true, UINT64_MAX - 100));
-    EXPECT_TRUE(hover.Over(&a, true, 401));
-}
-
 TEST(FavoriteRules, RenameAndAddChecksCountStoredBytes) {
     const std::string old = "old";
     EXPECT_EQ(CheckFavoriteRename(old, std::string(99, 'n')), RenameCheck::Accept);

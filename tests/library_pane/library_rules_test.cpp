@@ -51,20 +51,6 @@ TEST(DragFeedback, EdgeScrollWithinTenPixels) {
     EXPECT_EQ(corner.dx, -1);
 }
 
-TEST(DragFeedback, HoverExpandsAfterMoreThanHalfASecondOnOneItem) {
-    CHoverExpand hover;
-    int a = 0, b = 0;
-    EXPECT_FALSE(hover.Over(&a, 1000));
-    EXPECT_FALSE(hover.Over(&a, 1500));
-    EXPECT_TRUE(hover.Over(&a, 1501));
-    // Another item starts its own wait.
-    EXPECT_FALSE(hover.Over(&b, 1600));
-    EXPECT_FALSE(hover.Over(&b, 2000));
-    hover.Reset();
-    EXPECT_FALSE(hover.Over(&b, 2200));
-    EXPECT_TRUE(hover.Over(&b, 2701));
-}
-
 TEST(LibraryMenu, StatesForRootCategoryAndDisc) {
     LibraryMenuState root = LibraryMenuStateFor(true, false);
     EXPECT_TRUE(root.addCategory);

@@ -232,4 +232,24 @@ TEST(StripImageRects, CutsWholeImagesLeftToRight) {
 }
 
 }  // namespace
+TEST(HoverExpand, ExpandsAnExpandableItemAfterMoreThanHalfASecondOnce) {
+    int a = 0, b = 0;
+    CHoverExpand hover;
+    EXPECT_FALSE(hover.Over(&a, true, 1000));
+    EXPECT_EQ(hover.MsUntilExpand(1000), 501);
+    EXPECT_FALSE(hover.Over(&a, true, 1500));  // exactly half a second is not more
+    EXPECT_FALSE(hover.Over(&b, true, 1600));  // another item restarts the clock
+    EXPECT_FALSE(hover.Over(&b, true, 2100));
+    EXPECT_TRUE(hover.Over(&b, true, 2101));
+    EXPECT_FALSE(hover.Over(&b, true, 3000));  // expanded once per stay
+    EXPECT_EQ(hover.MsUntilExpand(3000), -1);
+    EXPECT_FALSE(hover.Over(&a, false, 0));  // an item that cannot expand never does
+    EXPECT_FALSE(hover.Over(&a, false, 5000));
+    EXPECT_EQ(hover.MsUntilExpand(5000), -1);
+    // The clock may wrap.
+    hover.Clear();
+    EXPECT_FALSE(hover.Over(&a, true, UINT64_MAX - 100));
+    EXPECT_TRUE(hover.Over(&a, true, 401));
+}
+
 }  // namespace orb
