@@ -54,6 +54,7 @@
 #include "search/pane/search_pane.h"
 #include "ui/image_list.h"
 #include "ui/panel_bar_ctrl.h"
+#include "ui/teardown.h"
 
 namespace orb {
 
@@ -154,6 +155,7 @@ CMainFrame::~CMainFrame() {
     // Closing the window while it is torn down hides the bars, which would report
     // to actions already gone; the document lives on without its window.
     m_destroying = true;
+    DisconnectChildrenFrom(this);
     QObject::disconnect(&m_doc, nullptr, this, nullptr);
     m_doc.SetMainWindow(nullptr);
 }
@@ -655,9 +657,13 @@ void CMainFrame::OpenManualPage(const char* page) {
         QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
 }
 
-void CMainFrame::OnHelpManual() { OpenManualPage("index.html"); }
+void CMainFrame::OnHelpManual() {
+    OpenManualPage("index.html");
+}
 
-void CMainFrame::OnFeedback() { OpenManualPage("feedback.html"); }
+void CMainFrame::OnFeedback() {
+    OpenManualPage("feedback.html");
+}
 
 namespace {
 

@@ -89,6 +89,7 @@ CFavoriteDropTarget::CFavoriteDropTarget(CFavoriteTree* tree, QObject* parent)
     tree->viewport()->setAcceptDrops(true);
     tree->setDragDropMode(QAbstractItemView::DragDrop);
     tree->setAutoScroll(false);
+    m_viewport = tree->viewport();
     tree->viewport()->installEventFilter(this);
     connect(tree, &CFavoriteTree::beginDrag, this, &CFavoriteDropTarget::RunItemDrag);
 }
@@ -326,7 +327,7 @@ bool CFavoriteDropTarget::Drop(QDropEvent* event) {
 }
 
 bool CFavoriteDropTarget::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_tree->viewport()) return false;
+    if (watched != m_viewport) return false;
     switch (event->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {

@@ -87,6 +87,8 @@ private:
     void RunItemDrag(QTreeWidgetItem* item);
 
     CFavoriteTree* m_tree;
+    // Compared, never called: events still reach the filter while the tree dies.
+    const QObject* m_viewport = nullptr;
     QPersistentModelIndex m_highlight;
     QTreeWidgetItem* m_dragItem = nullptr;
     uint32_t m_dragSerial = 0;

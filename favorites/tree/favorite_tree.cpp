@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "res/images/app_images.h"
+#include "ui/teardown.h"
 
 namespace orb {
 
@@ -272,7 +273,7 @@ void CFavoriteTree::DeleteFavorite(QTreeWidgetItem* item) {
     if (!AsFavorite(item))
         clear();
     else
-        delete item;  // releases the records of the whole subtree
+        DeleteTreeItem(item);  // releases the records of the whole subtree
     m_modified = 1;
 }
 

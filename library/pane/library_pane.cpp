@@ -27,6 +27,7 @@
 #include "ui/page_tab_ctrl.h"
 #include "ui/pane_splitter.h"
 #include "ui/qt_geometry.h"
+#include "ui/teardown.h"
 #include "ui/ui_font.h"
 
 namespace orb {
@@ -85,6 +86,12 @@ CLibraryPane::CLibraryPane(IOrbShell& shell, QWidget* parent) : QWidget(parent),
 }
 
 CLibraryPane::~CLibraryPane() {
+    DisconnectChildrenFrom(this);
+    // A label editor still open commits as it closes: nothing may reach the pane.
+    tree_->onLabelEdited = nullptr;
+    tree_->onBeginDrag = nullptr;
+    tree_->DropTarget().onStatus = nullptr;
+    tree_->DropTarget().onMoveFailed = nullptr;
     // The cover panel may hold on to the reader: let go of it first.
     cover_->ShowIndex(nullptr);
     reader_.Close();
@@ -376,7 +383,7 @@ bool CLibraryPane::DeleteLibraryItem(QTreeWidgetItem* item) {
         r = DeleteLibraryDisc(indexPath);
     }
     if (r.ok) {
-        delete item;
+        DeleteTreeItem(item);
         return true;
     }
     if (readerClosed && !indexPath.empty()) OpenReader(indexPath, OpenMode::ReadWriteShareAll);

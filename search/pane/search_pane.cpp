@@ -24,6 +24,7 @@
 #include "search/pane/search_scope_tree.h"
 #include "ui/page_tab_ctrl.h"
 #include "ui/pane_splitter.h"
+#include "ui/teardown.h"
 #include "ui/ui_font.h"
 
 namespace orb {
@@ -140,6 +141,7 @@ CSearchPane::CSearchPane(IOrbShell& shell, QWidget* parent)
 }
 
 CSearchPane::~CSearchPane() {
+    DisconnectChildrenFrom(this);
     // The reader lets a running worker go (it sends nothing more); the collector,
     // declared before it, is destroyed after it.
     reader_.StopSearch();
