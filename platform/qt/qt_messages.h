@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <functional>
 
 #include "platform/messages.h"
@@ -21,6 +22,7 @@ public:
 
 private:
     Handler handler_;
+    std::atomic<uint64_t> sent_{0};
 };
 
 }  // namespace orb
