@@ -122,7 +122,7 @@ bool IsAutostartEnabled() {
     return QFileInfo::exists(QString::fromStdString(AutostartFilePath()));
 }
 
-// Quotes an Exec argument as the desktop entry specification wants.
+// Quotes an Exec argument the way desktop entries expect it.
 static QString QuoteExecArg(const QString& arg) {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     bool needs = false;
