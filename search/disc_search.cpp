@@ -10,12 +10,27 @@
 
 namespace orb {
 
+void CSearchWaitTarget::Post(uint32_t msg, WPARAM wParam, LPARAM) {
+    if (msg != WM_SEARCH_EVENT || wParam != SEARCH_FINISHED) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+    }
+    cv_.notify_all();
+}
+
+void CSearchWaitTarget::WaitFinished() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return finished_; });
+    finished_ = false;
+}
+
 namespace {
 
 // Handles the sent notifications right on the worker (the caller is blocked
 // meanwhile, as a window's thread would be busy elsewhere) and turns the posted
 // SEARCH_FINISHED into a wake-up of the caller.
-class CDiscSearchTarget : public IMessageTarget {
+class CDiscSearchTarget : public CSearchWaitTarget {
 public:
     CDiscSearchTarget(IDiscSearchSink& sink, uint64_t& hits) : sink_(sink), hits_(hits) {}
 
@@ -30,27 +45,9 @@ public:
         return 0;
     }
 
-    void Post(uint32_t msg, WPARAM wParam, LPARAM) override {
-        if (msg != WM_SEARCH_EVENT || wParam != SEARCH_FINISHED) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        cv_.notify_all();
-    }
-
-    void WaitFinished() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return finished_; });
-        finished_ = false;
-    }
-
 private:
     IDiscSearchSink& sink_;
     uint64_t& hits_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool finished_ = false;
 };
 
 }  // namespace

@@ -4,13 +4,29 @@
 // handled on the worker thread while the caller waits for each disc's end.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "index/index_reader.h"
 
 namespace orb {
+
+// A notify target whose caller waits for one search to end: the posted
+// SEARCH_FINISHED wakes WaitFinished. Subclasses handle the sent events, which
+// arrive on the search worker while the caller waits.
+class CSearchWaitTarget : public IMessageTarget {
+public:
+    void Post(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
+    void WaitFinished();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+};
 
 // What to search for, as stored text.
 struct DiscSearchOptions {

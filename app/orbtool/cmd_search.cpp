@@ -199,7 +199,7 @@ private:
     };
 
     // A pool thread's notify target: the engine's worker reports to it.
-    class CTarget : public orb::IMessageTarget {
+    class CTarget : public orb::CSearchWaitTarget {
     public:
         explicit CTarget(CParallelSearch& run) : run_(run) {}
         size_t disc = 0;
@@ -211,23 +211,9 @@ private:
                 run_.OnProgress(disc, static_cast<int>(lParam));
             return 0;
         }
-        void Post(uint32_t msg, orb::WPARAM code, orb::LPARAM) override {
-            if (msg != orb::WM_SEARCH_EVENT || code != orb::SEARCH_FINISHED) return;
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-            cv_.notify_all();
-        }
-        void WaitFinished() {
-            std::unique_lock<std::mutex> lock(mutex_);
-            cv_.wait(lock, [this] { return finished_; });
-            finished_ = false;
-        }
 
     private:
         CParallelSearch& run_;
-        std::mutex mutex_;
-        std::condition_variable cv_;
-        bool finished_ = false;
     };
 
     void Work() {

@@ -17,6 +17,7 @@
 #include "app/settings/app_settings.h"
 #include "bench/search/bench_library.h"
 #include "library/store/library_store.h"
+#include "search/disc_search.h"
 #include "search/pane/search_pane.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
@@ -30,28 +31,13 @@ constexpr int kHitEvery = 10;
 constexpr uint8_t kOptions = SF_FILES | SF_DIRECTORIES;
 
 // Counts hits; SEARCH_FINISHED wakes the waiting caller.
-class CountingTarget : public IMessageTarget {
+class CountingTarget : public CSearchWaitTarget {
 public:
     uint64_t found = 0;
     LRESULT Send(uint32_t, WPARAM code, LPARAM) override {
         if (code == SEARCH_FOUND) ++found;
         return 0;
     }
-    void Post(uint32_t, WPARAM, LPARAM) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
-        cv_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return finished_; });
-        finished_ = false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool finished_ = false;
 };
 
 // The engine over every disc, disc after disc, as the pane drives it.
@@ -65,7 +51,7 @@ void EngineAlone(benchmark::State& state, int hitEvery, const char* keyword, uin
         for (const std::string& p : paths) {
             if (!reader.Open(p, OpenMode::ReadShareAll)) continue;
             reader.SetSearchOptions(&target, "*", kOptions);
-            if (reader.BeginSearch(keyword)) target.Wait();
+            if (reader.BeginSearch(keyword)) target.WaitFinished();
             reader.Close();
         }
     }

@@ -25,6 +25,7 @@
 #include "index/scan_tree.h"
 #include "library/store/library_store.h"
 #include "platform/files.h"
+#include "search/disc_search.h"
 
 namespace orb {
 namespace {
@@ -56,7 +57,7 @@ double ProcessCpuSeconds() {
 }
 
 // Counts every event; SEARCH_FINISHED wakes the waiting caller.
-class CountingTarget : public IMessageTarget {
+class CountingTarget : public CSearchWaitTarget {
 public:
     uint64_t progress = 0, found = 0;
     LRESULT Send(uint32_t, WPARAM code, LPARAM) override {
@@ -66,21 +67,6 @@ public:
             ++found;
         return 0;
     }
-    void Post(uint32_t, WPARAM, LPARAM) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
-        cv_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return finished_; });
-        finished_ = false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool finished_ = false;
 };
 
 // Returns the entries searched (the header's counts: progress now comes once per
@@ -89,7 +75,7 @@ uint64_t SearchOnce(CIndexReader& reader, CountingTarget& target, const std::str
     if (!reader.Open(path, OpenMode::ReadShareAll)) return 0;
     const uint64_t entries = uint64_t{reader.GetFileCount()} + reader.GetDirectoryCount();
     reader.SetSearchOptions(&target, "*", kOptions);
-    if (reader.BeginSearch(kKeyword)) target.Wait();
+    if (reader.BeginSearch(kKeyword)) target.WaitFinished();
     reader.Close();
     return entries;
 }
