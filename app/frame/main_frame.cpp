@@ -154,7 +154,6 @@ CMainFrame::~CMainFrame() {
     if (m_tray) m_tray->hide();
     // Closing the window while it is torn down hides the bars, which would report
     // to actions already gone; the document lives on without its window.
-    m_destroying = true;
     DisconnectChildrenFrom(this);
     QObject::disconnect(&m_doc, nullptr, this, nullptr);
     m_doc.SetMainWindow(nullptr);
@@ -408,7 +407,6 @@ void CMainFrame::CreateNavigationBar() {
 }
 
 void CMainFrame::UpdateCommandStates() {
-    if (m_destroying) return;
     const bool navVisible = m_navBar && !m_navBar->isHidden();
     const int page = m_panelBar ? m_panelBar->GetSelectedItem() : -1;
     m_actions[ID_VIEW_NAVBAR]->setChecked(navVisible);

@@ -186,7 +186,6 @@ private:
     bool m_inTray = false;
     bool m_newDiscDialogOpen = false;
     bool m_fileListDragActive = false;
-    bool m_destroying = false;
     std::unique_ptr<CDriveWatcher> m_watcher;
     std::vector<DiscInDrive> m_discs;
 };
