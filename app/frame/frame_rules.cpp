@@ -37,16 +37,11 @@ bool HasArrival(const std::vector<DiscInDrive>& before, const std::vector<DiscIn
 
 QTreeWidgetItem* FindLibraryDisc(const CLibraryTree& tree, const std::string& storedLabel,
                                  uint64_t capacity, std::string* indexPath) {
-    for (QTreeWidgetItem* item = tree.RootItem(); item; item = tree.NextItemPreorder(item)) {
-        if (tree.IsCategoryItem(item)) continue;
-        const std::string path = tree.GetItemPath(item, true);
-        IndexHeader header;
-        if (!ProbeIndexHeader(path, header)) continue;
-        if (header.capacity != capacity || HeaderLabel(header) != storedLabel) continue;
-        if (indexPath) *indexPath = path;
-        return item;
-    }
-    return nullptr;
+    return tree.FindDiscByHeader(
+        [&](const IndexHeader& header) {
+            return header.capacity == capacity && HeaderLabel(header) == storedLabel;
+        },
+        indexPath);
 }
 
 CommandLine ParseCommandLine(const QStringList& args) {

@@ -255,20 +255,29 @@ QTreeWidgetItem* CLibraryTree::NextItemPreorder(QTreeWidgetItem* item) const {
     return nullptr;
 }
 
-int CLibraryTree::FindDiscByLabel(std::string_view storedLabel, std::string& indexPath) const {
+QTreeWidgetItem* CLibraryTree::FindDiscByHeader(
+    const std::function<bool(const IndexHeader&)>& match, std::string* indexPath) const {
     // The iterator walks in the same depth-first order as NextItemPreorder without
     // searching each item's position among its siblings.
     for (QTreeWidgetItemIterator it(const_cast<CLibraryTree*>(this)); *it; ++it) {
         if (IsCategoryItem(*it)) continue;
         std::string path = GetItemPath(*it, true);
         IndexHeader header;
-        if (!ProbeIndexHeader(path, header)) continue;
-        if (HeaderLabel(header) == storedLabel) {
-            indexPath = std::move(path);
-            return 1;
-        }
+        if (!ProbeIndexHeader(path, header) || !match(header)) continue;
+        if (indexPath) *indexPath = std::move(path);
+        return *it;
     }
-    return 0;
+    return nullptr;
+}
+
+int CLibraryTree::FindDiscByLabel(std::string_view storedLabel, std::string& indexPath) const {
+    return FindDiscByHeader(
+               [storedLabel](const IndexHeader& header) {
+                   return HeaderLabel(header) == storedLabel;
+               },
+               &indexPath)
+               ? 1
+               : 0;
 }
 
 std::string CLibraryTree::NewCategoryName(QTreeWidgetItem* parent) const {

@@ -7,8 +7,11 @@
 #include <QIcon>
 #include <QList>
 #include <QTreeWidget>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "index/index_format.h"
 
 namespace orb {
 
@@ -55,6 +58,10 @@ public:
     // 1 and the index path (with extension) of the first disc in tree order whose
     // index header carries the volume label (stored text, compared byte for byte).
     int FindDiscByLabel(std::string_view storedLabel, std::string& indexPath) const;
+    // The first disc in tree order whose index header satisfies match; reads only
+    // headers. indexPath (when given) receives its index path.
+    QTreeWidgetItem* FindDiscByHeader(const std::function<bool(const IndexHeader&)>& match,
+                                      std::string* indexPath = nullptr) const;
     const std::string& GetLibraryRoot() const { return m_libraryRoot; }
 
     // The label for a new category under parent: 新建光盘库, 新建光盘库(1), ...
