@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 
 #include "app/app/orb_app.h"
@@ -207,6 +210,26 @@ TEST_F(FrameTest, FailedOpenShowsTheDocumentMessageAndEmptiesIt) {
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("文件打开失败")});
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("欢迎使用 - Kelvane光盘助手"));
     EXPECT_FALSE(frame->Action(ID_SYNC_INDEX)->isEnabled());
+}
+
+TEST_F(FrameTest, DroppedFilesOpenUnlessAFileListDragRuns) {
+    frame->show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(lib / "软件/tools.orb"))});
+    auto drop = [&] {
+        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // Straight to the window's handler: no drag runs for the application to route.
+        static_cast<QObject*>(frame.get())->event(&event);
+        return event.isAccepted();
+    };
+    frame->SetFileListDragActive(true);
+    EXPECT_FALSE(drop());
+    QApplication::processEvents();
+    EXPECT_FALSE(doc->Index().IsOpen());
+    frame->SetFileListDragActive(false);
+    EXPECT_TRUE(drop());
+    QTRY_VERIFY_WITH_TIMEOUT(doc->Index().IsOpen(), 10000);
+    EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
 }
 
 TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {
