@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing the catalogue program and packing everything installed as a Debian package
 # (cpack -G DEB). Included at the end of the top-level file, after app/ has made orb.
 include(GNUInstallDirs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The converter's one dialog: pick the library directory, convert it, report.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Upgrading a library of release 2.2 index files to the current format, file by
 // file, without ever leaving an index half written.
 #pragma once

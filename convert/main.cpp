@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // orb22to30: upgrades a disc library written by release 2.2 to the current index
 // format. Without arguments it shows its dialog; "--convert DIR" converts DIR
 // unattended and needs no display.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Index files written by release 2.2 and earlier: an 84-byte header without magic,
 // then records of 32 + n bytes linked by file offsets, then the remark and the
 // cover read on from where the last record ended.

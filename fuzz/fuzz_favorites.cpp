@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: favorite.dat decoding. Whatever is read must encode, and decoding
 // that encoding must give the same tree back, byte for byte on a second round.
 #include "favorites/store/favorite_store.h"
@@ -12,7 +13,8 @@ bool SameTree(const std::vector<FavoriteNode>& a, const std::vector<FavoriteNode
     for (size_t i = 0; i < a.size(); ++i) {
         const FavoriteItem& x = a[i].item;
         const FavoriteItem& y = b[i].item;
-        if (x.name != y.name || x.kind != y.kind || x.software.has_value() != y.software.has_value())
+        if (x.name != y.name || x.kind != y.kind ||
+            x.software.has_value() != y.software.has_value())
             return false;
         if (x.software && (x.software->discPath != y.software->discPath ||
                            x.software->pathInDisc != y.software->pathInDisc ||

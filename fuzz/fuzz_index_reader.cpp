@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: an index file and its companion as the reader meets them. Input:
 // companion part, then the index bytes. Opens, walks every entry, reads the remark
 // and looks up every entry's annotation; then, on a copy opened for writing, writes
@@ -35,8 +36,7 @@ uint64_t WalkEverything(CIndexReader& r) {
         if (r.ReadNextEntry(cur.entry, next)) stack.push_back({next, cur.entry.nextSibling});
         if (cur.entry.IsDirectory()) {
             (void)r.HasSubdirectory(cur.entry);
-            if (r.ReadFirstEntry(&cur.entry, next))
-                stack.push_back({next, cur.entry.firstChild});
+            if (r.ReadFirstEntry(&cur.entry, next)) stack.push_back({next, cur.entry.firstChild});
         }
     }
     return visits;

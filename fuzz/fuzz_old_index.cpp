@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: release 2.2 index files. Parses the bytes, writes what parsed in
 // the new format and reads it back; then converts the same bytes as a library file:
 // a failed or refused conversion leaves the file exactly as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: picture headers (PNG, GIF, BMP, JPEG) as the engine's decoder
 // reads them from a cover or a picture file.
 #include "fuzz/fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the search walk over a damaged index. Input: one option byte, the
 // keyword part, the companion part, then the index bytes. The search must finish,
 // report progress within 0..100 that never goes back, and find no more entries

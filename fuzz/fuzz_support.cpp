@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scratch files and input splitting for the fuzz targets.
 #include "fuzz/fuzz_support.h"
 

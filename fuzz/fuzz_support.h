@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the fuzz targets: a private scratch folder, whole-file reads
 // and writes, and a check that stops the run loudly when an invariant breaks.
 #pragma once
@@ -11,12 +12,12 @@
 namespace orb::fuzz {
 
 // Unlike assert, kept in release builds: the replay tests run optimised.
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
+#define FUZZ_CHECK(cond)                                                                      \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
             std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                  \
-        }                                                                                  \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 // A folder of this process under the temporary directory, made on first use and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the seed inputs of every fuzz target with the program's own writers: the
 // index writer and the reader's companion save, the favourites encoder, the old-
 // format layout builder the converter tests use, and picture headers.
@@ -96,7 +97,8 @@ std::vector<IndexSample> IndexSamples() {
         for (int depth = 0; depth < 12; ++depth)
             parent = t.Append(parent, kEntryDirectory, 0, Time(depth), "d" + std::to_string(depth));
         for (int i = 0; i < 20; ++i)
-            t.Append(parent, 0, static_cast<uint64_t>(i), Time(i), "file" + std::to_string(i) + ".TXT");
+            t.Append(parent, 0, static_cast<uint64_t>(i), Time(i),
+                     "file" + std::to_string(i) + ".TXT");
         out.push_back(MakeIndex("deep", t, "DEEP", "r", kPng, {{kFirstEntryId, "top"}}));
     }
     return out;
@@ -118,9 +120,8 @@ int main(int argc, char** argv) {
         const std::string keywords[] = {"", "exe", "\xB9\xA4"};
         for (int k = 0; k < 3; ++k)
             Seed("search", s.name + "-" + std::to_string(k),
-                 options[k] + orb::fuzz::JoinParts({keywords[k], k == 1 ? "exe;txt" : "*",
-                                                    s.companion},
-                                                   s.index));
+                 options[k] + orb::fuzz::JoinParts(
+                                  {keywords[k], k == 1 ? "exe;txt" : "*", s.companion}, s.index));
     }
 
     {
@@ -175,8 +176,8 @@ int main(int argc, char** argv) {
     std::string bmp = "BM" + std::string(16, '\0');
     bmp += std::string("\x40\x00\x00\x00\xe0\xff\xff\xff", 8);  // 64 wide, -32 high
     Seed("picture", "bmp", bmp);
-    std::string jpeg("\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x0b\x08\x00\x30\x00\x40\x01\x01\x11\x00",
-                     21);
+    std::string jpeg(
+        "\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x0b\x08\x00\x30\x00\x40\x01\x01\x11\x00", 21);
     Seed("picture", "jpeg", jpeg);
     return 0;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays a fuzz target over every file of the folders (or files) named on the
 // command line, in name order, so the seeds and saved reproducers run as a plain
 // test on any compiler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDiscScanner: turns the disc in a CD drive into a new index file. The listing
 // and the writing run on a worker thread that reports to the notify window with
 // synchronous messages (WM_SCAN_STATUS, WM_SCAN_SIZE_PROGRESS,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc index file (.orb) and its annotation companion (.orc), byte by byte.
 // All numbers are little-endian; text is stored code page 936 / GB18030 bytes.
 #pragma once

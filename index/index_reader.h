@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CIndexReader: one open disc index with its header, cover picture, annotation
 // table and search state. Several exist at once, each used by one thread at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a new index file from a complete scan tree: the one rule that both the
 // scanner and the converter follow.
 #pragma once

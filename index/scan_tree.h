@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The in-memory tree that the scanner and the converter build before they write
 // an index. Nodes live in one array and names in one byte arena, so a tree of a
 // million entries stays well under a hundred megabytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Watches what makes a disc arrive or leave: the mount table, the media of the CD
 // drives and the virtual drive table file. Changes are reported on the watcher's
 // own thread; a window posts them on to itself.

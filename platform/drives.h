@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives as the engine sees them. A Windows drive root ("E:\") is a drive root
 // path here: the mount point of the disc in a CD drive (ending with '/'), the
 // device node of a drive holding no disc, or the folder of a virtual drive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fault points call the test program's hook when one is linked in.
 #include "platform/fault_point.h"
 

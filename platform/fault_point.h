@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fault-injection points on the paths that write files. The program itself has
 // no hook and every point is a no-op; a test program links in OrbFaultHook to
 // make a write, a flush or a rename fail, or to stop the process at that moment.

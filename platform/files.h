@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and directories as the engine needs them: share-mode opens, temporary
 // files, directory listing, safe replacement by rename.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host's drives: the Linux CD drives plus the virtual drive table named by
 // ORB_VIRTUAL_DRIVES.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Little-endian numbers in byte buffers, independent of the host's byte order:
 // every stored format of the program (indexes, companions, favorite.dat) uses them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux drive layer: CD/DVD devices from sysfs, mount points from the mount
 // table, geometry from statvfs, labels from udev or the disc's volume descriptor,
 // and the tray ioctls. Every system path is injectable so tests can use a fake tree.

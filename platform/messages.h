@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window-message delivery between a worker thread and the window that owns it.
 // A "window handle" of the engine is an IMessageTarget*. Send blocks the calling
 // worker until the window's thread has handled the message, so pointers passed in

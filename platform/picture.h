@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cover pictures: decoding a picture file into something a window can draw.
 // The engine only needs to know whether a file decodes; the user interface
 // reaches the decoded image through the concrete type of its decoder.

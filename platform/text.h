@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stored text: the code page 936 / GB18030 bytes kept in index files, companions,
 // favorite.dat and drag blocks. Every comparison, case fold and search the program
 // makes on names works on these bytes, never on host strings, so orders and matches

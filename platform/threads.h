@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Worker threads run below normal priority so the window stays responsive.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build, the tests and the program need.
 set -euo pipefail
 PKGS=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UBSan) into
 # build-fuzz/ and runs each one after the other for SECONDS (default 60), one job
 # each at the lowest priority, then prints a table of the runs.

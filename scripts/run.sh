@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and starts the catalogue program `orb`.
 # Arguments are passed on (an index file to open, or /minimize).
 set -euo pipefail

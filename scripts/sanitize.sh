@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the project with clang and one sanitizer into its own folder and runs the
 # tests there: "address" (AddressSanitizer with UBSan and LeakSanitizer) into
 # build-asan/, "thread" (ThreadSanitizer) into build-tsan/.

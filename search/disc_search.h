@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Searching several disc indexes one after another on the search engine, the way
 // the search pane drives it: open the next index, SetSearchOptions, BeginSearch,
 // wait for SEARCH_FINISHED, go on. Used by the command line; the notifications are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search engine: the search operations of CIndexReader. BeginSearch hands a
 // private copy of the open index to a worker thread, which walks it depth first
 // and reports hits, progress and its end to the notify target.

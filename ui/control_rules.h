@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Geometry and state rules of the pane controls (page tab control, pane splitter,
 // panel bar, hover button). No Qt here: the widgets call these, and the tests check
 // them without a display.

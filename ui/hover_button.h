@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A push button drawn from a strip of state images: idle, mouse resting over it,
 // pressed and disabled.
 #pragma once

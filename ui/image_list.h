@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A list of equally sized images drawn by index, as the tree, tab, panel and hover
 // controls use them. Images are cut from horizontal strips whose mask colour becomes
 // transparent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A tab control whose tabs each carry a child window as their page: only the
 // selected tab's page is shown, and every page fills the control's page area.
 #pragma once

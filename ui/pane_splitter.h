@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A bar between two sibling controls that the user drags to move the edge between
 // them. A completed move is announced with `moved`, the pane's cue to refit.
 #pragma once

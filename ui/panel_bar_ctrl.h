@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawer-like bar that stacks pages under a column of title buttons: the
 // buttons of the open page and the pages before it sit at the top, the others at
 // the bottom, and the open page fills the space between. A drag that rests on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions between the rule rectangles and Qt's.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking widgets and tree items apart without Qt calling into half-destroyed
 // objects: a child that signals while its parent is torn down would reach slots
 // of the parent's already destroyed derived part, and a tree item deleted while

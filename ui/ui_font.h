@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's text font: 宋体 where it exists, else the nearest CJK serif face.
 #pragma once
 

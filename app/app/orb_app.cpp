@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Application start-up, shell registration and the single running instance.
 #include "app/app/orb_app.h"
 
@@ -13,9 +14,9 @@
 #include <QStandardPaths>
 
 #include "app/frame/main_frame.h"
-#include "app/settings/app_settings.h"
 #include "index/doc/orb_doc.h"
 #include "res/desktop/desktop_files.h"
+#include "shell/app_settings.h"
 
 namespace orb {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // COrbApp: starts the catalogue program (settings, recent files, the document and
 // the main window, the command line, start in the tray), registers the index file
 // type with the desktop, and keeps one running instance per user: a second start

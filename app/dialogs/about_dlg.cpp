@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box: version, build, links and credits.
 #include "app/dialogs/about_dlg.h"
 
@@ -52,7 +53,17 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    grid->addWidget(buttons, 6, 0, 1, 3);
+    // The licence the program is given under, in the user's own language.
+    auto* licence = new QLabel(
+        QStringLiteral("本程序是自由软件，按 GNU 通用公共许可证第 3 版或（由您选择）任何更高版本"
+                       "（GPL-3.0-or-later）的条款发布，不提供任何担保。详见"
+                       "<a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">许可证全文</a>。"),
+        this);
+    licence->setObjectName(QStringLiteral("licence"));
+    licence->setWordWrap(true);
+    licence->setOpenExternalLinks(true);
+    grid->addWidget(licence, 6, 1, 1, 2);
+    grid->addWidget(buttons, 7, 0, 1, 3);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CAboutDlg "关于 Kelvane光盘助手".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Directory picker on QFileDialog.
 #include "app/dialogs/folder_picker.h"
 

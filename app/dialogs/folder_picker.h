@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CFolderPicker: asks the user for a directory (directories only).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog.
 #include "app/dialogs/settings_dlg.h"
 
@@ -8,7 +9,7 @@
 #include <QPushButton>
 
 #include "app/dialogs/folder_picker.h"
-#include "app/settings/app_settings.h"
+#include "shell/app_settings.h"
 
 namespace orb {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSettingsDlg "系统设置": the library directory, drive monitoring and run at logon.
 // Every change takes effect at the click; closing changes nothing further.
 #pragma once

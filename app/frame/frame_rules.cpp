@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window rules without a window.
 #include "app/frame/frame_rules.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -62,17 +64,18 @@ CommandLine ParseCommandLine(const QStringList& args) {
     return cl;
 }
 
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+const DiscInDrive* DiscToExamine(const std::vector<DiscInDrive>& before,
+                                 const std::vector<DiscInDrive>& now, bool shownDiscInDrive,
+                                 bool autoLocate, bool newDiscDialogOpen) {
+    if (now.empty() || shownDiscInDrive || !autoLocate || newDiscDialogOpen) return nullptr;
+    return HasArrival(before, now) ? &now.front() : nullptr;
 }
 
-std::string StripExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || dot < nameStart) return path;
-    return path.substr(0, dot);
+QString RecentDisplayName(int index, const QString& path) {
+    QString name = QDir::toNativeSeparators(path);
+    if (name.size() > 30) name = QStringLiteral("...") + name.right(27);
+    name.replace('&', QStringLiteral("&&"));
+    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
 }
 
 }  // namespace orb

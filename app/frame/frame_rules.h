@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the main window that need no window: which drives hold a disc, finding
 // an inserted disc in the library, the command line, and moving an index into the
 // library without overwriting.
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "library/store/library_store.h"
 
 class QTreeWidgetItem;
 
@@ -30,6 +33,17 @@ std::vector<DiscInDrive> DiscsInDrives(IDriveSystem& drives);
 // another disc in the same drive).
 bool HasArrival(const std::vector<DiscInDrive>& before, const std::vector<DiscInDrive>& after);
 
+// The disc a change of the drives asks to look up in the library: the first drive
+// holding a readable disc (whichever drive raised the change), when a disc arrived,
+// no shown disc is in a drive, auto-locate is on and no new disc dialog runs.
+const DiscInDrive* DiscToExamine(const std::vector<DiscInDrive>& before,
+                                 const std::vector<DiscInDrive>& now, bool shownDiscInDrive,
+                                 bool autoLocate, bool newDiscDialogOpen);
+
+// "&1 name": a recent-file menu entry, the path cut to its last 27 characters
+// behind "..." when longer than 30, ampersands doubled.
+QString RecentDisplayName(int index, const QString& path);
+
 // The first disc item of the library tree (in tree order) whose index header has
 // the label (byte for byte) and capacity (all 64 bits); reads only headers. Null
 // when none matches; path receives the index path.
@@ -42,11 +56,5 @@ struct CommandLine {
     QString file;              // the index to open, empty for a new document
 };
 CommandLine ParseCommandLine(const QStringList& args);
-
-// The path without the extension of its file name (".orb", ".ORB", ".index"...);
-// a name without a dot is returned whole.
-std::string StripExtension(const std::string& path);
-// The file name part of a path.
-std::string FileNameOf(const std::string& path);
 
 }  // namespace orb

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: layout, commands, drive monitoring, tray and dropped files.
 #include "app/frame/main_frame.h"
 
@@ -32,11 +33,7 @@
 #include "app/dialogs/about_dlg.h"
 #include "app/dialogs/folder_picker.h"
 #include "app/dialogs/settings_dlg.h"
-#include "app/settings/app_settings.h"
 #include "app/tray_tip/tray_tip.h"
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
-#include "app/views/remark_view.h"
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
@@ -52,9 +49,13 @@
 #include "res/images/app_images.h"
 #include "res/images/toolbar_icons.h"
 #include "search/pane/search_pane.h"
+#include "shell/app_settings.h"
 #include "ui/image_list.h"
 #include "ui/panel_bar_ctrl.h"
 #include "ui/teardown.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
+#include "views/remark_view.h"
 
 namespace orb {
 
@@ -62,22 +63,10 @@ namespace {
 
 const char* const kNotInLibraryQuestion =
     "新插入的光盘不在Kelvane光盘库的管理范围！需要制作该光盘的索引吗?";
-const char* const kSyncQuestion = "当前打开的索引文件不在光盘库中，要把它加入光盘库吗？";
-const char* const kSyncExists =
-    "该光盘索引在光盘库指定分类中已经存在一个名称相同的副本！不能继续操作";
-const char* const kSyncMoveFailed = "移动文件失败,请确定该文件没有被其它程序打开!";
 const char* const kHelpMissing = "帮助文件没有找到";
 
 QString AppTitle() {
     return QString::fromUtf8(COrbDoc::kAppTitle);
-}
-
-// "&1 name", the display name cut to 30 characters like the original list.
-QString RecentDisplayName(int index, const QString& path) {
-    QString name = QDir::toNativeSeparators(path);
-    if (name.size() > 30) name = QStringLiteral("...") + name.right(27);
-    name.replace('&', QStringLiteral("&&"));
-    return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
 }
 
 }  // namespace
@@ -530,20 +519,16 @@ void CMainFrame::AddFavoriteFromFileList() {
 // --- drives -----------------------------------------------------------------
 
 void CMainFrame::OnDriveChange() {
-    const std::vector<DiscInDrive> now = DiscsInDrives(*Drives());
-    const bool arrival = HasArrival(m_discs, now);
-    const bool changed = now != m_discs;
-    m_discs = now;
-    if (changed) m_doc.LocateDisc();
-    if (arrival && m_doc.DiscDrive().empty() && ReadSettingInt(kKeyAutoLocate, 1) != 0 &&
-        !m_newDiscDialogOpen && !now.empty()) {
-        // The first drive holding a readable disc is examined, whichever drive
-        // raised the change.
-        const DiscInDrive& disc = now.front();
+    const std::vector<DiscInDrive> before = std::move(m_discs);
+    m_discs = DiscsInDrives(*Drives());
+    if (m_discs != before) m_doc.LocateDisc();
+    if (const DiscInDrive* disc =
+            DiscToExamine(before, m_discs, !m_doc.DiscDrive().empty(),
+                          ReadSettingInt(kKeyAutoLocate, 1) != 0, m_newDiscDialogOpen)) {
         CLibraryTree* tree = LibraryTree();
         std::string indexPath;
         QTreeWidgetItem* item =
-            tree ? FindLibraryDisc(*tree, disc.storedLabel, disc.capacity, &indexPath) : nullptr;
+            tree ? FindLibraryDisc(*tree, disc->storedLabel, disc->capacity, &indexPath) : nullptr;
         if (item) {
             if (IsInTray()) RestoreFromTray();
             SelectPage(kPageLibrary);
@@ -588,64 +573,14 @@ void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
 }
 
 void CMainFrame::OnSyncIndex() {
-    if (!m_doc.Index().IsOpen()) return;
-    CLibraryTree* tree = LibraryTree();
-    if (!tree) return;
-    const std::string oldPath = m_doc.Index().GetFilePath();
-    if (tree->SelectItemByPath(StripExtension(oldPath))) {
-        SelectPage(kPageLibrary);
-        return;
-    }
-    if (!askAddToLibrary || !askAddToLibrary(QString::fromUtf8(kSyncQuestion))) return;
-    std::string folder;
-    if (!pickLibraryLocation || !pickLibraryLocation(folder)) return;
-    if (folder.empty() || folder.back() != '/') folder += '/';
-
-    m_doc.CloseIndex(0);
-    const std::string target = folder + FileNameOf(oldPath);
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0) {
-        m_doc.OpenIndex(oldPath, 0);
-        QMessageBox::critical(this, QStringLiteral("提示"), QString::fromUtf8(kSyncExists));
-        return;
-    }
-    // The index moves with its annotations and never replaces a file that
-    // appeared at the target meanwhile; a half-done move is said, not hidden.
-    const LibraryFileResult moved = MoveLibraryDisc(oldPath, folder);
-    if (!moved.ok) {
-        m_doc.OpenIndex(moved.partial ? target : oldPath, 0);
-        QString text = QString::fromUtf8(kSyncMoveFailed);
-        if (!moved.message.empty()) text += '\n' + QString::fromStdString(moved.message);
-        QMessageBox::critical(this, QStringLiteral("提示"), text);
-        if (moved.partial) tree->FillLibrary(std::string());
-        return;
-    }
-
-    SelectPage(kPageLibrary);
-    if (QTreeWidgetItem* parent = tree->FindItemByPath(folder)) {
-        QTreeWidgetItem* item = tree->InsertDiscItem(parent, FileNameOf(target));
-        tree->SortChildItems(parent);
-        tree->setCurrentItem(item);
-        tree->scrollToItem(item);
-    }
-    m_doc.OpenIndex(target, 0);
+    if (m_libraryPane) m_libraryPane->AddOpenIndexToLibrary(askAddToLibrary, pickLibraryLocation);
     UpdateCommandStates();
 }
 
 void CMainFrame::OnDesktopShortcut() {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (desktop.isEmpty() || !QFileInfo(desktop).isDir()) return;
-    QFile f(desktop + QStringLiteral("/Kelvane光盘助手.desktop"));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-    QTextStream out(&f);
-    QString exe = QString::fromStdString(ExecutablePath());
-    if (exe.contains(' ')) exe = '"' + exe + '"';
-    out << "[Desktop Entry]\nType=Application\nName=Kelvane光盘助手\nComment=光盘目录管理\n"
-        << "Exec=" << exe << "\nIcon=kelvane-orb\nTerminal=false\n";
-    out.flush();
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
-                     QFileDevice::ExeOther);
+    WriteDesktopShortcut(
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString(),
+        ExecutablePath());
 }
 
 void CMainFrame::OpenManualPage(const char* page) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CMainFrame: the program's main window. It lays out the toolbar, menus, status
 // bar, the navigation bar with the library, favourites and search panes, and the
 // three document views; handles the commands that belong to no view; watches the
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "app/frame/frame_rules.h"
-#include "app/shell/orb_shell.h"
+#include "shell/orb_shell.h"
 
 class QAction;
 class QDockWidget;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // orb: the catalogue program.
 #include <QApplication>
 #include <QLibraryInfo>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-disc pop-up: a small topmost window that slides up, waits and slides down.
 #include "app/tray_tip/tray_tip.h"
 
@@ -9,8 +10,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/shell/orb_shell.h"
 #include "res/images/app_images.h"
+#include "shell/orb_shell.h"
 #include "ui/hover_button.h"
 #include "ui/ui_font.h"
 

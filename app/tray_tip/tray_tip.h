@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CTrayTipCtrl: the small "发现新光盘" notice that rises at the bottom-right corner
 // of the screen when a new disc arrives while the window sits in the tray. Its
 // button brings the window back and opens the new disc image dialog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pop-up's slide and hold rules.
 #include "app/tray_tip/tray_tip_rules.h"
 

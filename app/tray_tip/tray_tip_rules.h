@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-disc pop-up's motion as a plain state machine: rise 50 steps of 3 pixels
 // every 20 ms, hold 5 seconds (stopped while the mouse is over it), sink the same
 // way, then go. The widget only runs timers and moves itself where this says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's own costs: start-up to the first painted window over a library
 // of 1,000 discs in 10 categories, finding an inserted disc among them by its
 // header, and the longest the window's thread is held by one drive change.
@@ -10,14 +11,14 @@
 #include <memory>
 #include <string>
 
-#include "app/frame/frame_rules.h"
-#include "app/frame/main_frame.h"
-#include "app/settings/app_settings.h"
+#include "frame_rules.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_writer.h"
 #include "library/tree/library_tree.h"
+#include "main_frame.h"
 #include "platform/drives.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
 
 namespace {
 

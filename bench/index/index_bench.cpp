@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing and walking a million-entry index, and the memory a scan tree takes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>

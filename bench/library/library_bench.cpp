@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filling the library pane's tree with 1,000 discs in 10 categories (target: at
 // most 50 ms per fill), with the pane shown as in the main window.
 #include <benchmark/benchmark.h>
@@ -11,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "app/settings/app_settings.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
 #include "library/pane/library_pane.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
 #include "tests/support/fake_shell.h"
 
 namespace orb {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cataloguing 100,000 files in 5,000 directories through the new disc image
 // dialog (the real Qt message target and event loop, offscreen) against the same
 // scan with no window, and the longest time the event loop went without running.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scanning real directory trees: speed against find(1) on the same warm tree, and
 // the peak memory of a million-entry scan.
 //

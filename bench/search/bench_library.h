@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The benchmarks' synthetic library: 1,000 discs of 10,000 entries in ten
 // categories, generated once into $TMPDIR and reused. With hitEvery = n, every
 // n-th entry's name carries kHitMarker, which no other name can hold.

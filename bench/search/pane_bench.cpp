@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane against the engine alone over the benchmark library: a keyword
 // that hits nothing, and one that hits 1,000,000 entries (every tenth). The pane
 // runs shown on the offscreen platform; a 10 ms timer on the window's thread
@@ -14,13 +15,13 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/settings/app_settings.h"
 #include "bench/search/bench_library.h"
 #include "library/store/library_store.h"
 #include "search/disc_search.h"
 #include "search/pane/search_pane.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
+#include "shell/app_settings.h"
 #include "tests/support/fake_shell.h"
 
 namespace orb {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Search throughput over a warm synthetic library of 1,000 discs of 10,000 entries
 // each, keyword absent, files and directories, case-insensitive; beside it grep
 // over the same names and the wall time of orbtool search over that library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc views on a million-entry index: opening it with the root shown in tree
 // and list, listing a 100,000-entry directory with icons and type names, re-sorting
 // it by each column, and the memory the listing takes per row.
@@ -12,15 +13,15 @@
 #include <random>
 #include <string>
 
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
-#include "app/views/remark_view.h"
-#include "app/views/view_rules.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
 #include "platform/drives.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/test_support.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
+#include "views/remark_view.h"
+#include "views/view_rules.h"
 
 namespace orb {
 namespace {

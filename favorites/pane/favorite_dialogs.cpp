@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites' dialogs.
 #include "favorites/pane/favorite_dialogs.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three small dialogs of the favourites: category name, add software, edit
 // remark.
 #pragma once

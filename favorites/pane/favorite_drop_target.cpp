@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites tree's drop target and item drag.
 #include "favorites/pane/favorite_drop_target.h"
 
@@ -12,10 +13,10 @@
 #include <atomic>
 #include <vector>
 
-#include "app/views/drag_origin.h"
 #include "favorites/tree/favorite_tree.h"
 #include "platform/le_bytes.h"
 #include "platform/text.h"
+#include "views/drag_origin.h"
 
 namespace orb {
 

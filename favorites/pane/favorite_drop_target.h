@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CFavoriteDropTarget: what the favourites tree accepts while something is dragged
 // over it (a row of the file list, FAVSOFTDRAGDATA; one of its own items,
 // FAVSOFTDRAGDATA2), edge scrolling, hover expansion, and the drag of an item.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites pane.
 #include "favorites/pane/favorite_pane.h"
 
@@ -16,18 +17,18 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings/app_settings.h"
-#include "app/shell/orb_shell.h"
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
 #include "favorites/pane/favorite_dialogs.h"
 #include "favorites/pane/favorite_drop_target.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
+#include "shell/orb_shell.h"
 #include "ui/pane_splitter.h"
 #include "ui/qt_geometry.h"
 #include "ui/ui_font.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
 
 namespace orb {
 

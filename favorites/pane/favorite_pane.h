@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CFavoritePane: the favourites page of the navigation bar. The favourites tree
 // over a splitter bar and a read-only box with the selected software's remark; a
 // context menu to add, edit, delete, rename and expand; double click opens the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the favourites pane, its dialogs and drop targets.
 #include "favorites/pane/favorite_rules.h"
 

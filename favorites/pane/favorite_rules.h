@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the favourites pane, its dialogs and its drop targets as plain
 // functions: menu states, layout, drag bands, hover expansion, name checks, the
 // remark read from a dropped text file, and the locating of a favourite.

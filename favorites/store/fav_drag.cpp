@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FAVSOFTDRAGDATA encoding.
 #include "favorites/store/fav_drag.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FAVSOFTDRAGDATA block: one row of the file list dragged towards the
 // favourites. 780 bytes, three NUL-terminated fields of 260 bytes: the index file's
 // path, the directory on the disc ("tools\win\", empty at the root) and the name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites file favorite.dat: a byte stream of markers over a tree of
 // categories and software entries, kept in the library directory. Records hold
 // stored text (code page 936 / GB18030 bytes); paths inside them use "\" so the

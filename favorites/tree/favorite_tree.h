@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites tree: both the display and the store of the user's categories
 // and software entries. Every item carries its FavoriteItem record; the file
 // favorite.dat of the library directory is read into the tree and written from it.

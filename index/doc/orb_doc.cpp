@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The index document: opening, closing, the disc's drive and annotation edits.
 #include "index/doc/orb_doc.h"
 

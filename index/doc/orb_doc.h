@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // COrbDoc: the single document of the main window. It holds the one index the
 // directory tree, the file list and the annotation view show, opens and closes it,
 // keeps track of the CD drive holding the shown disc, and stores annotation edits.

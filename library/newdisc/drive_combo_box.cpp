@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive list of the new disc image dialog.
 #include "library/newdisc/drive_combo_box.h"
 

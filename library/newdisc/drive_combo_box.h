@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDriveComboBox: the list of CD drives (virtual ones included) with their names and
 // a drive icon; in folder mode it holds one folder instead.
 #pragma once

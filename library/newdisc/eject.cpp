@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // EjectDisc over the drive layer's tray calls.
 #include "library/newdisc/eject.h"
 

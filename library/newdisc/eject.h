@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing a CD drive's door for the new disc image dialog.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The save-location dialog of the new disc image dialog and of the frame's
 // "同步打开的索引到光盘库".
 #include "library/newdisc/library_location_dlg.h"
@@ -9,8 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/settings/app_settings.h"
 #include "library/tree/library_tree.h"
+#include "shell/app_settings.h"
 
 namespace orb {
 

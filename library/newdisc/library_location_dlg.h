@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CLibraryLocationDlg "选择光盘文件保存位置": picks a category folder of the library
 // (or its root) from a tree that shows categories only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new disc image dialog: drive choice, name and save location, the scan with its
 // two progress bars, stop, and the completion into the library.
 #include "library/newdisc/new_disc_dlg.h"
@@ -19,7 +20,6 @@
 #include <QTreeWidgetItem>
 #include <thread>
 
-#include "app/settings/app_settings.h"
 #include "index/disc_scanner.h"
 #include "index/index_reader.h"
 #include "library/newdisc/drive_combo_box.h"
@@ -32,6 +32,7 @@
 #include "platform/files.h"
 #include "platform/qt/qt_messages.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
 #include "ui/ui_font.h"
 
 namespace orb {

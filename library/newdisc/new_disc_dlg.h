@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CNewDiscDlg "新建光盘映象": catalogues the disc in a CD drive (or, in folder mode,
 // one folder) into a category of the library with the disc scanner, showing its two
 // phases, and adds the new disc to the library tree with its remark.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names, text files, remark and folder rules of the new disc image dialog.
 #include "library/newdisc/new_disc_rules.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the new disc image dialog as plain functions: names of new index
 // files, the disc's text files and the remark read from one, the folder that acts
 // as a drive, and when "创建" may run.

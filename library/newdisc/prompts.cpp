@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes of the new disc image dialog.
 #include "library/newdisc/prompts.h"
 

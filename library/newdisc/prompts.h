@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message boxes of the new disc image dialog, behind one function so tests can
 // answer them.
 #pragma once

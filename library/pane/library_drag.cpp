@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Library drag and drop: the in-process drag block, the move rules on tree items,
 // the drop target and the pane's tree.
 #include "library/pane/library_drag.h"
@@ -14,8 +15,8 @@
 #include <QTreeWidgetItemIterator>
 #include <cstring>
 
-#include "app/views/drag_origin.h"
 #include "ui/qt_geometry.h"
+#include "views/drag_origin.h"
 
 namespace orb {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving library items by drag and drop inside the library tree: the ORBDRAGDATA
 // block (accepted only from a drag this process is running), the move rules on
 // tree items, the file move and the item copy, the drop target and the pane's tree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Library file operations on std::filesystem and renameat2: no overwrite, the
 // companion follows its index, half-done changes are reported.
 #include "library/pane/library_files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renames, moves and deletes of library items on disk. A disc is its index file
 // together with its annotation companion; nothing here ever replaces an existing
 // file or directory, and a change that stops half way says so.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library pane: tree, remark and cover tabs, library commands and drags.
 #include "library/pane/library_pane.h"
 
@@ -15,20 +16,20 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/settings/app_settings.h"
-#include "app/shell/orb_shell.h"
-#include "app/views/cover_info_panel.h"
 #include "index/doc/orb_doc.h"
 #include "library/pane/remark_edit_dlg.h"
 #include "library/store/library_store.h"
 #include "library/tree/category_name.h"
 #include "platform/text.h"
 #include "res/images/app_images.h"
+#include "shell/app_settings.h"
+#include "shell/orb_shell.h"
 #include "ui/page_tab_ctrl.h"
 #include "ui/pane_splitter.h"
 #include "ui/qt_geometry.h"
 #include "ui/teardown.h"
 #include "ui/ui_font.h"
+#include "views/cover_info_panel.h"
 
 namespace orb {
 
@@ -492,6 +493,51 @@ void CLibraryPane::OnMoveFailed(const LibraryFileResult& result) {
     if (result.partial) detail += QString::fromUtf8("\n移动只完成了一部分。");
     Message(QMessageBox::Warning, QString::fromUtf8(kMoveFailed), detail);
     tree_->FillLibrary(std::string());
+}
+
+void CLibraryPane::AddOpenIndexToLibrary(const std::function<bool(const QString&)>& askAdd,
+                                         const std::function<bool(std::string&)>& pickLocation) {
+    COrbDoc& doc = shell_.Document();
+    CPaneLibraryTree* tree = tree_;
+    if (!doc.Index().IsOpen()) return;
+    const std::string oldPath = doc.Index().GetFilePath();
+    if (tree->SelectItemByPath(StripExtension(oldPath))) {
+        shell_.SelectPage(kPageLibrary);
+        return;
+    }
+    if (!askAdd || !askAdd(QString::fromUtf8(kSyncQuestion))) return;
+    std::string folder;
+    if (!pickLocation || !pickLocation(folder)) return;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+
+    doc.CloseIndex(0);
+    const std::string target = folder + FileNameOf(oldPath);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
+        doc.OpenIndex(oldPath, 0);
+        Message(QMessageBox::Critical, QString::fromUtf8(kSyncExists));
+        return;
+    }
+    // The index moves with its annotations and never replaces a file that
+    // appeared at the target meanwhile; a half-done move is said, not hidden.
+    const LibraryFileResult moved = MoveLibraryDisc(oldPath, folder);
+    if (!moved.ok) {
+        doc.OpenIndex(moved.partial ? target : oldPath, 0);
+        QString text = QString::fromUtf8(kSyncMoveFailed);
+        if (!moved.message.empty()) text += '\n' + QString::fromStdString(moved.message);
+        Message(QMessageBox::Critical, text);
+        if (moved.partial) tree->FillLibrary(std::string());
+        return;
+    }
+
+    shell_.SelectPage(kPageLibrary);
+    if (QTreeWidgetItem* parent = tree->FindItemByPath(folder)) {
+        QTreeWidgetItem* item = tree->InsertDiscItem(parent, FileNameOf(target));
+        tree->SortChildItems(parent);
+        tree->setCurrentItem(item);
+        tree->scrollToItem(item);
+    }
+    doc.OpenIndex(target, 0);
 }
 
 }  // namespace orb

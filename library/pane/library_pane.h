@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CLibraryPane: page "光盘库" of the navigation bar. The library tree over a
 // splitter bar and a tab control with the selected disc's remark ("注释") and cover
 // ("封面"), the "修改" button, the context menu with the library commands, label
@@ -40,6 +41,11 @@ public:
     static constexpr const char* kNoFileOpen = "没有打开文件!";
     static constexpr const char* kMoveFailed = "移动光盘库出现错误,系统自动刷新光盘库";
     static constexpr const char* kPictureFilter = "图片文件(*.jpg *.gif *.bmp)";
+    static constexpr const char* kSyncQuestion =
+        "当前打开的索引文件不在光盘库中，要把它加入光盘库吗？";
+    static constexpr const char* kSyncExists =
+        "该光盘索引在光盘库指定分类中已经存在一个名称相同的副本！不能继续操作";
+    static constexpr const char* kSyncMoveFailed = "移动文件失败,请确定该文件没有被其它程序打开!";
 
     explicit CLibraryPane(IOrbShell& shell, QWidget* parent = nullptr);
     ~CLibraryPane() override;
@@ -60,6 +66,11 @@ public:
     void OpenLibraryDisc(QTreeWidgetItem* item);
     // A category in the file manager, a disc as the document.
     void ExploreLibraryItem(QTreeWidgetItem* item);
+    // "同步打开的索引到光盘库": selects the open index's disc when the library holds
+    // it, else asks (askAdd) and moves it, with its annotations, into the category
+    // pickLocation gives, never over an existing file, and reopens it there.
+    void AddOpenIndexToLibrary(const std::function<bool(const QString& text)>& askAdd,
+                               const std::function<bool(std::string& categoryPath)>& pickLocation);
     // Rebuilds the tree from the library directory.
     void RefreshLibrary();
     // "修改": the remark or the cover of the selected disc.

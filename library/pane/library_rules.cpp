@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library pane's plain rules: move checks, drag feedback, menu states, layout.
 #include "library/pane/library_rules.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library pane's rules as plain functions: which moves a drag may make and the
 // status-line text for each, edge scrolling and hover expansion during a drag, the
 // context menu's states and the pane's layout.

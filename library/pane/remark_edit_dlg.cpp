@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remark editor: a multi-line edit and the buttons "修改" and "取消".
 #include "library/pane/remark_edit_dlg.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CRemarkEditDlg: edits the remark of a disc index ("修改Kelvane光盘索引备注").
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/store/library_store.h"
 
 #include <sys/stat.h>
@@ -141,6 +142,19 @@ std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot) {
         return true;
     });
     return paths;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string StripExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart) return path;
+    return path.substr(0, dot);
 }
 
 }  // namespace orb

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disc library on disk: directories below the library root are categories,
 // files whose name ends in ".orb" (any letter case) are discs. These functions
 // fix which items exist and their order; every view of the library (library
@@ -42,6 +43,12 @@ inline int CompareLibraryItems(const LibraryItem& a, const LibraryItem& b) {
 bool IsDiscFileName(std::string_view fileName);
 // The name without its last 4 characters (the name itself when shorter).
 std::string_view DiscLabelOfFileName(std::string_view fileName);
+
+// The path without the extension of its file name (".orb", ".ORB", ".index"...);
+// a name without a dot is returned whole.
+std::string StripExtension(const std::string& path);
+// The file name part of a path.
+std::string FileNameOf(const std::string& path);
 
 // The categories and (with showDiscs) discs directly inside one directory, in
 // library order. A directory that cannot be listed gives an empty list. Other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The name proposed for a new category: "新建光盘库", then "新建光盘库(1)",
 // "新建光盘库(2)" and so on, the first one no sibling carries yet.
 #pragma once

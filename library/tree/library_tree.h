@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tree control that mirrors the disc library directory: a root item, the
 // categories (directories) and the discs (".orb" files) below it, in library order.
 // An item's QTreeWidgetItem* is its handle. Paths are host paths; a category's path

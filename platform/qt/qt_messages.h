@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message delivery to a window living on the Qt user-interface thread.
 #pragma once
 

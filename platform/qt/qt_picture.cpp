@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cover pictures decoded by QtGui's image reader, from bytes read without ever
 // blocking on a FIFO or a device named like a picture.
 #include "platform/qt/qt_picture.h"

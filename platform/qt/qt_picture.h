@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cover pictures decoded by QtGui's image reader.
 #pragma once
 

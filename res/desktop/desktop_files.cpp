@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up look-ups of the installed desktop files and of the manual.
 #include "res/desktop/desktop_files.h"
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace orb {
@@ -61,6 +63,25 @@ std::string FindManualPage(const std::string& exeDir, const std::string& page) {
         return ec ? candidate.string() : resolved.string();
     }
     return {};
+}
+
+bool WriteDesktopShortcut(const std::string& desktopDir, const std::string& exe) {
+    std::error_code ec;
+    if (desktopDir.empty() || !std::filesystem::is_directory(desktopDir, ec)) return false;
+    const std::filesystem::path file =
+        std::filesystem::path(desktopDir) / "Kelvane光盘助手.desktop";
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        const std::string quoted = exe.find(' ') != std::string::npos ? '"' + exe + '"' : exe;
+        out << "[Desktop Entry]\nType=Application\nName=Kelvane光盘助手\nComment=光盘目录管理\n"
+            << "Exec=" << quoted << "\nIcon=kelvane-orb\nTerminal=false\n";
+        out.flush();
+        if (!out) return false;
+    }
+    using std::filesystem::perms;
+    std::filesystem::permissions(file, perms::owner_exec | perms::group_exec | perms::others_exec,
+                                 std::filesystem::perm_options::add, ec);
+    return !ec;
 }
 
 }  // namespace orb

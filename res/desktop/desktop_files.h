@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names of the installed desktop integration (menu entry, MIME type, icon, manual) and
 // the look-ups the program makes at start-up: is it installed system-wide, where is the
 // manual. No Qt, so the rules are tested without a display.
@@ -36,5 +37,10 @@ bool SystemDesktopIntegrationInstalled();
 // exeDir/../share/doc/kelvane-orb/orbhelp/page (an installed program); empty when
 // neither exists. exeDir may end with '/' or not.
 std::string FindManualPage(const std::string& exeDir, const std::string& page);
+
+// "创建桌面快捷方式": writes desktopDir/Kelvane光盘助手.desktop starting exe (quoted
+// when it holds a space), with the executable bits a desktop needs to trust it.
+// False when desktopDir is no folder or the file cannot be written.
+bool WriteDesktopShortcut(const std::string& desktopDir, const std::string& exe);
 
 }  // namespace orb

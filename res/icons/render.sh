@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the program icons into hicolor/<size>/apps/ (run by hand after an SVG changes;
 # the PNGs are committed so that the build needs no SVG renderer).
 # Needs rsvg-convert (Debian package librsvg2-bin).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's shared 16x16 image lists. Icons come from the running Qt style, so
 // they match the desktop; a style without one of them gets a small drawn stand-in.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command icons painted on a 16-unit grid.
 #include "res/images/toolbar_icons.h"
 

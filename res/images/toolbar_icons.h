@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's own 16-pixel command icons, drawn in code so they need no image
 // files; the hot and disabled looks come from the Qt style.
 #pragma once

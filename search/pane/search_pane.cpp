@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane: controls, the disc-after-disc search on the pane's reader, and
 // the result list.
 #include "search/pane/search_pane.h"
@@ -15,17 +16,17 @@
 #include <QTableView>
 #include <QThread>
 
-#include "app/settings/app_settings.h"
-#include "app/shell/orb_shell.h"
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
 #include "platform/text.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
+#include "shell/app_settings.h"
+#include "shell/orb_shell.h"
 #include "ui/page_tab_ctrl.h"
 #include "ui/pane_splitter.h"
 #include "ui/teardown.h"
 #include "ui/ui_font.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
 
 namespace orb {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane of the navigation bar: keyword, options and scope, the search
 // run disc after disc over the checked discs on the pane's own index reader, and
 // the hits in a list sorted by name that opens a hit in the document.

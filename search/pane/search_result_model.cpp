@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's result list as a model.
 #include "search/pane/search_result_model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's result list as a model: rows kept sorted by name, hits merged
 // in batches with one notification each, columns "名称" and "上级目录".
 #pragma once

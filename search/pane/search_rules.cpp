@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's rules without widgets.
 #include "search/pane/search_rules.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's rules without widgets: the scope tree's check states, the
 // result rows kept sorted by name while hit batches arrive, narrowing the rows by a
 // second keyword, and the pane's layout.

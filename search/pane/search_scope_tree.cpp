@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's scope tree with tri-state check boxes.
 #include "search/pane/search_scope_tree.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's scope tree: the library tree with tri-state check boxes. A
 // click on a box or the space key toggles the item, gives the new state to its
 // whole subtree and recomputes every ancestor from its children.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's rules without a window: command line, library directory,
 // recent files, autostart, drive arrivals, finding a disc, moving without replacing,
 // and the index document.
@@ -8,12 +9,12 @@
 #include <QFile>
 #include <QSignalSpy>
 
-#include "app/frame/frame_rules.h"
-#include "app/settings/app_settings.h"
+#include "frame_rules.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
 #include "library/tree/library_tree.h"
 #include "platform/drives.h"
+#include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
 
 namespace orb {
@@ -127,6 +128,27 @@ TEST(DriveArrival, ANewOrChangedDiscIsAnArrivalARemovalIsNot) {
     drives->SetDrives({{dir.path(), "A2", 4096, false}, {dir2.path(), "B", 2048, false}});
     EXPECT_TRUE(HasArrival(after, DiscsInDrives(*drives)));
     SetDriveSystem(nullptr);
+}
+
+TEST(DriveChangeRule, ExaminesTheFirstDiscOnlyOnAnArrivalNobodyElseHandles) {
+    const std::vector<DiscInDrive> none;
+    const std::vector<DiscInDrive> one{{"/a", "A", 1}};
+    const std::vector<DiscInDrive> two{{"/b", "B", 2}, {"/a", "A", 1}};
+    // The second drive got the disc; the first drive holding one is examined.
+    ASSERT_NE(DiscToExamine(one, two, false, true, false), nullptr);
+    EXPECT_EQ(DiscToExamine(one, two, false, true, false)->root, "/b");
+    EXPECT_EQ(DiscToExamine(two, one, false, true, false), nullptr);    // a removal
+    EXPECT_EQ(DiscToExamine(none, one, true, true, false), nullptr);    // shown disc in a drive
+    EXPECT_EQ(DiscToExamine(none, one, false, false, false), nullptr);  // auto-locate off
+    EXPECT_EQ(DiscToExamine(none, one, false, true, true), nullptr);    // dialog running
+}
+
+TEST(RecentFilesMenu, NumbersCutsLongPathsAndKeepsAmpersandsVisible) {
+    EXPECT_EQ(RecentDisplayName(0, "/a&b.orb"), QStringLiteral("&1 /a&&b.orb"));
+    const QString cut =
+        RecentDisplayName(3, "/home/user/Kelvane光盘库/软件/很长的光盘名称啊啊啊.orb");
+    EXPECT_TRUE(cut.startsWith(QStringLiteral("&4 ..."))) << cut.toStdString();
+    EXPECT_EQ(cut.size(), 3 + 30);
 }
 
 TEST(FindLibraryDiscTest, MatchesLabelExactlyAndCapacityInAllBits) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the application tests: a private settings and data home, an
 // application object, and small index files.
 #pragma once

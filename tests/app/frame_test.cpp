@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window and the application by behaviour: start-up, auto-locate on the
 // virtual drives, synchronising an index into the library, and the hand-over from
 // a second start.
@@ -15,15 +16,15 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "app/app/orb_app.h"
-#include "app/dialogs/settings_dlg.h"
-#include "app/frame/main_frame.h"
-#include "app/settings/app_settings.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
 #include "library/tree/library_tree.h"
+#include "main_frame.h"
+#include "orb_app.h"
 #include "platform/drives.h"
+#include "settings_dlg.h"
+#include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
 
 namespace orb {

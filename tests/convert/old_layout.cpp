@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/convert/old_layout.h"
 
 #include "index/index_format.h"

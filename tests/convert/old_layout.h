@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds index files in the layout of release 2.2 by hand, the way its writer laid
 // them out: 84-byte header, records depth first (each directory's record followed
 // by its contents), then the remark and the cover.

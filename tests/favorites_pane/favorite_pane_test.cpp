@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites pane by behaviour: menus, adding from the file list, drops,
 // moves, locating, renaming and remarks, each change saved at once.
 #include "favorites/pane/favorite_pane.h"
@@ -17,13 +18,13 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/views/drag_origin.h"
 #include "favorites/pane/favorite_dialogs.h"
 #include "favorites/pane/favorite_drop_target.h"
 #include "favorites/tree/favorite_tree.h"
 #include "platform/text.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/test_support.h"
+#include "views/drag_origin.h"
 
 namespace orb {
 namespace {

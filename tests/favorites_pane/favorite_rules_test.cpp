@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The favourites pane's rules: menu states, layout, drag bands, hover expansion,
 // the remark read from a dropped file, and locating.
 #include "favorites/pane/favorite_rules.h"

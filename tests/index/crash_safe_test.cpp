@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves that survive a crash: every file the program writes into a library (scan
 // output, annotation companion, favorite.dat, converted indexes) is killed with
 // SIGKILL at each fault point of its save in a child process and must then hold

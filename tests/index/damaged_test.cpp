@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged and hostile index files: each opens with a clear error or lists a
 // bounded result; nothing hangs or allocates past the file's size.
 #include <gtest/gtest.h>

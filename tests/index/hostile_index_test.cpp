@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged headers and hostile files around an index: remark and cover writes that
 // would land in the wrong place are refused with the file left as it was, and
 // files that are not regular files are refused without blocking.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building small indexes for the reader tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Randomly damaged copies of a valid index and companion: every one must open or
 // be refused cleanly, and every walk must end within the file's bound.
 #include <gtest/gtest.h>

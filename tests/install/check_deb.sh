@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package into a temporary folder and checks its name, its computed
 # run-time dependencies and its contents.
 # Usage: check_deb.sh CPACK BUILD_DIR HAVE_ORB(0|1)
@@ -24,6 +25,7 @@ done
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 expect=(./usr/bin/orbtool ./usr/bin/orb22to30 ./usr/share/doc/kelvane-orb/orbhelp/index.html
+        ./usr/share/doc/kelvane-orb/copyright
         ./usr/share/applications/kelvane-orb22to30.desktop)
 [ "$have_orb" = 1 ] && expect+=(./usr/bin/orb ./usr/share/applications/kelvane-orb.desktop
                                ./usr/share/mime/packages/kelvane-orb.xml)
@@ -32,8 +34,14 @@ for f in "${expect[@]}"; do
 done
 grep -q '^\./usr/local/' <<<"$contents" && fail "package installs under /usr/local"
 
-# The programs are stripped of debug information.
+# The licence statement is in Debian's machine-readable form.
 dpkg-deb -x "$deb" "$out/root"
+copyright="$out/root/usr/share/doc/kelvane-orb/copyright"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" \
+    || fail "copyright is not machine-readable"
+grep -q '^License: GPL-3.0-or-later' "$copyright" || fail "copyright names no licence"
+
+# The programs are stripped of debug information.
 for exe in "$out"/root/usr/bin/*; do
     readelf -S "$exe" 2>/dev/null | grep -q '\.debug_info' && fail "$(basename "$exe") keeps debug info"
 done

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks the layout a desktop expects,
 # then runs the command-line programs from the installed place.
 # Usage: check_install.sh CMAKE BUILD_DIR HAVE_ORB(0|1)
@@ -21,6 +22,7 @@ expect=(
     share/icons/hicolor/scalable/apps/kelvane-orb22to30.svg
     share/doc/kelvane-orb/orbhelp/index.html
     share/doc/kelvane-orb/orbhelp/feedback.html
+    share/doc/kelvane-orb/copyright
 )
 icons=(kelvane-orb22to30)
 if [ "$have_orb" = 1 ]; then

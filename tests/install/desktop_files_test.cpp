@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up look-ups of the installed desktop files and manual, and the agreement of
 // the shipped desktop files and manual pages with the names the program uses.
 #include "res/desktop/desktop_files.h"
@@ -167,6 +168,18 @@ TEST(ShippedManual, LocalLinksResolve) {
                 << page << " links to a missing anchor " << href;
         }
     }
+}
+
+TEST(DesktopShortcut, StartsTheProgramQuotedAndIsExecutable) {
+    test::TempDir dir;
+    ASSERT_TRUE(WriteDesktopShortcut(dir.path(), "/opt/my apps/orb"));
+    const std::string file = dir / "Kelvane光盘助手.desktop";
+    const std::string text = test::ReadFile(file);
+    EXPECT_NE(text.find("\nExec=\"/opt/my apps/orb\"\n"), std::string::npos) << text;
+    EXPECT_EQ(::access(file.c_str(), X_OK), 0);
+    // No desktop folder: nothing is written, and the caller hears of it.
+    EXPECT_FALSE(WriteDesktopShortcut(dir / "none", "/usr/bin/orb"));
+    EXPECT_FALSE(WriteDesktopShortcut(std::string(), "/usr/bin/orb"));
 }
 
 }  // namespace

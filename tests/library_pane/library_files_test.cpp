@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Library file operations: companions follow, nothing is overwritten, bad names
 // are refused, half-done changes are reported.
 #include "library/pane/library_files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window holding only the library pane over a scratch library, for looking at
 // it by hand (not a test): library_pane_demo [cover]
 #include <stdlib.h>
@@ -9,11 +10,11 @@
 #include <QPainter>
 #include <string>
 
-#include "app/settings/app_settings.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
 #include "library/pane/library_pane.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
 #include "tests/support/fake_shell.h"
 #include "ui/page_tab_ctrl.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library pane by behaviour: menu states, rename, delete, drag feedback and
 // drops against a real library in a scratch directory.
 #include "library/pane/library_pane.h"
@@ -12,10 +13,10 @@
 #include <QPlainTextEdit>
 #include <memory>
 
-#include "app/settings/app_settings.h"
 #include "index/index_writer.h"
 #include "index/scan_tree.h"
 #include "platform/text.h"
+#include "shell/app_settings.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/test_support.h"
 

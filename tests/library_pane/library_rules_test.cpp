@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library pane's plain rules: move checks in their order, edge scrolling,
 // hover expansion, the context menu's states and the layout.
 #include "library/pane/library_rules.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new disc image dialog on virtual drives, its location dialog and the pop-up:
 // what the user sees and what lands in the library.
 #include "library/newdisc/new_disc_dlg.h"
@@ -19,7 +20,6 @@
 #include <QTest>
 #include <deque>
 
-#include "app/tray_tip/tray_tip.h"
 #include "index/disc_scanner.h"
 #include "index/index_format.h"
 #include "index/index_reader.h"
@@ -31,6 +31,7 @@
 #include "platform/text.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/test_support.h"
+#include "tray_tip.h"
 #include "ui/hover_button.h"
 
 namespace orb {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new disc image dialog's rules and the pop-up's motion, without windows.
 #include "library/newdisc/new_disc_rules.h"
 
@@ -8,11 +9,11 @@
 
 #include <chrono>
 
-#include "app/tray_tip/tray_tip_rules.h"
 #include "library/newdisc/eject.h"
 #include "platform/drives.h"
 #include "platform/text.h"
 #include "tests/support/test_support.h"
+#include "tray_tip_rules.h"
 
 namespace orb {
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built orbtool executable and checks its files, output and exit codes.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs an operation that is handed a FIFO and reports whether it came back on its
 // own: an open that blocks on the FIFO is set free by opening it for writing, so
 // a failing test ends instead of hanging.

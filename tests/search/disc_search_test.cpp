@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Searching a library disc after disc, and orbtool search on top of it.
 #include "search/disc_search.h"
 

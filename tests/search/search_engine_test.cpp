@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search engine: matching rules, walk order and ids, progress, stops, damaged
 // indexes and the lifetime of the worker.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building indexes and running searches for the search engine tests.
 #pragma once
 

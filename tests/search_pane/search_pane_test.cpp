@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane by behaviour: scope check boxes, which discs are searched and in
 // what order, its messages, stopping, narrowing and opening a hit.
 #include "search/pane/search_pane.h"
@@ -17,14 +18,14 @@
 #include <chrono>
 #include <thread>
 
-#include "app/settings/app_settings.h"
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
+#include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/fake_shell.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
 
 namespace orb {
 namespace {

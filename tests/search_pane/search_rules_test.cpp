@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's plain rules (check states, the sorted merge of hit batches,
 // narrowing, layout) and the engine's progress pacing the pane relies on.
 #include "search/pane/search_rules.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in main window for widget tests: it owns a document, hands out what a
 // test plugs into it, and records what the parts under test asked of it.
 #pragma once
@@ -9,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/shell/orb_shell.h"
 #include "index/doc/orb_doc.h"
+#include "shell/orb_shell.h"
 
 namespace orb::test {
 

@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The views' rules: texts, row orders, safe disc paths, the file list's MIME data,
 // cover geometry and annotation line ends.
-#include "app/views/view_rules.h"
+#include "views/view_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +10,9 @@
 #include <numeric>
 #include <random>
 
-#include "app/views/file_list_ctrl.h"
-#include "app/views/remark_view.h"
 #include "tests/views/views_test_util.h"
+#include "views/file_list_ctrl.h"
+#include "views/remark_view.h"
 
 namespace orb {
 namespace {

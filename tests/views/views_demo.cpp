@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window with the three disc views and the cover panel over a small demo index,
 // for looking at them by eye (not a test). Usage: views_demo [style 0-3] [index.orb]
 #include <QApplication>
@@ -10,14 +11,14 @@
 #include <QSplitter>
 #include <QTimer>
 
-#include "app/views/cover_info_panel.h"
-#include "app/views/dir_view.h"
-#include "app/views/orb_view.h"
-#include "app/views/remark_view.h"
 #include "platform/drives.h"
 #include "platform/qt/qt_picture.h"
 #include "tests/support/fake_shell.h"
 #include "tests/views/views_test_util.h"
+#include "views/cover_info_panel.h"
+#include "views/dir_view.h"
+#include "views/orb_view.h"
+#include "views/remark_view.h"
 
 using namespace orb;
 

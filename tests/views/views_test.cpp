@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three document views and the cover panel together, as the main window and
 // the search and favourites panes use them.
 #include <gtest/gtest.h>
@@ -10,16 +11,16 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/views/cover_info_panel.h"
-#include "app/views/dir_view.h"
-#include "app/views/drag_origin.h"
-#include "app/views/orb_view.h"
-#include "app/views/remark_view.h"
-#include "app/views/view_rules.h"
 #include "favorites/store/fav_drag.h"
 #include "platform/drives.h"
 #include "tests/support/fake_shell.h"
 #include "tests/views/views_test_util.h"
+#include "views/cover_info_panel.h"
+#include "views/dir_view.h"
+#include "views/drag_origin.h"
+#include "views/orb_view.h"
+#include "views/remark_view.h"
+#include "views/view_rules.h"
 
 namespace orb {
 namespace {

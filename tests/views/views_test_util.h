@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the view tests: one application with a scratch settings store,
 // and small disc indexes written with the project's index writer.
 #pragma once
