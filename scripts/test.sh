@@ -7,4 +7,7 @@ bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
-cd build && ctest --output-on-failure -j"$(nproc)"
+cd build
+ctest --output-on-failure -j"$(nproc)" -LE e2e
+# The real window, driven over the accessibility bus, after the unit tests.
+ctest --output-on-failure -j"$(nproc)" -L e2e

@@ -23,6 +23,8 @@ std::string EditorToAnnotation(const QString& text) {
 CRemarkView::CRemarkView(COrbDoc& doc, QWidget* parent)
     : QPlainTextEdit(parent), m_doc(doc), m_docAlive(&doc) {
     setObjectName(QStringLiteral("remarkView"));
+    setAccessibleName(QStringLiteral("注释"));
+    setAccessibleDescription(QStringLiteral("所选文件或文件夹的注释"));
     setFont(SongtiFont(24));
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

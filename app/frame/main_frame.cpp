@@ -280,6 +280,12 @@ void CMainFrame::CreateActions() {
         a->setCheckable(true);
         const int page = p.page;
         connect(a, &QAction::triggered, this, [this, page] { SelectPage(page); });
+        // A screen reader toggles the button instead of clicking it: checking a page
+        // shows it too; the state is put right when the page is already shown.
+        connect(a, &QAction::toggled, this, [this, page](bool on) {
+            if (on && (m_navBar->isHidden() || m_panelBar->GetSelectedItem() != page))
+                SelectPage(page);
+        });
     }
     on(AddAction(ID_HELP_MANUAL, "ID_HELP_MANUAL", QStringLiteral("使用手册(&C)"),
                  QStringLiteral("使用手册"), QStringLiteral("使用手册"),

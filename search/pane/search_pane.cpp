@@ -157,6 +157,7 @@ void CSearchPane::BuildControls() {
     keywordLabel_->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
     keyword_ = new QLineEdit(this);
     keyword_->setObjectName(QStringLiteral("keyword"));
+    keywordLabel_->setBuddy(keyword_);
     connect(keyword_, &QLineEdit::returnPressed, this, &CSearchPane::OnSearchButton);
     button_ = new QPushButton(QString::fromUtf8(kSearch), this);
     button_->setObjectName(QStringLiteral("searchButton"));
@@ -171,6 +172,8 @@ void CSearchPane::BuildControls() {
     tabs_ = new CPageTabCtrl(this);
     scope_ = new CSearchScopeTree();
     scope_->setObjectName(QStringLiteral("scopeTree"));
+    scope_->setAccessibleName(QStringLiteral("范围"));
+    scope_->setAccessibleDescription(QStringLiteral("勾选要搜索的分类和光盘"));
     scope_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(scope_, &QWidget::customContextMenuRequested, this, &CSearchPane::ShowScopeMenu);
     connect(scope_->model(), &QAbstractItemModel::modelAboutToBeReset, this,
@@ -218,6 +221,7 @@ void CSearchPane::BuildControls() {
     // change, which a million rows arriving in batches cannot afford.
     list_ = new QTableView(this);
     list_->setObjectName(QStringLiteral("resultList"));
+    list_->setAccessibleName(QStringLiteral("搜索结果"));
     list_->setModel(model_);
     list_->setShowGrid(false);
     list_->setWordWrap(false);
@@ -236,7 +240,8 @@ void CSearchPane::BuildControls() {
     list_->setColumnWidth(1, 200);
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { OnResultSelected(); });
-    connect(list_, &QTableView::doubleClicked, this,
+    // A double click or Enter on a hit opens it, so the keyboard reaches it too.
+    connect(list_, &QTableView::activated, this,
             [this](const QModelIndex& index) { OpenHit(index.row()); });
 
     splitter_ = new CPaneSplitter(this, 1009);

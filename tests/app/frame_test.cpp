@@ -26,6 +26,7 @@
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
+#include "ui/panel_bar_ctrl.h"
 
 namespace orb {
 namespace {
@@ -87,6 +88,16 @@ protected:
     int questions = 0;
     int tips = 0;
 };
+
+TEST_F(FrameTest, PageButtonsToggledLikeAScreenReaderDoesShowThePage) {
+    // An accessibility client toggles a checkable tool button rather than clicking it.
+    frame->Action(ID_VIEW_SEARCH)->setChecked(true);
+    EXPECT_EQ(frame->PanelBar()->GetSelectedItem(), kPageSearch);
+    EXPECT_FALSE(frame->Action(ID_VIEW_LIBRARY)->isChecked());
+    frame->Action(ID_VIEW_FAVORITES)->toggle();
+    EXPECT_EQ(frame->PanelBar()->GetSelectedItem(), kPageFavorites);
+    EXPECT_FALSE(frame->Action(ID_VIEW_SEARCH)->isChecked());
+}
 
 TEST_F(FrameTest, CatalogedDiscArrivingWhileHiddenIsShownInTheLibrary) {
     frame->SelectPage(kPageSearch);
