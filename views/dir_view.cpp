@@ -53,6 +53,7 @@ QIcon FolderIcon() {
 CCDDirView::CCDDirView(COrbDoc& doc, IOrbShell& shell, QWidget* parent)
     : QTreeWidget(parent), m_doc(doc), m_shell(shell) {
     setObjectName(QStringLiteral("dirView"));
+    setAccessibleName(QStringLiteral("目录树"));
     setColumnCount(1);
     header()->hide();
     setRootIsDecorated(true);

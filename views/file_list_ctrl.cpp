@@ -372,6 +372,7 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
 
     m_report = new CDragView<QTreeView>(onDrag, this);
     m_report->setObjectName(QStringLiteral("fileListReport"));
+    m_report->setAccessibleName(QStringLiteral("文件列表"));
     m_header = new CSortHeaderCtrl(m_report);
     m_report->setHeader(m_header);
     m_report->setModel(m_model);
@@ -393,6 +394,7 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
 
     m_icons = new CDragView<QListView>(onDrag, this);
     m_icons->setObjectName(QStringLiteral("fileListIcons"));
+    m_icons->setAccessibleName(QStringLiteral("文件列表"));
     m_icons->setModel(m_model);
     m_icons->setSelectionModel(m_selection);
     m_icons->setUniformItemSizes(true);

@@ -46,6 +46,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     grid->addWidget(new QLabel(QStringLiteral("感谢:"), this), 4, 1, 1, 2);
     auto* credits = new QPlainTextEdit(this);
     credits->setObjectName(QStringLiteral("1025"));
+    credits->setAccessibleName(QStringLiteral("感谢"));
     credits->setReadOnly(true);
     credits->setPlainText(QString::fromUtf8(kCredits));
     credits->setMinimumSize(340, 110);

@@ -23,14 +23,17 @@ CSettingsDlg::CSettingsDlg(const std::string& currentLibrary, LibraryChosen onLi
     };
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("光盘库目录:"), this), 0, 0);
+    auto* libraryLabel = new QLabel(QStringLiteral("光盘库目录:"), this);
+    grid->addWidget(libraryLabel, 0, 0);
     m_library = new QLineEdit(QString::fromStdString(currentLibrary), this);
+    libraryLabel->setBuddy(m_library);
     m_library->setReadOnly(true);
     m_library->setObjectName(QStringLiteral("1032"));
     m_library->setMinimumWidth(300);
     grid->addWidget(m_library, 0, 1);
     m_browse = new QPushButton(QStringLiteral("..."), this);
     m_browse->setObjectName(QStringLiteral("1036"));
+    m_browse->setAccessibleName(QStringLiteral("选择光盘库目录"));
     m_browse->setAutoDefault(false);
     m_browse->setFixedWidth(m_browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     grid->addWidget(m_browse, 0, 2);

@@ -94,6 +94,7 @@ void CFavoritePane::Init(const std::string& libraryPath) {
 
     m_tree = new CFavoriteTree(this);
     m_tree->setObjectName(QString::number(kTreeId));
+    m_tree->setAccessibleName(QStringLiteral("常用软件"));
     m_tree->setRootIsDecorated(true);
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
@@ -106,6 +107,7 @@ void CFavoritePane::Init(const std::string& libraryPath) {
 
     m_remark = new QPlainTextEdit(this);
     m_remark->setObjectName(QString::number(kRemarkId));
+    m_remark->setAccessibleName(QStringLiteral("软件说明"));
     m_remark->setReadOnly(true);
     m_remark->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 

@@ -266,18 +266,26 @@ void CNewDiscDlg::BuildControls() {
     m_exitButton->setAutoDefault(false);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("保存位置:"), this), 0, 0);
+    // Each field is read out under its label's text.
+    auto labelFor = [this](const char* text, QWidget* field) {
+        auto* label = new QLabel(QString::fromUtf8(text), this);
+        label->setBuddy(field);
+        return label;
+    };
+    grid->addWidget(labelFor("保存位置:", m_locationEdit), 0, 0);
     grid->addWidget(m_locationEdit, 0, 1);
     grid->addWidget(m_locationButton, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("选择光盘:"), this), 1, 0);
+    grid->addWidget(labelFor("选择光盘:", m_drives), 1, 0);
     grid->addWidget(m_drives, 1, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("名称:"), this), 2, 0);
+    grid->addWidget(labelFor("名称:", m_nameEdit), 2, 0);
     grid->addWidget(m_nameEdit, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral(".ORB"), this), 2, 2);
     auto* options = new QHBoxLayout;
     options->addWidget(m_ejectCheck);
     options->addWidget(m_remarkCheck);
     options->addWidget(m_textFiles, 1);
+    m_textFiles->setAccessibleName(QStringLiteral("注释来源文件"));
+    m_locationButton->setAccessibleName(QStringLiteral("选择保存位置"));
     grid->addLayout(options, 3, 0, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("收集光盘信息..."), this), 4, 0, 1, 3);
     grid->addWidget(m_collectBar, 5, 0, 1, 3);

@@ -70,6 +70,7 @@ CLibraryPane::CLibraryPane(IOrbShell& shell, QWidget* parent) : QWidget(parent),
     setFont(SongtiFont(12));
     tree_ = new CPaneLibraryTree(this);
     tree_->setObjectName(QString::number(kIdTree));
+    tree_->setAccessibleName(QStringLiteral("光盘库"));
     splitter_ = new CPaneSplitter(this, kIdSplitter);
     splitter_->setObjectName(QString::number(kIdSplitter));
     tabs_ = new CPageTabCtrl(this);
@@ -77,6 +78,7 @@ CLibraryPane::CLibraryPane(IOrbShell& shell, QWidget* parent) : QWidget(parent),
     tabs_->SetTabsAtBottom(true);
     remarkBox_ = new QPlainTextEdit;
     remarkBox_->setObjectName(QString::number(kIdRemark));
+    remarkBox_->setAccessibleName(QStringLiteral("光盘注释"));
     remarkBox_->setReadOnly(true);
     remarkBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     cover_ = new CCoverInfoPanel(nullptr);

@@ -3,6 +3,7 @@
 // the result list.
 #include "search/pane/search_pane.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -200,6 +201,11 @@ void CSearchPane::BuildControls() {
     types_->setInsertPolicy(QComboBox::NoInsert);
     for (const char* preset : kTypePresets) types_->addItem(QString::fromUtf8(preset));
     types_->setCurrentIndex(0);
+    // The editable box and its drop-down list are read out under the label's name.
+    typeLabel_->setBuddy(types_);
+    types_->setAccessibleName(QStringLiteral("类型"));
+    types_->lineEdit()->setAccessibleName(QStringLiteral("类型"));
+    types_->view()->setAccessibleName(QStringLiteral("类型列表"));
     grid->addWidget(files_, 0, 0);
     grid->addWidget(dirs_, 0, 1);
     grid->addWidget(notes_, 1, 0);

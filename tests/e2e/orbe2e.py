@@ -52,16 +52,21 @@ def path_of(node):
     return " / ".join(reversed(parts))
 
 
-def walk(node, depth=0, max_depth=40):
-    if node is None or depth > max_depth:
-        return
-    yield node
-    try:
-        children = list(node)
-    except Exception:
-        return
-    for child in children:
-        yield from walk(child, depth + 1, max_depth)
+def walk(node, max_depth=40):
+    """The node and everything below it, breadth first: the controls near the top of a
+    window (menus, buttons) are found before the rows of its views."""
+    level = [node] if node is not None else []
+    depth = 0
+    while level and depth <= max_depth:
+        following = []
+        for item in level:
+            yield item
+            try:
+                following.extend(child for child in item if child is not None)
+            except Exception:
+                continue
+        level = following
+        depth += 1
 
 
 def has_state(node, state):
@@ -231,6 +236,13 @@ class Orb:
                         "--repeat", "2" if double else "1", "--delay", "80", "1"],
                        env=self.env, check=True)
         return node
+
+    def point_at(self, node):
+        """Puts the pointer over a window: with no window manager, the keyboard goes to
+        the window under the pointer."""
+        ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", "--sync", str(ext.x + ext.width // 2),
+                        str(ext.y + ext.height // 2)], env=self.env, check=True)
 
     def select(self, cell):
         """Selects an item of a list, tree or table by clicking it."""
