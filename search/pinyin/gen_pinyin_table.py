@@ -22,10 +22,9 @@ FIELDS = ("kMandarin", "kXHC1983", "kTGHZ2013", "kHanyuPinlu")
 
 def plain(reading):
     """A reading without tone marks, lower case, u-umlaut as 'v'."""
-    reading = reading.replace("ü", "v").replace("Ü", "v")
-    decomposed = unicodedata.normalize("NFD", reading)
-    text = "".join(c for c in decomposed if not unicodedata.combining(c)).lower()
-    # NFD splits u-umlaut into u + diaeresis; after the replace above it is 'v'.
+    # NFD splits a toned u-umlaut (U+01DC) into u, diaeresis and tone mark.
+    decomposed = unicodedata.normalize("NFD", reading.lower()).replace("u\u0308", "v")
+    text = "".join(c for c in decomposed if not unicodedata.combining(c))
     if not text.isascii() or not text.isalpha():
         raise SystemExit("unexpected reading %r" % reading)
     return text
