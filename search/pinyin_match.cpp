@@ -21,6 +21,9 @@ namespace {
 struct Tables {
     std::vector<uint8_t> syllableLength;
     std::vector<uint32_t> setInitials;
+    // Per letter, a bit per GBK code whose character has a reading beginning with
+    // it: the test that finds where a run may start.
+    std::vector<uint64_t> gbkStarts[26];
     Tables() {
         syllableLength.resize(pd::kSyllableCount);
         for (unsigned i = 0; i < pd::kSyllableCount; ++i)
@@ -31,12 +34,27 @@ struct Tables {
             for (unsigned m = pd::kSetStart[s]; m < pd::kSetStart[s + 1]; ++m)
                 setInitials[s] |=
                     1u << (pd::kSyllableText[pd::kSyllableOffset[pd::kSetMember[m]]] - 'a');
+        constexpr size_t cells = size_t{pd::kGbkLeads} * pd::kGbkTrails;
+        for (unsigned letter = 0; letter < 26; ++letter) {
+            gbkStarts[letter].assign((cells + 63) / 64, 0);
+            for (size_t i = 0; i < cells; ++i)
+                if (setInitials[pd::kGbkSet[i]] & (1u << letter))
+                    gbkStarts[letter][i / 64] |= uint64_t{1} << (i % 64);
+        }
     }
 };
 
 const Tables& GetTables() {
     static const Tables tables;
     return tables;
+}
+
+constexpr uint64_t kLanes01 = 0x0101010101010101ULL;
+constexpr uint64_t kLanes80 = 0x8080808080808080ULL;
+
+// Non-zero in the lowest zero byte of v (and maybe above it), zero when none is.
+inline uint64_t ZeroLanes(uint64_t v) {
+    return (v - kLanes01) & ~v & kLanes80;
 }
 
 inline bool IsAsciiAlnum(unsigned char c) {
@@ -113,38 +131,75 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     lower_ = LowerAZCopy(keyword);
     length_ = keyword.size();
     words_ = (length_ + 63) / 64;
+    // A letter is compared with its case bit set on both sides; the exact test
+    // follows byte by byte.
+    const auto first = static_cast<unsigned char>(latin_[0]);
+    const unsigned folded = first | 0x20u;
+    const bool letter = folded >= 'a' && folded <= 'z';
+    startMask_ = letter ? kLanes01 * 0x20 : 0;
+    startLanes_ = kLanes01 * (letter ? folded : first);
+    for (int c = 0; c < 128; ++c)
+        startAscii_[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) &&
+                         (matchCase ? static_cast<char>(c) == keyword[0]
+                                    : LowerAZ(static_cast<char>(c)) == LowerAZ(keyword[0]));
 }
 
 bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool reseed, bool mustEnd,
                           const unsigned char** hitEnd) const {
     const Tables& t = GetTables();
     const size_t k = length_;
+    const size_t words = words_;
     const auto* low = reinterpret_cast<const unsigned char*>(lower_.data());
     const auto* lat = reinterpret_cast<const unsigned char*>(latin_.data());
-    const uint32_t firstBit = 1u << (low[0] >= 'a' ? low[0] - 'a' : 31);
-    Positions open{};
-    open[0] = 1;
-    bool live = false;  // some position other than the start is open
+    const uint32_t firstBit = low[0] >= 'a' ? 1u << (low[0] - 'a') : 0;
+    const uint64_t* gbkStarts = firstBit ? t.gbkStarts[low[0] - 'a'].data() : nullptr;
+    Positions open;
+    bool live = false;  // some keyword position is open after the previous character
     for (const unsigned char* p = s; p < e;) {
+        if (!live) {
+            // Only a character that can begin the keyword starts a run; skip the
+            // others quickly (most characters of most names).
+            for (;;) {
+                // Eight ASCII bytes at a time up to a multi-byte character or a
+                // byte that may be the keyword's first letter.
+                while (reseed && e - p >= 8) {
+                    uint64_t v;
+                    std::memcpy(&v, p, 8);
+                    const uint64_t candidates =
+                        (v & kLanes80) | ZeroLanes((v | startMask_) ^ startLanes_);
+                    if (candidates) {
+                        p += static_cast<size_t>(__builtin_ctzll(candidates)) / 8;
+                        break;
+                    }
+                    p += 8;
+                }
+                if (p >= e) return false;
+                const unsigned char c = *p;
+                if (c < 0x80) {
+                    if (startAscii_[c]) break;
+                    ++p;
+                } else {
+                    const size_t n = StoredCharLength(p, e);
+                    if (n == 2 && gbkStarts && p[1] >= 0x40 && p[1] != 0xFF) {
+                        const size_t cell = (c - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u);
+                        if ((gbkStarts[cell / 64] >> (cell % 64)) & 1) break;
+                    } else if (n == 4 && (t.setInitials[SetOf(p, n)] & firstBit)) {
+                        break;
+                    }
+                    p += n;
+                }
+                if (!reseed || p >= e) return false;
+            }
+            for (size_t w = 0; w < words; ++w) open[w] = 0;
+            open[0] = 1;
+        }
         const unsigned char c = *p;
         const size_t n = c < 0x80 ? 1 : StoredCharLength(p, e);
         const unsigned char* next = p + n;
-        const bool last = next == e;
-        uint16_t set = 0;
-        bool latin = false;
-        if (n == 1) {
-            latin = IsAsciiAlnum(c);
-        } else {
-            set = SetOf(p, n);
-        }
-        // Most characters can neither go on a run nor start one.
-        if (!live && (set ? !(t.setInitials[set] & firstBit)
-                          : !latin || (matchCase_ ? c : Fold(c)) != lat[0])) {
-            if (!reseed) return false;
-            p = next;
-            continue;
-        }
-        Positions reached{};
+        const bool latin = n == 1 && IsAsciiAlnum(c);
+        const uint16_t set = n == 1 ? 0 : SetOf(p, n);
+        Positions reached;
+        for (size_t w = 0; w < words; ++w) reached[w] = 0;
         bool hit = false;
         auto reach = [&](size_t q) {
             if (q == k)
@@ -152,7 +207,7 @@ bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool r
             else
                 reached[q / 64] |= uint64_t{1} << (q % 64);
         };
-        for (size_t w = 0; w < words_; ++w) {
+        for (size_t w = 0; w < words; ++w) {
             for (uint64_t bits = open[w]; bits; bits &= bits - 1) {
                 const size_t at = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
                 const size_t rest = k - at;
@@ -179,15 +234,15 @@ bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool r
                 }
             }
         }
-        if (hit && (!mustEnd || last)) {
+        if (hit && (!mustEnd || next == e)) {
             if (hitEnd) *hitEnd = next;
             return true;
         }
         // Positions reached are at least 1, so the start bit is free for the reseed.
         live = false;
-        for (size_t w = 0; w < words_; ++w) live = live || reached[w] != 0;
+        for (size_t w = 0; w < words; ++w) live = live || reached[w] != 0;
         if (!live && !reseed) return false;
-        open = reached;
+        for (size_t w = 0; w < words; ++w) open[w] = reached[w];
         if (reseed) open[0] |= 1;
         p = next;
     }

@@ -58,6 +58,9 @@ private:
     size_t length_ = 0;
     size_t words_ = 0;
     bool matchCase_ = false;
+    bool startAscii_[128] = {};  // the ASCII characters a run may begin with
+    uint64_t startMask_ = 0;     // the same as a word test: (v | mask) ^ lanes is 0
+    uint64_t startLanes_ = 0;    // in the lanes that may begin one
 };
 
 }  // namespace orb
