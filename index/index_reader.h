@@ -19,6 +19,8 @@
 
 namespace orb {
 
+class CPinyinMatcher;
+
 struct Annotation {
     int32_t id = 0;
     std::string text;  // stored bytes; its size is the record's length
@@ -30,6 +32,9 @@ constexpr uint8_t SF_DIRECTORIES = 0x02;
 constexpr uint8_t SF_ANNOTATIONS = 0x04;
 constexpr uint8_t SF_MATCHCASE = 0x08;
 constexpr uint8_t SF_WHOLENAME = 0x10;
+// A keyword of ASCII letters also finds names by the pinyin of their Chinese
+// characters (search/pinyin_match.h).
+constexpr uint8_t SF_PINYIN = 0x20;
 
 // WM_SEARCH_EVENT codes.
 constexpr WPARAM SEARCH_STARTED = 1;
@@ -203,6 +208,9 @@ private:
         int bytes = 0;            // 0: no prefilter
     };
     SearchPrefilter searchPrefilter_;
+    // The pinyin matcher of this search; null when SF_PINYIN is clear or the
+    // keyword cannot spell pinyin.
+    std::shared_ptr<const CPinyinMatcher> searchPinyin_;
     std::vector<std::pair<int32_t, const std::string*>> searchAnnotationIndex_;
 };
 

@@ -13,6 +13,7 @@
 #include "index/index_reader.h"
 #include "platform/text.h"
 #include "platform/threads.h"
+#include "search/pinyin_match.h"
 
 namespace orb {
 
@@ -52,6 +53,7 @@ struct NameScan {
     size_t length = 0;
     size_t lastDot = std::string_view::npos;
     size_t firstCandidate = std::string_view::npos;
+    bool multiByte = false;  // some byte is 0x80 or above: only then can pinyin add a hit
 };
 
 inline size_t HighestLane(uint64_t lanes) {
@@ -72,15 +74,18 @@ NameScan ScanName(const char* buf, uint64_t k0, uint64_t m0, uint64_t k1, uint64
         uint64_t nul = ExactZeroLanes(v);
         uint64_t dots = ExactZeroLanes(v ^ (kLanes01 * '.'));
         uint64_t candidates = 0;
+        uint64_t high = v & kLanes80;
         if (Bytes >= 1) candidates = ZeroLanes((v | m0) ^ k0);
         if (Bytes == 2) candidates &= ZeroLanes((Load64(p + i + 1) | m1) ^ k1);
         if (nul) {
             uint64_t before = (uint64_t{1} << __builtin_ctzll(nul)) - 1;  // lanes before the NUL
             dots &= before;
             candidates &= before;
+            high &= before;
             r.length = i + LowestLane(nul);
         }
         if (dots) r.lastDot = i + HighestLane(dots);
+        if (high) r.multiByte = true;
         if (candidates && r.firstCandidate == std::string_view::npos)
             r.firstCandidate = i + LowestLane(candidates);
         if (nul) return r;
@@ -90,6 +95,7 @@ NameScan ScanName(const char* buf, uint64_t k0, uint64_t m0, uint64_t k1, uint64
     r.length = name.size();
     r.lastDot = name.rfind('.');
     r.firstCandidate = 0;
+    r.multiByte = true;
     return r;
 }
 
@@ -125,6 +131,12 @@ bool FindInBase(std::string_view base, std::string_view keyword, const unsigned 
             p += StoredCharLength(p, end);
         }
     }
+    return false;
+}
+
+bool HasMultiByte(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
     return false;
 }
 
@@ -271,6 +283,12 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
         }
     }
 
+    self->searchPinyin_.reset();
+    if (self->searchOptions_ & SF_PINYIN) {
+        auto pinyin = std::make_shared<CPinyinMatcher>(kw, matchCase);
+        if (pinyin->Active()) self->searchPinyin_ = std::move(pinyin);
+    }
+
     std::string path;
     self->GetVolumeLabel(path);
     path += ":\\";
@@ -388,6 +406,9 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             }
             // Byte-wise: a match may start on the second byte of a character.
             hit = wholeName ? text == keyword : FindBytes(text, keyword) != std::string_view::npos;
+            // A name of single bytes only matches pinyin where it matched literally.
+            if (!hit && searchPinyin_ && HasMultiByte(name))
+                hit = searchPinyin_->Matches(name, wholeName);
         }
     } else if (searchOptions_ & SF_FILES) {
         // Base and extension split at the last dot; the keyword is never looked for
@@ -413,6 +434,10 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
                                         scan.firstCandidate + keyword.size() <= baseLength);
             nameMatches = may && FindInBase(base, keyword, searchFold_, searchFoldAt_);
         }
+        // Pinyin only adds hits, and only names with a multi-byte character can
+        // give one the literal test did not.
+        if (!nameMatches && searchPinyin_ && scan.multiByte)
+            nameMatches = searchPinyin_->Matches(base, wholeName);
         if (nameMatches) {
             if (searchAnyType_) {
                 hit = true;

@@ -195,6 +195,7 @@ void CSearchPane::BuildControls() {
     matchCase_ = box("区分大小写", false);
     wholeName_ = box("全字匹配", false);
     within_ = box("在结果中查询", false);
+    pinyin_ = box("拼音", true);
     typeLabel_ = new QLabel(QStringLiteral("类型:"), options_);
     types_ = new QComboBox(options_);
     types_->setEditable(true);
@@ -212,11 +213,12 @@ void CSearchPane::BuildControls() {
     grid->addWidget(matchCase_, 1, 1);
     grid->addWidget(wholeName_, 2, 0);
     grid->addWidget(within_, 2, 1);
+    grid->addWidget(pinyin_, 3, 0);
     auto* typeRow = new QHBoxLayout();
     typeRow->addWidget(typeLabel_);
     typeRow->addWidget(types_, 1);
-    grid->addLayout(typeRow, 3, 0, 1, 2);
-    grid->setRowStretch(4, 1);
+    grid->addLayout(typeRow, 4, 0, 1, 2);
+    grid->setRowStretch(5, 1);
 
     tabs_->AddPage(scope_, QStringLiteral("范围"), 0);
     tabs_->AddPage(options_, QStringLiteral("选项"), 1);
@@ -229,6 +231,7 @@ void CSearchPane::BuildControls() {
     list_->setObjectName(QStringLiteral("resultList"));
     list_->setAccessibleName(QStringLiteral("搜索结果"));
     list_->setModel(model_);
+    list_->setItemDelegateForColumn(0, new CMatchHighlightDelegate(list_));
     list_->setShowGrid(false);
     list_->setWordWrap(false);
     list_->verticalHeader()->hide();
@@ -269,6 +272,8 @@ QCheckBox* CSearchPane::OptionBox(uint8_t flag) const {
             return matchCase_;
         case SF_WHOLENAME:
             return wholeName_;
+        case SF_PINYIN:
+            return pinyin_;
         default:
             return nullptr;
     }
@@ -281,6 +286,7 @@ uint8_t CSearchPane::SearchOptions() const {
     if (matchCase_->isChecked()) flags |= SF_MATCHCASE;
     if (wholeName_->isChecked()) flags |= SF_WHOLENAME;
     if (notes_->isChecked()) flags |= SF_ANNOTATIONS;
+    if (pinyin_->isChecked()) flags |= SF_PINYIN;
     return flags;
 }
 
@@ -362,6 +368,7 @@ void CSearchPane::StartSearch() {
     keywordStored_ = stored;
     typeFilter_ = HostToStored(types_->currentText().toStdString());
     searchFlags_ = SearchOptions();
+    model_->SetMatch(keywordStored_, searchFlags_);
     searching_ = true;
     stopRequested_ = false;
     restartRequested_ = false;

@@ -161,6 +161,7 @@ private:
     QCheckBox* matchCase_ = nullptr;
     QCheckBox* wholeName_ = nullptr;
     QCheckBox* within_ = nullptr;
+    QCheckBox* pinyin_ = nullptr;
     QLabel* typeLabel_ = nullptr;
     QComboBox* types_ = nullptr;
     CPaneSplitter* splitter_ = nullptr;

@@ -2,9 +2,13 @@
 // The search pane's result list as a model.
 #include "search/pane/search_result_model.h"
 
+#include <QApplication>
+#include <QPainter>
 #include <algorithm>
 
+#include "index/index_reader.h"
 #include "platform/text.h"
+#include "search/name_match.h"
 
 namespace orb {
 
@@ -32,6 +36,16 @@ QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         if (index.column() == 0) return HostText(hit->name);
         return hit->parentPath ? HostText(*hit->parentPath) : QString();
+    }
+    if (role == kMatchSpanRole && index.column() == 0 && !matchKeyword_.empty()) {
+        NameMatchSpan span;
+        if (!FindNameMatch(hit->name, hit->IsDirectory(), matchKeyword_, matchOptions_, span))
+            return {};
+        // Byte offsets of the stored name to positions in the decoded text.
+        const qsizetype start = HostText(hit->name.substr(0, span.begin)).size();
+        const qsizetype length =
+            HostText(hit->name.substr(span.begin, span.end - span.begin)).size();
+        return QPoint(static_cast<int>(start), static_cast<int>(length));
     }
     return {};
 }
@@ -82,6 +96,52 @@ void CSearchResultModel::Clear() {
     rows_ = std::vector<HitRow>();
     stores_.clear();
     endResetModel();
+}
+
+void CSearchResultModel::SetMatch(std::string_view storedKeyword, uint8_t options) {
+    matchKeyword_.assign(storedKeyword);
+    matchOptions_ = options;
+}
+
+void CMatchHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const {
+    const QVariant span = index.data(kMatchSpanRole);
+    if (!span.isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QString text = opt.text;
+    opt.text.clear();
+    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);  // background, focus
+
+    const QPoint s = span.toPoint();
+    const int start = std::clamp(s.x(), 0, static_cast<int>(text.size()));
+    const int length = std::clamp(s.y(), 0, static_cast<int>(text.size()) - start);
+    const bool selected = (opt.state & QStyle::State_Selected) != 0;
+    const QColor normal = opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QColor marked = selected ? normal : opt.palette.color(QPalette::Link);
+    QFont bold = opt.font;
+    bold.setBold(true);
+
+    QRect r = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
+    r.adjust(2, 0, -2, 0);
+    painter->save();
+    painter->setClipRect(r);
+    int x = r.left();
+    auto draw = [&](const QString& piece, const QFont& font, const QColor& color) {
+        painter->setFont(font);
+        painter->setPen(color);
+        painter->drawText(QRect(x, r.top(), r.right() - x + 1, r.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, piece);
+        x += QFontMetrics(font).horizontalAdvance(piece);
+    };
+    draw(text.left(start), opt.font, normal);
+    draw(text.mid(start, length), bold, marked);
+    draw(text.mid(start + length), opt.font, normal);
+    painter->restore();
 }
 
 void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {

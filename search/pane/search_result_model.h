@@ -4,12 +4,19 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "search/pane/search_rules.h"
 
 namespace orb {
+
+// Column 0: the characters of the name that the search's keyword matched (by its
+// bytes or by pinyin), as QPoint(start, length) in the shown text; none when the
+// hit was found by its annotation.
+inline constexpr int kMatchSpanRole = Qt::UserRole + 1;
 
 class CSearchResultModel : public QAbstractTableModel {
     Q_OBJECT
@@ -26,6 +33,9 @@ public:
     void AddHits(std::vector<HitRow>& batch, const std::shared_ptr<CHitStore>& store);
     // Removes every row and releases the records.
     void Clear();
+    // The keyword (stored bytes) and options of the search whose hits the rows
+    // are, for kMatchSpanRole.
+    void SetMatch(std::string_view storedKeyword, uint8_t options);
     // Keeps only the rows whose name contains the keyword (stored bytes). The
     // records of removed rows stay in their store until the next Clear.
     void Narrow(std::string_view storedKeyword, bool matchCase);
@@ -38,6 +48,17 @@ private:
     std::vector<HitRow> rows_;
     std::vector<std::shared_ptr<CHitStore>> stores_;
     std::vector<int> inserted_;  // scratch of AddHits, kept for its room
+    std::string matchKeyword_;
+    uint8_t matchOptions_ = 0;
+};
+
+// Draws a name with its matched characters (kMatchSpanRole) in bold and the link
+// colour.
+class CMatchHighlightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 }  // namespace orb

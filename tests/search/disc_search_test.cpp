@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "platform/text.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -130,6 +131,19 @@ TEST(OrbtoolSearch, OutputAndExitStatus) {
     EXPECT_EQ(Orbtool(lib + " --keyword ''").status, 2);         // empty keyword
     EXPECT_EQ(Orbtool(lib + " --keyword x --bogus").status, 2);  // unknown option
     EXPECT_EQ(Orbtool(lib + " --keyword").status, 2);            // missing value
+}
+
+// Pinyin is on unless --no-pinyin; its hits hold none of the keyword's bytes, so
+// the byte test must not skip their disc.
+TEST(OrbtoolSearch, PinyinByDefaultAndNoPinyin) {
+    TempDir dir;
+    const std::string file = dir / "p.orb";
+    BuildIndex(file, "P", {HostToStored("工具箱.exe"), "readme.txt"});
+    const std::string target = "'" + file + "'";
+    const std::string hit = std::string("P:\\工具箱.exe\t") + file + "\n1个结果被找到\n";
+    EXPECT_EQ(Orbtool(target + " --keyword gjx --files").out, hit);
+    EXPECT_EQ(Orbtool(target + " --keyword GJX --files --no-pinyin --pinyin").out, hit);
+    EXPECT_EQ(Orbtool(target + " --keyword gjx --files --no-pinyin").out, "0个结果被找到\n");
 }
 
 // orbtool skips the walk of a disc whose bytes cannot hold the keyword; that test

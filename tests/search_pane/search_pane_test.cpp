@@ -18,6 +18,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/text.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
@@ -156,6 +157,33 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     pane->TypeBox()->setEditText(QStringLiteral("txt"));
     Search(QStringLiteral("setup"));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"setupB.txt@B"}));
+}
+
+TEST_F(SearchPaneTest, PinyinOptionAndTheMatchedCharactersOfEachRow) {
+    test::BuildIndex(lib + "/p.orb", "P", {HostToStored("工具箱.exe"), "readme.txt", "gj.txt"},
+                     {{"readme.txt", "gj"}});
+    pane->RefreshScope();
+    Check(lib + "/p");
+    ASSERT_NE(pane->OptionBox(SF_PINYIN), nullptr);
+    EXPECT_TRUE(pane->OptionBox(SF_PINYIN)->isChecked());
+    auto span = [&](int row) {
+        return pane->Results()->data(pane->Results()->index(row, 0), kMatchSpanRole);
+    };
+    Search(QStringLiteral("jx"));
+    ASSERT_EQ(Rows(), (std::vector<std::string>{HostToStored("工具箱.exe") + "@P"}));
+    EXPECT_EQ(span(0), QVariant(QPoint(1, 2)));  // 具箱
+
+    // Literal and pinyin rows alike; a hit found by its annotation has none.
+    Search(QStringLiteral("GJ"));
+    ASSERT_EQ(Rows(), (std::vector<std::string>{"gj.txt@P", "readme.txt@P",
+                                                HostToStored("工具箱.exe") + "@P"}));
+    EXPECT_EQ(span(0), QVariant(QPoint(0, 2)));
+    EXPECT_FALSE(span(1).isValid());
+    EXPECT_EQ(span(2), QVariant(QPoint(0, 2)));
+
+    pane->OptionBox(SF_PINYIN)->setChecked(false);
+    Search(QStringLiteral("jx"));
+    EXPECT_TRUE(Rows().empty());
 }
 
 TEST_F(SearchPaneTest, MessagesForNoKeywordAndNoScope) {

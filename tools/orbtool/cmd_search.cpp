@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "search/disc_search.h"
+#include "search/pinyin_match.h"
 #include "tools/orbtool/commands.h"
 #include "tools/orbtool/output.h"
 
@@ -29,9 +30,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orbtool search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case]\n"
-    "                      [--whole] [--types FILTER] [--json]\n"
+    "                      [--whole] [--pinyin | --no-pinyin] [--types FILTER] [--json]\n"
     "  TARGET is a library directory (every disc, in library order) or an index file.\n"
-    "  Without --files, --dirs or --notes all three are searched.\n";
+    "  Without --files, --dirs or --notes all three are searched.\n"
+    "  --pinyin (the default): a keyword of letters also finds names by the pinyin\n"
+    "  of their Chinese characters, in full or by initials (gjx finds 工具箱).\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "orbtool search: %s\n", problem);
@@ -105,6 +108,8 @@ bool MayHit(const std::string& indexPath, const orb::CIndexReader& reader,
         }
     }
     if (!(options.flags & (orb::SF_FILES | orb::SF_DIRECTORIES))) return false;
+    // A name found by pinyin holds none of the keyword's bytes.
+    if ((options.flags & orb::SF_PINYIN) && orb::IsPinyinKeyword(options.keyword)) return true;
     int fd = orb::OpenShared(indexPath, orb::OpenMode::ReadShareAll);
     if (fd < 0) return true;
     struct stat st {};
@@ -314,7 +319,7 @@ int RunSearch(int argc, char** argv) {
     bool haveKeyword = false;
     bool json = false;
     uint8_t parts = 0;
-    uint8_t modifiers = 0;
+    uint8_t modifiers = orb::SF_PINYIN;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -337,6 +342,10 @@ int RunSearch(int argc, char** argv) {
             modifiers |= orb::SF_MATCHCASE;
         } else if (std::strcmp(a, "--whole") == 0) {
             modifiers |= orb::SF_WHOLENAME;
+        } else if (std::strcmp(a, "--pinyin") == 0) {
+            modifiers |= orb::SF_PINYIN;
+        } else if (std::strcmp(a, "--no-pinyin") == 0) {
+            modifiers &= static_cast<uint8_t>(~orb::SF_PINYIN);
         } else if (std::strcmp(a, "--json") == 0) {
             json = true;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
