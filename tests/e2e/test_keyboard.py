@@ -1,0 +1,36 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""Every page and dialog is reached from the keyboard alone."""
+import unittest
+
+from orbe2e import OrbTestCase
+
+
+class KeyboardTests(OrbTestCase):
+    def showing(self, role, name):
+        return self.orb.find(role, name, showing=True)
+
+    def test_pages_and_dialogs_from_the_keyboard(self):
+        orb = self.orb
+        orb.start()
+        window = orb.main_window()
+        orb.point_at(window)
+        orb.keys("ctrl+3")
+        self.showing("label", "关键词:")
+        orb.keys("ctrl+2")
+        self.showing("tree", "常用软件")
+        orb.keys("ctrl+1")
+        self.showing("tree", "光盘库")
+        for keys, title in ((["ctrl+n"], "新建光盘映象"),
+                            (["alt+h", "a"], "关于"),
+                            (["alt+t", "Return"], "系统设置")):
+            orb.point_at(window)
+            for key in keys:
+                orb.keys(key)
+            dialog = orb.dialog(title)
+            orb.point_at(dialog)
+            orb.keys("Escape")
+            orb.no_dialog(title)
+
+
+if __name__ == "__main__":
+    unittest.main()
