@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audit/index_walk.h"
+#include "platform/drives.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -290,6 +291,12 @@ VerifySummary VerifyDisc(CIndexReader& reader, IDiscSource& disc, const VerifyOp
                          IVerifyListener& listener, const std::atomic<bool>* stop) {
     CVerifier verifier(reader, disc, options, listener, stop);
     return verifier.Run();
+}
+
+std::string FindDriveHoldingDisc(const CIndexReader& reader) {
+    for (const DriveInfo& d : Drives()->ListCdDrives())
+        if (reader.DriveHoldsDisc(d.root)) return d.root;
+    return {};
 }
 
 int64_t EstimateSecondsLeft(uint64_t doneBytes, uint64_t totalBytes, double elapsedSeconds) {

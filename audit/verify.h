@@ -81,6 +81,10 @@ struct VerifySummary {
 VerifySummary VerifyDisc(CIndexReader& reader, IDiscSource& disc, const VerifyOptions& options,
                          IVerifyListener& listener, const std::atomic<bool>* stop = nullptr);
 
+// The root of the first CD drive that holds the open index's disc (label and
+// capacity as catalogued); empty when no drive does.
+std::string FindDriveHoldingDisc(const CIndexReader& reader);
+
 // Seconds left at the rate so far; -1 while there is nothing to go on.
 int64_t EstimateSecondsLeft(uint64_t doneBytes, uint64_t totalBytes, double elapsedSeconds);
 
