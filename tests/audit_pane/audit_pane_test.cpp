@@ -13,6 +13,7 @@
 #include "audit/pane/audit_rules.h"
 #include "audit/pane/dupes_dlg.h"
 #include "audit/pane/verify_dlg.h"
+#include "audit/ui/export_file.h"
 #include "search/pane/search_scope_tree.h"
 #include "tests/app/app_test_util.h"
 #include "tests/audit/audit_test_util.h"
@@ -83,6 +84,27 @@ TEST(AuditRules, RowFilterAndProgressText) {
     EXPECT_EQ(VerifyProgressText(0, 10, -1), QStringLiteral("0.0 MB / 0.0 MB，剩余时间未知"));
     EXPECT_EQ(MegabytesToBytes(0), 1u);
     EXPECT_EQ(MegabytesToBytes(3), 3000000u);
+}
+
+TEST(ExportFile, FormatByExtensionAndTheFileWrittenWhole) {
+    test::EnsureApp();
+    EXPECT_EQ(ExportFormatForPath("a.HTM", ExportFormat::Csv), ExportFormat::Html);
+    EXPECT_EQ(ExportFormatForPath("a.json", ExportFormat::Csv), ExportFormat::Json);
+    EXPECT_EQ(ExportFormatForPath("a.txt", ExportFormat::Html), ExportFormat::Html);
+    TempDir tmp;
+    const QString path = QString::fromStdString(tmp / "out.csv");
+    ASSERT_TRUE(RunExportToFile(nullptr, path, [](std::ostream& out, const std::atomic<bool>&) {
+        out << "a,b\r\n";
+        return true;
+    }));
+    EXPECT_EQ(test::ReadFile(tmp / "out.csv"), "a,b\r\n");
+    // Only the file itself is left in the folder.
+    std::vector<std::string> names;
+    ListDirectory(tmp.path(), [&](const DirEntry& e) {
+        if (e.name != "." && e.name != "..") names.push_back(e.name);
+        return true;
+    });
+    EXPECT_EQ(names, std::vector<std::string>{"out.csv"});
 }
 
 class DupesDlgTest : public ::testing::Test, private AppFirst {
