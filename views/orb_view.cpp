@@ -8,12 +8,14 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDrag>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QVBoxLayout>
 
+#include "audit/ui/export_file.h"
 #include "favorites/store/fav_drag.h"
 #include "index/doc/orb_doc.h"
 #include "platform/text.h"
@@ -251,6 +253,9 @@ void COrbView::FillContextMenu(QMenu& menu) {
     favorite->setObjectName(QStringLiteral("ID_ADD_TO_FAVORITES"));
     const int mark = m_list->MarkRow();
     favorite->setEnabled(rows.size() == 1 && mark >= 0 && !m_list->Model().Item(mark).isDirectory);
+    QAction* exportList = menu.addAction(QStringLiteral("导出列表..."));
+    exportList->setObjectName(QStringLiteral("ID_EXPORT_LIST"));
+    exportList->setEnabled(!m_doc.PathName().empty());
 }
 
 void COrbView::RunMenuCommand(const QAction* action) {
@@ -264,6 +269,24 @@ void COrbView::RunMenuCommand(const QAction* action) {
         m_shell.AddFavoriteFromFileList();
     else if (id.startsWith(QLatin1String("ID_LIST_")))
         SetViewStyle(action->data().toInt());
+    else if (id == QLatin1String("ID_EXPORT_LIST"))
+        OnExportList();
+}
+
+void COrbView::OnExportList() {
+    // A pending annotation edit is saved first, so the listing carries it.
+    m_doc.CommitAnnotationEdit();
+    const std::string index = m_doc.PathName();
+    if (index.empty()) return;
+    ExportFormat format = ExportFormat::Csv;
+    const QString base = QFileInfo(QString::fromStdString(index)).completeBaseName();
+    const QString path = ChooseExportFile(this, QStringLiteral("导出列表"), base, format);
+    if (path.isEmpty()) return;
+    RunExportToFile(this, path, [index, format](std::ostream& out, const std::atomic<bool>& stop) {
+        CIndexReader reader;
+        return reader.Open(index, OpenMode::ReadShareAll) &&
+               ExportListing(reader, format, out, &stop);
+    });
 }
 
 void COrbView::OnContextMenu(const QPoint& globalPos) {

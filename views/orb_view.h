@@ -63,6 +63,8 @@ public:
     void OpenRow(int row);
     // Opens the listed directory on the disc in the file manager.
     void OnExplore();
+    // "导出列表...": the whole disc's listing to a CSV, HTML or JSON file.
+    void OnExportList();
     // The drag data for the selection (null when there is nothing to offer): the
     // file list when the disc is in a drive, the FAVSOFTDRAGDATA block for exactly
     // one row, and this process's mark.

@@ -34,6 +34,8 @@
 #include "app/dialogs/folder_picker.h"
 #include "app/dialogs/settings_dlg.h"
 #include "app/tray_tip/tray_tip.h"
+#include "audit/pane/dupes_dlg.h"
+#include "audit/pane/verify_dlg.h"
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
@@ -242,6 +244,12 @@ void CMainFrame::CreateActions() {
                  QStringLiteral("同步打开的索引到光盘库"), QStringLiteral("定位"),
                  MakeToolIcon(ToolIcon::Sync)),
        &CMainFrame::OnSyncIndex);
+    on(AddAction(ID_VERIFY_DISC, "ID_VERIFY_DISC", QStringLiteral("校验光盘..."),
+                 QStringLiteral("将驱动器中的光盘与打开的索引比较"), QString()),
+       [this] { RunVerifyDialog(*this); });
+    on(AddAction(ID_FIND_DUPLICATES, "ID_FIND_DUPLICATES", QStringLiteral("查找重复文件..."),
+                 QStringLiteral("查找保存在多张光盘上的文件"), QString()),
+       [this] { RunDupesDialog(*this); });
     on(AddAction(ID_DESKTOP_SHORTCUT, "ID_DESKTOP_SHORTCUT", QStringLiteral("创建桌面快捷方式"),
                  QString(), QString()),
        &CMainFrame::OnDesktopShortcut);
@@ -324,6 +332,9 @@ void CMainFrame::CreateMenus() {
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->addAction(m_actions[ID_SETTINGS]);
     tools->addAction(m_actions[ID_SYNC_INDEX]);
+    tools->addSeparator();
+    tools->addAction(m_actions[ID_VERIFY_DISC]);
+    tools->addAction(m_actions[ID_FIND_DUPLICATES]);
     tools->addSeparator();
     tools->addAction(m_actions[ID_DESKTOP_SHORTCUT]);
 

@@ -60,6 +60,9 @@ enum CommandId {
     ID_SETTINGS = 32800,
     // Not in the original menus: cataloguing a folder instead of a disc.
     ID_FILE_NEW_FROM_FOLDER = 32801,
+    // Library tools: verify the open disc, duplicates across discs.
+    ID_VERIFY_DISC = 32802,
+    ID_FIND_DUPLICATES = 32803,
 };
 
 class CMainFrame : public QMainWindow, public IOrbShell {

@@ -16,7 +16,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QThread>
+#include <QToolButton>
 
+#include "audit/ui/export_file.h"
 #include "platform/text.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
@@ -169,6 +171,11 @@ void CSearchPane::BuildControls() {
     progress_->hide();
     count_ = new QLabel(HostText(ResultCountText(0)), this);
     count_->setObjectName(QStringLiteral("resultCount"));
+    export_ = new QToolButton(this);
+    export_->setObjectName(QStringLiteral("exportResults"));
+    export_->setText(QStringLiteral("导出..."));
+    export_->setEnabled(false);
+    connect(export_, &QToolButton::clicked, this, &CSearchPane::OnExport);
 
     tabs_ = new CPageTabCtrl(this);
     scope_ = new CSearchScopeTree();
@@ -305,8 +312,12 @@ void CSearchPane::Layout() {
     keywordLabel_->setGeometry(5, l.keyword.top, l.keyword.left - 5, l.keyword.Height());
     progress_->setGeometry(ToQRect(l.progress));
     // The count stands where the bar does, tall enough for its text.
-    count_->setGeometry(l.progress.left, l.progress.top - 2, l.progress.Width(),
+    // The export button stands at the count's right end.
+    constexpr int kExportWidth = 56;
+    count_->setGeometry(l.progress.left, l.progress.top - 2, l.progress.Width() - kExportWidth,
                         kTabTop - l.progress.top);
+    export_->setGeometry(l.progress.right - kExportWidth, l.progress.top - 2, kExportWidth,
+                         kTabTop - l.progress.top);
     tabs_->setGeometry(ToQRect(l.tabs));
     splitter_->setGeometry(ToQRect(l.splitter));
     list_->setGeometry(ToQRect(l.list));
@@ -347,6 +358,7 @@ void CSearchPane::StartSearch() {
     if (within_->isChecked()) {
         model_->Narrow(stored, matchCase_->isChecked());
         count_->setText(HostText(ResultCountText(model_->Count())));
+        export_->setEnabled(model_->Count() > 0);
         return;
     }
     QTreeWidgetItem* root = scope_->RootItem();
@@ -360,6 +372,7 @@ void CSearchPane::StartSearch() {
     tabs_->SetCurrentPage(0);
     scope_->setFocus();
     count_->hide();
+    export_->hide();
     progress_->setValue(0);
     progress_->show();
     model_->Clear();
@@ -422,6 +435,8 @@ void CSearchPane::EndSearch() {
     progress_->hide();
     count_->setText(HostText(ResultCountText(model_->Count())));
     count_->show();
+    export_->setEnabled(model_->Count() > 0);
+    export_->show();
     const bool restart = restartRequested_;
     restartRequested_ = false;
     stopRequested_ = false;
@@ -479,6 +494,46 @@ void CSearchPane::OpenHit(int row) {
     if (!shell_.OpenDocumentFile(indexPath)) return;
     if (CCDDirView* dirs = shell_.DirView()) dirs->SelectDirectoryByPath(parentPath);
     if (COrbView* files = shell_.FileView()) files->SelectItemByName(name);
+}
+
+void CSearchPane::OnExport() {
+    ExportFormat format = ExportFormat::Csv;
+    const QString path =
+        ChooseExportFile(this, QStringLiteral("导出搜索结果"), QStringLiteral("搜索结果"), format);
+    if (path.isEmpty()) return;
+    // Owned copies in list order: the worker must not read the store the next
+    // search refills.
+    struct Row {
+        std::string name, parent, annotation, index;
+        uint64_t size;
+        FILETIME time;
+        bool dir;
+    };
+    auto rows = std::make_shared<std::vector<Row>>();
+    rows->reserve(static_cast<size_t>(model_->Count()));
+    for (size_t i = 0; i < model_->Count(); ++i) {
+        const SearchHit* h = model_->Hit(static_cast<int>(i));
+        if (!h) continue;
+        rows->push_back({std::string(h->name), h->parentPath ? *h->parentPath : std::string(),
+                         std::string(h->Annotation()), h->indexPath ? *h->indexPath : std::string(),
+                         (static_cast<uint64_t>(h->sizeHigh) << 32) | h->sizeLow, h->writeTime,
+                         h->IsDirectory()});
+    }
+    RunExportToFile(this, path, [rows, format](std::ostream& out, const std::atomic<bool>&) {
+        ExportSearchHits(out, format, rows->size(), [&](size_t i) {
+            const Row& r = (*rows)[i];
+            ExportHit h;
+            h.name = r.name;
+            h.parentPath = r.parent;
+            h.annotation = r.annotation;
+            h.indexPath = r.index;
+            h.size = r.size;
+            h.writeTime = r.time;
+            h.isDirectory = r.dir;
+            return h;
+        });
+        return true;
+    });
 }
 
 void CSearchPane::RefreshScope() {

@@ -24,6 +24,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class QToolButton;
 class QTreeWidgetItem;
 
 namespace orb {
@@ -111,6 +112,9 @@ public:
     void RefreshScope();
     // Opens the hit of a row in the document and selects it in the views.
     void OpenHit(int row);
+    // The export button by the count: the hits to a CSV, HTML or JSON file.
+    void OnExport();
+    QToolButton* ExportButton() const { return export_; }
 
     // True from the start of a search until its last disc is done.
     bool IsSearching() const { return searching_; }
@@ -152,6 +156,7 @@ private:
     QPushButton* button_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* count_ = nullptr;
+    QToolButton* export_ = nullptr;  // saves the hits as CSV, HTML or JSON
     CPageTabCtrl* tabs_ = nullptr;
     CSearchScopeTree* scope_ = nullptr;
     QWidget* options_ = nullptr;

@@ -246,5 +246,33 @@ TEST_F(OrbtoolTest, RemarkCoverAndNoteChangeTheIndex) {
     EXPECT_EQ(Tool({"remark", out}).out, "光盘\n");  // untouched by the cover and notes
 }
 
+TEST_F(OrbtoolTest, VerifyDupesAndRecursiveListing) {
+    const std::string out = tmp_ / "d.orb";
+    ASSERT_EQ(Tool({"scan", disc_, out, "--label", "DATA"}).status, 0);
+    ToolRun same = Tool({"verify", out, disc_, "--full"});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, "");
+    WriteFile(disc_ + "/README.TXT", "read me again");
+    SetMtime(disc_ + "/README.TXT", 1700000000);
+    ToolRun changed = Tool({"verify", out, disc_});
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_EQ(changed.out, "changed-size\tREADME.TXT\tsize 7 -> 13\n");
+    EXPECT_EQ(Tool({"verify", out, disc_, "--fast"}).status, 2);
+    EXPECT_EQ(Tool({"verify"}).status, 2);
+
+    // A second copy of the disc: every file is a duplicate, the larger one first.
+    ::link(out.c_str(), (tmp_ / "copy.orb").c_str());
+    ToolRun dupes = Tool({"dupes", tmp_.path(), "--min-size", "10"});
+    EXPECT_EQ(dupes.status, 0);
+    EXPECT_EQ(dupes.out.substr(0, dupes.out.find('\n')), "70000 bytes x 2, 70000 wasted: 工具.exe");
+    EXPECT_EQ(dupes.out.find("README"), std::string::npos);
+
+    ToolRun csv = Tool({"ls", out, "--recursive", "--csv"});
+    EXPECT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(csv.out.find("\r\nsetup\\tools\\工具.exe,文件,70000,"), std::string::npos);
+    EXPECT_EQ(Tool({"ls", out, "--recursive"}).status, 2);
+}
+
 }  // namespace
 }  // namespace orb

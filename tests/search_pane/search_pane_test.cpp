@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -91,6 +92,7 @@ TEST_F(SearchPaneTest, CheckStatesFollowClicksUpAndDown) {
     CSearchScopeTree* tree = pane->Scope();
     EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
     EXPECT_EQ(Count(), QStringLiteral("0个结果被找到"));
+    EXPECT_FALSE(pane->ExportButton()->isEnabled());  // nothing to export yet
 
     // A click on a disc's box checks it without selecting it; its category and the
     // root become partly checked.
@@ -141,6 +143,7 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "same.txt@X", "same.txt@B",
                                                 "Setup.exe@X", "setupB.txt@B", "tools@X"}));
     EXPECT_EQ(Count(), QStringLiteral("6个结果被找到"));
+    EXPECT_TRUE(pane->ExportButton()->isEnabled());
     EXPECT_FALSE(pane->ProgressBar()->isVisible());
     EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
     EXPECT_FALSE(pane->Reader().IsOpen());

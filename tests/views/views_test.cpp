@@ -324,6 +324,7 @@ TEST_F(ViewsTest, ContextMenuFollowsTheSelectionAndTheDiscsDrive) {
     EXPECT_FALSE(enabled("ID_EXPLORE"));
     EXPECT_TRUE(enabled("ID_ADD_TO_FAVORITES"));
     EXPECT_TRUE(enabled("ID_LIST_LARGEICONS"));
+    EXPECT_TRUE(enabled("ID_EXPORT_LIST"));  // the whole disc, with or without the drive
     run("ID_ADD_TO_FAVORITES");
     EXPECT_EQ(shell.addFavoriteCalls, 1);
     run("ID_EXPLORE");  // disabled: nothing happens

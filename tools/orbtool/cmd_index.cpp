@@ -186,6 +186,8 @@ int RunInfo(int argc, char** argv) {
 }
 
 int RunLs(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--recursive") == 0) return RunLsRecursive(argc, argv);
     Args a = ParseArgs(argc, argv, {}, true);
     if (a.bad || a.positional.empty() || a.positional.size() > 2)
         return Usage("ls INDEX.orb [DIR] [--json]");

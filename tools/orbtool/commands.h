@@ -18,5 +18,9 @@ int RunCover(int argc, char** argv);
 int RunNote(int argc, char** argv);
 // Defined in cmd_search.cpp (added by the search work).
 int RunSearch(int argc, char** argv);
+// Defined in cmd_audit.cpp: verifying discs, duplicates, whole-disc listings.
+int RunVerify(int argc, char** argv);
+int RunDupes(int argc, char** argv);
+int RunLsRecursive(int argc, char** argv);
 
 }  // namespace orbtool

@@ -18,13 +18,17 @@ struct Command {
 const Command kCommands[] = {
     {"scan", orbtool::RunScan, "scan FOLDER OUT.orb [--label TEXT] [--capacity BYTES]"},
     {"info", orbtool::RunInfo, "info INDEX.orb [--json]"},
-    {"ls", orbtool::RunLs, "ls INDEX.orb [DIR] [--json]"},
+    {"ls", orbtool::RunLs,
+     "ls INDEX.orb [DIR] [--json] | ls INDEX.orb --recursive --csv|--html|--json"},
     {"remark", orbtool::RunRemark, "remark INDEX.orb [--set TEXT | --from FILE]"},
     {"cover", orbtool::RunCover, "cover INDEX.orb PICTURE"},
     {"note", orbtool::RunNote, "note INDEX.orb ID [TEXT]"},
     {"search", orbtool::RunSearch,
      "search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case] [--whole] "
      "[--types FILTER] [--json]"},
+    {"verify", orbtool::RunVerify, "verify INDEX.orb [FOLDER|IMAGE] [--full] [--json] [--all]"},
+    {"dupes", orbtool::RunDupes,
+     "dupes LIBRARY|INDEX... [--min-size BYTES] [--size-only] [--json]"},
 };
 
 void PrintUsage(FILE* out) {
