@@ -70,7 +70,7 @@ int CompareRows(const RowKey& a, const RowKey& b, int column) {
     }
     switch (column) {
         case kColName:
-            return CompareNoCaseAZ(a.name, b.name);
+            return CompareNatural(a.name, b.name);
         case kColSize:
             if (a.isDirectory) return 0;
             return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
