@@ -233,7 +233,8 @@ void CSearchPane::BuildControls() {
     list_->horizontalHeader()->setSectionsClickable(false);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setColumnWidth(0, 120);
-    list_->setColumnWidth(1, 200);
+    list_->setColumnWidth(1, 80);
+    list_->setColumnWidth(2, 200);
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { OnResultSelected(); });
     connect(list_, &QTableView::doubleClicked, this,
@@ -464,7 +465,7 @@ void CSearchPane::OpenHit(int row) {
 }
 
 void CSearchPane::RefreshScope() {
-    scope_->FillLibrary(GetLibraryDirectory());
+    scope_->RefillKeepingChecks(GetLibraryDirectory());
 }
 
 void CSearchPane::OnScopeReset() {
