@@ -95,39 +95,45 @@ void CCoverInfoPanel::paintEvent(QPaintEvent*) {
                   kDirs = QStringLiteral("目录"), kFiles = QStringLiteral("文件");
     const int head = std::max({cell(kLabel), cell(kCapacity), cell(kDirs)});
     const int dirsW = cell(dirs), filesHeadW = cell(kFiles);
-    int filesW = cell(files);
-    const int wanted = std::max({cell(labelText), cell(capacity), dirsW + filesHeadW + filesW});
-    filesW += wanted - (dirsW + filesHeadW + filesW);
     const int left = 2, top = 2, rowH = fm.height() + 4;
-    const int width = std::min(
-        head + wanted, std::max(head + dirsW + filesHeadW + cell(files), area.width() - 2 * left));
-    const QRect table(left, top, width, 3 * rowH);
+    const int room = area.width() - 2 * left - head;
+    // A narrow panel puts the exact count on a line of its own rather than cut it.
+    QStringList capacityLines{capacity};
+    const qsizetype paren = capacity.indexOf(QStringLiteral("（"));
+    if (cell(capacity) > room && paren > 0)
+        capacityLines = {capacity.left(paren), capacity.mid(paren)};
+    int wanted = std::max(cell(labelText), dirsW + filesHeadW + cell(files));
+    for (const QString& line : capacityLines) wanted = std::max(wanted, cell(line));
+    const int valueW = std::min(wanted, std::max(room, dirsW + filesHeadW + cell(files)));
+    const int width = head + valueW;
+    const int capH = rowH * static_cast<int>(capacityLines.size());
+    const int rowTop[] = {top, top + rowH, top + rowH + capH, top + 2 * rowH + capH};
+    const QRect table(left, top, width, rowTop[3] - top);
     p.fillRect(table, QColor(255, 255, 255, 200));
     p.setPen(QPen(QColor(0, 0, 128), 2));
     p.drawRect(table);
     p.setPen(QPen(Qt::black, 1));
-    for (int row = 1; row < 3; ++row)
-        p.drawLine(left, top + row * rowH, left + width, top + row * rowH);
-    p.drawLine(left + head, top, left + head, top + 3 * rowH);
+    for (int row = 1; row < 3; ++row) p.drawLine(left, rowTop[row], left + width, rowTop[row]);
+    p.drawLine(left + head, top, left + head, rowTop[3]);
     const int filesHeadX = left + head + dirsW;
-    p.drawLine(filesHeadX, top + 2 * rowH, filesHeadX, top + 3 * rowH);
-    p.drawLine(filesHeadX + filesHeadW, top + 2 * rowH, filesHeadX + filesHeadW, top + 3 * rowH);
-    auto textIn = [&](int x, int row, int w, const QString& text) {
-        const QRect r(x + kPad, top + row * rowH, std::max(0, w - 2 * kPad), rowH);
+    p.drawLine(filesHeadX, rowTop[2], filesHeadX, rowTop[3]);
+    p.drawLine(filesHeadX + filesHeadW, rowTop[2], filesHeadX + filesHeadW, rowTop[3]);
+    auto textIn = [&](int x, int y, int w, const QString& text) {
+        const QRect r(x + kPad, y, std::max(0, w - 2 * kPad), rowH);
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                    fm.elidedText(text, Qt::ElideMiddle, r.width()));
     };
-    const int valueW = width - head;
     p.setPen(Qt::black);
-    textIn(left, 0, head, kLabel);
-    textIn(left, 1, head, kCapacity);
-    textIn(left, 2, head, kDirs);
-    textIn(filesHeadX, 2, filesHeadW, kFiles);
+    textIn(left, rowTop[0], head, kLabel);
+    textIn(left, rowTop[1], head, kCapacity);
+    textIn(left, rowTop[2], head, kDirs);
+    textIn(filesHeadX, rowTop[2], filesHeadW, kFiles);
     p.setPen(QColor(0, 128, 0));
-    textIn(left + head, 0, valueW, labelText);
-    textIn(left + head, 1, valueW, capacity);
-    textIn(left + head, 2, dirsW, dirs);
-    textIn(filesHeadX + filesHeadW, 2, left + width - filesHeadX - filesHeadW, files);
+    textIn(left + head, rowTop[0], valueW, labelText);
+    for (int i = 0; i < capacityLines.size(); ++i)
+        textIn(left + head, rowTop[1] + i * rowH, valueW, capacityLines[static_cast<int>(i)]);
+    textIn(left + head, rowTop[2], dirsW, dirs);
+    textIn(filesHeadX + filesHeadW, rowTop[2], left + width - filesHeadX - filesHeadW, files);
 }
 
 void CCoverInfoPanel::mousePressEvent(QMouseEvent* event) {
