@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -427,6 +428,26 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
     if (!r.empty() && r.back() != '/') r += '/';
     r.append(name);
     return r;
+}
+
+bool IsNetworkFileSystem(const std::string& path) {
+    struct statfs st {};
+    if (::statfs(path.c_str(), &st) != 0) return false;
+    // Magic numbers of linux/magic.h and the file systems' own headers.
+    switch (static_cast<unsigned long>(st.f_type)) {
+        case 0x6969UL:      // NFS
+        case 0x517BUL:      // SMB
+        case 0xFF534D42UL:  // CIFS
+        case 0xFE534D42UL:  // SMB2
+        case 0x5346414FUL:  // AFS
+        case 0x73757245UL:  // Coda
+        case 0x564CUL:      // NCP
+        case 0x01021997UL:  // 9p
+        case 0x65735546UL:  // FUSE
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace orb

@@ -104,6 +104,11 @@ bool ListDirectory(const std::string& path, const std::function<bool(const DirEn
 // it is stored as. The decoded path when nothing exists.
 std::string HostRelativePathOfStored(std::string_view hostBase, std::string_view storedRelative);
 
+// True when statfs says the path lies on a network file system (NFS, SMB/CIFS,
+// AFS, Coda, NCP, 9p, a FUSE mount such as sshfs), where change notification does
+// not see other machines' changes. False when it cannot be asked.
+bool IsNetworkFileSystem(const std::string& path);
+
 // "dir" + "/" + "name" without doubling the separator.
 std::string JoinPath(std::string_view dir, std::string_view name);
 

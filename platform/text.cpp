@@ -164,6 +164,71 @@ bool EqualsNoCaseAZ(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CompareNoCaseAZ(a, b) == 0;
 }
 
+namespace {
+inline bool IsDigitByte(char c) {
+    return c >= '0' && c <= '9';
+}
+}  // namespace
+
+int CompareNatural(std::string_view a, std::string_view b) {
+    const char* p = a.data();
+    const char* pe = p + a.size();
+    const char* q = b.data();
+    const char* qe = q + b.size();
+    // Walks both names a character at a time: a digit inside a multi-byte
+    // character (GB18030 four-byte sequences hold some) never starts a number.
+    while (p < pe && q < qe) {
+        if (IsDigitByte(*p) && IsDigitByte(*q)) {
+            const char* ps = p;
+            const char* qs = q;
+            while (p < pe && IsDigitByte(*p)) ++p;
+            while (q < qe && IsDigitByte(*q)) ++q;
+            // Leading zeros carry no value; a longer rest is a larger number.
+            while (ps + 1 < p && *ps == '0') ++ps;
+            while (qs + 1 < q && *qs == '0') ++qs;
+            if (p - ps != q - qs) return p - ps < q - qs ? -1 : 1;
+            const int r = std::memcmp(ps, qs, static_cast<size_t>(p - ps));
+            if (r != 0) return r < 0 ? -1 : 1;
+            continue;
+        }
+        const size_t np = StoredCharLength(p, pe);
+        const size_t nq = StoredCharLength(q, qe);
+        const size_t n = np < nq ? np : nq;
+        for (size_t i = 0; i < n; ++i) {
+            unsigned char x = static_cast<unsigned char>(np == 1 ? LowerAZ(p[i]) : p[i]);
+            unsigned char y = static_cast<unsigned char>(nq == 1 ? LowerAZ(q[i]) : q[i]);
+            if (x != y) return x < y ? -1 : 1;
+        }
+        if (np != nq) return np < nq ? -1 : 1;
+        p += np;
+        q += nq;
+    }
+    if (p < pe || q < qe) return p < pe ? 1 : -1;
+    return CompareNoCaseAZ(a, b);
+}
+
+uint64_t NaturalSortKey(std::string_view name) {
+    uint64_t key = 0;
+    size_t i = 0;
+    const char* p = name.data();
+    const char* end = p + name.size();
+    while (i < 8 && p < end) {
+        const size_t n = StoredCharLength(p, end);
+        if (n == 1 && IsDigitByte(*p)) {
+            // Any number meets a non-digit as its first digit would, and two
+            // numbers at the same place are left to the full comparison.
+            key |= static_cast<uint64_t>('0') << (56 - 8 * i);
+            break;
+        }
+        for (size_t k = 0; k < n && i < 8; ++k, ++i) {
+            const char c = n == 1 ? LowerAZ(p[k]) : p[k];
+            key |= static_cast<uint64_t>(static_cast<unsigned char>(c)) << (56 - 8 * i);
+        }
+        p += n;
+    }
+    return key;
+}
+
 std::string_view CutAtCharBoundary(std::string_view s, size_t maxBytes) {
     if (s.size() <= maxBytes) return s;
     const char* begin = s.data();

@@ -57,6 +57,15 @@ int CompareBytes(std::string_view a, std::string_view b);
 // Compares after folding A-Z to a-z, as unsigned bytes.
 int CompareNoCaseAZ(std::string_view a, std::string_view b);
 bool EqualsNoCaseAZ(std::string_view a, std::string_view b);
+// Natural order for names people read: runs of the digits 0-9 compare as numbers
+// (照片_2 before 照片_10), everything else as CompareNoCaseAZ. Names that differ
+// only in leading zeros fall back to CompareNoCaseAZ, so only names equal under
+// A-Z folding compare equal.
+int CompareNatural(std::string_view a, std::string_view b);
+// The first eight bytes of a name, A-Z folded, big-endian and zero padded, up to
+// and including its first digit, which counts as '0'. Keys that differ order two
+// names as CompareNatural does, so a sort compares names only when keys tie.
+uint64_t NaturalSortKey(std::string_view name);
 
 // The longest prefix of s of at most maxBytes bytes that ends on a character
 // boundary.

@@ -434,6 +434,23 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
                                         scan.firstCandidate + keyword.size() <= baseLength);
             nameMatches = may && FindInBase(base, keyword, searchFold_, searchFoldAt_);
         }
+        // A keyword with a dot ("setup.exe") may also name the extension: it is
+        // tried on the full name too. Without a dot nothing changes.
+        if (!nameMatches && hasDot && keyword.find('.') != std::string_view::npos) {
+            if (wholeName) {
+                std::string_view full = name;
+                if (!matchCase) {
+                    LowerAZCopyTo(name.data(), name.size(), folded);
+                    full = std::string_view(folded, name.size());
+                }
+                nameMatches = full == keyword;
+            } else {
+                nameMatches =
+                    (f.bytes == 0 || (scan.firstCandidate != std::string_view::npos &&
+                                      scan.firstCandidate + keyword.size() <= scan.length)) &&
+                    FindInBase(name, keyword, searchFold_, searchFoldAt_);
+            }
+        }
         // Pinyin only adds hits, and only names with a multi-byte character can
         // give one the literal test did not.
         if (!nameMatches && searchPinyin_ && scan.multiByte)

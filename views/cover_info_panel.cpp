@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <algorithm>
 
 #include "index/index_reader.h"
 #include "platform/qt/qt_picture.h"
@@ -76,38 +77,63 @@ void CCoverInfoPanel::paintEvent(QPaintEvent*) {
         p.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("没有封面"));
     }
 
-    // The information table, at fixed positions as on the original panel. The
-    // cells are filled so the values stay legible over any cover.
-    p.fillRect(QRect(2, 2, 260, 40), QColor(255, 255, 255, 200));
-    p.setPen(QPen(QColor(0, 0, 128), 2));
-    p.drawRect(QRect(2, 2, 260, 40));
-    p.setPen(QPen(Qt::black, 1));
-    p.drawLine(2, 22, 262, 22);
-    p.drawLine(42, 2, 42, 42);
-    for (int x : {102, 142, 182, 222}) p.drawLine(x, 22, x, 42);
-
+    // The information table: 卷标 and 容量 over the whole width, 目录 and 文件 side
+    // by side below; every column as wide as its longest text, so no number is
+    // cut, and the table no wider than the panel (the label is elided first).
     const QFont tableFont = SongtiFont(16);
     p.setFont(tableFont);
     const QFontMetrics fm(tableFont);
-    auto textAt = [&](int x, int y, const QString& text) {
-        p.drawText(QRect(x, y, 262 - x, 18), Qt::AlignLeft | Qt::AlignVCenter, text);
-    };
-    p.setPen(Qt::black);
-    textAt(4, 4, QStringLiteral("卷标"));
-    textAt(4, 24, QStringLiteral("容量"));
-    textAt(104, 24, QStringLiteral("目录"));
-    textAt(186, 24, QStringLiteral("文件"));
-
-    p.setPen(QColor(0, 128, 0));
+    constexpr int kPad = 4;
+    auto cell = [&](const QString& text) { return fm.horizontalAdvance(text) + 2 * kPad; };
     std::string label;
     m_reader->GetVolumeLabel(label);
-    const QRect labelRect(44, 2, 262 - 44, 20);
-    p.drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-               fm.elidedText(QString::fromStdString(StoredToHost(label)), Qt::ElideMiddle,
-                             labelRect.width() - 2));
-    textAt(44, 24, CapacityText(m_reader->GetCapacity()));
-    textAt(144, 24, QString::number(m_reader->GetDirectoryCount()));
-    textAt(224, 24, QString::number(m_reader->GetFileCount()));
+    const QString labelText = QString::fromStdString(StoredToHost(label));
+    const QString capacity = HumanBytesText(m_reader->GetCapacity());
+    const QString dirs = GroupedNumber(m_reader->GetDirectoryCount());
+    const QString files = GroupedNumber(m_reader->GetFileCount());
+    const QString kLabel = QStringLiteral("卷标"), kCapacity = QStringLiteral("容量"),
+                  kDirs = QStringLiteral("目录"), kFiles = QStringLiteral("文件");
+    const int head = std::max({cell(kLabel), cell(kCapacity), cell(kDirs)});
+    const int dirsW = cell(dirs), filesHeadW = cell(kFiles);
+    const int left = 2, top = 2, rowH = fm.height() + 4;
+    const int room = area.width() - 2 * left - head;
+    // A narrow panel puts the exact count on a line of its own rather than cut it.
+    QStringList capacityLines{capacity};
+    const qsizetype paren = capacity.indexOf(QStringLiteral("（"));
+    if (cell(capacity) > room && paren > 0)
+        capacityLines = {capacity.left(paren), capacity.mid(paren)};
+    int wanted = std::max(cell(labelText), dirsW + filesHeadW + cell(files));
+    for (const QString& line : capacityLines) wanted = std::max(wanted, cell(line));
+    const int valueW = std::min(wanted, std::max(room, dirsW + filesHeadW + cell(files)));
+    const int width = head + valueW;
+    const int capH = rowH * static_cast<int>(capacityLines.size());
+    const int rowTop[] = {top, top + rowH, top + rowH + capH, top + 2 * rowH + capH};
+    const QRect table(left, top, width, rowTop[3] - top);
+    p.fillRect(table, QColor(255, 255, 255, 200));
+    p.setPen(QPen(QColor(0, 0, 128), 2));
+    p.drawRect(table);
+    p.setPen(QPen(Qt::black, 1));
+    for (int row = 1; row < 3; ++row) p.drawLine(left, rowTop[row], left + width, rowTop[row]);
+    p.drawLine(left + head, top, left + head, rowTop[3]);
+    const int filesHeadX = left + head + dirsW;
+    p.drawLine(filesHeadX, rowTop[2], filesHeadX, rowTop[3]);
+    p.drawLine(filesHeadX + filesHeadW, rowTop[2], filesHeadX + filesHeadW, rowTop[3]);
+    auto textIn = [&](int x, int y, int w, const QString& text) {
+        const QRect r(x + kPad, y, std::max(0, w - 2 * kPad), rowH);
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   fm.elidedText(text, Qt::ElideMiddle, r.width()));
+    };
+    p.setPen(Qt::black);
+    textIn(left, rowTop[0], head, kLabel);
+    textIn(left, rowTop[1], head, kCapacity);
+    textIn(left, rowTop[2], head, kDirs);
+    textIn(filesHeadX, rowTop[2], filesHeadW, kFiles);
+    p.setPen(QColor(0, 128, 0));
+    textIn(left + head, rowTop[0], valueW, labelText);
+    for (int i = 0; i < capacityLines.size(); ++i)
+        textIn(left + head, rowTop[1] + i * rowH, valueW, capacityLines[static_cast<int>(i)]);
+    textIn(left + head, rowTop[2], dirsW, dirs);
+    textIn(filesHeadX + filesHeadW, rowTop[2], left + width - filesHeadX - filesHeadW, files);
 }
 
 void CCoverInfoPanel::mousePressEvent(QMouseEvent* event) {

@@ -3,6 +3,7 @@
 #include "views/dir_view.h"
 
 #include <QHeaderView>
+#include <algorithm>
 
 #include "index/doc/orb_doc.h"
 #include "platform/text.h"
@@ -125,6 +126,11 @@ void CCDDirView::FillChildren(QTreeWidgetItem* item) {
             if (e.IsDirectory()) children << MakeDirectoryItem(e);
         } while (reader.ReadNextEntry(e, e));
     }
+    // Names in the order people read them, as the file list shows them.
+    std::stable_sort(
+        children.begin(), children.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+            return CompareNatural(AsDirItem(a)->entry.Name(), AsDirItem(b)->entry.Name()) < 0;
+        });
     // One insertion for the whole level keeps a wide directory cheap.
     item->addChildren(children);
     if (children.isEmpty())

@@ -118,7 +118,7 @@ void CFileListModel::SortOrder(std::vector<uint32_t>& order, int column, int dir
         const std::string_view name = NameOf(item);
         switch (column) {
             case kColName:
-                k.value = FoldedPrefix(name);
+                k.value = NaturalSortKey(name);
                 break;
             case kColSize:
                 k.value = item.isDirectory ? 0 : item.size;
@@ -144,7 +144,7 @@ void CFileListModel::SortOrder(std::vector<uint32_t>& order, int column, int dir
             nx = nx.substr(nx.size() - x.extLength);
             ny = ny.substr(ny.size() - y.extLength);
         }
-        return CompareNoCaseAZ(nx, ny);
+        return column == kColName ? CompareNatural(nx, ny) : CompareNoCaseAZ(nx, ny);
     };
     std::stable_sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
         return compare(a, b) * direction < 0;
@@ -382,6 +382,8 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
     m_report->setUniformRowHeights(true);
     m_report->setAllColumnsShowFocus(true);
     m_report->setSortingEnabled(false);
+    // The line above also makes the header unclickable; the header sorts itself.
+    m_header->setSectionsClickable(true);
     m_report->setIconSize(QSize(16, 16));
     SetUpView(m_report);
     m_header->setStretchLastSection(false);

@@ -7,6 +7,7 @@
 #include <QMimeDatabase>
 #include <QStyle>
 #include <QUrl>
+#include <iterator>
 
 #include "index/index_format.h"
 #include "platform/files.h"
@@ -56,6 +57,28 @@ QString CapacityText(uint64_t c) {
     return QStringLiteral("%1 B").arg(c);
 }
 
+QString GroupedNumber(uint64_t n) {
+    QString digits = QString::number(n);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, QLatin1Char(','));
+    return digits;
+}
+
+QString HumanBytesText(uint64_t bytes) {
+    const QString exact = GroupedNumber(bytes) + QStringLiteral(" 字节");
+    if (bytes < 1024) return exact;
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    // 1023.99 MB shows as 1.00 GB rather than "1024 MB".
+    while (value >= 999.995 && unit + 1 < static_cast<int>(std::size(kUnits))) {
+        value /= 1024.0;
+        ++unit;
+    }
+    const int decimals = value < 9.995 ? 2 : (value < 99.95 ? 1 : 0);
+    return QStringLiteral("%1 %2（%3）")
+        .arg(QString::number(value, 'f', decimals), QLatin1String(kUnits[unit]), exact);
+}
+
 std::string_view ExtensionOf(std::string_view name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0) return {};
@@ -70,7 +93,7 @@ int CompareRows(const RowKey& a, const RowKey& b, int column) {
     }
     switch (column) {
         case kColName:
-            return CompareNoCaseAZ(a.name, b.name);
+            return CompareNatural(a.name, b.name);
         case kColSize:
             if (a.isDirectory) return 0;
             return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);

@@ -29,6 +29,11 @@ QString SizeText(uint64_t size);
 QString DateText(const FILETIME& time);
 // The information panel's capacity: "%d G", "%d M", "%d K" or "%d B", truncated.
 QString CapacityText(uint64_t capacity);
+// A byte count for people: three significant digits in binary units with the exact
+// count beside it, "4.38 GB（4,700,372,992 字节）"; below 1 KB only "512 字节".
+QString HumanBytesText(uint64_t bytes);
+// A count with thousands separators: 30000 -> "30,000".
+QString GroupedNumber(uint64_t n);
 
 // --- row order ---
 

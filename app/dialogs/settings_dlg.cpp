@@ -52,6 +52,12 @@ CSettingsDlg::CSettingsDlg(const std::string& currentLibrary, LibraryChosen onLi
     toggles->addWidget(m_autoLocate);
     toggles->addWidget(m_autostart);
     toggles->addStretch(1);
+    // Every choice takes effect at once; 关闭 (Enter or Escape too) only leaves.
+    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    close->setObjectName(QStringLiteral("IDCANCEL"));
+    close->setDefault(true);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    toggles->addWidget(close);
     grid->addLayout(toggles, 1, 0, 1, 3);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 

@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <utility>
 
 #include "app/dialogs/about_dlg.h"
 #include "app/dialogs/folder_picker.h"
@@ -45,12 +46,15 @@
 #include "library/pane/library_files.h"
 #include "library/pane/library_pane.h"
 #include "library/tree/library_tree.h"
+#include "library/tree/library_watcher.h"
 #include "platform/drive_watcher.h"
 #include "platform/drives.h"
 #include "res/desktop/desktop_files.h"
 #include "res/images/app_images.h"
 #include "res/images/toolbar_icons.h"
 #include "search/pane/search_pane.h"
+#include "search/pane/search_rules.h"
+#include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
 #include "ui/image_list.h"
 #include "ui/panel_bar_ctrl.h"
@@ -276,15 +280,16 @@ void CMainFrame::CreateActions() {
         const char* tip;
         ToolIcon icon;
         int page;
+        QKeyCombination key;
     };
     for (const Page& p : {Page{ID_VIEW_LIBRARY, "ID_VIEW_LIBRARY", "显示光盘库", "光盘库",
-                               ToolIcon::Library, kPageLibrary},
+                               ToolIcon::Library, kPageLibrary, Qt::CTRL | Qt::Key_1},
                           Page{ID_VIEW_FAVORITES, "ID_VIEW_FAVORITES", "显示我的收藏", "收藏",
-                               ToolIcon::Favorites, kPageFavorites},
+                               ToolIcon::Favorites, kPageFavorites, Qt::CTRL | Qt::Key_2},
                           Page{ID_VIEW_SEARCH, "ID_VIEW_SEARCH", "搜索软件", "搜索",
-                               ToolIcon::Search, kPageSearch}}) {
+                               ToolIcon::Search, kPageSearch, Qt::CTRL | Qt::Key_3}}) {
         auto* a = AddAction(p.id, p.name, QString::fromUtf8(p.tip), QString::fromUtf8(p.prompt),
-                            QString::fromUtf8(p.tip), MakeToolIcon(p.icon));
+                            QString::fromUtf8(p.tip), MakeToolIcon(p.icon), {K(p.key)});
         a->setCheckable(true);
         const int page = p.page;
         connect(a, &QAction::triggered, this, [this, page] { SelectPage(page); });
@@ -295,6 +300,13 @@ void CMainFrame::CreateActions() {
                 SelectPage(page);
         });
     }
+    on(AddAction(ID_VIEW_REFRESH, "ID_VIEW_REFRESH", QStringLiteral("刷新光盘库(&R)"),
+                 QStringLiteral("重新读取光盘库和搜索范围"), QStringLiteral("刷新"), QIcon(),
+                 {K(Qt::Key_F5)}),
+       [this] {
+           if (m_libraryPane) m_libraryPane->RefreshLibrary();
+           if (m_searchPane) m_searchPane->RefreshScope();
+       });
     on(AddAction(ID_HELP_MANUAL, "ID_HELP_MANUAL", QStringLiteral("使用手册(&C)"),
                  QStringLiteral("使用手册"), QStringLiteral("使用手册"),
                  MakeToolIcon(ToolIcon::Manual)),
@@ -340,6 +352,11 @@ void CMainFrame::CreateMenus() {
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("查看(&V)"));
     view->addAction(m_actions[ID_VIEW_NAVBAR]);
+    view->addSeparator();
+    view->addAction(m_actions[ID_VIEW_LIBRARY]);
+    view->addAction(m_actions[ID_VIEW_FAVORITES]);
+    view->addAction(m_actions[ID_VIEW_SEARCH]);
+    view->addAction(m_actions[ID_VIEW_REFRESH]);
     view->addSeparator();
     view->addAction(m_actions[ID_VIEW_TOOLBAR]);
     view->addAction(m_actions[ID_VIEW_STATUS_BAR]);
@@ -410,6 +427,23 @@ void CMainFrame::CreateNavigationBar() {
     addDockWidget(Qt::LeftDockWidgetArea, m_navBar);
     resizeDocks({m_navBar}, {250}, Qt::Horizontal);
     connect(m_navBar, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+
+    // Every disc is in the first search's scope; the user narrows it from there.
+    if (QTreeWidgetItem* root = m_searchPane->Scope()->RootItem())
+        m_searchPane->Scope()->SetItemCheck(root, kScopeChecked);
+    m_libraryWatcher = new CLibraryWatcher(this);
+    connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, this, &CMainFrame::FollowLibrary);
+    m_libraryWatcher->SetRoot(m_libraryPane->Tree()->GetLibraryRoot());
+}
+
+void CMainFrame::FollowLibrary() {
+    CLibraryTree* tree = LibraryTree();
+    if (!tree) return;
+    const std::vector<std::string> onDisk = LibraryListing(tree->GetLibraryRoot());
+    // The pane's own changes are in its tree already: keep its expansion then.
+    if (TreeListing(*tree) != onDisk) m_libraryPane->RefreshLibrary();
+    if (CLibraryTree* scope = SearchScopeTree(); scope && TreeListing(*scope) != onDisk)
+        m_searchPane->RefreshScope();
 }
 
 void CMainFrame::UpdateCommandStates() {
@@ -484,6 +518,7 @@ void CMainFrame::ShowNewDiscDialog(const std::string& folder) {
     m_newDiscDialogOpen = true;
     {
         CNewDiscDlg dlg(LibraryTree(), *this, this, folder);
+        dlg.PreselectDrive(std::exchange(m_arrivedDrive, std::string()));
         dlg.exec();
     }
     m_newDiscDialogOpen = false;
@@ -543,6 +578,7 @@ void CMainFrame::OnDriveChange() {
             DiscToExamine(before, m_discs, !m_doc.DiscDrive().empty(),
                           ReadSettingInt(kKeyAutoLocate, 1) != 0, m_newDiscDialogOpen)) {
         CLibraryTree* tree = LibraryTree();
+        m_arrivedDrive = disc->root;
         std::string indexPath;
         QTreeWidgetItem* item =
             tree ? FindLibraryDisc(*tree, disc->storedLabel, disc->capacity, &indexPath) : nullptr;
@@ -585,7 +621,9 @@ void CMainFrame::OnSettings() {
 
 void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
-    if (CLibraryTree* scope = SearchScopeTree()) scope->FillLibrary(path);
+    if (m_searchPane) m_searchPane->Scope()->RefillKeepingChecks(path);
+    if (m_libraryWatcher && LibraryTree())
+        m_libraryWatcher->SetRoot(LibraryTree()->GetLibraryRoot());
     if (m_favoritePane) m_favoritePane->LoadFavorites(path);
 }
 

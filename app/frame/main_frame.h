@@ -29,6 +29,7 @@ namespace orb {
 class CDriveWatcher;
 class CFavoritePane;
 class CLibraryPane;
+class CLibraryWatcher;
 class CPanelBarCtrl;
 class CImageList;
 class CSearchPane;
@@ -63,6 +64,8 @@ enum CommandId {
     // Library tools: verify the open disc, duplicates across discs.
     ID_VERIFY_DISC = 32802,
     ID_FIND_DUPLICATES = 32803,
+    // Reads the library again into the library pane and the search scope (F5).
+    ID_VIEW_REFRESH = 32804,
 };
 
 class CMainFrame : public QMainWindow, public IOrbShell {
@@ -163,6 +166,9 @@ private:
     void CyclePane(int step);
     bool DropAcceptable(const QMimeData* data) const;
     void OpenManualPage(const char* page);
+    // Fills again the library pane's tree and the search scope where they no
+    // longer show what the library holds on disk.
+    void FollowLibrary();
 
     COrbDoc& m_doc;
     Options m_options;
@@ -191,6 +197,10 @@ private:
     bool m_newDiscDialogOpen = false;
     bool m_fileListDragActive = false;
     std::unique_ptr<CDriveWatcher> m_watcher;
+    CLibraryWatcher* m_libraryWatcher = nullptr;
+    // The drive of the last disc offered for cataloguing: the new disc dialog
+    // starts with it chosen.
+    std::string m_arrivedDrive;
     std::vector<DiscInDrive> m_discs;
 };
 

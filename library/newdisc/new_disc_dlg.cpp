@@ -342,6 +342,21 @@ void CNewDiscDlg::showEvent(QShowEvent* event) {
         QTimer::singleShot(0, this, [this] {
             if (m_selectedDrive < 0) ChooseDrive(0);
         });
+    } else if (m_firstShow) {
+        // A disc just put in (or the only one there) is what the user came for:
+        // choose it, so label, name and text files are filled in and 创建 is ready.
+        std::vector<std::string> roots;
+        std::vector<bool> holds;
+        for (int i = 0; i < m_drives->count(); ++i) {
+            roots.push_back(m_drives->DriveOf(i));
+            DiskGeometry geometry;
+            holds.push_back(Drives()->GetDiskFreeSpace(roots.back(), geometry));
+        }
+        const int position = DriveToPreselect(roots, holds, m_arrivedRoot);
+        if (position >= 0)
+            QTimer::singleShot(0, this, [this, position] {
+                if (m_selectedDrive < 0) ChooseDrive(position);
+            });
     }
     m_firstShow = false;
 }

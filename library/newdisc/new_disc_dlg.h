@@ -47,6 +47,9 @@ public:
     // Shows kNoDriveText and returns Rejected at once when drive mode has no drive;
     // otherwise runs the dialog modally.
     int exec() override;
+    // The drive that just received the disc the dialog is opened for; taken when
+    // the dialog shows (see DriveToPreselect).
+    void PreselectDrive(const std::string& arrivedRoot) { m_arrivedRoot = arrivedRoot; }
 
     bool IsFolderMode() const { return !m_folder.root.empty(); }
     // True from a started scan until its final status arrived (also after a stop).
@@ -134,6 +137,7 @@ private:
     bool m_closeWhenFinal = false;
     bool m_createLocked = false;  // after a completed scan, until a new name comes
     bool m_firstShow = true;
+    std::string m_arrivedRoot;
 
     std::unique_ptr<CDriveWatcher> m_watcher;
     std::string m_watchedDiscs;  // touched on the watcher's thread only

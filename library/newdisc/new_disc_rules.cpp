@@ -222,4 +222,20 @@ bool CanCreate(bool driveChosen, std::string_view name, bool scanOutstanding) {
     return driveChosen && !name.empty() && !scanOutstanding;
 }
 
+int DriveToPreselect(const std::vector<std::string>& listRoots, const std::vector<bool>& holdsDisc,
+                     const std::string& arrivedRoot) {
+    if (!arrivedRoot.empty()) {
+        const std::string wanted = NormalizeDriveRoot(arrivedRoot);
+        for (size_t i = 0; i < listRoots.size(); ++i)
+            if (NormalizeDriveRoot(listRoots[i]) == wanted) return static_cast<int>(i);
+    }
+    int only = -1;
+    for (size_t i = 0; i < listRoots.size() && i < holdsDisc.size(); ++i) {
+        if (!holdsDisc[i]) continue;
+        if (only >= 0) return -1;
+        only = static_cast<int>(i);
+    }
+    return only;
+}
+
 }  // namespace orb

@@ -70,4 +70,10 @@ std::string DriveDisplayName(const std::string& root, const std::string& hostLab
 // outstanding.
 bool CanCreate(bool driveChosen, std::string_view name, bool scanOutstanding);
 
+// The drive list entry to take when the dialog opens: the drive that just
+// received a disc (arrivedRoot, compared after NormalizeDriveRoot), else the only
+// entry holding a disc; -1 (nothing chosen) when that leaves a doubt.
+int DriveToPreselect(const std::vector<std::string>& listRoots, const std::vector<bool>& holdsDisc,
+                     const std::string& arrivedRoot);
+
 }  // namespace orb

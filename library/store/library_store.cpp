@@ -32,7 +32,7 @@ bool StatDir(const std::string& path, DirId& id) {
 int CompareLibraryItems(bool category1, std::string_view storedLabel1, bool category2,
                         std::string_view storedLabel2) {
     if (category1 != category2) return static_cast<int>(category2) - static_cast<int>(category1);
-    return CompareNoCaseAZ(storedLabel1, storedLabel2);
+    return CompareNatural(storedLabel1, storedLabel2);
 }
 
 bool IsDiscFileName(std::string_view fileName) {

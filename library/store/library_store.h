@@ -29,9 +29,9 @@ struct LibraryItem {
     bool isLink = false;
 };
 
-// The library order: every category before every disc, then labels with A-Z
-// folded to a-z compared as unsigned bytes (shorter prefix first). Negative,
-// zero or positive like strcmp; equal labels of one kind compare equal.
+// The library order: every category before every disc, then labels in natural
+// order (CompareNatural: numbers by value, A-Z folded). Negative, zero or
+// positive like strcmp; equal labels of one kind compare equal.
 int CompareLibraryItems(bool category1, std::string_view storedLabel1, bool category2,
                         std::string_view storedLabel2);
 inline int CompareLibraryItems(const LibraryItem& a, const LibraryItem& b) {

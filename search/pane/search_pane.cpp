@@ -253,7 +253,8 @@ void CSearchPane::BuildControls() {
     list_->horizontalHeader()->setSectionsClickable(false);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setColumnWidth(0, 120);
-    list_->setColumnWidth(1, 200);
+    list_->setColumnWidth(1, 80);
+    list_->setColumnWidth(2, 200);
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { OnResultSelected(); });
     // A double click or Enter on a hit opens it, so the keyboard reaches it too.
@@ -537,7 +538,7 @@ void CSearchPane::OnExport() {
 }
 
 void CSearchPane::RefreshScope() {
-    scope_->FillLibrary(GetLibraryDirectory());
+    scope_->RefillKeepingChecks(GetLibraryDirectory());
 }
 
 void CSearchPane::OnScopeReset() {

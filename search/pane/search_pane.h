@@ -108,7 +108,8 @@ public:
 
     // The button's action: stop, narrow or start.
     void OnSearchButton();
-    // Refills the scope tree from the library directory; every check is lost.
+    // Refills the scope tree from the library directory: discs keep their ticks by
+    // path, discs not shown before are ticked.
     void RefreshScope();
     // Opens the hit of a row in the document and selects it in the views.
     void OpenHit(int row);

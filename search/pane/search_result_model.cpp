@@ -26,15 +26,18 @@ int CSearchResultModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CSearchResultModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 2;
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
     const SearchHit* hit = Hit(index.row());
-    if (!hit || index.column() < 0 || index.column() > 1) return {};
+    if (!hit || index.column() < 0 || index.column() > 2) return {};
     // Texts are decoded only for the rows a view asks for.
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         if (index.column() == 0) return HostText(hit->name);
+        if (index.column() == 1)
+            return hit->indexPath ? QString::fromStdString(HitDiscName(*hit->indexPath))
+                                  : QString();
         return hit->parentPath ? HostText(*hit->parentPath) : QString();
     }
     if (role == kMatchSpanRole && index.column() == 0 && !matchKeyword_.empty()) {
@@ -53,7 +56,8 @@ QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
 QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     if (section == 0) return QStringLiteral("名称");
-    if (section == 1) return QStringLiteral("上级目录");
+    if (section == 1) return QStringLiteral("光盘");
+    if (section == 2) return QStringLiteral("上级目录");
     return {};
 }
 

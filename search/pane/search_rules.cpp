@@ -3,6 +3,7 @@
 #include "search/pane/search_rules.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/text.h"
 
@@ -27,22 +28,34 @@ int CombinedScopeCheck(const std::vector<int>& childStates, int ownState) {
     return any3 ? kScopeChecked : kScopeUnchecked;
 }
 
+std::vector<int> ScopeChecksAfterRefill(const std::vector<std::pair<std::string, int>>& before,
+                                        const std::vector<std::string>& discPaths) {
+    std::unordered_map<std::string_view, int> known;
+    known.reserve(before.size());
+    for (const auto& [path, state] : before) known.emplace(path, state);
+    std::vector<int> states;
+    states.reserve(discPaths.size());
+    for (const std::string& path : discPaths) {
+        const auto it = known.find(path);
+        states.push_back(it == known.end() ? kScopeChecked : it->second);
+    }
+    return states;
+}
+
+std::string HitDiscName(const std::string& indexPath) {
+    const size_t slash = indexPath.rfind('/');
+    std::string name = slash == std::string::npos ? indexPath : indexPath.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
 bool HitNameLess(const SearchHit& a, const SearchHit& b) {
-    return CompareNoCaseAZ(a.name, b.name) < 0;
+    return CompareNatural(a.name, b.name) < 0;
 }
 
 uint64_t HitSortKey(std::string_view storedName) {
-    // Folded as the full comparison folds: single-byte letters only, never the
-    // second byte of a double-byte character. Shorter names pad with 0, below
-    // every byte: a prefix still sorts first, and names that agree on the key are
-    // told apart by the full comparison.
-    char folded[kMaxPath];
-    const size_t n = std::min(storedName.size(), sizeof(folded));
-    LowerAZCopyTo(storedName.data(), n, folded);
-    uint64_t key = 0;
-    for (size_t i = 0; i < 8; ++i)
-        key = (key << 8) | (i < n ? static_cast<unsigned char>(folded[i]) : 0u);
-    return key;
+    return NaturalSortKey(storedName);
 }
 
 HitRow MakeHitRow(const SearchHit* hit) {

@@ -11,6 +11,7 @@
 #include <memory_resource>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "index/index_format.h"
@@ -31,6 +32,13 @@ int ToggledScopeCheck(int state);
 // 1 and 3, else their common state. A parent without children keeps its own.
 int CombinedScopeCheck(const std::vector<int>& childStates, int ownState);
 // Whether a disc in this state is searched (2 or 3).
+// The ticks of the discs after the scope was filled again from the library: a
+// disc already shown (same index path) keeps its state, a disc new since then is
+// ticked, so a first search finds something and a moved or new disc is not left
+// out. A scope the user emptied stays empty as long as no disc is added.
+std::vector<int> ScopeChecksAfterRefill(const std::vector<std::pair<std::string, int>>& before,
+                                        const std::vector<std::string>& discPaths);
+
 inline bool IsScopeSearched(int state) {
     return state == kScopePartial || state == kScopeChecked;
 }
@@ -89,12 +97,16 @@ struct HitRow {
     const SearchHit* hit = nullptr;
 };
 
+// The "光盘" column: the disc's name in the library, its index file name without
+// the extension (host text).
+std::string HitDiscName(const std::string& indexPath);
+
 // The key of a stored name: ordering keys never contradicts ordering names.
 uint64_t HitSortKey(std::string_view storedName);
 HitRow MakeHitRow(const SearchHit* hit);
 
-// The rows' order: names with A-Z folded, compared as unsigned bytes; equal names
-// keep the order in which they were found.
+// The rows' order: names in natural order (CompareNatural); equal names keep the
+// order in which they were found.
 bool HitNameLess(const SearchHit& a, const SearchHit& b);
 // Rows with equal names by arrival, so an unstable sort gives the stable order.
 inline bool HitRowLess(const HitRow& a, const HitRow& b) {

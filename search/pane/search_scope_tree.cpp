@@ -99,6 +99,38 @@ QTreeWidgetItem* CSearchScopeTree::NextCheckedDisc(QTreeWidgetItem* item) const 
     return nullptr;
 }
 
+std::vector<std::pair<std::string, int>> CSearchScopeTree::DiscChecks() const {
+    std::vector<std::pair<std::string, int>> checks;
+    for (QTreeWidgetItem* at = RootItem(); at; at = NextItemPreorder(at))
+        if (!IsCategoryItem(at)) checks.emplace_back(GetItemPath(at, true), CheckState(at));
+    return checks;
+}
+
+void CSearchScopeTree::RefillKeepingChecks(const std::string& libraryDir) {
+    const auto before = DiscChecks();
+    FillLibrary(libraryDir);
+    std::vector<QTreeWidgetItem*> discs;
+    std::vector<std::string> paths;
+    for (QTreeWidgetItem* at = RootItem(); at; at = NextItemPreorder(at)) {
+        if (IsCategoryItem(at)) continue;
+        discs.push_back(at);
+        paths.push_back(GetItemPath(at, true));
+    }
+    const std::vector<int> states = ScopeChecksAfterRefill(before, paths);
+    for (size_t i = 0; i < discs.size(); ++i) discs[i]->setCheckState(0, ToQt(states[i]));
+    // Categories from their children, deepest first: one pass for the whole tree.
+    std::vector<QTreeWidgetItem*> categories;
+    for (QTreeWidgetItem* at = RootItem(); at; at = NextItemPreorder(at))
+        if (IsCategoryItem(at)) categories.push_back(at);
+    for (auto it = categories.rbegin(); it != categories.rend(); ++it) {
+        QTreeWidgetItem* category = *it;
+        std::vector<int> children;
+        for (int i = 0; i < category->childCount(); ++i)
+            children.push_back(CheckState(category->child(i)));
+        category->setCheckState(0, ToQt(CombinedScopeCheck(children, CheckState(category))));
+    }
+}
+
 QTreeWidgetItem* CSearchScopeTree::CheckBoxItemAt(const QPoint& pos) const {
     QTreeWidgetItem* item = itemAt(pos);
     if (!item) return nullptr;

@@ -4,6 +4,10 @@
 // whole subtree and recomputes every ancestor from its children.
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "library/tree/library_tree.h"
 
 namespace orb {
@@ -22,6 +26,11 @@ public:
     // The next disc after `item` in tree order whose state is 2 or 3; null at the
     // end of the tree.
     QTreeWidgetItem* NextCheckedDisc(QTreeWidgetItem* item) const;
+    // The index path and state of every disc, in tree order.
+    std::vector<std::pair<std::string, int>> DiscChecks() const;
+    // Fills the tree from the library again, keeping the state of every disc by
+    // path and ticking the discs it did not show before.
+    void RefillKeepingChecks(const std::string& libraryDir);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

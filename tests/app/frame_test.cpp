@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,6 +24,9 @@
 #include "main_frame.h"
 #include "orb_app.h"
 #include "platform/drives.h"
+#include "search/pane/search_rules.h"
+#include "search/pane/search_scope_tree.h"
+#include "ui/panel_bar_ctrl.h"
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
@@ -269,6 +273,46 @@ TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {
     EXPECT_EQ(IsAutostartEnabled(), dlg.AutostartButton()->isChecked());
     if (IsAutostartEnabled()) dlg.AutostartButton()->click();
     EXPECT_FALSE(IsAutostartEnabled());
+
+    // The dialog has a way out besides the title bar; Enter takes it too.
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+}
+
+TEST_F(FrameTest, PagesAndRefreshFromTheKeyboardAndTheLibraryOnDiskIsFollowed) {
+    frame->show();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get(), 10000));
+    for (int page : {2, 1, 0}) {
+        QTest::keyClick(frame.get(), static_cast<Qt::Key>(Qt::Key_1 + page), Qt::ControlModifier);
+        EXPECT_EQ(frame->PanelBar()->GetSelectedItem(), page);
+    }
+
+    // Every disc is in the first search's scope.
+    auto* scope = static_cast<CSearchScopeTree*>(frame->SearchScopeTree());
+    const std::string tools = library + "软件/tools";
+    EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(tools)), kScopeChecked);
+
+    // Another program adds a disc: both trees show it, the new disc ticked, the old
+    // tick kept by path.
+    scope->SetItemCheck(scope->FindItemByPath(tools), kScopeUnchecked);
+    test::WriteSmallIndex(lib / "软件/more.orb", "MORE", 700'000'000);
+    const std::string more = library + "软件/more";
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() &&
+           (!scope->FindItemByPath(more) || !frame->LibraryTree()->FindItemByPath(more)))
+        QTest::qWait(20);
+    ASSERT_NE(scope->FindItemByPath(more), nullptr);
+    ASSERT_NE(frame->LibraryTree()->FindItemByPath(more), nullptr);
+    EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(more)), kScopeChecked);
+    EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(tools)), kScopeUnchecked);
+
+    // F5 reads the library again at once (no event loop runs for the watcher here).
+    ASSERT_EQ(::unlink((lib / "软件/more.orb").c_str()), 0);
+    QTest::keyClick(frame.get(), Qt::Key_F5);
+    EXPECT_EQ(scope->FindItemByPath(more), nullptr);
+    EXPECT_EQ(frame->LibraryTree()->FindItemByPath(more), nullptr);
 }
 
 TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {

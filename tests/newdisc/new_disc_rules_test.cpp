@@ -141,6 +141,16 @@ TEST(NewDiscRules, CreateNeedsADriveANameAndNoOutstandingScan) {
     EXPECT_FALSE(CanCreate(true, "D", true));
 }
 
+TEST(NewDiscRules, TheDriveThatJustGotTheDiscElseTheOnlyDiscIsPreselected) {
+    const std::vector<std::string> roots = {"/dev/sr0", "/media/cd1/", "/media/cd2/"};
+    EXPECT_EQ(DriveToPreselect(roots, {false, true, true}, "/media/cd2"), 2);
+    EXPECT_EQ(DriveToPreselect(roots, {false, true, false}, ""), 1);
+    // Two discs and no arrival named: the user chooses.
+    EXPECT_EQ(DriveToPreselect(roots, {false, true, true}, ""), -1);
+    EXPECT_EQ(DriveToPreselect(roots, {false, false, false}, "/media/gone/"), -1);
+    EXPECT_EQ(DriveToPreselect({}, {}, ""), -1);
+}
+
 TEST(EjectDisc, GoesThroughTheDriveLayerAndFailsQuietly) {
     TempDir dir;
     auto drives = std::make_shared<CVirtualDriveSystem>(

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace orb {
 namespace {
 
@@ -127,6 +130,39 @@ TEST(StoredText, PathsAndComponents) {
         {"\x81/", false},
     };
     for (const Case& c : cases) EXPECT_EQ(IsSafePathComponent(c.name), c.safe) << c.name;
+}
+
+TEST(NaturalOrder, NumbersCompareByValueAndTheKeyNeverContradictsTheNames) {
+    const std::string photo = HostToStored("照片_");
+    // 𠀀 is a four-byte GB18030 sequence whose second and fourth bytes are digits.
+    const std::string ext = HostToStored("𠀀");
+    std::vector<std::string> names = {photo + "10", photo + "2",  photo + "1",  "file10.txt",
+                                      "File2.txt",  "file02.txt", "a",          "B",
+                                      "a1b",        "a!",         "abcdefgh12", "abcdefgh9",
+                                      ext + "1",    ext,          "9",          "10"};
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const std::string& a, const std::string& b) { return CompareNatural(a, b) < 0; });
+    const std::vector<std::string> expected = {
+        "9",          "10",        "a",          "a!",        "a1b",        "abcdefgh9",
+        "abcdefgh12", "B",         "file02.txt", "File2.txt", "file10.txt", ext,
+        ext + "1",    photo + "1", photo + "2",  photo + "10"};
+    EXPECT_EQ(sorted, expected);
+    for (const std::string& a : names) {
+        EXPECT_EQ(CompareNatural(a, a), 0);
+        EXPECT_EQ(CompareNatural(a + "X", a + "x"), 0);
+        for (const std::string& b : names) {
+            const int r = CompareNatural(a, b);
+            EXPECT_EQ(r, -CompareNatural(b, a)) << a << " / " << b;
+            if (!EqualsNoCaseAZ(a, b)) {
+                EXPECT_NE(r, 0) << a << " / " << b;
+            }
+            const uint64_t ka = NaturalSortKey(a), kb = NaturalSortKey(b);
+            if (ka != kb) {
+                EXPECT_EQ(ka < kb, r < 0) << a << " / " << b;
+            }
+        }
+    }
 }
 
 }  // namespace

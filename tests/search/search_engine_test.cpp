@@ -104,6 +104,23 @@ TEST_F(SearchMatching, RuleTable) {
         {"annotation ignores the type list", "setup", "jpg", uint8_t(F | A), {"DATA:\\exe.txt"}},
         {"annotation case folded", "INSTALLER", "*", A, {"DATA:\\README"}},
         {"annotation match case", "installer", "*", uint8_t(A | C), {}},
+        {"a dot: the full name too",
+         "setup.exe",
+         "*",
+         F,
+         {"DATA:\\SETUP.EXE", "DATA:\\MySetup.exe", "DATA:\\Setup.exe", "DATA:\\setup.exe"}},
+        {"a dot, whole name",
+         "setup.exe",
+         "*",
+         uint8_t(F | W),
+         {"DATA:\\SETUP.EXE", "DATA:\\Setup.exe", "DATA:\\setup.exe"}},
+        {"a dot, match case",
+         "Setup.exe",
+         "*",
+         uint8_t(F | C),
+         {"DATA:\\MySetup.exe", "DATA:\\Setup.exe"}},
+        {"a dot still meets the type list", "setup.exe", "txt", F, {}},
+        {"a dot, double-byte name", two + ".txt", "*", uint8_t(F | W), {"DATA:\\" + two + ".txt"}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Search(dir_ / "d.orb", c.keyword, c.filter, c.options), c.expected) << c.what;
@@ -159,7 +176,12 @@ TEST(SearchMatchingRandom, FileBaseAgreesWithTheDefinition) {
                 size_t dot = n.rfind('.');
                 std::string base = dot == std::string::npos ? n : n.substr(0, dot);
                 if (!matchCase) base = LowerAZCopy(base);
-                if (FindChars(base, k) != std::string::npos) expected.push_back("R:\\" + n);
+                // A keyword with a dot is also looked for in the full name.
+                const std::string full = matchCase ? n : LowerAZCopy(n);
+                if (FindChars(base, k) != std::string::npos ||
+                    (k.find('.') != std::string::npos && dot != std::string::npos &&
+                     FindChars(full, k) != std::string::npos))
+                    expected.push_back("R:\\" + n);
             }
             EXPECT_EQ(Search(dir / "r.orb", keyword, "*", options), expected)
                 << "keyword " << ::testing::PrintToString(keyword) << " options " << int(options);

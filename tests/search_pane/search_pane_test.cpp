@@ -127,10 +127,26 @@ TEST_F(SearchPaneTest, CheckStatesFollowClicksUpAndDown) {
     tree->ToggleItem(Item(lib + "/b"));
     EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
 
-    // Refresh loses every mark.
+    // Refresh keeps every mark by path; a disc added or moved since is ticked, and
+    // a disc that went away takes its mark with it.
     Check(lib + "/a/");
     pane->RefreshScope();
+    EXPECT_EQ(State(lib + "/a/x"), kScopeChecked);
+    EXPECT_EQ(State(lib + "/b"), kScopeUnchecked);
+    EXPECT_EQ(State(lib + "/"), kScopePartial);
+    ASSERT_EQ(::rename((lib + "/a/y.orb").c_str(), (lib + "/y2.orb").c_str()), 0);
+    ::mkdir((lib + "/empty").c_str(), 0755);
+    pane->Scope()->SetItemCheck(Item(lib + "/a/x"), kScopeUnchecked);
+    pane->RefreshScope();
     EXPECT_EQ(State(lib + "/a/x"), kScopeUnchecked);
+    EXPECT_EQ(State(lib + "/a/"), kScopeUnchecked);
+    EXPECT_EQ(State(lib + "/y2"), kScopeChecked);
+    EXPECT_EQ(State(lib + "/empty/"), kScopeUnchecked);
+    EXPECT_EQ(State(lib + "/"), kScopePartial);
+    // Emptied on purpose, the scope stays empty.
+    tree->ToggleItem(Item(lib + "/"));
+    tree->ToggleItem(Item(lib + "/"));
+    pane->RefreshScope();
     EXPECT_EQ(State(lib + "/"), kScopeUnchecked);
 }
 

@@ -73,7 +73,7 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
                       oldTags[r]);
     }
     std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
-        return CompareNoCaseAZ(a.first, b.first) < 0;
+        return CompareNatural(a.first, b.first) < 0;
     });
     ASSERT_EQ(rows.size(), all.size());
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -45,6 +45,20 @@ TEST(ViewTexts, CapacityTruncatesToTheLargestUnit) {
     EXPECT_EQ(CapacityText(0), "0 B");
 }
 
+TEST(ViewTexts, HumanBytesKeepThreeDigitsAndTheExactCount) {
+    EXPECT_EQ(HumanBytesText(4700372992ULL), "4.38 GB（4,700,372,992 字节）");
+    EXPECT_EQ(HumanBytesText(681574400), "650 MB（681,574,400 字节）");
+    EXPECT_EQ(HumanBytesText(1536), "1.50 KB（1,536 字节）");
+    EXPECT_EQ(HumanBytesText(1023), "1,023 字节");
+    EXPECT_EQ(HumanBytesText(0), "0 字节");
+    // Just below a unit shows the next unit rather than four digits.
+    EXPECT_EQ(HumanBytesText(1048575), "1.00 MB（1,048,575 字节）");
+    EXPECT_EQ(HumanBytesText(UINT64_MAX).left(8), "16.0 EB（");
+    EXPECT_EQ(GroupedNumber(30000), "30,000");
+    EXPECT_EQ(GroupedNumber(999), "999");
+    EXPECT_EQ(GroupedNumber(1000000), "1,000,000");
+}
+
 TEST(ViewTexts, ExtensionIsAfterTheLastDotThatIsNotTheFirstByte) {
     EXPECT_EQ(ExtensionOf("readme"), "");
     EXPECT_EQ(ExtensionOf(".profile"), "");

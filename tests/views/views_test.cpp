@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QUrl>
 #include <memory>
 
@@ -100,19 +101,20 @@ TEST_F(ViewsTest, OpeningShowsTheDiscItemItsDirectoriesAndTheRootListing) {
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->text(0), "DATA");
     EXPECT_TRUE(root->isExpanded());
-    ASSERT_EQ(root->childCount(), 2);  // directories only
-    EXPECT_EQ(root->child(0)->text(0), "setup");
-    EXPECT_EQ(root->child(1)->text(0), "Docs");
+    ASSERT_EQ(root->childCount(), 2);  // directories only, by name
+    EXPECT_EQ(root->child(0)->text(0), "Docs");
+    QTreeWidgetItem* setup = root->child(1);
+    EXPECT_EQ(setup->text(0), "setup");
     // setup holds directories, Docs only a file.
-    EXPECT_TRUE(tree->HasSubdirectory(root->child(0)));
-    EXPECT_EQ(root->child(0)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
-    EXPECT_FALSE(tree->HasSubdirectory(root->child(1)));
-    EXPECT_EQ(root->child(0)->childCount(), 0);  // not read before it is expanded
-    root->child(0)->setExpanded(true);
-    root->child(0)->setExpanded(false);
-    root->child(0)->setExpanded(true);
-    EXPECT_EQ(root->child(0)->childCount(), 2);  // read once
-    EXPECT_EQ(tree->GetDirectoryPath(root->child(0)->child(0)), "setup\\tools\\");
+    EXPECT_TRUE(tree->HasSubdirectory(setup));
+    EXPECT_EQ(setup->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    EXPECT_FALSE(tree->HasSubdirectory(root->child(0)));
+    EXPECT_EQ(setup->childCount(), 0);  // not read before it is expanded
+    setup->setExpanded(true);
+    setup->setExpanded(false);
+    setup->setExpanded(true);
+    EXPECT_EQ(setup->childCount(), 2);  // read once
+    EXPECT_EQ(tree->GetDirectoryPath(setup->child(0)), "setup\\tools\\");
 
     EXPECT_EQ(tree->currentItem(), root);
     EXPECT_EQ(list->CurrentDirectoryStored(), "");
@@ -209,6 +211,51 @@ TEST_F(ViewsTest, SortAndStyleChosenInOneWindowHoldInTheNext) {
                                                 "B.TXT", "big.iso"}));
     list->ListCtrl().Header().SetSort(kColName, 1);
     list->SetViewStyle(kStyleReport);
+}
+
+TEST_F(ViewsTest, HeaderClicksSortAndNamesAndDirectoriesComeInNaturalOrder) {
+    CScanTree t;
+    const FILETIME day = test::Day(1057276800);
+    const std::string photo = HostToStored("照片_");
+    for (const char* n : {"10", "2", "1"})
+        t.Append(kNoNode, kEntryDirectory, 0, day, "d" + std::string(n));
+    t.Append(kNoNode, 0, 1, day, photo + "10.jpg");
+    t.Append(kNoNode, 0, 3, day, photo + "2.jpg");
+    t.Append(kNoNode, 0, 2, day, photo + "1.jpg");
+    const std::string path = dir / "photos.orb";
+    test::WriteIndex(path, t, "PICS", 1000);
+    list->ListCtrl().Header().SetSort(kColName, 1);
+    list->SetViewStyle(kStyleReport);
+    ASSERT_TRUE(shell.doc.OnOpenDocument(path));
+    const std::vector<std::string> byName = {
+        "d1", "d2", "d10", photo + "1.jpg", photo + "2.jpg", photo + "10.jpg"};
+    EXPECT_EQ(Rows(), byName);
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(root->childCount(), 3);
+    EXPECT_EQ(root->child(1)->text(0), "d2");
+    EXPECT_EQ(root->child(2)->text(0), "d10");
+
+    // Real clicks on the header: once sorts by the column, twice reverses it.
+    list->resize(600, 300);
+    list->show();
+    CSortHeaderCtrl& header = list->ListCtrl().Header();
+    auto click = [&](int column) {
+        const QPoint at(header.sectionViewportPosition(column) + header.sectionSize(column) / 2,
+                        header.height() / 2);
+        QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, at);
+    };
+    click(kColSize);
+    EXPECT_EQ(header.SortColumn(), kColSize);
+    // Directories have no size: they keep the index's order.
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"d10", "d2", "d1", photo + "10.jpg",
+                                                photo + "1.jpg", photo + "2.jpg"}));
+    click(kColName);
+    click(kColName);
+    EXPECT_EQ(header.SortDirection(), -1);
+    EXPECT_EQ(Rows(), std::vector<std::string>(byName.rbegin(), byName.rend()));
+    list->hide();
+    header.SetSort(kColName, 1);
 }
 
 TEST_F(ViewsTest, AnnotationEditIsStoredOnTheNextClickAndWhenAnotherIndexOpens) {
