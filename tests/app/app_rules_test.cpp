@@ -168,6 +168,19 @@ TEST(FindLibraryDiscTest, MatchesLabelExactlyAndCapacityInAllBits) {
     EXPECT_EQ(FindLibraryDisc(tree, "Disc", 5'000'000'000ULL), nullptr);
 }
 
+TEST(FindLibraryDiscTest, ADriveLabelLongerThanTheHeaderKeepsStillMatches) {
+    test::EnsureApp();
+    test::TempDir lib;
+    const std::string label(60, 'L');  // the header keeps 49 bytes
+    test::WriteSmallIndex(lib / "long.orb", label, 700'000'000ULL);
+    CLibraryTree tree;
+    tree.FillLibrary(lib.path() + "/");
+    std::string path;
+    ASSERT_NE(FindLibraryDisc(tree, HostToStored(label), 700'000'000ULL, &path), nullptr);
+    EXPECT_EQ(path, lib / "long.orb");
+    EXPECT_EQ(FindLibraryDisc(tree, HostToStored(label.substr(0, 48)), 700'000'000ULL), nullptr);
+}
+
 // The document, with a stand-in annotation editor.
 class FakeEditor : public IAnnotationEditor {
 public:
