@@ -151,6 +151,15 @@ TEST(RecentFilesMenu, NumbersCutsLongPathsAndKeepsAmpersandsVisible) {
     EXPECT_EQ(cut.size(), 3 + 30);
 }
 
+TEST(RecentFilesMenu, EntriesFollowAMovedDiscOrCategory) {
+    const QStringList files{"/lib/A/x.orb", "/lib/AB/y.orb", "/lib/A/Sub/z.orb", "/lib/x.orb"};
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/A/x.orb", "/lib/B/x.orb"),
+              (QStringList{"/lib/B/x.orb", "/lib/AB/y.orb", "/lib/A/Sub/z.orb", "/lib/x.orb"}));
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/A/", "/lib/C/"),
+              (QStringList{"/lib/C/x.orb", "/lib/AB/y.orb", "/lib/C/Sub/z.orb", "/lib/x.orb"}));
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/a/x.orb", "/lib/q.orb"), files);
+}
+
 TEST(FindLibraryDiscTest, MatchesLabelExactlyAndCapacityInAllBits) {
     test::EnsureApp();
     test::TempDir lib;
