@@ -52,6 +52,10 @@ int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& out
         return 0;
     }
     header_ = IndexHeader{};
+    {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        unreadable_ = ScanUnreadable{};
+    }
     std::string label;
     if (drives->GetVolumeLabel(driveRoot, label)) SetHeaderLabel(header_, label);
     header_.capacity = geometry.Capacity();
@@ -104,21 +108,29 @@ void CDiscScanner::PassGate() {
     gateCv_.wait(lock, [this] { return !paused_.load(); });
 }
 
-void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree) {
+void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree,
+                                     ScanUnreadable& unreadable) {
+    auto missed = [&unreadable](uint32_t& count, const std::string& where) {
+        ++count;
+        if (unreadable.paths.size() < ScanUnreadable::kMaxPaths) unreadable.paths.push_back(where);
+    };
     // Read the whole directory first, so only one directory stream is open at a
     // time however deep the disc goes.
     std::vector<DirEntry> entries;
-    ListDirectory(path, [&](const DirEntry& e) {
+    const bool listed = ListDirectory(path, [&](const DirEntry& e) {
         if (e.name != "." && e.name != "..") entries.push_back(e);
         return abort_.load(std::memory_order_relaxed) == 0;
     });
+    // The scan goes on without what could not be read, and says so at the end.
+    if (!listed && !abort_.load(std::memory_order_relaxed)) missed(unreadable.directories, path);
     for (DirEntry& e : entries) {
         PassGate();
         if (abort_.load(std::memory_order_relaxed)) return;
         const std::string stored = HostToStored(e.name);
+        if (e.unreadable) missed(unreadable.files, JoinPath(path, e.name));
         if (e.isDirectory) {
             ScanNodeId node = tree.Append(parent, kEntryDirectory, e.size, e.writeTime, stored);
-            ListDirectoryInto(JoinPath(path, e.name), node, tree);
+            ListDirectoryInto(JoinPath(path, e.name), node, tree, unreadable);
         } else {
             // Symbolic links arrive here as files with the link's own size.
             tree.Append(parent, 0, e.size, e.writeTime, stored);
@@ -143,10 +155,11 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     // The worker's own error text: the owner may write the scanner's (a refused
     // start) while this worker still runs, so it is handed over only at the end.
     const char* workerError = "";
+    ScanUnreadable unreadable;
     {
         CScanTree tree;
         self->Notify(WM_SCAN_STATUS, SCAN_COLLECTING, 0);
-        self->ListDirectoryInto(self->driveRoot_, kNoNode, tree);
+        self->ListDirectoryInto(self->driveRoot_, kNoNode, tree, unreadable);
         if (self->abort_.load()) {
             workerError = kErrAborted;
             self->running_ = 0;
@@ -194,6 +207,10 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     }  // the tree is released before the owner hears the end
     IMessageTarget* notify = self->notify_;
     if (finalStatus != SCAN_DONE) self->SetError(workerError);
+    {
+        std::lock_guard<std::mutex> lock(self->errorMutex_);
+        self->unreadable_ = std::move(unreadable);
+    }
     self->workerActive_ = false;
     // The last use of the scanner and of the window.
     if (notify) notify->Send(WM_SCAN_STATUS, finalStatus, 0);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "index/index_format.h"
 #include "index/scan_tree.h"
@@ -45,6 +46,20 @@ inline int ShownPercent(uint64_t part, uint64_t whole) {
     return static_cast<int>(static_cast<unsigned __int128>(part) * 100 / whole);
 }
 
+// What a finished scan could not read: directories that could not be listed (kept
+// in the index as empty folders) and entries whose details could not be read (kept
+// with no size or time). The index format has no place for this; the owner tells
+// the user.
+struct ScanUnreadable {
+    uint32_t directories = 0;
+    uint32_t files = 0;
+    // Host paths, the first kMaxPaths of them.
+    std::vector<std::string> paths;
+    static constexpr size_t kMaxPaths = 1000;
+
+    bool Any() const { return directories + files > 0; }
+};
+
 class CDiscScanner {
 public:
     CDiscScanner();
@@ -73,6 +88,11 @@ public:
         return lastError_;
     }
     const IndexHeader& Header() const { return header_; }
+    // What the last scan could not read; complete once its final status was sent.
+    ScanUnreadable Unreadable() const {
+        std::lock_guard<std::mutex> lock(errorMutex_);
+        return unreadable_;
+    }
 
     // Messages of the scanner, shown by its owners.
     static constexpr const char* kErrBusy = "程序正忙，请稍后再试!";
@@ -85,7 +105,8 @@ public:
 
 private:
     static void ScanThreadProc(CDiscScanner* self);
-    void ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree);
+    void ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree,
+                           ScanUnreadable& unreadable);
     void PassGate();
     LRESULT Notify(uint32_t msg, WPARAM wParam, LPARAM lParam);
 
@@ -109,6 +130,7 @@ private:
     }
     mutable std::mutex errorMutex_;
     std::string lastError_;
+    ScanUnreadable unreadable_;
 
     std::atomic<bool> paused_{false};
     std::mutex gateMutex_;

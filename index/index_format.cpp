@@ -84,4 +84,9 @@ void SetHeaderLabel(IndexHeader& h, std::string_view storedLabel) {
     CopyToFixed(h.label, kLabelSize, storedLabel);
 }
 
+std::string_view LabelAsInHeader(std::string_view storedLabel) {
+    storedLabel = storedLabel.substr(0, storedLabel.find('\0'));
+    return CutAtCharBoundary(storedLabel, kLabelSize - 1);
+}
+
 }  // namespace orb

@@ -98,5 +98,9 @@ std::string CompanionPath(const std::string& indexPath);
 // The volume label of a header as stored text.
 std::string_view HeaderLabel(const IndexHeader& h);
 void SetHeaderLabel(IndexHeader& h, std::string_view storedLabel);
+// A volume label (stored text) as an index header keeps it: up to a NUL, cut to
+// the header's 49 bytes at a character boundary. A drive's label is cut so before
+// it is compared with a header's.
+std::string_view LabelAsInHeader(std::string_view storedLabel);
 
 }  // namespace orb

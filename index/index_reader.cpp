@@ -281,8 +281,7 @@ int CIndexReader::DriveHoldsDisc(const std::string& driveRoot) const {
     if (g.Capacity() != header_.capacity) return 0;
     std::string label;
     if (!drives->GetVolumeLabel(driveRoot, label)) return 0;
-    label = std::string(CutAtCharBoundary(label, kLabelSize - 1));
-    return label == HeaderLabel(header_) ? 1 : 0;
+    return LabelAsInHeader(label) == HeaderLabel(header_) ? 1 : 0;
 }
 
 int CIndexReader::ReadRemark(std::string& text) {

@@ -359,12 +359,21 @@ bool ListDirectory(const std::string& path, const std::function<bool(const DirEn
         return false;
     }
     DirEntry e;
-    while (struct dirent* d = readdir(dir)) {
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        struct dirent* d = readdir(dir);
+        if (!d) {
+            // An I/O error ends the listing like its end does; only errno tells.
+            complete = errno == 0;
+            break;
+        }
         e.name.assign(d->d_name);
         e.size = 0;
         e.writeTime = FILETIME{};
         e.isDirectory = false;
         e.isSymlink = false;
+        e.unreadable = false;
         if (e.name == "." || e.name == "..") {
             e.isDirectory = true;
         } else {
@@ -374,14 +383,15 @@ bool ListDirectory(const std::string& path, const std::function<bool(const DirEn
                 e.isDirectory = S_ISDIR(st.st_mode);
                 e.size = e.isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
                 e.writeTime = UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-            } else if (d->d_type == DT_DIR) {
-                e.isDirectory = true;
+            } else {
+                e.unreadable = true;
+                e.isDirectory = d->d_type == DT_DIR;
             }
         }
         if (!onEntry(e)) break;
     }
     closedir(dir);
-    return true;
+    return complete;
 }
 
 namespace {

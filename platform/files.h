@@ -91,10 +91,13 @@ struct DirEntry {
     FILETIME writeTime;
     bool isDirectory = false;
     bool isSymlink = false;
+    // Its details (kind, size, time) could not be read: they are left empty.
+    bool unreadable = false;
 };
 
 // Lists a directory without following symbolic links. Returns false when the
-// directory cannot be opened. The callback returns false to stop early.
+// directory cannot be opened, or reading it failed part way (the entries read
+// before were handed over). The callback returns false to stop early.
 bool ListDirectory(const std::string& path, const std::function<bool(const DirEntry&)>& onEntry);
 
 // The host form of a stored path relative to hostBase ("\" separators) that

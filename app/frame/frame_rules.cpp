@@ -39,9 +39,11 @@ bool HasArrival(const std::vector<DiscInDrive>& before, const std::vector<DiscIn
 
 QTreeWidgetItem* FindLibraryDisc(const CLibraryTree& tree, const std::string& storedLabel,
                                  uint64_t capacity, std::string* indexPath) {
+    // A header keeps only the label's first 49 bytes.
+    const std::string_view label = LabelAsInHeader(storedLabel);
     return tree.FindDiscByHeader(
         [&](const IndexHeader& header) {
-            return header.capacity == capacity && HeaderLabel(header) == storedLabel;
+            return header.capacity == capacity && HeaderLabel(header) == label;
         },
         indexPath);
 }
@@ -76,6 +78,22 @@ QString RecentDisplayName(int index, const QString& path) {
     if (name.size() > 30) name = QStringLiteral("...") + name.right(27);
     name.replace('&', QStringLiteral("&&"));
     return QStringLiteral("&%1 %2").arg(index + 1).arg(name);
+}
+
+QStringList MoveRecentFiles(const QStringList& files, const std::string& from,
+                            const std::string& to) {
+    const bool directory = !from.empty() && from.back() == '/';
+    QStringList out;
+    for (const QString& file : files) {
+        const std::string path = file.toStdString();
+        if (path == from)
+            out << QString::fromStdString(to);
+        else if (directory && path.size() > from.size() && path.compare(0, from.size(), from) == 0)
+            out << QString::fromStdString(to + path.substr(from.size()));
+        else
+            out << file;
+    }
+    return out;
 }
 
 }  // namespace orb

@@ -44,6 +44,12 @@ const DiscInDrive* DiscToExamine(const std::vector<DiscInDrive>& before,
 // behind "..." when longer than 30, ampersands doubled.
 QString RecentDisplayName(int index, const QString& path);
 
+// The recent-file list after a disc's index file (from, to) or a category's
+// directory (paths ending with '/') moved: entries naming it, or a file below it,
+// name the new place.
+QStringList MoveRecentFiles(const QStringList& files, const std::string& from,
+                            const std::string& to);
+
 // The first disc item of the library tree (in tree order) whose index header has
 // the label (byte for byte) and capacity (all 64 bits); reads only headers. Null
 // when none matches; path receives the index path.

@@ -417,6 +417,15 @@ void CMainFrame::CreateNavigationBar() {
     m_libraryPane = new CLibraryPane(*this, m_panelBar);
     m_favoritePane = new CFavoritePane(*this, m_panelBar);
     m_searchPane = new CSearchPane(*this, m_panelBar);
+    // Favourites and recent files follow a disc or category the library pane moves.
+    connect(m_libraryPane, &CLibraryPane::libraryPathMoved, this,
+            [this](const std::string& from, const std::string& to) {
+                m_favoritePane->LibraryPathMoved(from, to);
+                const QStringList moved = MoveRecentFiles(m_recentFiles, from, to);
+                if (moved == m_recentFiles) return;
+                m_recentFiles = moved;
+                UpdateRecentMenu();
+            });
     m_panelBar->AddItem({QStringLiteral("光盘库"), 0, m_libraryPane});
     m_panelBar->AddItem({QStringLiteral("常用软件"), 1, m_favoritePane});
     m_panelBar->AddItem({QStringLiteral("搜索"), 2, m_searchPane});
@@ -470,8 +479,7 @@ void CMainFrame::UpdateRecentMenu() {
         auto* a = new QAction(RecentDisplayName(i, path), this);
         a->setData(ID_FILE_MRU_FILE1 + i);
         a->setStatusTip(QStringLiteral("打开该文档"));
-        connect(a, &QAction::triggered, this,
-                [this, path] { OpenDocumentFile(path.toStdString()); });
+        connect(a, &QAction::triggered, this, [this, path] { OpenRecentFile(path); });
         m_fileMenu->insertAction(m_recentSeparator, a);
         m_recentActions.push_back(a);
     }
@@ -493,6 +501,19 @@ bool CMainFrame::OpenDocumentFile(const std::string& hostPath) {
     m_doc.SaveModified();
     const bool ok = m_doc.OnOpenDocument(hostPath);
     UpdateCommandStates();
+    return ok;
+}
+
+bool CMainFrame::OpenRecentFile(const QString& path) {
+    CIndexReader probe;
+    bool ok = probe.Open(path.toStdString(), OpenMode::ReadShareAll) != 0;
+    probe.Close();
+    if (ok)
+        ok = OpenDocumentFile(path.toStdString());
+    else
+        QMessageBox::critical(this, QStringLiteral("提示"),
+                              QString::fromUtf8(COrbDoc::kOpenFailed));
+    if (!ok && m_recentFiles.removeAll(path) > 0) UpdateRecentMenu();
     return ok;
 }
 

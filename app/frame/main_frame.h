@@ -129,6 +129,10 @@ public:
     // Shows the new-disc pop-up while the window is in the tray.
     std::function<void()> showNewDiscTip;
 
+    // A recent-file entry: tried on its own first, so an entry that no longer opens
+    // leaves the shown index open; such an entry leaves the list.
+    bool OpenRecentFile(const QString& path);
+
     // Commands (also reachable through their actions).
     void OnSyncIndex();
     void OnDesktopShortcut();

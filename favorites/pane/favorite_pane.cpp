@@ -453,20 +453,28 @@ void CFavoritePane::LocateSelected() {
     const std::string pathInDisc = record->software->pathInDisc;
     if (pathInDisc.empty()) return;
     const std::string indexPath = m_tree->GetIndexPath(item);
+    std::error_code error;
+    if (!indexPath.empty() && !std::filesystem::exists(indexPath, error)) {
+        Message(kFavMsgLocateFailed);
+        return;
+    }
     switch (LocateFavorite(indexPath, pathInDisc, m_locate)) {
         case LocateResult::Located:
             break;
         case LocateResult::IndexGone:
             // A stored path that leaves the library was never handed to the document,
-            // which would have said so itself.
+            // which would have said so itself. The entry keeps its location: the
+            // library may sit on a disk that is not mounted now.
             if (indexPath.empty()) Message(COrbDoc::kOpenFailed);
-            m_tree->SetSoftwareLocation(item, nullptr);
-            Changed();
             break;
         case LocateResult::DirectoryMissing:
             Message(kFavMsgLocateFailed);
             break;
     }
+}
+
+void CFavoritePane::LibraryPathMoved(const std::string& from, const std::string& to) {
+    if (m_tree->MoveDiscPaths(from, to) > 0) Changed();
 }
 
 void CFavoritePane::AddEntry(const FavSoftDragData& entry) {

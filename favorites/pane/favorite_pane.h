@@ -66,6 +66,10 @@ public:
     // A text file dropped on the remark box becomes the selected software's remark.
     RemarkFileStatus SetRemarkFromFile(const std::string& hostPath);
 
+    // A disc or category of the library was renamed or moved (index paths, or
+    // directory paths ending with '/'): entries follow it and the file is saved.
+    void LibraryPathMoved(const std::string& from, const std::string& to);
+
     // Writes favorite.dat; a failure is shown to the user.
     bool SaveNow();
 

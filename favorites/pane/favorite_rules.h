@@ -134,7 +134,7 @@ struct LocateSteps {
 };
 enum class LocateResult {
     Located,
-    IndexGone,         // the index could not be opened: the entry loses its location
+    IndexGone,         // the index could not be opened: the entry keeps its location
     DirectoryMissing,  // "软件定位失败"
 };
 // hostIndexPath empty means the stored disc path cannot name a file in the library.

@@ -264,6 +264,19 @@ std::string IndexPathOfDisc(std::string_view libraryPath, std::string_view discP
     return NormalizeLibraryPath(libraryPath) + relative;
 }
 
+bool MovedDiscPath(std::string_view discPath, std::string_view from, std::string_view to,
+                   std::string& out) {
+    if (from.empty() || discPath.size() < from.size() ||
+        discPath.compare(0, from.size(), from) != 0)
+        return false;
+    // from ends on a character boundary, so a "\" right after it is a separator.
+    if (discPath.size() > from.size() && discPath[from.size()] != '\\') return false;
+    std::string moved = std::string(to) + std::string(discPath.substr(from.size()));
+    if (moved.size() > kFavoriteMaxPath) return false;
+    out = std::move(moved);
+    return true;
+}
+
 FavoriteStatus CheckFavoriteName(std::string_view storedName) {
     if (storedName.empty()) return FavoriteStatus::NameEmpty;
     if (storedName.size() > kFavoriteMaxName) return FavoriteStatus::NameTooLong;

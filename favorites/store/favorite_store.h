@@ -124,6 +124,13 @@ FavoriteStatus DiscPathInLibrary(std::string_view libraryPath, std::string_view 
 // stored path would leave the library ("..", ".", an absolute path).
 std::string IndexPathOfDisc(std::string_view libraryPath, std::string_view discPath);
 
+// A stored disc path after a disc or category of the library moved: from and to
+// are stored disc paths (a category's without its final "\"). out gets to in
+// place of from when discPath is from or lies below it; false when it is neither,
+// or when the new path would not fit a record.
+bool MovedDiscPath(std::string_view discPath, std::string_view from, std::string_view to,
+                   std::string& out);
+
 // Checks a name handed to the store (stored text).
 FavoriteStatus CheckFavoriteName(std::string_view storedName);
 

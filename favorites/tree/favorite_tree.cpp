@@ -2,6 +2,7 @@
 #include "favorites/tree/favorite_tree.h"
 
 #include <QStringList>
+#include <QTreeWidgetItemIterator>
 #include <algorithm>
 #include <utility>
 
@@ -342,6 +343,24 @@ const FavoriteItem* CFavoriteTree::GetFavoriteItem(const QTreeWidgetItem* item) 
 int CFavoriteTree::ItemImage(const QTreeWidgetItem* item) {
     const CFavoriteItem* fav = AsFavorite(item);
     return fav ? fav->Image() : -1;
+}
+
+int CFavoriteTree::MoveDiscPaths(const std::string& fromHost, const std::string& toHost) {
+    auto stored = [this](std::string host, std::string& out) {
+        while (!host.empty() && host.back() == '/') host.pop_back();
+        return DiscPathInLibrary(m_libraryPath, host, out) == FavoriteStatus::Ok;
+    };
+    std::string from, to;
+    if (!stored(fromHost, from) || !stored(toHost, to)) return 0;
+    int moved = 0;
+    for (QTreeWidgetItemIterator it(this); *it; ++it) {
+        CFavoriteItem* fav = AsFavorite(*it);
+        if (!fav || !fav->Record().software) continue;
+        std::string& discPath = fav->Record().software->discPath;
+        if (MovedDiscPath(discPath, from, to, discPath)) ++moved;
+    }
+    if (moved) m_modified = 1;
+    return moved;
 }
 
 std::string CFavoriteTree::GetIndexPath(const QTreeWidgetItem* item) const {

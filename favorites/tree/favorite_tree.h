@@ -55,6 +55,10 @@ public:
     // Makes the item, with its subtree and records, the last child of newParent.
     // Returns the moved item, or null when newParent is the item or lies inside it.
     QTreeWidgetItem* MoveFavorite(QTreeWidgetItem* item, QTreeWidgetItem* newParent);
+    // A disc's index file (from, to) or a category's directory (paths ending with
+    // '/') of the library now lives elsewhere: every software entry on that disc, or
+    // on a disc below that category, points to the new place. Returns how many did.
+    int MoveDiscPaths(const std::string& fromHost, const std::string& toHost);
     // "工具\网络\" for the category 网络 inside 工具; empty for the root.
     QString GetCategoryPath(QTreeWidgetItem* item) const;
     // The same as stored text.

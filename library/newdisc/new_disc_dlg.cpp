@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,10 +15,12 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <QVBoxLayout>
 #include <thread>
 
 #include "index/disc_scanner.h"
@@ -291,11 +294,23 @@ void CNewDiscDlg::BuildControls() {
     grid->addWidget(m_collectBar, 5, 0, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("保存到磁盘..."), this), 6, 0, 1, 3);
     grid->addWidget(m_saveBar, 7, 0, 1, 3);
+    // What the last scan could not read; hidden while there is nothing to say.
+    m_unreadLabel = new QLabel(this);
+    m_unreadLabel->setObjectName(QStringLiteral("unreadableLabel"));
+    m_unreadLabel->setWordWrap(true);
+    m_unreadButton = new QPushButton(QStringLiteral("详情"), this);
+    m_unreadButton->setObjectName(QStringLiteral("unreadableButton"));
+    m_unreadButton->setAutoDefault(false);
+    auto* unread = new QHBoxLayout;
+    unread->addWidget(m_unreadLabel, 1);
+    unread->addWidget(m_unreadButton);
+    grid->addLayout(unread, 8, 0, 1, 3);
+    ShowUnreadable(ScanUnreadable{});
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_createButton);
     buttons->addStretch(1);
     buttons->addWidget(m_exitButton);
-    grid->addLayout(buttons, 8, 0, 1, 3);
+    grid->addLayout(buttons, 9, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
     auto* outer = new QHBoxLayout(this);
@@ -312,6 +327,7 @@ void CNewDiscDlg::BuildControls() {
     connect(m_createButton, &QPushButton::clicked, this, &CNewDiscDlg::OnCreate);
     connect(m_exitButton, &QPushButton::clicked, this, &CNewDiscDlg::reject);
     connect(m_locationButton, &QPushButton::clicked, this, &CNewDiscDlg::OnChooseLocation);
+    connect(m_unreadButton, &QPushButton::clicked, this, &CNewDiscDlg::ShowUnreadableDetails);
     connect(m_textFiles, qOverload<int>(&QComboBox::activated), this, [this](int) {
         // A new choice during the scan applies when it is from the scanned disc.
         if (ScanOutstanding() && m_textListRoot == m_scanRoot)
@@ -511,6 +527,7 @@ void CNewDiscDlg::OnCreate() {
         m_scanRemarkFile = m_textFiles->currentText().toStdString();
     m_createButton->setEnabled(false);
     m_exitButton->setText(QStringLiteral("中止"));
+    ShowUnreadable(ScanUnreadable{});
 }
 
 LRESULT CNewDiscDlg::OnScanMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
@@ -559,9 +576,33 @@ void CNewDiscDlg::OnScanFinal(WPARAM status) {
     if (m_closeWhenFinal) QTimer::singleShot(0, this, [this] { reject(); });
 }
 
+void CNewDiscDlg::ShowUnreadable(const ScanUnreadable& unreadable) {
+    m_unreadLabel->setText(QString::fromStdString(UnreadableSummary(unreadable)));
+    m_unreadDetails = QString::fromStdString(UnreadableDetails(unreadable));
+    m_unreadLabel->setVisible(unreadable.Any());
+    m_unreadButton->setVisible(unreadable.Any());
+}
+
+void CNewDiscDlg::ShowUnreadableDetails() {
+    QDialog box(this);
+    box.setWindowTitle(QStringLiteral("无法读取的目录和文件"));
+    auto* list = new QPlainTextEdit(m_unreadDetails, &box);
+    list->setReadOnly(true);
+    list->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* close = new QPushButton(QStringLiteral("关闭"), &box);
+    connect(close, &QPushButton::clicked, &box, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(list);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    box.resize(520, 300);
+    box.exec();
+}
+
 void CNewDiscDlg::CompleteScan() {
     m_collectBar->setValue(100);
     m_saveBar->setValue(100);
+    // The index is made all the same; the user hears what it lacks.
+    ShowUnreadable(m_session->scanner.Unreadable());
 
     if (m_tree) {
         QTreeWidgetItem* parent = m_tree->FindItemByPath(m_scanLocation);

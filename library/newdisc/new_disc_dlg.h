@@ -15,6 +15,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -74,6 +75,11 @@ public:
     QProgressBar* SaveBar() const { return m_saveBar; }
     QCheckBox* EjectCheck() const { return m_ejectCheck; }
     QCheckBox* RemarkCheck() const { return m_remarkCheck; }
+    // The line about what the last scan could not read, its "详情" button and the
+    // list that button shows.
+    QLabel* UnreadableLabel() const { return m_unreadLabel; }
+    QPushButton* UnreadableButton() const { return m_unreadButton; }
+    QString UnreadableDetailsText() const { return m_unreadDetails; }
 
 public slots:
     // The user chose the drive entry at position (as CBN_SELCHANGE).
@@ -100,6 +106,8 @@ private:
     LRESULT OnScanMessage(uint32_t msg, WPARAM wParam, LPARAM lParam);
     void OnScanFinal(WPARAM status);
     void CompleteScan();
+    void ShowUnreadable(const ScanUnreadable& unreadable);
+    void ShowUnreadableDetails();
     void ShowLater(int kind, const QString& caption, const QString& text);
     // Identity of the disc an entry holds now: root, label, capacity; "" for none.
     std::string DiscIdentity(int position) const;
@@ -120,6 +128,9 @@ private:
     QLineEdit* m_locationEdit = nullptr;
     QCheckBox* m_ejectCheck = nullptr;
     QCheckBox* m_remarkCheck = nullptr;
+    QLabel* m_unreadLabel = nullptr;
+    QPushButton* m_unreadButton = nullptr;
+    QString m_unreadDetails;
     QTimer* m_refreshTimer = nullptr;
 
     std::string m_saveLocation;

@@ -238,4 +238,19 @@ int DriveToPreselect(const std::vector<std::string>& listRoots, const std::vecto
     return only;
 }
 
+std::string UnreadableSummary(const ScanUnreadable& unreadable) {
+    if (!unreadable.Any()) return std::string();
+    return "光盘上有内容无法读取：" + std::to_string(unreadable.directories) + " 个目录，" +
+           std::to_string(unreadable.files) + " 个文件。索引中没有它们的内容。";
+}
+
+std::string UnreadableDetails(const ScanUnreadable& unreadable) {
+    std::string text;
+    for (const std::string& path : unreadable.paths) text += path + "\n";
+    const uint64_t total = uint64_t{unreadable.directories} + unreadable.files;
+    if (total > unreadable.paths.size())
+        text += "……另有 " + std::to_string(total - unreadable.paths.size()) + " 项未列出\n";
+    return text;
+}
+
 }  // namespace orb

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "index/disc_scanner.h"
+
 namespace orb {
 
 // The most bytes of a text file that become a disc's remark.
@@ -22,6 +24,12 @@ std::vector<std::string> ListRootTextFiles(const std::string& root);
 // The entry to select: "readme.txt" in any letter case, else the first; -1 when
 // the list is empty.
 int PickRemarkFile(const std::vector<std::string>& names);
+
+// The dialog's line about what a finished scan could not read ("" when it read
+// everything), and the list its "详情" button shows: one path a line, with a note
+// when there were more than the scanner kept.
+std::string UnreadableSummary(const ScanUnreadable& unreadable);
+std::string UnreadableDetails(const ScanUnreadable& unreadable);
 
 // The proposed index name for a volume label (stored text): host text, with the
 // characters that cannot be in a file name ('/' and control bytes) made '_'.

@@ -196,7 +196,8 @@ bool CLibraryDropTarget::Drop(const QMimeData* mime, QPoint pos) {
     // The last drag-over allowed this place; checked again because a wrong move of
     // a directory into itself must never reach the disk.
     if (!target || !CheckLibraryMove(tree_, target, data.item, stringId)) return false;
-    LibraryFileResult result = MoveLibraryFiles(tree_, target, data.item);
+    LibraryFileResult result =
+        moveItem ? moveItem(target, data.item) : MoveLibraryFiles(tree_, target, data.item);
     if (result.ok) {
         CopyItemSubtree(tree_, target, data.item);
         delete data.item;

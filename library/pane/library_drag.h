@@ -68,6 +68,8 @@ public:
     std::function<void(const QString&)> onStatus;
     // A drop whose file move failed: the pane reports it and rebuilds the tree.
     std::function<void(const LibraryFileResult&)> onMoveFailed;
+    // Carries out the move of a drop on disk; MoveLibraryFiles when unset.
+    std::function<LibraryFileResult(QTreeWidgetItem* target, QTreeWidgetItem* dragged)> moveItem;
 
     // One pointer position (viewport coordinates) at time nowMs: feedback, hover
     // expansion and edge scrolling. Qt::MoveAction or Qt::IgnoreAction.

@@ -95,6 +95,7 @@ CLibraryPane::~CLibraryPane() {
     tree_->onBeginDrag = nullptr;
     tree_->DropTarget().onStatus = nullptr;
     tree_->DropTarget().onMoveFailed = nullptr;
+    tree_->DropTarget().moveItem = nullptr;
     // The cover panel may hold on to the reader: let go of it first.
     cover_->ShowIndex(nullptr);
     reader_.Close();
@@ -128,6 +129,9 @@ void CLibraryPane::Initialise() {
     tree_->onBeginDrag = [this](QTreeWidgetItem* item) { BeginDrag(item); };
     tree_->DropTarget().onStatus = [this](const QString& text) { shell_.SetStatusMessage(text); };
     tree_->DropTarget().onMoveFailed = [this](const LibraryFileResult& r) { OnMoveFailed(r); };
+    tree_->DropTarget().moveItem = [this](QTreeWidgetItem* target, QTreeWidgetItem* dragged) {
+        return MoveDraggedItem(target, dragged);
+    };
 
     tree_->FillLibrary(GetLibraryDirectory());
     // The panel rereads the reader on every paint: an update() shows a change.
@@ -180,7 +184,24 @@ void CLibraryPane::PlaceModifyButton() {
 // Selection, reader, cover
 
 bool CLibraryPane::OpenReader(const std::string& indexPath, OpenMode mode) {
-    return reader_.Open(indexPath, mode) != 0;
+    readOnly_ = false;
+    if (!reader_.Open(indexPath, mode)) {
+        // A library on read-only media or a share, or an index another program
+        // writes, can still be browsed; only changing it is refused.
+        readOnly_ = reader_.Open(indexPath, OpenMode::ReadShareAll) != 0;
+    }
+    UpdateModifyButton();
+    return reader_.IsOpen() != 0;
+}
+
+bool CLibraryPane::IsReadOnly() const {
+    return reader_.IsOpen() && readOnly_;
+}
+
+void CLibraryPane::UpdateModifyButton() {
+    const bool readOnly = IsReadOnly();
+    modifyButton_->setEnabled(!readOnly);
+    modifyButton_->setToolTip(readOnly ? QString::fromUtf8(kReadOnlyTip) : QString());
 }
 
 void CLibraryPane::OnSelectionChanged(QTreeWidgetItem* current) {
@@ -204,6 +225,7 @@ void CLibraryPane::OnSelectionChanged(QTreeWidgetItem* current) {
 }
 
 void CLibraryPane::ShowCover() {
+    UpdateModifyButton();
     cover_->update();
 }
 
@@ -318,17 +340,25 @@ bool CLibraryPane::RenameLibraryItem(QTreeWidgetItem* item, const QString& newLa
         const std::string oldDir = parentPath + CLibraryTree::ItemFileName(item) + "/";
         const std::string newDir = parentPath + label + "/";
         // An index shown from inside the category is closed meanwhile, so its
-        // annotations are written before its directory changes name.
-        std::string shown = doc.Index().IsOpen() ? doc.Index().GetFilePath() : std::string();
-        const bool docClosed = !shown.empty() && shown.rfind(oldDir, 0) == 0;
+        // annotations are written before its directory changes name. Inside is
+        // judged by identity: the index may have been opened through a link.
+        const std::string shown = doc.Index().IsOpen() ? doc.Index().GetFilePath() : std::string();
+        std::string shownRest;
+        const bool docClosed = !shown.empty() && IsBelowDirectory(shown, oldDir, &shownRest);
         if (docClosed) doc.CloseIndex(0);
+        const std::string held = reader_.IsOpen() ? reader_.GetFilePath() : std::string();
+        std::string heldRest;
+        const bool readerClosed = !held.empty() && IsBelowDirectory(held, oldDir, &heldRest);
+        if (readerClosed) reader_.Close();
         LibraryFileResult r = RenameLibraryCategory(oldDir, newDir);
-        if (docClosed) doc.OpenIndex(r.ok ? newDir + shown.substr(oldDir.size()) : shown, 0);
+        if (readerClosed) OpenReader(r.ok ? newDir + heldRest : held, OpenMode::ReadWriteShareAll);
+        if (docClosed) doc.OpenIndex(r.ok ? newDir + shownRest : shown, 0);
         if (!r.ok) {
             Message(QMessageBox::Critical, Host(r.message));
             return false;
         }
         tree_->SetItemLabel(item, label);
+        emit libraryPathMoved(oldDir, newDir);
         return true;
     }
 
@@ -336,7 +366,8 @@ bool CLibraryPane::RenameLibraryItem(QTreeWidgetItem* item, const QString& newLa
     const std::string extension = oldName.substr(DiscLabelOfFileName(oldName).size());
     const std::string oldIndex = parentPath + oldName;
     const std::string newIndex = parentPath + label + extension;
-    const bool docClosed = doc.IsOpenIndexPath(oldIndex) != 0;
+    // The document's file, not a name that merely looks alike (Data.orb, data.orb).
+    const bool docClosed = doc.Index().IsOpen() && IsSameFile(oldIndex, doc.Index().GetFilePath());
     if (docClosed) doc.CloseIndex(0);
     const bool readerClosed = item == tree_->currentItem() && reader_.IsOpen();
     if (readerClosed) reader_.Close();
@@ -351,6 +382,7 @@ bool CLibraryPane::RenameLibraryItem(QTreeWidgetItem* item, const QString& newLa
     if (!r.ok) Message(QMessageBox::Critical, Host(r.message));
     if (!moved) return false;
     tree_->SetItemLabel(item, label);
+    emit libraryPathMoved(oldIndex, newIndex);
     return true;
 }
 
@@ -369,7 +401,8 @@ bool CLibraryPane::DeleteLibraryItem(QTreeWidgetItem* item) {
         const std::string dir = tree_->GetItemPath(item, false);
         // An index shown from inside the category goes with it.
         COrbDoc& doc = shell_.Document();
-        if (doc.Index().IsOpen() && doc.Index().GetFilePath().rfind(dir, 0) == 0) doc.CloseIndex(1);
+        if (doc.Index().IsOpen() && IsBelowDirectory(doc.Index().GetFilePath(), dir))
+            doc.CloseIndex(1);
         for (QTreeWidgetItem* at = tree_->currentItem(); at; at = at->parent())
             if (at == item && reader_.IsOpen()) {
                 reader_.Close();
@@ -378,7 +411,9 @@ bool CLibraryPane::DeleteLibraryItem(QTreeWidgetItem* item) {
         r = DeleteLibraryCategory(dir);
     } else {
         indexPath = tree_->GetItemPath(item, true);
-        if (shell_.Document().IsOpenIndexPath(indexPath)) shell_.Document().CloseIndex(1);
+        COrbDoc& doc = shell_.Document();
+        if (doc.Index().IsOpen() && IsSameFile(indexPath, doc.Index().GetFilePath()))
+            doc.CloseIndex(1);
         if (item == tree_->currentItem() && reader_.IsOpen()) {
             reader_.Close();
             readerClosed = true;
@@ -426,6 +461,10 @@ void CLibraryPane::Modify() {
         Message(QMessageBox::Critical, QString::fromUtf8(kNoFileOpen));
         return;
     }
+    if (IsReadOnly()) {
+        Message(QMessageBox::Critical, QString::fromUtf8(kReadOnlyTip));
+        return;
+    }
     if (tabs_->GetCurrentPage() == 0) {
         std::string stored;
         reader_.ReadRemark(stored);
@@ -469,10 +508,10 @@ void CLibraryPane::Modify() {
 
 void CLibraryPane::BeginDrag(QTreeWidgetItem* item) {
     if (!item || item == tree_->RootItem()) return;
-    // Whatever is moved must not be held open.
+    // The pane's own reader lets go for the drag; the document is closed only
+    // when the drop moves what it shows (MoveDraggedItem).
     reader_.Close();
     ShowCover();
-    shell_.Document().CloseIndex(1);
 
     auto* drag = new QDrag(tree_);
     QMimeData* mime = NewLibraryDragMime({tree_, item});
@@ -488,6 +527,25 @@ void CLibraryPane::BeginDrag(QTreeWidgetItem* item) {
         tree_->setCurrentItem(tree_->RootItem());
         tree_->setCurrentItem(item);
     }
+}
+
+LibraryFileResult CLibraryPane::MoveDraggedItem(QTreeWidgetItem* target, QTreeWidgetItem* dragged) {
+    const bool category = tree_->IsCategoryItem(dragged);
+    const std::string from = tree_->GetItemPath(dragged, !category);
+    const std::string to = tree_->GetItemPath(target, false) + CLibraryTree::ItemFileName(dragged) +
+                           (category ? "/" : "");
+    // The document lets go of its index only when that index is being moved.
+    COrbDoc& doc = shell_.Document();
+    const std::string shown = doc.Index().IsOpen() ? doc.Index().GetFilePath() : std::string();
+    const bool docClosed =
+        !shown.empty() && (category ? IsBelowDirectory(shown, from) : IsSameFile(shown, from));
+    if (docClosed) doc.CloseIndex(1);
+    LibraryFileResult result = MoveLibraryFiles(*tree_, target, dragged);
+    if (result.ok)
+        emit libraryPathMoved(from, to);
+    else if (docClosed && PathExists(shown))
+        doc.OpenIndex(shown, 1);
+    return result;
 }
 
 void CLibraryPane::OnMoveFailed(const LibraryFileResult& result) {
@@ -532,6 +590,7 @@ void CLibraryPane::AddOpenIndexToLibrary(const std::function<bool(const QString&
         return;
     }
 
+    emit libraryPathMoved(oldPath, target);
     shell_.SelectPage(kPageLibrary);
     if (QTreeWidgetItem* parent = tree->FindItemByPath(folder)) {
         QTreeWidgetItem* item = tree->InsertDiscItem(parent, FileNameOf(target));

@@ -39,6 +39,8 @@ public:
     static constexpr const char* kOpenFailed = "文件打开失败";
     static constexpr const char* kSelectDiscFirst = "请先选择目标光盘";
     static constexpr const char* kNoFileOpen = "没有打开文件!";
+    static constexpr const char* kReadOnlyTip =
+        "该光盘索引只能读取(只读的光盘库或正被其它程序修改)，不能修改备注和封面";
     static constexpr const char* kMoveFailed = "移动光盘库出现错误,系统自动刷新光盘库";
     static constexpr const char* kPictureFilter = "图片文件(*.jpg *.gif *.bmp)";
     static constexpr const char* kSyncQuestion =
@@ -92,6 +94,8 @@ public:
     QPushButton* ModifyButton() const { return modifyButton_; }
     CPaneSplitter* Splitter() const { return splitter_; }
     CCoverInfoPanel* CoverPanel() const { return cover_; }
+    // The selected disc's index could be opened only for reading: "修改" is off.
+    bool IsReadOnly() const;
 
     // Every message box of the pane goes through here; a test may answer instead
     // of a person. detail is shown below the text (may be empty).
@@ -99,6 +103,14 @@ public:
         QMessageBox::Icon icon, const QString& text, const QString& detail,
         QMessageBox::StandardButtons buttons)>;
     void SetMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+
+signals:
+    // A disc's index file (from, to) or a category's directory (paths ending with
+    // '/') now lives elsewhere on disk: renamed, moved by a drag, or filed into the
+    // library. Whatever keeps such paths follows.
+    void libraryPathMoved(const std::string& from, const std::string& to);
+
+public:
     // The remark editor and the picture chooser, replaceable for tests: the
     // editor returns false when cancelled; the chooser returns "" when cancelled.
     std::function<bool(QString& remark)> editRemark;
@@ -115,10 +127,14 @@ private:
     void ShowCover();
     void OnContextMenu(const QPoint& pos);
     void OnMoveFailed(const LibraryFileResult& result);
+    // The file move of a drop, with the document closed first when it shows what moves.
+    LibraryFileResult MoveDraggedItem(QTreeWidgetItem* target, QTreeWidgetItem* dragged);
     QMessageBox::StandardButton Message(QMessageBox::Icon icon, const QString& text,
                                         const QString& detail = QString(),
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    // Opens the pane reader in mode, or else read-only.
     bool OpenReader(const std::string& indexPath, OpenMode mode);
+    void UpdateModifyButton();
 
     IOrbShell& shell_;
     CPaneSplitter* splitter_ = nullptr;
@@ -129,6 +145,7 @@ private:
     CPaneLibraryTree* tree_ = nullptr;
     int initialised_ = 0;
     CIndexReader reader_;
+    bool readOnly_ = false;
     MessageHook messageHook_;
 };
 

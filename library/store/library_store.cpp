@@ -157,4 +157,39 @@ std::string StripExtension(const std::string& path) {
     return path.substr(0, dot);
 }
 
+namespace {
+
+bool IdentityOf(const std::string& path, struct stat& st) {
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& path1, const std::string& path2) {
+    struct stat a {
+    }, b{};
+    return IdentityOf(path1, a) && IdentityOf(path2, b) && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+bool IsBelowDirectory(const std::string& filePath, const std::string& dir, std::string* rest) {
+    struct stat target {};
+    if (!IdentityOf(dir, target) || !S_ISDIR(target.st_mode)) return false;
+    // Each directory the path names, from the file's own upwards.
+    size_t end = filePath.size();
+    while (end > 0 && filePath[end - 1] == '/') --end;
+    for (;;) {
+        const size_t slash = filePath.rfind('/', end ? end - 1 : 0);
+        if (slash == std::string::npos || end == 0) return false;
+        const std::string parent = slash == 0 ? std::string("/") : filePath.substr(0, slash);
+        struct stat st {};
+        if (IdentityOf(parent, st) && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+            if (rest) *rest = filePath.substr(slash + 1);
+            return true;
+        }
+        if (slash == 0) return false;
+        end = slash;
+    }
+}
+
 }  // namespace orb

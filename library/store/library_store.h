@@ -71,4 +71,14 @@ bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
 // The index paths of every disc of the library, in walk order.
 std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot);
 
+// True when both paths lead to one file on disk (same device and inode), whatever
+// links, letter case or spelling took them there. False when either is missing.
+bool IsSameFile(const std::string& path1, const std::string& path2);
+// True when the file at filePath lies below the directory dir, judged by identity:
+// one of the directories filePath names on its way down is dir itself. rest then
+// gets the part of filePath below that directory ("Sub/X.orb"), so the file's path
+// after dir moved is the new directory path + rest.
+bool IsBelowDirectory(const std::string& filePath, const std::string& dir,
+                      std::string* rest = nullptr);
+
 }  // namespace orb

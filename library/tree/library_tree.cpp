@@ -272,10 +272,10 @@ QTreeWidgetItem* CLibraryTree::FindDiscByHeader(
 }
 
 int CLibraryTree::FindDiscByLabel(std::string_view storedLabel, std::string& indexPath) const {
+    // A header keeps only the label's first 49 bytes.
+    const std::string_view label = LabelAsInHeader(storedLabel);
     return FindDiscByHeader(
-               [storedLabel](const IndexHeader& header) {
-                   return HeaderLabel(header) == storedLabel;
-               },
+               [label](const IndexHeader& header) { return HeaderLabel(header) == label; },
                &indexPath)
                ? 1
                : 0;

@@ -151,6 +151,15 @@ TEST(RecentFilesMenu, NumbersCutsLongPathsAndKeepsAmpersandsVisible) {
     EXPECT_EQ(cut.size(), 3 + 30);
 }
 
+TEST(RecentFilesMenu, EntriesFollowAMovedDiscOrCategory) {
+    const QStringList files{"/lib/A/x.orb", "/lib/AB/y.orb", "/lib/A/Sub/z.orb", "/lib/x.orb"};
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/A/x.orb", "/lib/B/x.orb"),
+              (QStringList{"/lib/B/x.orb", "/lib/AB/y.orb", "/lib/A/Sub/z.orb", "/lib/x.orb"}));
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/A/", "/lib/C/"),
+              (QStringList{"/lib/C/x.orb", "/lib/AB/y.orb", "/lib/C/Sub/z.orb", "/lib/x.orb"}));
+    EXPECT_EQ(MoveRecentFiles(files, "/lib/a/x.orb", "/lib/q.orb"), files);
+}
+
 TEST(FindLibraryDiscTest, MatchesLabelExactlyAndCapacityInAllBits) {
     test::EnsureApp();
     test::TempDir lib;
@@ -166,6 +175,19 @@ TEST(FindLibraryDiscTest, MatchesLabelExactlyAndCapacityInAllBits) {
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(path, lib / "cat/right.orb");
     EXPECT_EQ(FindLibraryDisc(tree, "Disc", 5'000'000'000ULL), nullptr);
+}
+
+TEST(FindLibraryDiscTest, ADriveLabelLongerThanTheHeaderKeepsStillMatches) {
+    test::EnsureApp();
+    test::TempDir lib;
+    const std::string label(60, 'L');  // the header keeps 49 bytes
+    test::WriteSmallIndex(lib / "long.orb", label, 700'000'000ULL);
+    CLibraryTree tree;
+    tree.FillLibrary(lib.path() + "/");
+    std::string path;
+    ASSERT_NE(FindLibraryDisc(tree, HostToStored(label), 700'000'000ULL, &path), nullptr);
+    EXPECT_EQ(path, lib / "long.orb");
+    EXPECT_EQ(FindLibraryDisc(tree, HostToStored(label.substr(0, 48)), 700'000'000ULL), nullptr);
 }
 
 // The document, with a stand-in annotation editor.

@@ -4,6 +4,7 @@
 // a second start.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,16 +18,18 @@
 #include <QUrl>
 #include <filesystem>
 
+#include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
+#include "library/pane/library_pane.h"
 #include "library/tree/library_tree.h"
 #include "main_frame.h"
 #include "orb_app.h"
 #include "platform/drives.h"
+#include "platform/text.h"
 #include "search/pane/search_rules.h"
 #include "search/pane/search_scope_tree.h"
-#include "ui/panel_bar_ctrl.h"
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
@@ -226,6 +229,43 @@ TEST_F(FrameTest, FailedOpenShowsTheDocumentMessageAndEmptiesIt) {
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("文件打开失败")});
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("欢迎使用 - Kelvane光盘助手"));
     EXPECT_FALSE(frame->Action(ID_SYNC_INDEX)->isEnabled());
+}
+
+TEST_F(FrameTest, ARecentEntryThatNoLongerOpensLeavesTheListAndTheShownIndex) {
+    test::WriteSmallIndex(lib / "软件/gone.orb", "GONE", 1000);
+    ASSERT_TRUE(frame->OpenDocumentFile(lib / "软件/gone.orb"));
+    ASSERT_TRUE(frame->OpenDocumentFile(lib / "软件/tools.orb"));
+    const QString gone = QString::fromStdString(lib / "软件/gone.orb");
+    ASSERT_TRUE(frame->RecentFiles().contains(gone));
+    ASSERT_EQ(::unlink((lib / "软件/gone.orb").c_str()), 0);
+    {
+        MessageBoxCatcher boxes;
+        EXPECT_FALSE(frame->OpenRecentFile(gone));
+        EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("文件打开失败")});
+    }
+    EXPECT_FALSE(frame->RecentFiles().contains(gone));
+    EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
+    EXPECT_TRUE(frame->OpenRecentFile(QString::fromStdString(lib / "软件/tools.orb")));
+}
+
+TEST_F(FrameTest, RecentFilesAndFavouritesFollowADiscTheLibraryRenames) {
+    ASSERT_TRUE(frame->OpenDocumentFile(lib / "软件/tools.orb"));
+    CFavoriteTree* favorites = frame->FavoritePane()->Tree();
+    const FavoriteLocation where{lib / "软件/tools.orb", "setup\\a.txt"};
+    QTreeWidgetItem* entry = nullptr;
+    ASSERT_TRUE(favorites->AddSoftware(nullptr, QStringLiteral("a"), QString(), &where, &entry));
+    CLibraryTree* tree = frame->LibraryTree();
+    QTreeWidgetItem* disc = tree->FindItemByPath(lib / "软件/tools");
+    ASSERT_NE(disc, nullptr);
+    ASSERT_TRUE(frame->LibraryPane()->RenameLibraryItem(disc, QStringLiteral("工具")));
+    EXPECT_EQ(frame->RecentFiles().value(0), QString::fromStdString(lib / "软件/工具.orb"));
+    EXPECT_EQ(favorites->GetIndexPath(entry), lib / "软件/工具.orb");
+    EXPECT_EQ(ReadFavoritesFile(library + "favorite.dat").items.at(0).item.software->discPath,
+              HostToStored("软件\\工具.orb"));
+    ASSERT_TRUE(frame->LibraryPane()->RenameLibraryItem(tree->FindItemByPath(lib / "软件"),
+                                                        QStringLiteral("常用")));
+    EXPECT_EQ(frame->RecentFiles().value(0), QString::fromStdString(lib / "常用/工具.orb"));
+    EXPECT_EQ(favorites->GetIndexPath(entry), lib / "常用/工具.orb");
 }
 
 TEST_F(FrameTest, DroppedFilesOpenUnlessAFileListDragRuns) {

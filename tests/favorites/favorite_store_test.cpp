@@ -297,6 +297,26 @@ TEST(FavoritePaths, DiscPathInLibrary) {
     }
 }
 
+TEST(FavoritePaths, MovedDiscPathFollowsADiscOrEverythingBelowACategory) {
+    std::string out = "untouched";
+    EXPECT_TRUE(MovedDiscPath("A\\X.orb", "A\\X.orb", "B\\X.orb", out));
+    EXPECT_EQ(out, "B\\X.orb");
+    EXPECT_TRUE(MovedDiscPath("A\\Sub\\S.orb", "A", "C\\A", out));
+    EXPECT_EQ(out, "C\\A\\Sub\\S.orb");
+    out = "untouched";
+    EXPECT_FALSE(MovedDiscPath("AB\\X.orb", "A", "C", out));  // a sibling sharing a prefix
+    EXPECT_FALSE(MovedDiscPath("a\\X.orb", "A", "C", out));   // letter case counts
+    EXPECT_FALSE(MovedDiscPath("X.orb", "", "C", out));
+    // A category whose last character ends in the byte 5C; and a result past
+    // 255 bytes, which does not fit a record.
+    EXPECT_TRUE(MovedDiscPath("\x81\x5C\\X.orb", "\x81\x5C", "N", out));
+    EXPECT_EQ(out, "N\\X.orb");
+    out = "untouched";
+    EXPECT_FALSE(MovedDiscPath(std::string(200, 'a') + "\\X.orb", std::string(200, 'a'),
+                               std::string(250, 'b'), out));
+    EXPECT_EQ(out, "untouched");
+}
+
 TEST(FavoritePaths, IndexPathOfDiscStaysInTheLibrary) {
     EXPECT_EQ(IndexPathOfDisc("/lib", "\xC8\xED\xBC\xFE\\disc01.orb"), "/lib/软件/disc01.orb");
     EXPECT_EQ(IndexPathOfDisc("/lib/", "..\\etc\\x.orb"), "");

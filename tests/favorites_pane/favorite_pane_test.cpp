@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -283,9 +284,12 @@ TEST_F(FavoritePaneTest, ItemsMoveOnlyWhereTheRuleAllows) {
     EXPECT_EQ(OnDisk()[2].children.at(0).item.name, "s");
 }
 
-TEST_F(FavoritePaneTest, LocatingOpensTheIndexOrForgetsAGoneOne) {
+TEST_F(FavoritePaneTest, LocatingOpensTheIndexAndKeepsTheLocationOfAMissingOne) {
     const FavoriteLocation nested{dir / "sub/d.orb", "tools\\setup.exe"};
     const FavoriteLocation atRoot{dir / "d.orb", "readme.txt"};
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    test::WriteFile(dir / "sub/d.orb", "index");
+    test::WriteFile(dir / "d.orb", "index");
     QTreeWidgetItem* one = AddSoftware(nullptr, "one", &nested);
     QTreeWidgetItem* two = AddSoftware(nullptr, "two", &atRoot);
     QTreeWidgetItem* none = AddSoftware(nullptr, "none");
@@ -313,14 +317,50 @@ TEST_F(FavoritePaneTest, LocatingOpensTheIndexOrForgetsAGoneOne) {
     pane->LocateSelected();
     EXPECT_TRUE(calls.empty());
 
-    opens = false;  // the index is gone: the entry forgets where it was, on disk too
+    // The index is missing (a library on a disk not mounted now): the user hears
+    // so, and the entry keeps where it was, to work again when the file is back.
+    opens = false;
+    ASSERT_TRUE(pane->SaveNow());
+    ASSERT_EQ(::unlink((dir / "sub/d.orb").c_str()), 0);
     tree->setCurrentItem(one);
     pane->LocateSelected();
-    EXPECT_EQ(calls.size(), 1u);
-    EXPECT_EQ(CFavoriteTree::ItemImage(one), 0);
-    EXPECT_TRUE(Software(one).pathInDisc.empty());
-    EXPECT_TRUE(OnDisk().at(0).item.software->pathInDisc.empty());
-    EXPECT_TRUE(messages.isEmpty());  // the document says so itself
+    EXPECT_TRUE(calls.empty());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].endsWith(QString::fromUtf8("|软件定位失败")))
+        << messages[0].toStdString();
+    EXPECT_EQ(CFavoriteTree::ItemImage(one), 1);
+    EXPECT_EQ(Software(one).pathInDisc, "tools\\setup.exe");
+    EXPECT_EQ(OnDisk().at(0).item.software->pathInDisc, "tools\\setup.exe");
+    // One that is there but does not open: the document says so itself, and the
+    // entry keeps its location as well.
+    messages.clear();
+    tree->setCurrentItem(two);
+    pane->LocateSelected();
+    EXPECT_EQ(calls, std::vector<std::string>{dir / "d.orb"});
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(Software(two).pathInDisc, "readme.txt");
+}
+
+TEST_F(FavoritePaneTest, EntriesFollowARenamedOrMovedDiscOrCategoryAndAreSaved) {
+    const FavoriteLocation inA{dir / "A/x.orb", "setup.exe"};
+    const FavoriteLocation deeper{dir / "A/Sub/y.orb", "a.txt"};
+    const FavoriteLocation sibling{dir / "AB/x.orb", "b.txt"};
+    QTreeWidgetItem* one = AddSoftware(nullptr, "one", &inA);
+    QTreeWidgetItem* two = AddSoftware(nullptr, "two", &deeper);
+    QTreeWidgetItem* three = AddSoftware(nullptr, "three", &sibling);
+    pane->SaveNow();
+    pane->LibraryPathMoved(dir / "A/x.orb", dir / "A/z.orb");
+    EXPECT_EQ(tree->GetIndexPath(one), dir / "A/z.orb");
+    EXPECT_EQ(OnDisk().at(0).item.software->discPath, "A\\z.orb");
+    pane->LibraryPathMoved(dir / "A/", dir / "B/A/");
+    EXPECT_EQ(tree->GetIndexPath(one), dir / "B/A/z.orb");
+    EXPECT_EQ(tree->GetIndexPath(two), dir / "B/A/Sub/y.orb");
+    EXPECT_EQ(tree->GetIndexPath(three), dir / "AB/x.orb");
+    const std::vector<FavoriteNode> saved = OnDisk();
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[1].item.software->discPath, "B\\A\\Sub\\y.orb");
+    EXPECT_EQ(saved[2].item.software->discPath, "AB\\x.orb");
+    EXPECT_EQ(Software(two).pathInDisc, "a.txt");
 }
 
 TEST_F(FavoritePaneTest, RenameAcceptsNinetyNineBytesAndRefusesOneHundred) {

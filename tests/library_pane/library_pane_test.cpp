@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <memory>
 
 #include "index/index_writer.h"
@@ -225,6 +227,63 @@ TEST_F(LibraryPaneTest, RenameDiscWithCompanionWhileTheDocumentShowsIt) {
     EXPECT_NE(Item("分类"), nullptr);
 }
 
+TEST_F(LibraryPaneTest, TheShownIndexIsKnownByItsFileNotByALookAlikePath) {
+    // Two discs whose names differ only in letter case: renaming one leaves the
+    // other shown, and its annotations stay its own.
+    WriteDisc(dir / "data.orb", "LOWER", "");
+    WriteDisc(dir / "Data.orb", "UPPER", "");
+    pane->RefreshLibrary();
+    ASSERT_EQ(shell->doc.OpenIndex(dir / "data.orb", 1), 1);
+    EXPECT_TRUE(pane->RenameLibraryItem(Item("Data"), QString::fromUtf8("Other")));
+    EXPECT_EQ(shell->doc.Index().GetFilePath(), dir / "data.orb");
+    EXPECT_TRUE(test::FileExists(dir / "Other.orb"));
+
+    // Shown through a link to its category: a rename of the category still finds
+    // it, and it is reopened where it now lies.
+    ASSERT_EQ(::symlink((dir / "A").c_str(), (dir / "linked").c_str()), 0);
+    ASSERT_EQ(shell->doc.OpenIndex(dir / "linked/Y.orb", 1), 1);
+    std::vector<std::pair<std::string, std::string>> moved;
+    QObject::connect(
+        pane.get(), &CLibraryPane::libraryPathMoved,
+        [&](const std::string& from, const std::string& to) { moved.emplace_back(from, to); });
+    EXPECT_TRUE(pane->RenameLibraryItem(Item("A"), QString::fromUtf8("A2")));
+    EXPECT_EQ(shell->doc.Index().GetFilePath(), dir / "A2/Y.orb");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0], std::make_pair(root + "A/", root + "A2/"));
+    // A delete of the category closes it too.
+    ASSERT_EQ(::symlink((dir / "A2").c_str(), (dir / "again").c_str()), 0);
+    ASSERT_EQ(shell->doc.OpenIndex(dir / "again/Sub/S.orb", 1), 1);
+    EXPECT_TRUE(pane->DeleteLibraryItem(Item("A2")));
+    EXPECT_FALSE(shell->doc.Index().IsOpen());
+}
+
+TEST_F(LibraryPaneTest, AnIndexThatCannotBeWrittenIsBrowsedReadOnly) {
+    // Another program has it open for writing: the pane may only read it.
+    CIndexReader writer;
+    ASSERT_EQ(writer.Open(dir / "D.orb", OpenMode::ReadWriteShareAll), 1);
+    pane->Tree()->setCurrentItem(Item("D"));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->RemarkBox()->toPlainText(), QString::fromUtf8("第一行\n第二行"));
+    EXPECT_TRUE(pane->IsReadOnly());
+    EXPECT_FALSE(pane->ModifyButton()->isEnabled());
+    EXPECT_EQ(pane->ModifyButton()->toolTip(), QString::fromUtf8(CLibraryPane::kReadOnlyTip));
+    pane->Tree()->setCurrentItem(Item("X"));
+    EXPECT_FALSE(pane->IsReadOnly());
+    EXPECT_TRUE(pane->ModifyButton()->isEnabled());
+    EXPECT_TRUE(pane->ModifyButton()->toolTip().isEmpty());
+    writer.Close();
+    if (::geteuid() != 0) {
+        // A library on read-only media: the file and its folder refuse writing.
+        ASSERT_EQ(::chmod((dir / "A/Y.orb").c_str(), 0444), 0);
+        pane->Tree()->setCurrentItem(Item("A/Y"));
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(pane->Reader().IsOpen());
+        EXPECT_FALSE(pane->ModifyButton()->isEnabled());
+        ::chmod((dir / "A/Y.orb").c_str(), 0644);
+    }
+}
+
 TEST_F(LibraryPaneTest, RenameRefusedForTakenAndBadNamesTouchesNothing) {
     ASSERT_EQ(shell->doc.OpenIndex(dir / "D.orb", 1), 1);
     QTreeWidgetItem* disc = Item("D");
@@ -367,6 +426,39 @@ TEST_F(LibraryPaneTest, DropMovesDiscWithCompanionAndCategoryWithSubtree) {
     ASSERT_EQ(b->childCount(), 2);
     EXPECT_EQ(CLibraryTree::ItemLabel(b->child(0)), "A");
     EXPECT_EQ(CLibraryTree::ItemLabel(b->child(1)), "X");
+}
+
+TEST_F(LibraryPaneTest, ADropClosesTheDocumentOnlyWhenItMovesTheShownIndex) {
+    ASSERT_EQ(shell->doc.OpenIndex(dir / "A/Y.orb", 1), 1);
+    std::vector<std::pair<std::string, std::string>> moved;
+    QObject::connect(
+        pane.get(), &CLibraryPane::libraryPathMoved,
+        [&](const std::string& from, const std::string& to) { moved.emplace_back(from, to); });
+    CPaneLibraryTree* tree = pane->PaneTree();
+    auto drop = [&](const char* dragged, const char* target) {
+        std::unique_ptr<QMimeData> mime(NewLibraryDragMime({tree, Item(dragged)}));
+        EXPECT_TRUE(tree->DropTarget().Drop(mime.get(), Center(Item(target))));
+        EndLibraryDrag(mime.get());
+    };
+    drop("X", "B");  // another disc: the document keeps its index
+    EXPECT_EQ(shell->doc.Index().GetFilePath(), dir / "A/Y.orb");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0], std::make_pair(root + "X.orb", root + "B/X.orb"));
+
+    // A move refused on disk leaves it open as well.
+    test::WriteFile(dir / "B/Y.orb", "taken");
+    drop("A/Y", "B");
+    EXPECT_EQ(shell->doc.Index().GetFilePath(), dir / "A/Y.orb");
+    EXPECT_EQ(moved.size(), 1u);
+    pane->RefreshLibrary();
+    messages.clear();
+
+    drop("A", "B");  // the category holding it: closed, and the move is made
+    EXPECT_FALSE(shell->doc.Index().IsOpen());
+    EXPECT_TRUE(test::FileExists(dir / "B/A/Y.orb"));
+    ASSERT_EQ(moved.size(), 2u);
+    EXPECT_EQ(moved[1], std::make_pair(root + "A/", root + "B/A/"));
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(LibraryPaneTest, DropOntoNameTakenOnDiskFailsWithoutOverwriting) {

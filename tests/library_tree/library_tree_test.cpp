@@ -264,6 +264,22 @@ TEST_F(LibraryTreeTest, FindDiscByLabelReturnsTheFirstInTreeOrder) {
     EXPECT_EQ(path, "unchanged");
 }
 
+TEST_F(LibraryTreeTest, FindDiscByLabelCutsALongDriveLabelAsTheHeaderKeepsIt) {
+    // 30 double-byte characters: 60 bytes, of which the header keeps 24 (48 bytes):
+    // a 25th would not fit the 49 bytes.
+    std::string label;
+    for (int i = 0; i < 30; ++i) label += "\xB9\xA4";
+    WriteIndex(dir / "long.orb", label);
+    WriteIndex(dir / "near.orb", label.substr(0, 46));
+    tree->FillLibrary(dir.path());
+    std::string path;
+    ASSERT_EQ(tree->FindDiscByLabel(label, path), 1);
+    EXPECT_EQ(path, root + "long.orb");
+    // A shorter label is no prefix match.
+    EXPECT_EQ(tree->FindDiscByLabel(label.substr(0, 46), path), 1);
+    EXPECT_EQ(path, root + "near.orb");
+}
+
 TEST_F(LibraryTreeTest, PathsPastTwoHundredSixtyBytesAreKeptWhole) {
     std::string name(200, 'd');
     std::string deep = dir.path();

@@ -3,6 +3,7 @@
 // what the user sees and what lands in the library.
 #include "library/newdisc/new_disc_dlg.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -418,6 +420,43 @@ TEST_F(NewDiscDlgTest, FolderModeCataloguesAFolderAsItsOwnDrive) {
     EXPECT_EQ(reader.GetFileCount(), 2u);
     reader.ReadRemark(remark);
     EXPECT_EQ(remark, "folder notes");
+}
+
+TEST_F(NewDiscDlgTest, AScanThatCouldNotReadEverythingSaysSoWithTheList) {
+    WriteTable({});
+    const std::string folder = tmp / "scratched";
+    MakeDir(folder);
+    test::WriteFile(folder + "/ok.txt", "fine");
+    // A chain whose full path passes PATH_MAX: its innermost level cannot be
+    // listed by path, also not as root.
+    const std::string seg(200, 'd');
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 25; ++depth) {
+        ASSERT_EQ(::mkdirat(fd, seg.c_str(), 0755), 0);
+        const int next = ::openat(fd, seg.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ::close(fd);
+
+    CNewDiscDlg dlg(&tree, shell, nullptr, folder);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("scratched"), 10000);
+    EXPECT_TRUE(dlg.UnreadableLabel()->isHidden());
+    EXPECT_TRUE(dlg.UnreadableButton()->isHidden());
+    QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
+    dlg.OnCreate();
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished.at(0).at(0).toInt(), static_cast<int>(SCAN_DONE));
+    EXPECT_TRUE(test::FileExists(lib + "/scratched.orb"));  // the index is made all the same
+    EXPECT_FALSE(dlg.UnreadableLabel()->isHidden());
+    EXPECT_FALSE(dlg.UnreadableButton()->isHidden());
+    EXPECT_TRUE(dlg.UnreadableLabel()->text().contains(QStringLiteral("1 个目录")))
+        << dlg.UnreadableLabel()->text().toStdString();
+    EXPECT_EQ(dlg.UnreadableButton()->text(), QStringLiteral("详情"));
+    const QStringList lines = dlg.UnreadableDetailsText().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QString::fromStdString(folder + "/" + seg + "/")));
 }
 
 TEST_F(NewDiscDlgTest, LocationDialogListsCategoriesAndReturnsTheChosenPath) {

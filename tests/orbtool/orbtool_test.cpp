@@ -98,6 +98,36 @@ void WalkHost(const std::string& dir, const std::string& prefix, std::vector<std
     }
 }
 
+TEST_F(OrbtoolTest, ScanOfAPartlyUnreadableFolderWarnsWithAStatusOfItsOwn) {
+    const std::string out = tmp_ / "whole.orb";
+    ToolRun clean = Tool({"scan", disc_, out, "--json"});
+    ASSERT_EQ(clean.status, 0);
+    EXPECT_NE(clean.out.find("\"unreadable\":{\"directories\":0,\"files\":0,\"paths\":[]}"),
+              std::string::npos)
+        << clean.out;
+    // A chain whose full path passes PATH_MAX: its innermost level cannot be
+    // listed by path, also not as root.
+    const std::string seg(200, 'd');
+    int fd = ::open(disc_.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 25; ++depth) {
+        ASSERT_EQ(::mkdirat(fd, seg.c_str(), 0755), 0);
+        const int next = ::openat(fd, seg.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ::close(fd);
+    const std::string partial = tmp_ / "partial.orb";
+    ToolRun r = Tool({"scan", disc_, partial, "--json"});
+    EXPECT_EQ(r.status, 3);
+    CIndexReader reader;
+    EXPECT_EQ(reader.Open(partial, OpenMode::ReadShareAll), 1);  // written all the same
+    EXPECT_NE(r.out.find("\"unreadable\":{\"directories\":1,\"files\":0,\"paths\":[\"" + disc_ +
+                         "/" + seg + "/"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(Tool({"scan", disc_, tmp_ / "plain.orb"}).status, 3);
+}
+
 TEST_F(OrbtoolTest, ScanProducesAnIndexThatWalksBackToTheSameTree) {
     for (int i = 0; i < 30; ++i) WriteFile(disc_ + "/setup/f" + std::to_string(i) + ".dat", "d");
     const std::string out = tmp_ / "disc.orb";

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -363,6 +364,18 @@ TEST_F(ScannerTest, DirectoryThatCannotBeListedIsStoredEmptyAndTheScanGoesOn) {
     EXPECT_GT(dirs, 10u);
     EXPECT_LT(dirs, 25u);
     EXPECT_EQ(r.GetDirectoryCount(), dirs);
+    // The scan says what it missed: one directory, by its path.
+    const ScanUnreadable missed = scanner_.Unreadable();
+    EXPECT_EQ(missed.directories, 1u);
+    EXPECT_EQ(missed.files, 0u);
+    ASSERT_EQ(missed.paths.size(), 1u);
+    EXPECT_EQ(missed.paths[0].rfind(disc_ + "/" + seg + "/", 0), 0u);
+    EXPECT_GT(missed.paths[0].size(), size_t{PATH_MAX});
+    // A scan that reads everything reports nothing.
+    drives_->SetDrives({{empty_, "DATA", 2048 * 1000, false}});
+    ASSERT_EQ(scanner_.StartScan(empty_, tmp_ / "empty.orb"), 1);
+    ASSERT_EQ(rec_.WaitFinal(2), SCAN_DONE);
+    EXPECT_FALSE(scanner_.Unreadable().Any());
 }
 
 TEST_F(ScannerTest, AbortWhileListingWritesNothingAndKeepsAnExistingFile) {

@@ -16,6 +16,7 @@
 #include "platform/drives.h"
 #include "platform/text.h"
 #include "tools/orbtool/commands.h"
+#include "tools/orbtool/output.h"
 
 namespace orbtool {
 
@@ -57,14 +58,17 @@ private:
 }  // namespace
 
 int RunScan(int argc, char** argv) {
-    const char* usage = "usage: orbtool scan FOLDER OUT.orb [--label TEXT] [--capacity BYTES]\n";
+    const char* usage =
+        "usage: orbtool scan FOLDER OUT.orb [--label TEXT] [--capacity BYTES] [--json]\n";
     std::string folder, out, label;
-    bool haveLabel = false, haveCapacity = false;
+    bool haveLabel = false, haveCapacity = false, json = false;
     uint64_t capacity = 0;
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
-        if (s == "--label" && i + 1 < argc) {
+        if (s == "--json") {
+            json = true;
+        } else if (s == "--label" && i + 1 < argc) {
             label = argv[++i];
             haveLabel = true;
         } else if (s == "--capacity" && i + 1 < argc) {
@@ -144,8 +148,33 @@ int RunScan(int argc, char** argv) {
         return kExitFailed;
     }
     const IndexHeader& h = scanner.Header();
-    std::printf("%s: %u files, %u directories\n", out.c_str(), h.fileCount, h.dirCount);
-    return kExitOk;
+    const ScanUnreadable missed = scanner.Unreadable();
+    if (json) {
+        // Paths are host bytes; shown as the index would show them, valid UTF-8.
+        auto text = [](const std::string& host) {
+            return JsonString(StoredToHost(HostToStored(host)));
+        };
+        std::printf("{\"index\":%s,\"files\":%u,\"directories\":%u,", text(out).c_str(),
+                    h.fileCount, h.dirCount);
+        std::printf("\"unreadable\":{\"directories\":%u,\"files\":%u,\"paths\":[",
+                    missed.directories, missed.files);
+        for (size_t i = 0; i < missed.paths.size(); ++i)
+            std::printf("%s%s", i ? "," : "", text(missed.paths[i]).c_str());
+        std::printf("]}}\n");
+    } else {
+        std::printf("%s: %u files, %u directories\n", out.c_str(), h.fileCount, h.dirCount);
+    }
+    if (!missed.Any()) return kExitOk;
+    // The index is there, but it lacks what could not be read: say so, and end
+    // with a status of its own so scripts notice.
+    std::fprintf(stderr,
+                 "orbtool: warning: %u directories and %u files could not be read; "
+                 "the index lacks their contents\n",
+                 missed.directories, missed.files);
+    if (!json)
+        for (const std::string& path : missed.paths)
+            std::fprintf(stderr, "  %s\n", TerminalText(HostToStored(path)).c_str());
+    return kExitIncomplete;
 }
 
 }  // namespace orbtool

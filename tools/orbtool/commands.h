@@ -9,6 +9,8 @@ namespace orbtool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// scan only: the index was written, but parts of the folder could not be read.
+constexpr int kExitIncomplete = 3;
 
 int RunScan(int argc, char** argv);
 int RunInfo(int argc, char** argv);
