@@ -3,6 +3,7 @@
 
 #include "image/iso_reader.h"
 #include "image/udf_reader.h"
+#include "platform/text.h"
 
 namespace orb {
 
@@ -11,7 +12,7 @@ CDiscImage::~CDiscImage() = default;
 
 bool CDiscImage::Open(const std::string& path, std::string& error) {
     udf_.reset();
-    rootFiles_.clear();
+    readme_ = ReadmeCapture{};
     usedUdf_ = false;
     if (!image_.Open(path, error)) return false;
     if (!ReadVolumeInfo(image_, info_)) {
@@ -41,14 +42,16 @@ bool CDiscImage::Open(const std::string& path, std::string& error) {
 
 bool CDiscImage::List(CScanTree& tree, const DiscListObserver& observer, std::string& error) {
     tree.Clear();
-    rootFiles_.clear();
     usedUdf_ = false;
+    readme_ = ReadmeCapture{};
+    readme_.maxBytes = readmeMax_;
+    ReadmeCapture udfReadme = readme_;
     if (!image_.IsOpen()) {
         error = "映象文件没有打开";
         return false;
     }
     if (udf_ && !info_.iso) {
-        if (!udf_->ReadTree(tree, observer, error)) return false;
+        if (!udf_->ReadTree(tree, observer, error, &readme_)) return false;
         usedUdf_ = true;
     } else {
         CScanTree udfTree;
@@ -57,34 +60,36 @@ bool CDiscImage::List(CScanTree& tree, const DiscListObserver& observer, std::st
             // Only for the stop: the collect bar follows the ISO 9660 tree.
             std::string udfError;
             haveUdf = udf_->ReadTree(
-                udfTree, [&](bool, uint64_t) { return !observer || observer(true, 0); }, udfError);
+                udfTree, [&](bool, uint64_t) { return !observer || observer(true, 0); }, udfError,
+                &udfReadme);
             if (!haveUdf && observer && !observer(true, 0)) {
                 error = udfError;
                 return false;
             }
         }
-        if (!ReadIsoTree(image_, info_, tree, observer, error)) return false;
+        if (!ReadIsoTree(image_, info_, tree, observer, error, &readme_)) return false;
         if (haveUdf && udfTree.Size() > tree.Size()) {
             tree = std::move(udfTree);
+            readme_ = std::move(udfReadme);
             usedUdf_ = true;
         }
     }
-    for (ScanNodeId id = tree.Head(); id != kNoNode; id = tree.Node(id).nextSibling)
-        if (!tree.Node(id).item.IsDirectory()) rootFiles_.emplace_back(tree.Name(id));
     return true;
 }
 
-bool CDiscImage::ReadRootFile(const std::string& storedName, size_t maxBytes, std::string& out) {
-    if (usedUdf_) return udf_ && udf_->ReadRootFile(storedName, maxBytes, out);
-    return ReadIsoFile(image_, info_, storedName, maxBytes, out);
-}
-
-bool IsDiscImageFile(const std::string& path) {
+bool IsDiscImageFile(const std::string& path, bool isoOnly) {
     CImageFile image;
     std::string error;
     if (!image.Open(path, error)) return false;
     VolumeInfo info;
-    return ReadVolumeInfo(image, info);
+    return ReadVolumeInfo(image, info) && (info.iso || !isoOnly);
+}
+
+bool AcceptsImageFile(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    const bool bin = dot != std::string::npos && path.find('/', dot) == std::string::npos &&
+                     LowerAZCopy(path.substr(dot)) == ".bin";
+    return IsDiscImageFile(path, bin);
 }
 
 }  // namespace orb

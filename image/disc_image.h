@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/image_file.h"
+#include "image/iso_reader.h"
 #include "image/volume_info.h"
 #include "index/disc_source.h"
 
@@ -32,10 +33,10 @@ public:
     // ISO 9660 tree (as on DVD-Video), else the ISO 9660 tree.
     bool List(CScanTree& tree, const DiscListObserver& observer, std::string& error) override;
 
-    // After a List: the stored names of the files in the root, in disc order.
-    const std::vector<std::string>& RootFileNames() const { return rootFiles_; }
-    // Reads at most maxBytes of a root file of the listed tree.
-    bool ReadRootFile(const std::string& storedName, size_t maxBytes, std::string& out);
+    // Asks the next List to keep at most maxBytes of a root "readme.txt" (0: none).
+    void CaptureReadme(size_t maxBytes) { readmeMax_ = maxBytes; }
+    // After a List: what it kept of the readme (found false when there was none).
+    const ReadmeCapture& Readme() const { return readme_; }
 
     const VolumeInfo& Volume() const { return info_; }
     bool UsedUdfTree() const { return usedUdf_; }
@@ -49,12 +50,16 @@ private:
     std::string label_;
     uint64_t capacity_ = 0;
     bool usedUdf_ = false;
-    std::vector<std::string> rootFiles_;
+    size_t readmeMax_ = 0;
+    ReadmeCapture readme_;
 };
 
 // True when path is a regular file holding ISO 9660 or UDF volume descriptors at
 // sector 16 (or the raw-sector equivalent): what makes a file a disc image,
-// whatever its name.
-bool IsDiscImageFile(const std::string& path);
+// whatever its name. With isoOnly, UDF alone is not enough.
+bool IsDiscImageFile(const std::string& path, bool isoOnly = false);
+// The window's rule for a chosen or dropped file: an image by its content, and a
+// "*.bin" (any letter case) only when it holds ISO 9660.
+bool AcceptsImageFile(const std::string& path);
 
 }  // namespace orb

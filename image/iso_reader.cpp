@@ -160,8 +160,26 @@ bool IsBootCatalog(struct archive* a, struct archive_entry* e, CImageFile& image
 
 }  // namespace
 
+bool ReadmeCapture::Matches(std::string_view storedName) {
+    return LowerAZCopy(storedName) == "readme.txt";
+}
+
+void ReadmeCapture::Take(const std::function<long(char*, size_t)>& read) {
+    found = true;
+    char buf[16 * 1024];
+    // One byte more than kept tells a longer file.
+    while (bytes.size() < maxBytes + 1) {
+        const long n = read(buf, std::min(sizeof buf, maxBytes + 1 - bytes.size()));
+        if (n <= 0) break;
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+    truncated = bytes.size() > maxBytes;
+    if (truncated) bytes.resize(maxBytes);
+}
+
 bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
-                 const DiscListObserver& observer, std::string& error, IsoNames* namesOut) {
+                 const DiscListObserver& observer, std::string& error, ReadmeCapture* readme,
+                 IsoNames* namesOut) {
     const IsoNames names = DetectNames(image, info);
     if (namesOut) *namesOut = names;
     CArchive ar(image, info);
@@ -204,6 +222,13 @@ bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
         if (path.empty() || path == "." || path == "..") continue;
         const bool isDir = archive_entry_filetype(e) == AE_IFDIR;
         if (!isDir && IsBootCatalog(ar.Get(), e, image, info)) continue;
+        if (!isDir && readme && readme->maxBytes && !readme->found &&
+            path.find('/') == std::string::npos && ReadmeCapture::Matches(path)) {
+            struct archive* a = ar.Get();
+            readme->Take([a](char* buf, size_t n) {
+                return static_cast<long>(archive_read_data(a, buf, n));
+            });
+        }
         uint64_t size = archive_entry_size_is_set(e) && archive_entry_size(e) > 0
                             ? static_cast<uint64_t>(archive_entry_size(e))
                             : 0;
@@ -238,30 +263,6 @@ bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
         }
     }
     return true;
-}
-
-bool ReadIsoFile(CImageFile& image, const VolumeInfo& info, const std::string& storedPath,
-                 size_t maxBytes, std::string& out) {
-    const IsoNames names = DetectNames(image, info);
-    CArchive ar(image, info);
-    if (!ar.Opened()) return false;
-    struct archive_entry* e = nullptr;
-    size_t seen = 0;
-    while (archive_read_next_header(ar.Get(), &e) >= ARCHIVE_WARN) {
-        if (++seen > kMaxImageEntries) return false;
-        if (archive_entry_filetype(e) != AE_IFREG || StoredPathOf(e, names) != storedPath) continue;
-        out.clear();
-        char buf[64 * 1024];
-        while (out.size() < maxBytes) {
-            const la_ssize_t n =
-                archive_read_data(ar.Get(), buf, std::min(sizeof buf, maxBytes - out.size()));
-            if (n < 0) return false;
-            if (n == 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return true;
-    }
-    return false;
 }
 
 }  // namespace orb

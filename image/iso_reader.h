@@ -3,7 +3,9 @@
 // then the plain identifiers), read with libarchive without touching file data.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "image/image_file.h"
 #include "image/volume_info.h"
@@ -14,6 +16,18 @@ namespace orb {
 // Most entries an image may hold: more is refused rather than filling memory.
 constexpr size_t kMaxImageEntries = 2'000'000;
 
+// The bytes of a "readme.txt" (any letter case) in the root, read while listing:
+// the disc's remark when the user asks for one.
+struct ReadmeCapture {
+    size_t maxBytes = 0;  // 0: not wanted
+    bool found = false;
+    bool truncated = false;  // the file holds more than maxBytes
+    std::string bytes;
+    static bool Matches(std::string_view storedName);
+    // Keeps what read gives (bytes read, 0 at the end, negative on an error).
+    void Take(const std::function<long(char*, size_t)>& read);
+};
+
 // Which names the reader found on the image.
 enum class IsoNames { Plain, Joliet, RockRidge };
 
@@ -21,11 +35,8 @@ enum class IsoNames { Plain, Joliet, RockRidge };
 // a file stored in several extents is one entry. False with a message when the
 // image is damaged, too large or the observer stopped.
 bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
-                 const DiscListObserver& observer, std::string& error, IsoNames* names = nullptr);
+                 const DiscListObserver& observer, std::string& error,
+                 ReadmeCapture* readme = nullptr, IsoNames* names = nullptr);
 
-// Reads at most maxBytes of the file at a stored path ("dir/name") of the tree
-// ReadIsoTree gives. False when there is no such file or it cannot be read.
-bool ReadIsoFile(CImageFile& image, const VolumeInfo& info, const std::string& storedPath,
-                 size_t maxBytes, std::string& out);
 
 }  // namespace orb

@@ -68,6 +68,7 @@ struct CUdfVolume::Impl {
     FILETIME entryTime;
     uint64_t entryLength = 0;
     size_t entries = 0;
+    ReadmeCapture* readme = nullptr;
 
     static int Read(udfread_block_input* in, uint32_t lba, void* buf, uint32_t nblocks, int) {
         Impl* self = reinterpret_cast<Input*>(in)->owner;
@@ -152,6 +153,12 @@ struct CUdfVolume::Impl {
                 }
                 const int64_t size = udfread_file_size(f);
                 const FILETIME time = sawEntry ? entryTime : FILETIME{};
+                if (readme && readme->maxBytes && !readme->found && parent == kNoNode &&
+                    ReadmeCapture::Matches(stored)) {
+                    readme->Take([f](char* buf, size_t n) {
+                        return static_cast<long>(udfread_file_read(f, buf, n));
+                    });
+                }
                 udfread_file_close(f);
                 const uint64_t bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
                 tree.Append(parent, 0, bytes, time, stored);
@@ -194,7 +201,8 @@ std::string CUdfVolume::StoredLabel() const {
     return id ? HostToStored(id) : std::string();
 }
 
-bool CUdfVolume::ReadTree(CScanTree& tree, const DiscListObserver& observer, std::string& error) {
+bool CUdfVolume::ReadTree(CScanTree& tree, const DiscListObserver& observer, std::string& error,
+                          ReadmeCapture* readme) {
     UDFDIR* root = udfread_opendir(impl_->udf, "/");
     if (!root) {
         error = "映象文件已损坏: 无法读取UDF根目录";
@@ -203,33 +211,9 @@ bool CUdfVolume::ReadTree(CScanTree& tree, const DiscListObserver& observer, std
     impl_->entries = 0;
     std::vector<uint32_t> path;
     if (impl_->sawEntry) path.push_back(impl_->entryLba);
+    impl_->readme = readme;
     const bool ok = impl_->Walk(root, kNoNode, tree, observer, path, error);
-    udfread_closedir(root);
-    return ok;
-}
-
-bool CUdfVolume::ReadRootFile(const std::string& storedName, size_t maxBytes, std::string& out) {
-    UDFDIR* root = impl_->udf ? udfread_opendir(impl_->udf, "/") : nullptr;
-    if (!root) return false;
-    udfread_dirent ent;
-    bool ok = false;
-    while (udfread_readdir(root, &ent)) {
-        if (ent.d_type != UDF_DT_REG || !ent.d_name || HostToStored(ent.d_name) != storedName)
-            continue;
-        UDFFILE* f = udfread_file_openat(root, ent.d_name);
-        if (!f) break;
-        out.clear();
-        char buf[64 * 1024];
-        while (out.size() < maxBytes) {
-            const ssize_t n =
-                udfread_file_read(f, buf, std::min(sizeof buf, maxBytes - out.size()));
-            if (n <= 0) break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        udfread_file_close(f);
-        ok = true;
-        break;
-    }
+    impl_->readme = nullptr;
     udfread_closedir(root);
     return ok;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/image_file.h"
+#include "image/iso_reader.h"
 #include "index/disc_source.h"
 
 namespace orb {
@@ -26,9 +27,8 @@ public:
     // The logical volume identifier as stored text.
     std::string StoredLabel() const;
     // Fills tree; false with a message when damaged, too large or stopped.
-    bool ReadTree(CScanTree& tree, const DiscListObserver& observer, std::string& error);
-    // Reads at most maxBytes of a file in the root directory named by stored text.
-    bool ReadRootFile(const std::string& storedName, size_t maxBytes, std::string& out);
+    bool ReadTree(CScanTree& tree, const DiscListObserver& observer, std::string& error,
+                  ReadmeCapture* readme = nullptr);
 
     struct Impl;
 

@@ -222,6 +222,24 @@ TEST_F(ImageTest, PlainIdentifiersAreKeptAsTheirBytesAndTheBootCatalogueIsNoFile
     EXPECT_GE(image.Volume().bootCatalogSector, 0);
 }
 
+TEST_F(ImageTest, RootReadmeIsKeptWhileListingWithinItsBound) {
+    const std::string src = MakeTree();
+    const std::string iso = tmp_ / "r.iso";
+    ASSERT_EQ(Sh("xorriso -as mkisofs -R -J -o " + iso + " " + src), 0);
+    for (const auto& [max, kept, truncated] :
+         {std::tuple<size_t, const char*, bool>{4, "hell", true}, {100, "hello\n", false}}) {
+        CDiscImage image;
+        std::string error;
+        ASSERT_TRUE(image.Open(iso, error)) << error;
+        image.CaptureReadme(max);
+        CScanTree tree;
+        ASSERT_TRUE(image.List(tree, {}, error)) << error;
+        EXPECT_TRUE(image.Readme().found);
+        EXPECT_EQ(image.Readme().bytes, kept);
+        EXPECT_EQ(image.Readme().truncated, truncated);
+    }
+}
+
 TEST(UdfTimestamp, DecodesLocalTimeWithItsOffsetToUtc) {
     // 2021-03-04 05:06:07.89 at UTC+08:00 (type 1, offset +480 minutes).
     const unsigned char ts[12] = {0xE0, 0x11, 0xE5, 0x07, 3, 4, 5, 6, 7, 89, 0, 0};
