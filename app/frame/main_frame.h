@@ -60,6 +60,8 @@ enum CommandId {
     ID_SETTINGS = 32800,
     // Not in the original menus: cataloguing a folder instead of a disc.
     ID_FILE_NEW_FROM_FOLDER = 32801,
+    // Cataloguing a disc image file.
+    ID_FILE_NEW_FROM_IMAGE = 32802,
 };
 
 class CMainFrame : public QMainWindow, public IOrbShell {
@@ -131,6 +133,7 @@ public:
     void OnSettings();
     void OnFileOpen();
     void OnNewFromFolder();
+    void OnNewFromImage();
 
 signals:
     // After each drive change was handled (tests wait for it).
