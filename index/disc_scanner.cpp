@@ -60,7 +60,24 @@ int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& out
     if (drives->GetVolumeLabel(driveRoot, label)) SetHeaderLabel(header_, label);
     header_.capacity = geometry.Capacity();
     clusterSize_ = geometry.ClusterSize();
+    source_.reset();
+    return StartWorker(driveRoot, outputPath);
+}
 
+int CDiscScanner::StartScan(std::shared_ptr<IDiscSource> source, const std::string& outputPath) {
+    if (running_.load() || workerActive_.load()) {
+        SetError(kErrBusy);
+        return 0;
+    }
+    header_ = IndexHeader{};
+    SetHeaderLabel(header_, source->StoredLabel());
+    header_.capacity = source->Capacity();
+    clusterSize_ = source->ClusterSize();
+    source_ = std::move(source);
+    return StartWorker(std::string(), outputPath);
+}
+
+int CDiscScanner::StartWorker(const std::string& driveRoot, const std::string& outputPath) {
     abort_ = 0;
     running_ = 1;
     driveRoot_ = driveRoot;
@@ -134,14 +151,18 @@ void CDiscScanner::ListDirectoryInto(const std::string& path, ScanNodeId parent,
         } else {
             // Symbolic links arrive here as files with the link's own size.
             tree.Append(parent, 0, e.size, e.writeTime, stored);
-            sizeProgress_.used += RoundUpToClusters(e.size, clusterSize_);
-            // One round trip through the window per shown percentage, not per file.
-            const int percent = ShownPercent(sizeProgress_.used, sizeProgress_.capacity);
-            if (percent != sizePercentSent_) {
-                sizePercentSent_ = percent;
-                Notify(WM_SCAN_SIZE_PROGRESS, 0, reinterpret_cast<LPARAM>(&sizeProgress_));
-            }
+            CountListedFile(e.size);
         }
+    }
+}
+
+void CDiscScanner::CountListedFile(uint64_t size) {
+    sizeProgress_.used += RoundUpToClusters(size, clusterSize_);
+    // One round trip through the window per shown percentage, not per file.
+    const int percent = ShownPercent(sizeProgress_.used, sizeProgress_.capacity);
+    if (percent != sizePercentSent_) {
+        sizePercentSent_ = percent;
+        Notify(WM_SCAN_SIZE_PROGRESS, 0, reinterpret_cast<LPARAM>(&sizeProgress_));
     }
 }
 
@@ -154,16 +175,33 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
     WPARAM finalStatus;
     // The worker's own error text: the owner may write the scanner's (a refused
     // start) while this worker still runs, so it is handed over only at the end.
-    const char* workerError = "";
+    std::string workerError;
     ScanUnreadable unreadable;
     {
         CScanTree tree;
         self->Notify(WM_SCAN_STATUS, SCAN_COLLECTING, 0);
-        self->ListDirectoryInto(self->driveRoot_, kNoNode, tree, unreadable);
+        bool listed = true;
+        if (self->source_) {
+            listed = self->source_->List(
+                tree,
+                [self](bool isDirectory, uint64_t size) {
+                    self->PassGate();
+                    if (self->abort_.load(std::memory_order_relaxed)) return false;
+                    if (!isDirectory) self->CountListedFile(size);
+                    return true;
+                },
+                workerError);
+        } else {
+            self->ListDirectoryInto(self->driveRoot_, kNoNode, tree, unreadable);
+        }
         if (self->abort_.load()) {
             workerError = kErrAborted;
             self->running_ = 0;
             finalStatus = SCAN_ABORTED;
+        } else if (!listed) {
+            // A disc that cannot be read whole gives no index rather than a partial one.
+            self->running_ = 0;
+            finalStatus = SCAN_FAILED;
         } else {
             self->Notify(WM_SCAN_STATUS, SCAN_SAVING, 0);
             self->header_.fileCount = tree.FileCount();
@@ -206,7 +244,7 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
         }
     }  // the tree is released before the owner hears the end
     IMessageTarget* notify = self->notify_;
-    if (finalStatus != SCAN_DONE) self->SetError(workerError);
+    if (finalStatus != SCAN_DONE) self->SetError(workerError.c_str());
     {
         std::lock_guard<std::mutex> lock(self->errorMutex_);
         self->unreadable_ = std::move(unreadable);
@@ -250,20 +288,39 @@ private:
 };
 }  // namespace
 
-WPARAM RunScanToEnd(CDiscScanner& scanner, const std::string& driveRoot,
-                    const std::string& outputPath,
-                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage,
-                    const std::function<bool()>& stopRequested) {
+namespace {
+WPARAM RunToEnd(CDiscScanner& scanner, const std::function<int()>& start,
+                const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage,
+                const std::function<bool()>& stopRequested) {
     CScanWaiter waiter(onMessage);
     scanner.SetNotifyWindow(&waiter);
     WPARAM final = 0;
-    if (scanner.StartScan(driveRoot, outputPath)) {
+    if (start()) {
         final = waiter.Wait([&] {
             if (stopRequested && stopRequested()) scanner.AbortScan();
         });
     }
     scanner.SetNotifyWindow(nullptr);
     return final;
+}
+}  // namespace
+
+WPARAM RunScanToEnd(CDiscScanner& scanner, const std::string& driveRoot,
+                    const std::string& outputPath,
+                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage,
+                    const std::function<bool()>& stopRequested) {
+    return RunToEnd(
+        scanner, [&] { return scanner.StartScan(driveRoot, outputPath); }, onMessage,
+        stopRequested);
+}
+
+WPARAM RunScanToEnd(CDiscScanner& scanner, std::shared_ptr<IDiscSource> source,
+                    const std::string& outputPath,
+                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage,
+                    const std::function<bool()>& stopRequested) {
+    return RunToEnd(
+        scanner, [&] { return scanner.StartScan(std::move(source), outputPath); }, onMessage,
+        stopRequested);
 }
 
 }  // namespace orb

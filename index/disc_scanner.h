@@ -9,10 +9,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "index/disc_source.h"
 #include "index/index_format.h"
 #include "index/scan_tree.h"
 #include "platform/messages.h"
@@ -73,6 +75,10 @@ public:
     // driveRoot is a drive root path of the drive layer. 1 when the worker was
     // started, else 0 with the last error text set.
     int StartScan(const std::string& driveRoot, const std::string& outputPath);
+    // The same for a disc that lists itself (an image file); the scanner keeps the
+    // source until its worker has ended. A source that cannot list the disc whole
+    // ends the scan with SCAN_FAILED and the source's message.
+    int StartScan(std::shared_ptr<IDiscSource> source, const std::string& outputPath);
     // Closes and opens the pause gate that the worker passes before each entry.
     void SuspendScan();
     void ResumeScan();
@@ -107,6 +113,8 @@ private:
     static void ScanThreadProc(CDiscScanner* self);
     void ListDirectoryInto(const std::string& path, ScanNodeId parent, CScanTree& tree,
                            ScanUnreadable& unreadable);
+    int StartWorker(const std::string& driveRoot, const std::string& outputPath);
+    void CountListedFile(uint64_t size);
     void PassGate();
     LRESULT Notify(uint32_t msg, WPARAM wParam, LPARAM lParam);
 
@@ -118,6 +126,7 @@ private:
     IMessageTarget* notify_ = nullptr;
     std::string driveRoot_;
     std::string outputPath_;
+    std::shared_ptr<IDiscSource> source_;  // null when a drive is listed
     ScanSizeProgress sizeProgress_;
     ScanWriteProgress writeProgress_;
     int sizePercentSent_ = -1;  // the last percentages sent, -1 before the first
@@ -142,6 +151,11 @@ private:
 // final status while polling stopRequested (a true answer aborts the listing).
 // Returns the final status, or 0 when StartScan refused (LastError says why).
 WPARAM RunScanToEnd(CDiscScanner& scanner, const std::string& driveRoot,
+                    const std::string& outputPath,
+                    const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage = {},
+                    const std::function<bool()>& stopRequested = {});
+// The same for a disc that lists itself.
+WPARAM RunScanToEnd(CDiscScanner& scanner, std::shared_ptr<IDiscSource> source,
                     const std::string& outputPath,
                     const std::function<void(uint32_t, WPARAM, LPARAM)>& onMessage = {},
                     const std::function<bool()>& stopRequested = {});

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 shift || true
-ALL_TARGETS=(index_reader search favorites old_index picture)
+ALL_TARGETS=(index_reader search favorites old_index picture image)
 if [ $# -gt 0 ]; then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 
 bash scripts/deps.sh

@@ -39,8 +39,10 @@
 #include "audit/pane/verify_dlg.h"
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
+#include "image/disc_image.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
+#include "index/index_reader.h"
 #include "library/newdisc/library_location_dlg.h"
 #include "library/newdisc/new_disc_dlg.h"
 #include "library/pane/library_files.h"
@@ -201,6 +203,11 @@ void CMainFrame::CreateActions() {
                  QStringLiteral("把一个文件夹当作光盘，建立它的光盘映象"),
                  QStringLiteral("从文件夹新建"), MakeToolIcon(ToolIcon::NewFromFolder)),
        &CMainFrame::OnNewFromFolder);
+    on(AddAction(ID_FILE_NEW_FROM_IMAGE, "ID_FILE_NEW_FROM_IMAGE",
+                 QStringLiteral("从映象文件新建光盘映象..."),
+                 QStringLiteral("不用挂载，直接为一个光盘映象文件(ISO, UDF)建立光盘映象"),
+                 QStringLiteral("从映象文件新建"), MakeToolIcon(ToolIcon::NewFromFolder)),
+       &CMainFrame::OnNewFromImage);
     on(AddAction(ID_FILE_OPEN, "ID_FILE_OPEN", QStringLiteral("打开(&O)..."),
                  QStringLiteral("打开一个现有文档"), QStringLiteral("打开"),
                  MakeToolIcon(ToolIcon::Open), {K(Qt::CTRL | Qt::Key_O)}),
@@ -327,6 +334,7 @@ void CMainFrame::CreateMenus() {
     m_fileMenu = menuBar()->addMenu(QStringLiteral("文件(&F)"));
     m_fileMenu->addAction(m_actions[ID_FILE_NEW]);
     m_fileMenu->addAction(m_actions[ID_FILE_NEW_FROM_FOLDER]);
+    m_fileMenu->addAction(m_actions[ID_FILE_NEW_FROM_IMAGE]);
     m_fileMenu->addAction(m_actions[ID_FILE_OPEN]);
     m_fileMenu->addSeparator();
     m_recentPlaceholder = m_fileMenu->addAction(QStringLiteral("最近文件"));
@@ -553,6 +561,20 @@ void CMainFrame::OnNewFromFolder() {
     ShowNewDiscDialog(folder);
 }
 
+void CMainFrame::OnNewFromImage() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("选择光盘映象文件"), QDir::homePath(),
+        QStringLiteral("光盘映象文件 (*.iso *.img *.udf *.bin);;所有文件 (*)"));
+    if (file.isEmpty()) return;
+    const std::string path = file.toStdString();
+    if (!AcceptsImageFile(path)) {
+        QMessageBox::warning(this, QStringLiteral("提示"),
+                             QStringLiteral("“%1”不是光盘映象文件(ISO 9660 或 UDF)。").arg(file));
+        return;
+    }
+    ShowNewDiscDialog(path);
+}
+
 void CMainFrame::MinimizeToTray() {
     if (m_inTray) return;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -766,7 +788,15 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     activateWindow();
     // Opened after the drop returns, so the source is not kept waiting by a message.
     QTimer::singleShot(0, this, [this, files] {
-        for (const QString& f : files) OpenDocumentFile(f.toStdString());
+        for (const QString& f : files) {
+            // A disc image file is offered for cataloguing; anything else is opened.
+            const std::string path = f.toStdString();
+            IndexHeader header;
+            if (!ProbeIndexHeader(path, header) && AcceptsImageFile(path))
+                ShowNewDiscDialog(path);
+            else
+                OpenDocumentFile(path);
+        }
     });
 }
 

@@ -66,6 +66,8 @@ enum CommandId {
     ID_FIND_DUPLICATES = 32803,
     // Reads the library again into the library pane and the search scope (F5).
     ID_VIEW_REFRESH = 32804,
+    // Cataloguing a disc image file.
+    ID_FILE_NEW_FROM_IMAGE = 32805,
 };
 
 class CMainFrame : public QMainWindow, public IOrbShell {
@@ -141,6 +143,7 @@ public:
     void OnSettings();
     void OnFileOpen();
     void OnNewFromFolder();
+    void OnNewFromImage();
 
 signals:
     // After each drive change was handled (tests wait for it).

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <thread>
 
+#include "image/disc_image.h"
 #include "index/disc_scanner.h"
 #include "index/index_reader.h"
 #include "library/newdisc/drive_combo_box.h"
@@ -70,6 +71,11 @@ std::string DiscSnapshot() {
         snap += "\n";
     }
     return snap;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // While the scanner checks its drive, the folder of folder mode is a CD drive of
@@ -176,7 +182,18 @@ CNewDiscDlg::CNewDiscDlg(CLibraryTree* tree, IOrbShell& shell, QWidget* parent,
     setFont(SongtiFont(13));
     BuildControls();
 
-    if (!folder.empty()) {
+    if (!folder.empty() && IsRegularFile(folder)) {
+        m_imageMode = true;
+        auto image = std::make_shared<CDiscImage>();
+        if (image->Open(folder, m_imageError)) {
+            image->CaptureReadme(kMaxRemarkBytes);
+            m_image = std::move(image);
+        }
+        m_folder.root = folder;
+        m_drives->SetFolder(m_folder.root);
+        m_ejectCheck->setEnabled(false);
+        m_textFiles->setEnabled(false);
+    } else if (!folder.empty()) {
         if (!DescribeFolderDisc(folder, m_folder)) {
             m_folder = FolderDisc{};
             m_folder.root = NormalizeDriveRoot(folder);
@@ -405,6 +422,7 @@ void CNewDiscDlg::UpdateCreateButton() {
 std::string CNewDiscDlg::DiscIdentity(int position) const {
     const std::string root = m_drives->DriveOf(position);
     if (root.empty()) return {};
+    if (IsImageMode()) return m_image ? root + "|" + m_image->StoredLabel() : std::string();
     if (IsFolderMode()) return IsDirectory(root) ? root + "|" + m_folder.label : std::string();
     std::shared_ptr<IDriveSystem> drives = Drives();
     DiskGeometry g;
@@ -425,7 +443,15 @@ void CNewDiscDlg::ChooseDrive(int position) {
 
     bool hasDisc;
     std::string storedLabel;
-    if (IsFolderMode()) {
+    if (IsImageMode()) {
+        hasDisc = m_image != nullptr;
+        if (hasDisc) {
+            storedLabel = m_image->StoredLabel();
+        } else {
+            ShowNewDiscPrompt(this, {NewDiscPrompt::Notice, QStringLiteral("错误"),
+                                     QString::fromStdString(m_imageError)});
+        }
+    } else if (IsFolderMode()) {
         hasDisc = IsDirectory(root);
         storedLabel = HostToStored(m_folder.label);
     } else {
@@ -448,6 +474,13 @@ void CNewDiscDlg::ChooseDrive(int position) {
     }
 
     std::string name = hasDisc ? DiscNameFromLabel(storedLabel) : std::string();
+    if (hasDisc && name.empty() && IsImageMode()) {
+        // An image without a label is named after its file.
+        std::string base = root.substr(root.rfind('/') + 1);
+        if (const size_t dot = base.rfind('.'); dot != std::string::npos && dot > 0)
+            base.erase(dot);
+        name = DiscNameFromLabel(HostToStored(base));
+    }
     m_textFiles->clear();
     m_textListRoot = root;
     if (!name.empty()) {
@@ -457,7 +490,10 @@ void CNewDiscDlg::ChooseDrive(int position) {
             // The next free name, so the scan never overwrites an index.
             name = NextFreeDiscName(m_saveLocation, name);
         }
-        const std::vector<std::string> texts = ListRootTextFiles(root);
+        // An image's readme is read while it is listed; its other files are not
+        // files of this machine.
+        const std::vector<std::string> texts =
+            IsImageMode() ? std::vector<std::string>() : ListRootTextFiles(root);
         for (const std::string& t : texts) m_textFiles->addItem(QString::fromStdString(t));
         m_textFiles->setCurrentIndex(PickRemarkFile(texts));
     }
@@ -509,8 +545,9 @@ void CNewDiscDlg::OnCreate() {
     const std::string path = DiscIndexPath(m_saveLocation, name);
     int started;
     {
-        CScopedFolderDrive folderDrive(IsFolderMode() ? &m_folder : nullptr);
-        started = m_session->scanner.StartScan(root, path);
+        CScopedFolderDrive folderDrive(IsFolderMode() && !IsImageMode() ? &m_folder : nullptr);
+        started = IsImageMode() ? m_session->scanner.StartScan(m_image, path)
+                                : m_session->scanner.StartScan(root, path);
     }
     if (!started) {
         ShowNewDiscPrompt(this, {NewDiscPrompt::Notice, QStringLiteral("错误"),
@@ -621,7 +658,15 @@ void CNewDiscDlg::CompleteScan() {
         }
     }
 
-    if (m_remarkCheck->isChecked() && !m_scanRemarkFile.empty()) {
+    if (IsImageMode() && m_remarkCheck->isChecked() && m_image->Readme().found) {
+        // Kept by the worker while it listed; it does not touch the image any more.
+        const ReadmeCapture& readme = m_image->Readme();
+        CIndexReader reader;
+        if (reader.Open(m_scanPath, OpenMode::ReadWriteShareAll)) {
+            reader.WriteRemark(MakeRemark(readme.bytes, readme.truncated));
+            reader.Close();
+        }
+    } else if (m_remarkCheck->isChecked() && !m_scanRemarkFile.empty()) {
         const std::string source = JoinPath(m_scanRoot, m_scanRemarkFile);
         std::string raw, reason;
         if (ReadRemarkSource(source, raw, &reason)) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CNewDiscDlg "新建光盘映象": catalogues the disc in a CD drive (or, in folder mode,
-// one folder) into a category of the library with the disc scanner, showing its two
-// phases, and adds the new disc to the library tree with its remark.
+// one folder or disc image file) into a category of the library with the disc
+// scanner, showing its two phases, and adds the new disc to the library tree with
+// its remark.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +24,7 @@ class QTimer;
 
 namespace orb {
 
+class CDiscImage;
 class CDriveComboBox;
 class CDriveWatcher;
 class CLibraryTree;
@@ -38,7 +40,8 @@ public:
     static constexpr int kRefreshDelayMs = 1000;
 
     // tree: the library pane's tree (may be null: then nothing is inserted). A
-    // non-empty folder selects folder mode: that folder is the one "drive".
+    // non-empty folder selects folder mode: that folder is the one "drive"; a disc
+    // image file there is read as the disc (its root readme.txt the remark).
     CNewDiscDlg(CLibraryTree* tree, IOrbShell& shell, QWidget* parent,
                 const std::string& folder = std::string());
     ~CNewDiscDlg() override;
@@ -53,6 +56,7 @@ public:
     void PreselectDrive(const std::string& arrivedRoot) { m_arrivedRoot = arrivedRoot; }
 
     bool IsFolderMode() const { return !m_folder.root.empty(); }
+    bool IsImageMode() const { return m_imageMode; }
     // True from a started scan until its final status arrived (also after a stop).
     bool ScanOutstanding() const;
     // The scanner's running flag.
@@ -116,6 +120,9 @@ private:
     CLibraryTree* m_tree = nullptr;
     IOrbShell& m_shell;
     FolderDisc m_folder;  // root empty in drive mode
+    bool m_imageMode = false;
+    std::shared_ptr<CDiscImage> m_image;  // the opened image file; null when it did not open
+    std::string m_imageError;
 
     CDriveComboBox* m_drives = nullptr;
     QPushButton* m_createButton = nullptr;

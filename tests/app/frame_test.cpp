@@ -16,12 +16,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <cstdlib>
 #include <filesystem>
 
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
 #include "index/index_format.h"
+#include "library/newdisc/new_disc_dlg.h"
 #include "library/pane/library_pane.h"
 #include "library/tree/library_tree.h"
 #include "main_frame.h"
@@ -286,6 +288,38 @@ TEST_F(FrameTest, DroppedFilesOpenUnlessAFileListDragRuns) {
     EXPECT_TRUE(drop());
     QTRY_VERIFY_WITH_TIMEOUT(doc->Index().IsOpen(), 10000);
     EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
+}
+
+TEST_F(FrameTest, DroppedDiscImageIsOfferedForCataloguing) {
+    if (std::system("command -v xorriso >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xorriso";
+    EXPECT_EQ(frame->Action(ID_FILE_NEW_FROM_IMAGE)->text(),
+              QStringLiteral("从映象文件新建光盘映象..."));
+    test::TempDir src;
+    test::WriteFile(src / "a.txt", "a");
+    const std::string image = lib / "disc.img";
+    ASSERT_EQ(std::system(("xorriso -as mkisofs -V DROPPED -o '" + image + "' '" + src.path() +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    frame->show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(image))});
+    // The dialog opens after the drop returns: watch for it and close it.
+    bool seen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* dlg = qobject_cast<CNewDiscDlg*>(QApplication::activeModalWidget())) {
+            seen = dlg->IsImageMode();
+            dlg->close();
+        }
+    });
+    watch.start(10);
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    static_cast<QObject*>(frame.get())->event(&event);
+    EXPECT_TRUE(event.isAccepted());
+    QTRY_VERIFY_WITH_TIMEOUT(seen, 10000);
+    EXPECT_FALSE(doc->Index().IsOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->IsNewDiscDialogOpen(), 10000);
 }
 
 TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {

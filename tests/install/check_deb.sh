@@ -19,7 +19,7 @@ deb=${debs[0]}
 
 [ "$(dpkg-deb -f "$deb" Package)" = kelvane-orb ] || fail "package name $(dpkg-deb -f "$deb" Package)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libarchive13 libudfread0; do
     grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 

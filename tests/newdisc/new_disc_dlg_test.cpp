@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
 #include <deque>
 
 #include "index/disc_scanner.h"
@@ -457,6 +458,58 @@ TEST_F(NewDiscDlgTest, AScanThatCouldNotReadEverythingSaysSoWithTheList) {
     const QStringList lines = dlg.UnreadableDetailsText().split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].startsWith(QString::fromStdString(folder + "/" + seg + "/")));
+}
+
+TEST_F(NewDiscDlgTest, ImageModeCataloguesAnImageFileWithItsReadmeAndRefusesADamagedOne) {
+    if (std::system("command -v xorriso >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xorriso";
+    WriteTable({});  // no CD drive needed
+    const std::string src = tmp / "src";
+    MakeDir(src);
+    MakeDir(src + "/docs");
+    test::WriteFile(src + "/docs/a.doc", "d");
+    test::WriteFile(src + "/README.TXT", "image notes");
+    const std::string image = tmp / "安装盘.iso";
+    ASSERT_EQ(std::system(("xorriso -as mkisofs -R -J -V 安装盘V1 -o '" + image + "' '" + src +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+
+    CNewDiscDlg dlg(&tree, shell, nullptr, image);
+    EXPECT_TRUE(dlg.IsImageMode());
+    EXPECT_FALSE(dlg.EjectCheck()->isEnabled());
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("安装盘V1"), 10000);
+    QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
+    dlg.OnCreate();
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished.at(0).at(0).toInt(), static_cast<int>(SCAN_DONE));
+    EXPECT_EQ(dlg.CollectBar()->value(), 100);
+    EXPECT_EQ(dlg.SaveBar()->value(), 100);
+    EXPECT_NE(tree.FindItemByPath(lib + "/安装盘V1"), nullptr);
+    CIndexReader reader;
+    ASSERT_EQ(reader.Open(lib + "/安装盘V1.orb", OpenMode::ReadShareAll), 1);
+    std::string label, remark;
+    reader.GetVolumeLabel(label);
+    EXPECT_EQ(label, HostToStored("安装盘V1"));
+    EXPECT_EQ(reader.GetFileCount(), 2u);
+    EXPECT_EQ(reader.GetDirectoryCount(), 1u);
+    reader.ReadRemark(remark);
+    EXPECT_EQ(remark, "image notes");
+    reader.Close();
+
+    // Cut after its volume descriptors: the label is there, the tree is not. The
+    // scan fails with the reader's message and leaves no index behind.
+    const std::string cut = tmp / "cut.iso";
+    test::WriteFile(cut, test::ReadFile(image).substr(0, 19 * 2048));
+    CNewDiscDlg bad(&tree, shell, nullptr, cut);
+    bad.show();
+    QTRY_COMPARE_WITH_TIMEOUT(Name(bad), std::string("安装盘V1(1)"), 10000);
+    QSignalSpy failed(&bad, &CNewDiscDlg::ScanFinished);
+    bad.OnCreate();
+    ASSERT_TRUE(failed.wait(10000));
+    EXPECT_EQ(failed.at(0).at(0).toInt(), static_cast<int>(SCAN_FAILED));
+    QTRY_VERIFY_WITH_TIMEOUT(Prompted(QStringLiteral("映象文件已损坏")), 10000);
+    EXPECT_FALSE(test::FileExists(lib + "/安装盘V1(1).orb"));
 }
 
 TEST_F(NewDiscDlgTest, LocationDialogListsCategoriesAndReturnsTheChosenPath) {

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -146,6 +148,48 @@ TEST_F(OrbtoolTest, ScanProducesAnIndexThatWalksBackToTheSameTree) {
     reader.GetVolumeLabel(label);
     EXPECT_EQ(label, "\xB9\xE2\xC5\xCC");
     EXPECT_GT(reader.GetCapacity(), 0u);
+}
+
+TEST_F(OrbtoolTest, ScanTakesAnImageFileByItsContentWithTheOptionsOverriding) {
+    if (std::system("command -v xorriso >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xorriso";
+    // Named like anything but an image: the volume descriptors make it one.
+    const std::string image = tmp_ / "disc.dat";
+    ASSERT_EQ(std::system(("xorriso -as mkisofs -R -J -V IMGDISC -o " + Quote(image) + " " +
+                           Quote(disc_) + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    const std::string out = tmp_ / "img.orb";
+    ASSERT_EQ(Tool({"scan", image, out}).status, 0);
+    CIndexReader reader;
+    ASSERT_EQ(reader.Open(out, OpenMode::ReadShareAll), 1);
+    std::vector<std::string> got;
+    Walk(reader, nullptr, "", got);
+    EXPECT_EQ(got.size(), 4u);
+    EXPECT_NE(std::find(got.begin(), got.end(),
+                        "setup/tools/工具.exe|f|70000|" +
+                            std::to_string(FileTimeToU64(UnixToFileTime(1700000000, 0)))),
+              got.end());
+    std::string label;
+    reader.GetVolumeLabel(label);
+    EXPECT_EQ(label, "IMGDISC");
+    struct stat st {};
+    ASSERT_EQ(::stat(image.c_str(), &st), 0);
+    EXPECT_EQ(reader.GetCapacity(), static_cast<uint64_t>(st.st_size));
+    reader.Close();
+
+    ASSERT_EQ(Tool({"scan", image, out, "--label", "工具盘", "--capacity", "4096"}).status, 0);
+    IndexHeader h;
+    ASSERT_EQ(ProbeIndexHeader(out, h), 1);
+    EXPECT_EQ(HeaderLabel(h), HostToStored("工具盘"));
+    EXPECT_EQ(h.capacity, 4096u);
+
+    // A regular file that is no image, and a truncated image: failures, no index.
+    WriteFile(tmp_ / "plain.txt", std::string(50000, 'p'));
+    EXPECT_EQ(Tool({"scan", tmp_ / "plain.txt", tmp_ / "p.orb"}).status, 1);
+    WriteFile(tmp_ / "cut.iso", test::ReadFile(image).substr(0, 19 * 2048));
+    EXPECT_EQ(Tool({"scan", tmp_ / "cut.iso", tmp_ / "c.orb"}).status, 1);
+    EXPECT_FALSE(test::FileExists(tmp_ / "p.orb"));
+    EXPECT_FALSE(test::FileExists(tmp_ / "c.orb"));
 }
 
 TEST_F(OrbtoolTest, LabelAndCapacityOptionsAndExitStatuses) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // orbtool scan: catalogues a folder as a disc by running the disc scanner on it
-// as a virtual CD drive.
+// as a virtual CD drive, or a disc image file through the same scanner.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "image/disc_image.h"
 #include "index/disc_scanner.h"
 #include "platform/drives.h"
 #include "platform/text.h"
@@ -55,11 +56,35 @@ private:
     const char* lastPhase_ = nullptr;
 };
 
+// An image with the label and capacity the command line may set instead.
+class CImageOverride : public IDiscSource {
+public:
+    CImageOverride(std::shared_ptr<CDiscImage> image, bool haveLabel, const std::string& label,
+                   bool haveCapacity, uint64_t capacity)
+        : image_(std::move(image)),
+          label_(haveLabel ? HostToStored(label) : image_->StoredLabel()),
+          capacity_(haveCapacity ? capacity : image_->Capacity()) {}
+    std::string StoredLabel() const override { return label_; }
+    uint64_t Capacity() const override { return capacity_; }
+    uint32_t ClusterSize() const override { return image_->ClusterSize(); }
+    bool List(CScanTree& tree, const DiscListObserver& observer, std::string& error) override {
+        return image_->List(tree, observer, error);
+    }
+
+private:
+    std::shared_ptr<CDiscImage> image_;
+    std::string label_;
+    uint64_t capacity_;
+};
+
+int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out,
+               const std::string& root = std::string());
+
 }  // namespace
 
 int RunScan(int argc, char** argv) {
     const char* usage =
-        "usage: orbtool scan FOLDER OUT.orb [--label TEXT] [--capacity BYTES] [--json]\n";
+        "usage: orbtool scan FOLDER|IMAGE OUT.orb [--label TEXT] [--capacity BYTES] [--json]\n";
     std::string folder, out, label;
     bool haveLabel = false, haveCapacity = false, json = false;
     uint64_t capacity = 0;
@@ -97,8 +122,19 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
     struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // A disc image is known by its volume descriptors, not by its name.
+        auto image = std::make_shared<CDiscImage>();
+        std::string error;
+        if (!image->Open(folder, error)) {
+            std::fprintf(stderr, "orbtool: %s: %s\n", folder.c_str(), error.c_str());
+            return kExitFailed;
+        }
+        return ScanSource(
+            std::make_shared<CImageOverride>(image, haveLabel, label, haveCapacity, capacity), out);
+    }
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "orbtool: %s: not a folder\n", folder.c_str());
+        std::fprintf(stderr, "orbtool: %s: not a folder or disc image\n", folder.c_str());
         return kExitFailed;
     }
     char* real = ::realpath(folder.c_str(), nullptr);
@@ -123,6 +159,12 @@ int RunScan(int argc, char** argv) {
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>(
         std::vector<VirtualDrive>{{root, label, capacity, false}}));
 
+    return ScanSource(nullptr, out, root);
+}
+
+namespace {
+int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out,
+               const std::string& root) {
     ProgressBar bar(::isatty(STDERR_FILENO) == 1);
     auto show = [&](uint32_t msg, WPARAM, LPARAM l) {
         if (msg == WM_SCAN_SIZE_PROGRESS) {
@@ -139,8 +181,9 @@ int RunScan(int argc, char** argv) {
     sa.sa_handler = OnInterrupt;
     sigaction(SIGINT, &sa, &old);
     CDiscScanner scanner;
-    const WPARAM final =
-        RunScanToEnd(scanner, root, out, show, [] { return g_interrupted.exchange(0) != 0; });
+    auto stop = [] { return g_interrupted.exchange(0) != 0; };
+    const WPARAM final = source ? RunScanToEnd(scanner, source, out, show, stop)
+                                : RunScanToEnd(scanner, root, out, show, stop);
     sigaction(SIGINT, &old, nullptr);
     bar.End();
     if (final != SCAN_DONE) {
@@ -176,5 +219,6 @@ int RunScan(int argc, char** argv) {
             std::fprintf(stderr, "  %s\n", TerminalText(HostToStored(path)).c_str());
     return kExitIncomplete;
 }
+}  // namespace
 
 }  // namespace orbtool

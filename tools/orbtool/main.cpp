@@ -16,7 +16,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"scan", orbtool::RunScan, "scan FOLDER OUT.orb [--label TEXT] [--capacity BYTES]"},
+    {"scan", orbtool::RunScan, "scan FOLDER|IMAGE OUT.orb [--label TEXT] [--capacity BYTES]"},
     {"info", orbtool::RunInfo, "info INDEX.orb [--json]"},
     {"ls", orbtool::RunLs,
      "ls INDEX.orb [DIR] [--json] | ls INDEX.orb --recursive --csv|--html|--json"},
