@@ -33,6 +33,7 @@
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
+#include "tests/support/qt_wait.h"
 #include "views/orb_view.h"
 #include "views/remark_view.h"
 
@@ -316,7 +317,7 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     second.file = QString::fromStdString(dir / "handed.orb");
     SecondStart start(options.serverName, second.file);
     ASSERT_EQ(start.Wait(), HandOverResult::Delivered);
-    QTRY_VERIFY_WITH_TIMEOUT(app.Doc()->Index().IsOpen(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return app.Doc()->Index().IsOpen(); }));
     EXPECT_EQ(app.Doc()->Index().GetFilePath(), dir / "handed.orb");
     EXPECT_FALSE(app.Frame()->IsInTray());
     // Nobody listening: the second start runs on its own.
@@ -354,13 +355,13 @@ TEST(AppTest, AHandOverIsAnsweredBeforeItsFailureIsShownAndTheNextOneOpens) {
     start = std::make_unique<SecondStart>(options.serverName,
                                           QString::fromStdString(dir / "nothere.orb"));
     EXPECT_EQ(start->Wait(), HandOverResult::Delivered);
-    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return shown.size() == 1; }));
     EXPECT_EQ(shown[0], QStringLiteral("文件打开失败"));
 
     start =
         std::make_unique<SecondStart>(options.serverName, QString::fromStdString(dir / "good.orb"));
     EXPECT_EQ(start->Wait(), HandOverResult::Delivered);
-    QTRY_VERIFY_WITH_TIMEOUT(app.Doc()->Index().IsOpen(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return app.Doc()->Index().IsOpen(); }));
     EXPECT_EQ(app.Doc()->Index().GetFilePath(), dir / "good.orb");
     SetDriveSystem(nullptr);
 }
@@ -425,7 +426,7 @@ TEST(AppTest, TerminationSignalsCloseTheWindowAndSaveThePendingEdit) {
     EXPECT_EQ(onDisk(), "typed");
     remark->insertPlainText(QStringLiteral(" more"));
     ASSERT_EQ(std::raise(SIGTERM), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!app.Frame()->isVisible(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return !app.Frame()->isVisible(); }));
     EXPECT_EQ(onDisk(), "typed more");
     SetDriveSystem(nullptr);
 }

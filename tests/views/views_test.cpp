@@ -17,6 +17,7 @@
 #include "favorites/store/fav_drag.h"
 #include "platform/drives.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/qt_wait.h"
 #include "tests/views/views_test_util.h"
 #include "views/cover_info_panel.h"
 #include "views/dir_view.h"
@@ -286,13 +287,13 @@ TEST_F(ViewsTest, EditorTakesTextOnlyForAShownEntryAndTabMovesTheFocus) {
     ASSERT_EQ(list->SelectItemByName("a.txt"), 1);
     EXPECT_FALSE(remark->isReadOnly());
     remark->setFocus();
-    QTRY_VERIFY_WITH_TIMEOUT(remark->hasFocus(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return remark->hasFocus(); }));
     QTest::keyClicks(remark.get(), QStringLiteral("kept"));
     // Tab leaves the editor and writes nothing; Shift+Tab comes back.
     QTest::keyClick(remark.get(), Qt::Key_Tab);
-    QTRY_VERIFY_WITH_TIMEOUT(next->hasFocus(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return next->hasFocus(); }));
     QTest::keyClick(next, Qt::Key_Backtab, Qt::ShiftModifier);
-    QTRY_VERIFY_WITH_TIMEOUT(remark->hasFocus(), 10000);
+    ASSERT_TRUE(test::WaitUntil([&] { return remark->hasFocus(); }));
     QTest::keyClick(remark.get(), Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(remark->toPlainText(), QStringLiteral("kept"));
 
