@@ -85,6 +85,10 @@ bool COrbDoc::SaveAnnotations(bool reportNow) {
     errno = 0;
     if (m_index.SaveAnnotationsNow()) return true;
     const int err = errno;
+    // An unchanged table whose failure the user has seen is not shown again on
+    // the way out (Ctrl+S, the next edit and the quit still show it).
+    if (!reportNow && m_failureShown) return false;
+    m_failureShown = true;
     const QString reason =
         QString::fromLocal8Bit(err ? std::strerror(err) : m_index.LastError().c_str());
     ReportSaveFailure(QString::fromStdString(CompanionPath(m_index.GetFilePath())), reason,
@@ -168,6 +172,7 @@ bool COrbDoc::CommitEdit() {
     const int32_t id = m_editor->ShownEntryId();
     if (id == 0) return false;
     m_index.SetAnnotation(id, m_editor->EditedStoredText());
+    m_failureShown = false;
     return true;
 }
 

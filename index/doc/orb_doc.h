@@ -124,6 +124,8 @@ private:
     SaveFailureHandler m_saveFailed;
     // A deferred failure message is waiting: later failures add nothing to it.
     bool m_failureQueued = false;
+    // The last failed write was shown and the table has not changed since.
+    bool m_failureShown = false;
 };
 
 }  // namespace orb
