@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/drives.h"
@@ -188,6 +189,22 @@ bool CIndexReader::SaveAnnotations() {
         data.append(a.text);
     }
     return ReplaceFileAtomically(CompanionPath(path_), data, true);
+}
+
+bool CIndexReader::SaveAnnotationsNow() {
+    if (!open_) {
+        SetError(kErrNotOpen);
+        return false;
+    }
+    if (!annotationsChanged_) return true;
+    if (!SaveAnnotations()) {
+        const int err = errno;
+        SetError(kErrCompanionFailed);
+        errno = err;
+        return false;
+    }
+    annotationsChanged_ = false;
+    return true;
 }
 
 bool CIndexReader::Close() {

@@ -93,6 +93,10 @@ public:
     void SetAnnotation(int32_t id, std::string_view text);
     const std::vector<Annotation>& Annotations() const { return annotations_; }
     bool AnnotationsChanged() const { return annotationsChanged_; }
+    // Writes a changed annotation table to the companion and keeps the index open.
+    // On failure the table stays marked changed, so a later save can still succeed;
+    // errno then holds the system's reason.
+    bool SaveAnnotationsNow();
 
     // The cover's temporary copy and picture are made on the first call of either
     // (or of a remark or cover change), not by Open: a search opens many indexes

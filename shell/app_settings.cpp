@@ -2,6 +2,7 @@
 // Settings values, the library directory rule, recent files and autostart.
 #include "shell/app_settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -46,15 +47,17 @@ std::string ExecutableDir() {
 }
 
 std::string DefaultLibraryDirectory(const std::string& exeDir) {
-    std::string dir = exeDir;
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    // An installed program cannot write beside itself: the library then lives in
-    // the user's home.
-    if (::access(dir.c_str(), W_OK) != 0) {
-        dir = QDir::homePath().toStdString();
-        if (dir.empty() || dir.back() != '/') dir += '/';
-    }
-    return dir + kDefaultLibraryName + "/";
+    std::string beside = exeDir;
+    if (beside.empty() || beside.back() != '/') beside += '/';
+    beside += std::string(kDefaultLibraryName) + "/";
+    // Portable use: a library someone put beside the program. The program's folder
+    // is never made a home for user data otherwise; a build tree is wiped by a
+    // clean rebuild.
+    struct stat st {};
+    if (::stat(beside.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return beside;
+    std::string home = QDir::homePath().toStdString();
+    if (home.empty() || home.back() != '/') home += '/';
+    return home + kDefaultLibraryName + "/";
 }
 
 static bool IsDirectory(const std::string& path) {

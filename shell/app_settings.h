@@ -36,8 +36,8 @@ std::string ExecutableDir();
 // The executable's full path.
 std::string ExecutablePath();
 
-// The default library directory: the executable's folder + "Kelvane光盘库/" when
-// that folder is writable, else ~/Kelvane光盘库/. Always ends with '/'.
+// The default library directory: ~/Kelvane光盘库/, or the executable's folder +
+// "Kelvane光盘库/" when that folder already exists there. Always ends with '/'.
 std::string DefaultLibraryDirectory(const std::string& exeDir);
 // The library directory: the stored value when it names an existing directory;
 // otherwise the default, created (one level) and stored. Never fails.

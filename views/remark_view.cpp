@@ -30,6 +30,11 @@ CRemarkView::CRemarkView(COrbDoc& doc, QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::NoFrame);
+    // Tab leaves the editor: a tab character would trap keyboard users here and end
+    // up in the annotation.
+    setTabChangesFocus(true);
+    // Nothing typed may be lost: until an entry is shown there is none to keep it.
+    setReadOnly(true);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_showing) m_doc.SetModifiedFlag(true);
     });
@@ -47,6 +52,7 @@ CRemarkView::~CRemarkView() {
 
 void CRemarkView::ShowAnnotation(int32_t entryId, const std::string* storedText) {
     m_entryId = entryId;
+    setReadOnly(entryId == 0);
     m_showing = true;
     setPlainText(storedText ? AnnotationToEditor(*storedText) : QString());
     m_showing = false;
@@ -55,6 +61,7 @@ void CRemarkView::ShowAnnotation(int32_t entryId, const std::string* storedText)
 
 void CRemarkView::ClearAnnotation() {
     m_entryId = 0;
+    setReadOnly(true);
     m_showing = true;
     clear();
     m_showing = false;

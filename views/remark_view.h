@@ -20,7 +20,8 @@ public:
     ~CRemarkView() override;
 
     // Shows the annotation of an entry (none: empty) and clears the document's
-    // modified flag: showing is never an edit.
+    // modified flag: showing is never an edit. The editor is read-only while it
+    // shows no entry.
     void ShowAnnotation(int32_t entryId, const std::string* storedText);
     // Empties the editor and forgets the entry, without marking an edit: used when
     // the document changes, so an emptied view can never remove the annotation of

@@ -6,12 +6,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSessionManager>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "app/frame/main_frame.h"
 #include "index/doc/orb_doc.h"
@@ -22,7 +25,10 @@ namespace orb {
 
 namespace {
 
-constexpr int kHandOverTimeoutMs = 2000;
+constexpr int kConnectTimeoutMs = 2000;
+// How long a second start waits for the running program to take its file.
+constexpr int kAnswerTimeoutMs = 5000;
+constexpr char kAnswer[] = "ok\n";
 const char* const kDesktopId = kDesktopFileId;
 const char* const kMimePackage = kMimePackageFile;
 
@@ -88,23 +94,44 @@ COrbApp::~COrbApp() {
 }
 
 QString COrbApp::DefaultServerName() {
-    return QStringLiteral("kelvane-orb-%1").arg(static_cast<qulonglong>(::getuid()));
+    return ServerNameFor(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath(), ::getuid(),
+                         qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"));
 }
 
-bool COrbApp::HandOverToRunningInstance(const QString& serverName, const CommandLine& cl) {
+QString COrbApp::ServerNameFor(const QString& runtimeDir, const QString& tempDir, unsigned uid,
+                               const QString& waylandDisplay, const QString& display) {
+    // Two sessions of one user must not hand files to each other's windows.
+    QString screen = !waylandDisplay.isEmpty() ? waylandDisplay : display;
+    if (screen.isEmpty()) screen = QStringLiteral("none");
+    // A display name may be a path (Wayland) or hold ':' and '.': keep a safe,
+    // short file name.
+    QString safe;
+    for (const QChar c : screen.left(40))
+        safe += (c.isLetterOrNumber() && c.unicode() < 128) || c == '.' || c == '-' ? c : '_';
+    const QString dir = QDir::isAbsolutePath(runtimeDir) ? runtimeDir : tempDir;
+    return QDir::cleanPath(dir) + QStringLiteral("/kelvane-orb-%1-%2").arg(uid).arg(safe);
+}
+
+HandOverResult COrbApp::HandOverToRunningInstance(const QString& serverName,
+                                                  const CommandLine& cl) {
     QLocalSocket socket;
     socket.connectToServer(serverName);
-    if (!socket.waitForConnected(kHandOverTimeoutMs)) return false;
+    if (!socket.waitForConnected(kConnectTimeoutMs)) return HandOverResult::NoInstance;
     // A start at logon finds the program already running: nothing to show.
-    if (cl.startHidden) return true;
+    if (cl.startHidden) return HandOverResult::Delivered;
     QString line;
     if (!cl.file.isEmpty()) line = QFileInfo(cl.file).absoluteFilePath();
     socket.write(line.toUtf8() + '\n');
-    socket.waitForBytesWritten(kHandOverTimeoutMs);
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(kHandOverTimeoutMs);
-    return true;
+    // The running program answers before it opens anything; a program that does
+    // not is stuck, and this start must not wait on it for ever.
+    QElapsedTimer clock;
+    clock.start();
+    while (!socket.canReadLine()) {
+        const qint64 left = kAnswerTimeoutMs - clock.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(static_cast<int>(left)))
+            return HandOverResult::NoAnswer;
+    }
+    return socket.readLine(16) == kAnswer ? HandOverResult::Delivered : HandOverResult::NoAnswer;
 }
 
 bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executable,
@@ -157,6 +184,12 @@ bool COrbApp::InitInstance(const QStringList& args) {
         connect(m_server, &QLocalServer::newConnection, this, &COrbApp::OnNewConnection);
     }
 
+    // The desktop session ends: the user's writing reaches the disk now. The
+    // program is not closed here, as the user may still cancel the logout; the
+    // session's end then closes the window like every other quit.
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { m_doc->SaveModified(); });
+
     const CommandLine cl = ParseCommandLine(args);
     m_startHidden = cl.startHidden;
     m_doc->OnNewDocument();
@@ -180,13 +213,27 @@ void COrbApp::OnNewConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
-                const QByteArray line = socket->readLine(64 * 1024);
-                HandleHandOver(QString::fromUtf8(line).trimmed());
+                const QString line = QString::fromUtf8(socket->readLine(64 * 1024)).trimmed();
+                socket->write(kAnswer);
+                socket->flush();
+                // Opening may show a message box. Its event loop must never run
+                // inside this handler: the peer's disconnect would delete the
+                // socket under it. The open runs from the event loop instead.
+                QTimer::singleShot(0, this, [this, line] { HandleHandOver(line); });
             }
             // A peer that never ends its line gets no unbounded buffer.
             if (socket->bytesAvailable() > 64 * 1024) socket->abort();
         });
     }
+}
+
+void COrbApp::RequestQuit() {
+    if (m_quitting) return;
+    m_quitting = true;
+    // The window's close stores the pending annotation edit and writes the
+    // companion and the recent files; a window in the tray is closed the same way.
+    if (m_frame) m_frame->close();
+    QCoreApplication::quit();
 }
 
 void COrbApp::HandleHandOver(const QString& line) {

@@ -20,6 +20,13 @@ namespace orb {
 class COrbDoc;
 class CMainFrame;
 
+// What became of a second start's hand-over.
+enum class HandOverResult {
+    NoInstance,  // nobody listens: this start runs the program itself
+    Delivered,   // the running program took the file (or the request to show itself)
+    NoAnswer,    // someone listens but did not answer in time: give up, never hang
+};
+
 class COrbApp : public QObject {
     Q_OBJECT
 
@@ -35,11 +42,20 @@ public:
     COrbApp() : COrbApp(Options{}) {}
     ~COrbApp() override;
 
-    // The per-user name of the single-instance socket.
+    // The single-instance socket of this user and display, from the environment.
     static QString DefaultServerName();
-    // When another instance listens: hands it the command line's file (or asks it
-    // to show its window) and returns true; the caller then exits with 0.
-    static bool HandOverToRunningInstance(const QString& serverName, const CommandLine& cl);
+    // Its rule: a full path in the runtime folder (the temporary folder when there
+    // is none), named per user and per display (Wayland's when set, else X's).
+    static QString ServerNameFor(const QString& runtimeDir, const QString& tempDir, unsigned uid,
+                                 const QString& waylandDisplay, const QString& display);
+    // Hands the command line's file (or a request to show the window) to a running
+    // instance and waits a few seconds for its answer.
+    static HandOverResult HandOverToRunningInstance(const QString& serverName,
+                                                    const CommandLine& cl);
+
+    // Saves what the close of the window saves and ends the event loop: the way
+    // out for a termination signal. A second request while one runs is ignored.
+    void RequestQuit();
 
     // Start-up; false ends the program (an index on the command line failed to open).
     bool InitInstance(const QStringList& args);
@@ -64,6 +80,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     QLocalServer* m_server = nullptr;
     bool m_startHidden = false;
+    bool m_quitting = false;
 };
 
 }  // namespace orb

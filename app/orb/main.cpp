@@ -4,8 +4,10 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
 
 #include "app/app/orb_app.h"
+#include "app/app/quit_signals.h"
 #include "app/frame/frame_rules.h"
 #include "platform/qt/qt_picture.h"
 
@@ -27,9 +29,24 @@ int main(int argc, char** argv) {
     QStringList args = QApplication::arguments();
     args.removeFirst();
     const orb::CommandLine cl = orb::ParseCommandLine(args);
-    if (orb::COrbApp::HandOverToRunningInstance(orb::COrbApp::DefaultServerName(), cl)) return 0;
+    const QString serverName = orb::COrbApp::DefaultServerName();
+    switch (orb::COrbApp::HandOverToRunningInstance(serverName, cl)) {
+        case orb::HandOverResult::Delivered:
+            return 0;
+        case orb::HandOverResult::NoAnswer:
+            std::fprintf(stderr, "orb: the running program did not answer at %s\n",
+                         serverName.toLocal8Bit().constData());
+            return 1;
+        case orb::HandOverResult::NoInstance:
+            break;
+    }
 
     orb::COrbApp orbApp;
+    // Termination signals close the window like the user would, so the pending
+    // annotation edit and the recent files are saved.
+    orb::CQuitSignals quitSignals;
+    QObject::connect(&quitSignals, &orb::CQuitSignals::quitRequested, &orbApp,
+                     &orb::COrbApp::RequestQuit);
     if (!orbApp.InitInstance(args)) return 1;
     return app.exec();
 }

@@ -4,7 +4,12 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
+#include "index/index_format.h"
 #include "platform/drives.h"
 #include "platform/text.h"
 
@@ -13,9 +18,18 @@ namespace orb {
 COrbDoc::COrbDoc(QObject* parent) : QObject(parent) {}
 
 COrbDoc::~COrbDoc() {
-    // The reader writes a changed companion when it closes; an edit still in the
-    // editor belongs to it too.
-    if (m_index.IsOpen()) CommitAnnotationEdit();
+    // An edit still in the editor belongs to the index too. No window is left to
+    // show a failure, so it goes to standard error rather than nowhere.
+    if (m_index.IsOpen()) {
+        CommitEdit();
+        errno = 0;
+        if (!m_index.SaveAnnotationsNow()) {
+            const int err = errno;
+            std::fprintf(stderr, "%s %s: %s\n", kSaveFailed,
+                         CompanionPath(m_index.GetFilePath()).c_str(),
+                         err ? std::strerror(err) : m_index.LastError().c_str());
+        }
+    }
     m_index.Close();
 }
 
@@ -40,7 +54,7 @@ bool COrbDoc::OnNewDocument() {
 }
 
 bool COrbDoc::OnOpenDocument(const std::string& hostPath) {
-    CommitAnnotationEdit();
+    SaveBeforeLeaving();
     const int opened = m_index.Open(hostPath, OpenMode::ReadShareAll);
     if (opened) {
         // The recorded path must be in place before the views reread.
@@ -58,13 +72,57 @@ bool COrbDoc::OnOpenDocument(const std::string& hostPath) {
 }
 
 bool COrbDoc::SaveModified() {
-    if (m_index.IsOpen()) CommitAnnotationEdit();
+    if (m_index.IsOpen()) {
+        CommitEdit();
+        SaveAnnotations(true);
+    }
     m_modified = false;
     return true;
 }
 
+bool COrbDoc::SaveAnnotations(bool reportNow) {
+    if (!m_index.IsOpen() || !m_index.AnnotationsChanged()) return true;
+    errno = 0;
+    if (m_index.SaveAnnotationsNow()) return true;
+    const int err = errno;
+    // An unchanged table whose failure the user has seen is not shown again on
+    // the way out (Ctrl+S, the next edit and the quit still show it).
+    if (!reportNow && m_failureShown) return false;
+    m_failureShown = true;
+    const QString reason =
+        QString::fromLocal8Bit(err ? std::strerror(err) : m_index.LastError().c_str());
+    ReportSaveFailure(QString::fromStdString(CompanionPath(m_index.GetFilePath())), reason,
+                      reportNow);
+    return false;
+}
+
+void COrbDoc::SaveBeforeLeaving() {
+    CommitEdit();
+    SaveAnnotations(false);
+}
+
+void COrbDoc::ReportSaveFailure(const QString& path, const QString& reason, bool now) {
+    if (now) {
+        if (m_saveFailed) {
+            m_saveFailed(path, reason);
+        } else {
+            QMessageBox::critical(m_window, QStringLiteral("提示"),
+                                  QString::fromUtf8(kSaveFailed) + '\n' + path + '\n' + reason);
+        }
+        return;
+    }
+    // Commits happen inside view handlers (a selection change, a close): a modal
+    // message there would run a nested event loop under them.
+    if (m_failureQueued) return;
+    m_failureQueued = true;
+    QTimer::singleShot(0, this, [this, path, reason] {
+        m_failureQueued = false;
+        ReportSaveFailure(path, reason, true);
+    });
+}
+
 int COrbDoc::OpenIndex(const std::string& hostPath, int notify) {
-    CommitAnnotationEdit();
+    SaveBeforeLeaving();
     if (!m_index.Open(hostPath, OpenMode::ReadShareAll)) return 0;
     SetPathName(hostPath);
     if (notify) emit updateAllViews();
@@ -72,7 +130,7 @@ int COrbDoc::OpenIndex(const std::string& hostPath, int notify) {
 }
 
 void COrbDoc::CloseIndex(int reset) {
-    CommitAnnotationEdit();
+    SaveBeforeLeaving();
     m_index.Close();
     if (reset) {
         OnNewDocument();
@@ -104,12 +162,18 @@ void COrbDoc::LocateDisc() {
 }
 
 void COrbDoc::CommitAnnotationEdit() {
-    if (!m_modified) return;
-    if (m_editor && m_index.IsOpen()) {
-        const int32_t id = m_editor->ShownEntryId();
-        if (id != 0) m_index.SetAnnotation(id, m_editor->EditedStoredText());
-    }
+    if (CommitEdit()) SaveAnnotations(false);
+}
+
+bool COrbDoc::CommitEdit() {
+    if (!m_modified) return false;
     m_modified = false;
+    if (!m_editor || !m_index.IsOpen()) return false;
+    const int32_t id = m_editor->ShownEntryId();
+    if (id == 0) return false;
+    m_index.SetAnnotation(id, m_editor->EditedStoredText());
+    m_failureShown = false;
+    return true;
 }
 
 }  // namespace orb

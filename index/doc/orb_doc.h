@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "index/index_reader.h"
@@ -37,6 +38,10 @@ public:
     static constexpr const char* kOpenFailed = "文件打开失败";
     static constexpr const char* kDiscInDrive = "光盘在驱动器%1中";
     static constexpr const char* kDiscNotFound = "在所有光盘驱动器中没有找到该光盘";
+    static constexpr const char* kSaveFailed = "注释文件保存失败!";
+
+    // Shows a companion that could not be written: its path and the system's reason.
+    using SaveFailureHandler = std::function<void(const QString& path, const QString& reason)>;
 
     explicit COrbDoc(QObject* parent = nullptr);
     ~COrbDoc() override;
@@ -44,6 +49,8 @@ public:
     // Owner of the document's message boxes.
     void SetMainWindow(QWidget* window) { m_window = window; }
     void SetAnnotationEditor(IAnnotationEditor* editor) { m_editor = editor; }
+    // Replaces the default message box "注释文件保存失败!" (tests, other front ends).
+    void SetSaveFailureHandler(SaveFailureHandler handler) { m_saveFailed = std::move(handler); }
 
     CIndexReader& Index() { return m_index; }
     const CIndexReader& Index() const { return m_index; }
@@ -59,8 +66,13 @@ public:
     // failure empty the document and show "文件打开失败". On success the path is
     // recorded (title, recent files through pathOpened).
     bool OnOpenDocument(const std::string& hostPath);
-    // Stores a pending annotation edit; never refuses.
+    // Stores a pending annotation edit and writes a changed annotation table to the
+    // companion, showing a failure at once; never refuses.
     bool SaveModified();
+    // Writes a changed annotation table to the companion. A failure is shown (at
+    // once, or from the event loop when deferred) and the table is kept, so a later
+    // save can succeed. True when nothing is left unsaved.
+    bool SaveAnnotations(bool reportNow);
     // Opens without any message; notify tells the views on success.
     int OpenIndex(const std::string& hostPath, int notify);
     // Closes the index; with reset also empties the document and tells the views.
@@ -69,7 +81,8 @@ public:
     int IsOpenIndexPath(const std::string& hostPath) const;
     // Finds the CD drive holding the shown disc and reports it (discLocationChanged).
     void LocateDisc();
-    // Stores the annotation editor's text as its entry's annotation when modified.
+    // Stores the annotation editor's text as its entry's annotation when modified,
+    // and writes the companion.
     void CommitAnnotationEdit();
     // Tells every view to reread what it shows.
     void UpdateAllViews() { emit updateAllViews(); }
@@ -91,6 +104,12 @@ signals:
     void pathOpened(const QString& hostPath);
 
 private:
+    // Moves the editor's text into the table; true when the table changed.
+    bool CommitEdit();
+    // Before the index is closed or replaced: its edits reach the companion, or the
+    // failure is shown (the reader's own close drops what it cannot write).
+    void SaveBeforeLeaving();
+    void ReportSaveFailure(const QString& path, const QString& reason, bool now);
     void SetPathName(const std::string& hostPath);
     void SetTitle(const QString& title);
 
@@ -102,6 +121,11 @@ private:
     QString m_locationText;
     QWidget* m_window = nullptr;
     IAnnotationEditor* m_editor = nullptr;
+    SaveFailureHandler m_saveFailed;
+    // A deferred failure message is waiting: later failures add nothing to it.
+    bool m_failureQueued = false;
+    // The last failed write was shown and the table has not changed since.
+    bool m_failureShown = false;
 };
 
 }  // namespace orb

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "frame_rules.h"
 #include "index/doc/orb_doc.h"
@@ -16,6 +17,7 @@
 #include "platform/drives.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
+#include "tests/support/qt_wait.h"
 
 namespace orb {
 namespace {
@@ -62,19 +64,31 @@ TEST_F(SettingsTest, DefaultsOfTheStoredValues) {
 
 TEST_F(SettingsTest, LibraryDirectoryRule) {
     test::TempDir exe;
-    // Missing: the default beside the executable is created and stored, with '/'.
+    // Missing: the default in the home is created and stored, with '/'; nothing is
+    // made beside the executable (a build tree is wiped by a clean rebuild).
     const std::string def = GetLibraryDirectory(exe.path() + "/");
-    EXPECT_EQ(def, exe.path() + "/Kelvane光盘库/");
+    EXPECT_EQ(def, test::PrivateHome() + "/Kelvane光盘库/");
     struct stat st {};
     ASSERT_EQ(::stat(def.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_NE(::stat((exe / "Kelvane光盘库").c_str(), &st), 0);
+    // The stored default is kept even when a portable library appears later.
+    ASSERT_EQ(::mkdir((exe / "Kelvane光盘库").c_str(), 0755), 0);
+    EXPECT_EQ(GetLibraryDirectory(exe.path() + "/"), def);
+    // Portable use: a library folder already beside the program is the default.
+    OpenSettings()->clear();
+    EXPECT_EQ(GetLibraryDirectory(exe.path() + "/"), exe.path() + "/Kelvane光盘库/");
+    OpenSettings()->clear();
+    test::TempDir bare;
+    test::WriteFile(bare / "Kelvane光盘库", "a file, not a library");
+    EXPECT_EQ(GetLibraryDirectory(bare.path() + "/"), def);
     // A stored directory is returned unchanged, without a trailing '/'.
     StoreLibraryDirectory(exe.path());
     EXPECT_EQ(GetLibraryDirectory(exe.path() + "/"), exe.path());
     // A file in its place is replaced by the default.
     test::WriteFile(exe / "afile", "x");
     StoreLibraryDirectory(exe / "afile");
-    EXPECT_EQ(GetLibraryDirectory(exe.path() + "/"), def);
+    EXPECT_EQ(GetLibraryDirectory(bare.path() + "/"), def);
     // An executable folder that cannot be written: the library goes to the home.
     test::TempDir ro;
     ASSERT_EQ(::chmod(ro.path().c_str(), 0555), 0);
@@ -276,6 +290,51 @@ TEST_F(DocTest, PendingEditIsStoredWithTheIndexItBelongsTo) {
     doc.SetModifiedFlag(true);
     doc.CommitAnnotationEdit();
     EXPECT_EQ(doc.Index().FindAnnotation(kFirstEntryId), nullptr);
+}
+
+TEST_F(DocTest, EditsReachTheCompanionAtOnceAndAFailedWriteIsShownAndKept) {
+    QStringList failures;
+    doc.SetSaveFailureHandler(
+        [&](const QString& path, const QString& reason) { failures << path + '|' + reason; });
+    // What another reader of the same file finds on disk.
+    auto onDisk = [](const std::string& path) -> std::string {
+        CIndexReader reader;
+        if (!reader.Open(path, OpenMode::ReadShareAll)) return "(not open)";
+        const std::string* note = reader.FindAnnotation(kFirstEntryId);
+        return note ? *note : "(none)";
+    };
+    ASSERT_EQ(doc.OpenIndex(dir / "one.orb", 1), 1);
+    editor.id = kFirstEntryId;
+    editor.text = "committed";
+    doc.SetModifiedFlag(true);
+    doc.CommitAnnotationEdit();
+    EXPECT_EQ(onDisk(dir / "one.orb"), "committed");
+    editor.text = "saved";
+    doc.SetModifiedFlag(true);
+    doc.SaveModified();
+    EXPECT_EQ(onDisk(dir / "one.orb"), "saved");
+    EXPECT_TRUE(failures.isEmpty());
+
+    // A companion that cannot be written (a folder stands in its place): the
+    // failure names the file and the reason, once, and the edit stays in memory.
+    const std::string blocked = dir / "two.orc";
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0755), 0);
+    ASSERT_EQ(doc.OpenIndex(dir / "two.orb", 1), 1);
+    editor.text = "kept";
+    doc.SetModifiedFlag(true);
+    doc.CommitAnnotationEdit();
+    ASSERT_TRUE(test::WaitUntil([&] { return failures.size() == 1; }));
+    EXPECT_TRUE(failures[0].startsWith(QString::fromStdString(blocked) + '|'));
+    EXPECT_GT(failures[0].size(), static_cast<int>(blocked.size()) + 1);
+    ASSERT_NE(doc.Index().FindAnnotation(kFirstEntryId), nullptr);
+    EXPECT_EQ(*doc.Index().FindAnnotation(kFirstEntryId), "kept");
+    // Ctrl+S tries again and says so again; once the way is clear, it writes.
+    doc.SaveModified();
+    EXPECT_EQ(failures.size(), 2);
+    ASSERT_EQ(::rmdir(blocked.c_str()), 0);
+    doc.SaveModified();
+    EXPECT_EQ(failures.size(), 2);
+    EXPECT_EQ(onDisk(dir / "two.orb"), "kept");
 }
 
 }  // namespace

@@ -9,15 +9,21 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
@@ -30,12 +36,16 @@
 #include "orb_app.h"
 #include "platform/drives.h"
 #include "platform/text.h"
+#include "quit_signals.h"
 #include "search/pane/search_rules.h"
 #include "search/pane/search_scope_tree.h"
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
+#include "tests/support/qt_wait.h"
 #include "ui/panel_bar_ctrl.h"
+#include "views/orb_view.h"
+#include "views/remark_view.h"
 
 namespace orb {
 namespace {
@@ -57,6 +67,34 @@ public:
 
 private:
     QTimer timer_;
+};
+
+// A second start, on its own thread as in its own process, while this thread's
+// event loop serves the running program. Done tells whether it has returned.
+struct SecondStart {
+    SecondStart(const QString& server, const QString& file) {
+        CommandLine cl;
+        cl.file = file;
+        thread = std::thread([this, server, cl] {
+            result = COrbApp::HandOverToRunningInstance(server, cl);
+            done = true;
+        });
+    }
+    ~SecondStart() {
+        if (thread.joinable()) thread.join();
+    }
+    HandOverResult Wait() {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done && clock.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        // The start ends on its own deadlines.
+        if (thread.joinable()) thread.join();
+        return result;
+    }
+    std::atomic<bool> done{false};
+    HandOverResult result = HandOverResult::NoInstance;
+    std::thread thread;
 };
 
 class FrameTest : public ::testing::Test {
@@ -406,12 +444,119 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
 
     CommandLine second;
     second.file = QString::fromStdString(dir / "handed.orb");
-    ASSERT_TRUE(COrbApp::HandOverToRunningInstance(options.serverName, second));
-    QTRY_VERIFY_WITH_TIMEOUT(app.Doc()->Index().IsOpen(), 10000);
+    SecondStart start(options.serverName, second.file);
+    ASSERT_EQ(start.Wait(), HandOverResult::Delivered);
+    ASSERT_TRUE(test::WaitUntil([&] { return app.Doc()->Index().IsOpen(); }));
     EXPECT_EQ(app.Doc()->Index().GetFilePath(), dir / "handed.orb");
     EXPECT_FALSE(app.Frame()->IsInTray());
     // Nobody listening: the second start runs on its own.
-    EXPECT_FALSE(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second));
+    EXPECT_EQ(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second),
+              HandOverResult::NoInstance);
+    SetDriveSystem(nullptr);
+}
+
+TEST(AppTest, AHandOverIsAnsweredBeforeItsFailureIsShownAndTheNextOneOpens) {
+    test::EnsureApp();
+    test::TempDir dir;
+    test::WriteSmallIndex(dir / "good.orb", "G", 1);
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.serverName = QStringLiteral("orb-test-fail-%1").arg(QCoreApplication::applicationPid());
+    COrbApp app(options);
+    ASSERT_TRUE(app.InitInstance({}));
+
+    // The message about the missing file stays open until the second start has its
+    // answer: a program that opened inside the socket handler answers too late.
+    std::unique_ptr<SecondStart> start;
+    QStringList shown;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && start && start->done) {
+            shown << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start();
+    start = std::make_unique<SecondStart>(options.serverName,
+                                          QString::fromStdString(dir / "nothere.orb"));
+    EXPECT_EQ(start->Wait(), HandOverResult::Delivered);
+    ASSERT_TRUE(test::WaitUntil([&] { return shown.size() == 1; }));
+    EXPECT_EQ(shown[0], QStringLiteral("文件打开失败"));
+
+    start =
+        std::make_unique<SecondStart>(options.serverName, QString::fromStdString(dir / "good.orb"));
+    EXPECT_EQ(start->Wait(), HandOverResult::Delivered);
+    ASSERT_TRUE(test::WaitUntil([&] { return app.Doc()->Index().IsOpen(); }));
+    EXPECT_EQ(app.Doc()->Index().GetFilePath(), dir / "good.orb");
+    SetDriveSystem(nullptr);
+}
+
+TEST(AppTest, ASecondStartGivesUpOnAProgramThatDoesNotAnswer) {
+    test::EnsureApp();
+    // Someone listens but never reads: the start ends instead of hanging.
+    QLocalServer mute;
+    const QString name = QStringLiteral("orb-test-mute-%1").arg(QCoreApplication::applicationPid());
+    QLocalServer::removeServer(name);
+    ASSERT_TRUE(mute.listen(name));
+    SecondStart start(name, QStringLiteral("/x.orb"));
+    EXPECT_EQ(start.Wait(), HandOverResult::NoAnswer);
+}
+
+TEST(AppTest, SingleInstanceSocketIsPerUserAndDisplayInTheRuntimeFolder) {
+    const QString x0 = COrbApp::ServerNameFor("/run/user/1000", "/tmp", 1000, "", ":0");
+    EXPECT_TRUE(x0.startsWith("/run/user/1000/"));
+    EXPECT_TRUE(x0.contains("1000"));
+    EXPECT_NE(x0, COrbApp::ServerNameFor("/run/user/1000", "/tmp", 1000, "", ":1"));
+    EXPECT_NE(x0, COrbApp::ServerNameFor("/run/user/1000", "/tmp", 1001, "", ":0"));
+    // Wayland's display names the session when there is one, even a path.
+    const QString w = COrbApp::ServerNameFor("/run/user/1000", "/tmp", 1000, "/x/wayland-1", ":0");
+    EXPECT_NE(w, x0);
+    EXPECT_TRUE(w.startsWith("/run/user/1000/kelvane-orb-"));
+    EXPECT_FALSE(w.mid(int(strlen("/run/user/1000/"))).contains('/'));
+    // No runtime folder: the temporary folder.
+    EXPECT_TRUE(COrbApp::ServerNameFor("", "/tmp", 1000, "", ":0").startsWith("/tmp/"));
+    // From the environment.
+    test::TempDir runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    EXPECT_TRUE(
+        COrbApp::DefaultServerName().startsWith(QString::fromStdString(runtime.path() + "/")));
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(AppTest, TerminationSignalsCloseTheWindowAndSaveThePendingEdit) {
+    test::EnsureApp();
+    test::TempDir dir;
+    test::WriteSmallIndex(dir / "notes.orb", "N", 1);
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    COrbApp app(options);
+    CQuitSignals quitSignals;
+    ASSERT_TRUE(quitSignals.IsActive());
+    QObject::connect(&quitSignals, &CQuitSignals::quitRequested, &app, &COrbApp::RequestQuit);
+    ASSERT_TRUE(app.InitInstance({QString::fromStdString(dir / "notes.orb")}));
+    ASSERT_EQ(app.Frame()->FileView()->SelectItemByName("readme"), 1);
+    CRemarkView* remark = app.Frame()->RemarkView();
+    remark->insertPlainText(QStringLiteral("typed"));
+    // Ctrl+S writes the companion; so does the signal for the next edit.
+    app.Frame()->Action(ID_FILE_SAVE)->trigger();
+    auto onDisk = [&] {
+        CIndexReader reader;
+        reader.Open(dir / "notes.orb", OpenMode::ReadShareAll);
+        const std::string* note = reader.FindAnnotation(remark->ShownEntryId());
+        return note ? *note : std::string("(none)");
+    };
+    EXPECT_EQ(onDisk(), "typed");
+    remark->insertPlainText(QStringLiteral(" more"));
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    ASSERT_TRUE(test::WaitUntil([&] { return !app.Frame()->isVisible(); }));
+    EXPECT_EQ(onDisk(), "typed more");
     SetDriveSystem(nullptr);
 }
 

@@ -5,16 +5,19 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "favorites/store/fav_drag.h"
 #include "platform/drives.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/qt_wait.h"
 #include "tests/views/views_test_util.h"
 #include "views/cover_info_panel.h"
 #include "views/dir_view.h"
@@ -303,6 +306,46 @@ TEST_F(ViewsTest, AnnotationEditIsStoredOnTheNextClickAndWhenAnotherIndexOpens) 
     remark.reset();
     ASSERT_NE(shell.doc.Index().FindAnnotation(aId), nullptr);
     EXPECT_EQ(*shell.doc.Index().FindAnnotation(aId), HostToStored("关闭前"));
+}
+
+TEST_F(ViewsTest, EditorTakesTextOnlyForAShownEntryAndTabMovesTheFocus) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* next = new QLineEdit(&window);
+    layout->addWidget(remark.get());
+    layout->addWidget(next);
+    // The fixture owns the editor: it leaves the window before the window goes.
+    struct GiveBack {
+        QWidget* editor;
+        ~GiveBack() { editor->setParent(nullptr); }
+    } giveBack{remark.get()};
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window, 10000));
+
+    ASSERT_TRUE(shell.doc.OnOpenDocument(indexPath));
+    // No entry shown yet: typed text would belong to nobody and be thrown away.
+    remark->setFocus();
+    QTest::keyClicks(remark.get(), QStringLiteral("lost"));
+    EXPECT_TRUE(remark->toPlainText().isEmpty());
+    EXPECT_FALSE(shell.doc.IsModified());
+
+    ASSERT_EQ(list->SelectItemByName("a.txt"), 1);
+    EXPECT_FALSE(remark->isReadOnly());
+    remark->setFocus();
+    ASSERT_TRUE(test::WaitUntil([&] { return remark->hasFocus(); }));
+    QTest::keyClicks(remark.get(), QStringLiteral("kept"));
+    // Tab leaves the editor and writes nothing; Shift+Tab comes back.
+    QTest::keyClick(remark.get(), Qt::Key_Tab);
+    ASSERT_TRUE(test::WaitUntil([&] { return next->hasFocus(); }));
+    QTest::keyClick(next, Qt::Key_Backtab, Qt::ShiftModifier);
+    ASSERT_TRUE(test::WaitUntil([&] { return remark->hasFocus(); }));
+    QTest::keyClick(remark.get(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(remark->toPlainText(), QStringLiteral("kept"));
+
+    // A new document shows no entry again.
+    ASSERT_TRUE(shell.doc.OnOpenDocument(indexPath));
+    EXPECT_TRUE(remark->isReadOnly());
 }
 
 TEST_F(ViewsTest, CopyAndDragCarryTheFileListAndOneRowTheFavouritesBlock) {
