@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "index/index_reader.h"
@@ -21,6 +22,23 @@ namespace {
 // Up to this many annotations a linear scan per entry is cheapest; longer tables
 // get a sorted index so a hostile companion cannot make the walk quadratic.
 constexpr size_t kAnnotationScanLimit = 8;
+
+// Indexes up to this size are read whole for a search (about 300,000 entries);
+// larger ones are walked through the reader's window without the byte test.
+constexpr uint64_t kWholeFileLimit = uint64_t{16} << 20;
+// More keyword positions than this (a file full of the keyword) make the byte
+// test pointless; the walk then tests every name.
+constexpr size_t kMaxKeywordPositions = size_t{1} << 20;
+
+// Folds every byte A-Z to a-z, trailing bytes of double-byte characters included:
+// a superset of the engine's own fold, so the byte test never rules out a name
+// the engine would match.
+void FoldAllAZ(char* dst, const unsigned char* src, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = src[i];
+        dst[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+}
 
 constexpr uint64_t kLanes01 = 0x0101010101010101ULL;
 constexpr uint64_t kLanes80 = 0x8080808080808080ULL;
@@ -185,6 +203,7 @@ std::thread* CIndexReader::BeginSearch(std::string_view keyword) {
     walker->searchOptions_ = searchOptions_;
     walker->searchNotify_ = searchNotify_;
     walker->searchControl_ = control;
+    walker->searchShortcut_ = searchShortcut_;
     try {
         searchThread_ = std::thread([w = std::move(walker)] { SearchThreadProc(w.get()); });
     } catch (const std::system_error&) {
@@ -271,12 +290,37 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
         }
     }
 
+    // The whole file is read once; the keyword's bytes are looked for in it, and
+    // the walk then runs the name tests only on names that hold them.
+    self->searchByteTest_ = false;
+    bool mayHit = true;
+    if (!kw.empty() && (self->searchOptions_ & (SF_FILES | SF_DIRECTORIES)) &&
+        self->LoadWholeFile(kWholeFileLimit))
+        mayHit = self->FindKeywordBytes();
+    if (!mayHit && (self->searchOptions_ & SF_ANNOTATIONS)) {
+        // The engine's own annotation test, over the whole table.
+        for (const Annotation& a : self->annotations_) {
+            std::string text = matchCase ? a.text : LowerAZCopy(a.text);
+            bool hit = (self->searchOptions_ & SF_WHOLENAME)
+                           ? text == kw
+                           : FindBytes(text, kw) != std::string::npos;
+            if (hit) {
+                mayHit = true;
+                break;
+            }
+        }
+    }
+
     std::string path;
     self->GetVolumeLabel(path);
     path += ":\\";
     uint64_t visited = 0;
     uint64_t budget = self->MaxEntryCount();
-    if (!control.abort.load()) self->SearchDirectory(nullptr, path, visited, budget);
+    if (!mayHit && self->searchShortcut_) {
+        if (self->searchTotal_ > 0) self->SendSearchEvent(SEARCH_PROGRESS, 100);
+    } else if (!control.abort.load()) {
+        self->SearchDirectory(nullptr, path, visited, budget);
+    }
 
     IMessageTarget* notify = self->searchNotify_;
     bool detached = control.detached.load() != 0;
@@ -369,6 +413,59 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
     displayPath.resize(basePathLength);
 }
 
+bool CIndexReader::FindKeywordBytes() {
+    searchKeywordAt_.clear();
+    const std::string& kw = searchKeyword_;
+    const size_t m = kw.size();
+    const size_t size = cacheLength_;
+    searchByteTest_ = true;
+    // No name is longer than kMaxNameBytes, and none starts before the records.
+    if (m == 0 || m > kMaxNameBytes || size <= kFirstEntryOffset) return m == 0;
+    const bool fold = (searchOptions_ & SF_MATCHCASE) == 0;
+    std::string key = kw;
+    if (fold) FoldAllAZ(key.data(), reinterpret_cast<const unsigned char*>(kw.data()), m);
+    const unsigned char* data = cache_.get();
+    // Folded a chunk at a time into a small buffer that stays in the processor's
+    // cache; each chunk carries the keyword's length - 1 bytes of the next, so no
+    // match across chunks is lost.
+    constexpr size_t kChunk = 64 * 1024;
+    std::unique_ptr<char[]> buffer(fold ? new char[kChunk + kMaxNameBytes] : nullptr);
+    for (size_t at = kFirstEntryOffset; at + m <= size; at += kChunk) {
+        const size_t starts = std::min(kChunk, size - m + 1 - at);  // match starts in this chunk
+        const size_t span = starts + m - 1;
+        const char* hay;
+        if (fold) {
+            FoldAllAZ(buffer.get(), data + at, span);
+            hay = buffer.get();
+        } else {
+            hay = reinterpret_cast<const char*>(data + at);
+        }
+        const char* p = hay;
+        const char* end = hay + span;
+        while (p + m <= end) {
+            const void* found = ::memmem(p, static_cast<size_t>(end - p), key.data(), m);
+            if (!found) break;
+            const char* f = static_cast<const char*>(found);
+            if (searchKeywordAt_.size() >= kMaxKeywordPositions) {
+                searchByteTest_ = false;
+                searchKeywordAt_.clear();
+                return true;
+            }
+            searchKeywordAt_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(f - hay)));
+            p = f + 1;
+        }
+    }
+    return !searchKeywordAt_.empty();
+}
+
+bool CIndexReader::NameMayHoldKeyword(const IndexEntry& entry) const {
+    if (!searchByteTest_ || entry.recordOffset < 0) return true;
+    const uint64_t nameStart =
+        uint64_t{static_cast<uint32_t>(entry.recordOffset)} + kRecordFixedSize;
+    auto it = std::lower_bound(searchKeywordAt_.begin(), searchKeywordAt_.end(), nameStart);
+    return it != searchKeywordAt_.end() && *it + searchKeyword_.size() <= nameStart + kMaxNameBytes;
+}
+
 bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
                               const std::string*& annotation) const {
     const bool matchCase = (searchOptions_ & SF_MATCHCASE) != 0;
@@ -377,9 +474,11 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     std::string_view name;
     char folded[kMaxPath];
     bool hit = false;
+    const bool nameMay =
+        (searchOptions_ & (SF_FILES | SF_DIRECTORIES)) != 0 && NameMayHoldKeyword(entry);
 
     if (entry.IsDirectory()) {
-        if (searchOptions_ & SF_DIRECTORIES) {
+        if ((searchOptions_ & SF_DIRECTORIES) && nameMay) {
             name = entry.Name();
             std::string_view text = name;
             if (!matchCase) {
@@ -389,7 +488,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             // Byte-wise: a match may start on the second byte of a character.
             hit = wholeName ? text == keyword : FindBytes(text, keyword) != std::string_view::npos;
         }
-    } else if (searchOptions_ & SF_FILES) {
+    } else if ((searchOptions_ & SF_FILES) && nameMay) {
         // Base and extension split at the last dot; the keyword is never looked for
         // in the extension.
         const SearchPrefilter& f = searchPrefilter_;

@@ -223,6 +223,42 @@ TEST(SearchWalk, DepthFirstWithParentPathsAndEvents) {
     EXPECT_EQ(none.Progress().size(), 6u);
 }
 
+TEST(SearchWalk, ShortcutEndsAtOnceOnlyWhenNothingCanMatch) {
+    TempDir dir;
+    ASSERT_FALSE(BuildIndex(dir / "s.orb", "S", {"ab/", "ab/Note.txt", "cd.txt"},
+                            {{"cd.txt", "Remember ME"}})
+                     .empty());
+    auto run = [&](const std::string& keyword, uint8_t options, bool shortcut, RecordingTarget& t) {
+        CIndexReader r;
+        ASSERT_EQ(r.Open(dir / "s.orb", OpenMode::ReadShareAll), 1);
+        r.SetSearchShortcut(shortcut);
+        r.SetSearchOptions(&t, "*", options);
+        ASSERT_NE(r.BeginSearch(keyword), nullptr);
+        ASSERT_TRUE(t.WaitFinished());
+    };
+    const uint8_t all = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS;
+    struct Case {
+        std::string keyword;
+        uint8_t options;
+        bool walks;
+    } cases[] = {{"absent", all, false},
+                 {"NOTE", all, true},
+                 {"note", uint8_t(all | SF_MATCHCASE), false},
+                 {"me", all, true},  // in an annotation only
+                 {"me", SF_FILES, false}};
+    for (const Case& c : cases) {
+        RecordingTarget with, without;
+        run(c.keyword, c.options, true, with);
+        run(c.keyword, c.options, false, without);
+        EXPECT_EQ(with.Hits(), without.Hits()) << c.keyword;
+        EXPECT_EQ(without.Progress().size(), 3u) << c.keyword;
+        if (c.walks)
+            EXPECT_EQ(with.Progress().size(), 3u) << c.keyword;
+        else
+            EXPECT_EQ(with.Progress(), std::vector<LPARAM>{100}) << c.keyword;
+    }
+}
+
 TEST(SearchWalk, ReaderCanSearchAgainAndRefusesMisuse) {
     TempDir dir;
     BuildIndex(dir / "a.orb", "A", {"one.txt", "two.txt"});
