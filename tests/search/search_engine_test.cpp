@@ -259,6 +259,37 @@ TEST(SearchWalk, ShortcutEndsAtOnceOnlyWhenNothingCanMatch) {
     }
 }
 
+// The keyword's bytes are looked for in chunks of 64 KiB: a keyword whose only
+// occurrence lies across the first chunk boundary is still found.
+TEST(SearchWalk, ByteTestKeepsAMatchAcrossChunks) {
+    TempDir dir;
+    const int64_t boundary = kFirstEntryOffset + 64 * 1024;
+    for (size_t length = 40; length < 60; ++length) {
+        // Names of one length: the layout is the same whatever their letters.
+        std::vector<std::string> names;
+        for (int i = 0; i < 2000; ++i) {
+            std::string n = std::to_string(i) + "_";
+            names.push_back(n + std::string(length - n.size(), 'b'));
+        }
+        auto ids = BuildIndex(dir / "c.orb", "C", names);
+        ASSERT_EQ(ids.size(), names.size());
+        for (std::string& name : names) {
+            int32_t id = ids.at(name);
+            int64_t start = (id == kFirstEntryId ? kFirstEntryOffset : id) + kRecordFixedSize;
+            int64_t at = boundary - 4 - start;  // the keyword's place in this name
+            if (at < 6 || at + 8 > static_cast<int64_t>(length)) continue;
+            name.replace(static_cast<size_t>(at), 8, "MiXeDkey");
+            std::string hit = name;
+            ASSERT_EQ(BuildIndex(dir / "c.orb", "C", names).at(hit), id);
+            EXPECT_EQ(Search(dir / "c.orb", "mixedkey", "*", SF_FILES), Hits{"C:\\" + hit});
+            EXPECT_EQ(Search(dir / "c.orb", "MiXeDkey", "*", SF_FILES | SF_MATCHCASE),
+                      Hits{"C:\\" + hit});
+            return;
+        }
+    }
+    FAIL() << "no layout put a name across the boundary";
+}
+
 TEST(SearchWalk, ReaderCanSearchAgainAndRefusesMisuse) {
     TempDir dir;
     BuildIndex(dir / "a.orb", "A", {"one.txt", "two.txt"});
