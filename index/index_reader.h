@@ -121,6 +121,16 @@ public:
     // entry; hits are the same either way. Off by default: the walk then reports
     // progress entry by entry.
     void SetSearchShortcut(bool on) { searchShortcut_ = on; }
+    // Matching single entries on the calling thread, for a caller that already
+    // knows which entries may match (the library name index): PrepareEntryMatch
+    // takes the keyword as BeginSearch does, under the options of
+    // SetSearchOptions; MatchEntryAt reads the record at recordOffset and runs the
+    // search's own test on it (1: a hit; 0: no hit or no record there). The
+    // annotation pointer stays valid until the annotations change or the index
+    // closes. Not while this reader's worker runs.
+    void PrepareEntryMatch(std::string_view keyword);
+    int MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
+                     const std::string*& annotation);
 
 private:
     bool ReadAt(uint64_t offset, void* buf, size_t n);
@@ -158,6 +168,8 @@ private:
         std::atomic<int> detached{0};  // the owner is gone: send nothing more
     };
     static void SearchThreadProc(CIndexReader* self);
+    // Builds the keyword's fold tables, prefilter and annotation lookup.
+    void PrepareMatching();
     // Walks the level below parent (nullptr: the top level) and, depth first, every
     // level below it; displayPath is that level's display path and is restored
     // before returning.

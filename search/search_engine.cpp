@@ -244,41 +244,39 @@ inline void CIndexReader::SendSearchProgress() {
         SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(searchPercent_));
 }
 
-void CIndexReader::SearchThreadProc(CIndexReader* self) {
-    LowerCurrentThreadPriority();
-    SearchControl& control = *self->searchControl_;
-    self->SendSearchEvent(SEARCH_STARTED, 0);
-
-    if (self->annotations_.size() > kAnnotationScanLimit) {
-        auto& index = self->searchAnnotationIndex_;
-        index.reserve(self->annotations_.size());
-        for (const Annotation& a : self->annotations_) index.emplace_back(a.id, &a.text);
+void CIndexReader::PrepareMatching() {
+    const bool matchCase = (searchOptions_ & SF_MATCHCASE) != 0;
+    searchAnnotationIndex_.clear();
+    searchByteTest_ = false;
+    if (annotations_.size() > kAnnotationScanLimit) {
+        auto& index = searchAnnotationIndex_;
+        index.reserve(annotations_.size());
+        for (const Annotation& a : annotations_) index.emplace_back(a.id, &a.text);
         // Stable, so the first record of an id stays first, as FindAnnotation has it.
         std::stable_sort(index.begin(), index.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    self->searchTotal_ = uint64_t{self->header_.fileCount} + uint64_t{self->header_.dirCount};
-    self->searchPercent_ = 0;
-    self->searchPercentRest_ = 0;
+    searchTotal_ = uint64_t{header_.fileCount} + uint64_t{header_.dirCount};
+    searchPercent_ = 0;
+    searchPercentRest_ = 0;
     // The fold table of this search, and which keyword bytes are single-byte
     // characters (the only ones a fold may change).
-    const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
     for (int c = 0; c < 256; ++c)
-        self->searchFold_[c] =
+        searchFold_[c] =
             static_cast<unsigned char>(!matchCase && c >= 'A' && c <= 'Z' ? c + 32 : c);
-    const std::string& kw = self->searchKeyword_;
-    self->searchFoldAt_.assign(kw.size(), 0);
+    const std::string& kw = searchKeyword_;
+    searchFoldAt_.assign(kw.size(), 0);
     const auto* kb = reinterpret_cast<const unsigned char*>(kw.data());
     for (size_t i = 0; i < kw.size();) {
         size_t n = StoredCharLength(kb + i, kb + kw.size());
-        if (n == 1) self->searchFoldAt_[i] = 1;
+        if (n == 1) searchFoldAt_[i] = 1;
         i += n;
     }
-    SearchPrefilter& f = self->searchPrefilter_;
+    SearchPrefilter& f = searchPrefilter_;
     f = SearchPrefilter{};
     if (!kw.empty() && kb[0] != 0 && (kw.size() < 2 || kb[1] != 0)) {
         auto lanes = [&](size_t i, uint64_t& k, uint64_t& m) {
-            bool letter = !matchCase && self->searchFoldAt_[i] && kb[i] >= 'a' && kb[i] <= 'z';
+            bool letter = !matchCase && searchFoldAt_[i] && kb[i] >= 'a' && kb[i] <= 'z';
             k = kLanes01 * kb[i];
             m = letter ? kLanes01 * 0x20 : 0;
         };
@@ -289,6 +287,29 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
             f.bytes = 2;
         }
     }
+}
+
+void CIndexReader::PrepareEntryMatch(std::string_view keyword) {
+    searchKeyword_.assign(keyword);
+    if (!(searchOptions_ & SF_MATCHCASE)) LowerAZInPlace(searchKeyword_);
+    PrepareMatching();
+}
+
+int CIndexReader::MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
+                               const std::string*& annotation) {
+    annotation = nullptr;
+    if (!ReadEntryAt(recordOffset, kNoLink, entry)) return 0;
+    return MatchEntry(entry, id, annotation) ? 1 : 0;
+}
+
+void CIndexReader::SearchThreadProc(CIndexReader* self) {
+    LowerCurrentThreadPriority();
+    SearchControl& control = *self->searchControl_;
+    self->SendSearchEvent(SEARCH_STARTED, 0);
+
+    self->PrepareMatching();
+    const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
+    const std::string& kw = self->searchKeyword_;
 
     // The whole file is read once; the keyword's bytes are looked for in it, and
     // the walk then runs the name tests only on names that hold them.
