@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "search/disc_search.h"
+#include "search/index/name_index.h"
 #include "tools/orbtool/commands.h"
 #include "tools/orbtool/output.h"
 
@@ -29,9 +31,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orbtool search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case]\n"
-    "                      [--whole] [--types FILTER] [--json]\n"
+    "                      [--whole] [--types FILTER] [--json] [--no-index] [--stats]\n"
     "  TARGET is a library directory (every disc, in library order) or an index file.\n"
-    "  Without --files, --dirs or --notes all three are searched.\n";
+    "  Without --files, --dirs or --notes all three are searched.\n"
+    "  A library's discs are searched through its name index where it is fresh\n"
+    "  (see orbtool index); --no-index walks every disc. --stats reports how each\n"
+    "  disc was searched on standard error.\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "orbtool search: %s\n", problem);
@@ -92,9 +97,11 @@ public:
     static constexpr size_t kAhead = 16;
     static constexpr size_t kBatchBytes = 64 * 1024;
 
-    CParallelSearch(const std::vector<std::string>& paths, const orb::DiscSearchOptions& options,
-                    bool json, bool showProgress)
+    CParallelSearch(const std::vector<std::string>& paths,
+                    const std::vector<std::string>& cacheDirs,
+                    const orb::DiscSearchOptions& options, bool json, bool showProgress)
         : paths_(paths),
+          cacheDirs_(cacheDirs),
           options_(options),
           json_(json),
           progress_(showProgress),
@@ -149,6 +156,11 @@ private:
     class CTarget : public orb::CSearchWaitTarget {
     public:
         CTarget(CParallelSearch& run, bool json) : run_(run), format_(json) {}
+        void Hit(const orb::SearchResult& hit) {
+            format_.Append(hit, batch);
+            ++hits;
+            if (batch.size() >= kBatchBytes) run_.HandOver(*this, false);
+        }
         size_t disc = 0;
         std::string batch;
         uint64_t hits = 0;
@@ -156,9 +168,7 @@ private:
         orb::LRESULT Send(uint32_t msg, orb::WPARAM code, orb::LPARAM lParam) override {
             if (msg != orb::WM_SEARCH_EVENT) return 0;
             if (code == orb::SEARCH_FOUND) {
-                format_.Append(*reinterpret_cast<const orb::SearchResult*>(lParam), batch);
-                ++hits;
-                if (batch.size() >= kBatchBytes) run_.HandOver(*this, false);
+                Hit(*reinterpret_cast<const orb::SearchResult*>(lParam));
             } else if (code == orb::SEARCH_PROGRESS) {
                 run_.OnProgress(disc, static_cast<int>(lParam));
             }
@@ -186,6 +196,14 @@ private:
             target.disc = d;
             bool failed = false;
             std::string error;
+            if (!cacheDirs_[d].empty() &&
+                orb::SearchDiscThroughIndex(cacheDirs_[d], paths_[d], options_, reader,
+                                            [&](const orb::SearchResult& h) { target.Hit(h); })) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++throughIndex_;
+                HandOverLocked(target, true);
+                continue;
+            }
             if (!reader.Open(paths_[d], orb::OpenMode::ReadShareAll)) {
                 failed = true;
                 error = reader.LastError();
@@ -254,6 +272,7 @@ private:
     }
 
     const std::vector<std::string>& paths_;
+    const std::vector<std::string>& cacheDirs_;  // per disc; empty: walk it
     const orb::DiscSearchOptions& options_;
     const bool json_;
     const bool progress_;
@@ -264,6 +283,9 @@ private:
     size_t cursor_ = 0;  // the disc whose output goes out now
     bool shown_ = false;
     orb::DiscSearchSummary summary_;
+
+public:
+    size_t throughIndex_ = 0;  // discs answered by the name index
 };
 
 // Pool threads: a few per core, so a disc whose worker is starting or waiting
@@ -280,6 +302,8 @@ int RunSearch(int argc, char** argv) {
     orb::DiscSearchOptions options;
     bool haveKeyword = false;
     bool json = false;
+    bool useIndex = true;
+    bool stats = false;
     uint8_t parts = 0;
     uint8_t modifiers = 0;
     for (int i = 1; i < argc; ++i) {
@@ -306,6 +330,10 @@ int RunSearch(int argc, char** argv) {
             modifiers |= orb::SF_WHOLENAME;
         } else if (std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (std::strcmp(a, "--no-index") == 0) {
+            useIndex = false;
+        } else if (std::strcmp(a, "--stats") == 0) {
+            stats = true;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(kUsage, stdout);
             return kExitOk;
@@ -323,18 +351,35 @@ int RunSearch(int argc, char** argv) {
     if (parts == 0) parts = orb::SF_FILES | orb::SF_DIRECTORIES | orb::SF_ANNOTATIONS;
     options.flags = parts | modifiers;
 
-    std::vector<std::string> indexPaths;
+    std::vector<std::string> indexPaths, cacheDirs;
     bool anyLibrary = false;
     for (const orb::SearchTarget& t : orb::ExpandSearchTargets(targets)) {
         if (t.isLibrary && !t.listed)
             std::fprintf(stderr, "orbtool search: %s: cannot read the directory\n", t.path.c_str());
         anyLibrary = anyLibrary || t.listed;
         indexPaths.insert(indexPaths.end(), t.indexPaths.begin(), t.indexPaths.end());
+        cacheDirs.insert(cacheDirs.end(), t.indexPaths.size(),
+                         useIndex && t.isLibrary ? orb::NameIndexDirectory(t.path) : std::string());
     }
 
     // Each disc's output is flushed when the disc is done, also into a pipe.
-    CParallelSearch run(indexPaths, options, json, ::isatty(STDERR_FILENO) != 0);
+    const auto start = std::chrono::steady_clock::now();
+    CParallelSearch run(indexPaths, cacheDirs, options, json, ::isatty(STDERR_FILENO) != 0);
     orb::DiscSearchSummary summary = run.Run(SearchThreads());
+    if (stats) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const bool narrowable = !orb::NameIndexKeys(options.keyword).empty();
+        std::fprintf(stderr,
+                     "orbtool search: %zu discs, %zu through the name index, %zu walked%s; "
+                     "%.1f ms\n",
+                     indexPaths.size(), run.throughIndex_, indexPaths.size() - run.throughIndex_,
+                     !useIndex     ? " (--no-index)"
+                     : !narrowable ? " (the keyword is too short for the index)"
+                                   : "",
+                     ms);
+    }
 
     if (json)
         std::printf("{\"hits\":%" PRIu64 ",\"discs\":%zu,\"skipped\":%zu}\n", summary.hits,
@@ -343,6 +388,37 @@ int RunSearch(int argc, char** argv) {
         std::printf("%" PRIu64 "个结果被找到\n", summary.hits);
     if (summary.discsSearched == 0 && !anyLibrary) return kExitFailed;
     return kExitOk;
+}
+
+int RunNameIndex(int argc, char** argv) {
+    constexpr const char* kIndexUsage = "usage: orbtool index LIBRARY [--rebuild]\n";
+    std::string library;
+    bool rebuild = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rebuild") == 0) {
+            rebuild = true;
+        } else if (argv[i][0] == '-' || !library.empty()) {
+            std::fprintf(stderr, "orbtool index: unexpected %s\n%s", argv[i], kIndexUsage);
+            return kExitUsage;
+        } else {
+            library = argv[i];
+        }
+    }
+    if (library.empty()) {
+        std::fputs(kIndexUsage, stderr);
+        return kExitUsage;
+    }
+    struct stat st {};
+    if (::stat(library.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "orbtool index: %s: not a library directory\n", library.c_str());
+        return kExitFailed;
+    }
+    orb::NameIndexRefresh r = orb::RefreshNameIndex(library, rebuild);
+    std::printf("%zu discs: %zu built, %zu fresh, %zu failed, %zu removed; %" PRIu64
+                " bytes in %s\n",
+                r.discs, r.built, r.fresh, r.failed, r.removed, r.bytes,
+                orb::NameIndexDirectory(library).c_str());
+    return r.failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace orbtool

@@ -18,5 +18,7 @@ int RunCover(int argc, char** argv);
 int RunNote(int argc, char** argv);
 // Defined in cmd_search.cpp (added by the search work).
 int RunSearch(int argc, char** argv);
+// Builds or refreshes a library's name index (cmd_search.cpp).
+int RunNameIndex(int argc, char** argv);
 
 }  // namespace orbtool

@@ -24,7 +24,8 @@ const Command kCommands[] = {
     {"note", orbtool::RunNote, "note INDEX.orb ID [TEXT]"},
     {"search", orbtool::RunSearch,
      "search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case] [--whole] "
-     "[--types FILTER] [--json]"},
+     "[--types FILTER] [--json] [--no-index] [--stats]"},
+    {"index", orbtool::RunNameIndex, "index LIBRARY [--rebuild]"},
 };
 
 void PrintUsage(FILE* out) {
