@@ -299,7 +299,10 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         return false;
     }
     std::string path = NameSegmentPath(cacheDir, indexPath);
-    if (path.empty() || !ReplaceFileAtomically(path, out, true)) {
+    // Renamed into place, never written over: a crash leaves the old segment or
+    // the new one. Not flushed to the disk: a cache lost with the power is only
+    // rebuilt, and a flush per disc would make building a library take minutes.
+    if (path.empty() || !ReplaceFileAtomically(path, out, false)) {
         error = "cannot write " + path;
         return false;
     }
@@ -336,9 +339,10 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     return seg;
 }
 
-// Sizes that add up to the file, and parents and names inside their tables: a
-// damaged or foreign file is refused here, and every later read stays inside
-// the mapping.
+// Sizes that add up to the file: a truncated, extended or foreign file is refused
+// here. Only what a search reads is checked further, as it reads it (an open must
+// not read the whole segment); the checksum is checked when the index is
+// refreshed.
 bool CNameSegment::Check() {
     const unsigned char* h = data_ + kFixed - 24;
     entryCount_ = Get32(h);
@@ -352,22 +356,6 @@ bool CNameSegment::Check() {
     names_ = entries_ + size_t{entryCount_} * kEntrySize;
     keys_ = names_ + namesBytes_;
     postings_ = keys_ + size_t{keyCount_} * kKeySize;
-    for (uint32_t i = 0; i < entryCount_; ++i) {
-        const unsigned char* e = entries_ + size_t{i} * kEntrySize;
-        const int32_t parent = static_cast<int32_t>(Get32(e + 4));
-        const uint64_t end = uint64_t{Get32(e + 8)} + Get32(e + 12);
-        // Parents come before their children in walk order.
-        if (parent < -1 || parent >= static_cast<int32_t>(i) || end > namesBytes_ ||
-            Get32(e + 12) > kMaxNameBytes)
-            return false;
-    }
-    uint32_t lastKey = 0;
-    for (uint32_t k = 0; k < keyCount_; ++k) {
-        const uint32_t key = Get32(keys_ + size_t{k} * kKeySize);
-        const uint32_t at = Get32(keys_ + size_t{k} * kKeySize + 4);
-        if ((k > 0 && key <= lastKey) || at > postingBytes_) return false;
-        lastKey = key;
-    }
     IndexHeader header;
     DecodeHeader(data_ + 56, header);
     label_ = std::string(HeaderLabel(header));
@@ -437,24 +425,35 @@ bool CNameSegment::ChecksumMatches() const {
     return Get64(data_ + kFixed - 8) == BodySum(data_ + kFixed, size_ - kFixed);
 }
 
-int32_t CNameSegment::RecordOffset(uint32_t ordinal) const {
-    return static_cast<int32_t>(Get32(entries_ + size_t{ordinal} * kEntrySize));
-}
-
-std::string CNameSegment::ParentPath(uint32_t ordinal) const {
-    std::vector<uint32_t> chain;
-    int32_t at = static_cast<int32_t>(Get32(entries_ + size_t{ordinal} * kEntrySize + 4));
-    while (at >= 0) {  // parents strictly decrease (checked), so this ends
-        chain.push_back(static_cast<uint32_t>(at));
-        at = static_cast<int32_t>(Get32(entries_ + size_t(at) * kEntrySize + 4));
+bool CNameSegment::Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
+                         std::string_view& name) const {
+    auto read = [&](uint32_t at, int32_t& parent, std::string_view& n) {
+        const unsigned char* e = entries_ + size_t{at} * kEntrySize;
+        parent = static_cast<int32_t>(Get32(e + 4));
+        const uint32_t offset = Get32(e + 8), length = Get32(e + 12);
+        if (length > kMaxNameBytes || offset > namesBytes_ || length > namesBytes_ - offset)
+            return false;
+        n = std::string_view(reinterpret_cast<const char*>(names_ + offset), length);
+        // Parents come before their children in walk order, so the chain ends.
+        return parent >= -1 && parent < static_cast<int32_t>(at);
+    };
+    if (ordinal >= entryCount_) return false;
+    int32_t parent;
+    if (!read(ordinal, parent, name)) return false;
+    recordOffset = static_cast<int32_t>(Get32(entries_ + size_t{ordinal} * kEntrySize));
+    std::vector<std::string_view> chain;
+    while (parent >= 0) {
+        std::string_view n;
+        const uint32_t at = static_cast<uint32_t>(parent);
+        if (!read(at, parent, n)) return false;
+        chain.push_back(n);
     }
-    std::string path = label_ + ":\\";
+    parentPath = label_ + ":\\";
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        const unsigned char* e = entries_ + size_t{*it} * kEntrySize;
-        path.append(reinterpret_cast<const char*>(names_ + Get32(e + 8)), Get32(e + 12));
-        path += '\\';
+        parentPath.append(it->data(), it->size());
+        parentPath += '\\';
     }
-    return path;
+    return true;
 }
 
 NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
@@ -510,25 +509,38 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     if (!seg) return false;
     std::vector<uint32_t> candidates = seg->Candidates(keys);
     if (candidates.empty()) return true;
-    // Candidates lead to records and paths: a damaged body is not used for them.
-    if (!seg->ChecksumMatches()) return false;
     if (!reader.Open(indexPath, OpenMode::ReadShareAll)) return false;
     reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
     reader.PrepareEntryMatch(options.keyword);
+    // Hits are kept until every candidate checked out: a segment found damaged
+    // half way reports nothing, and the disc is walked instead.
+    std::vector<SearchResult> hits;
     SearchResult hit;
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
     for (uint32_t ordinal : candidates) {
-        const int32_t offset = seg->RecordOffset(ordinal);
+        int32_t offset;
+        std::string_view name;
+        const std::string* annotation = nullptr;
+        if (!seg->Entry(ordinal, offset, hit.fullParentPath, name)) {
+            reader.Close();
+            return false;
+        }
         const int32_t id =
             offset == static_cast<int32_t>(kFirstEntryOffset) ? kFirstEntryId : offset;
-        const std::string* annotation = nullptr;
-        if (!reader.MatchEntryAt(offset, id, hit.entry, annotation)) continue;
-        hit.fullParentPath = seg->ParentPath(ordinal);
+        const bool match = reader.MatchEntryAt(offset, id, hit.entry, annotation) != 0;
+        // The record must be the one the segment names.
+        if (offset < static_cast<int32_t>(kFirstEntryOffset) || hit.entry.recordOffset != offset ||
+            hit.entry.Name() != name) {
+            reader.Close();
+            return false;
+        }
+        if (!match) continue;
         CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
         hit.annotation = annotation ? *annotation : std::string();
-        onHit(hit);
+        hits.push_back(hit);
     }
+    for (const SearchResult& h : hits) onHit(h);
     reader.Close();
     return true;
 }

@@ -43,12 +43,14 @@ public:
     uint32_t EntryCount() const { return entryCount_; }
     // Ordinals (walk order) of the entries whose keys include every key, ascending.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
-    int32_t RecordOffset(uint32_t ordinal) const;
-    // The display path of the directory holding the entry ("LABEL:\dir\").
-    std::string ParentPath(uint32_t ordinal) const;
+    // An entry's record offset in the index file, the display path of its
+    // directory ("LABEL:\dir\") and its name; false when the segment is damaged
+    // there.
+    bool Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
+               std::string_view& name) const;
     uint64_t FileSize() const { return size_; }
     // The checksum over everything after the fixed part; it reads the whole
-    // segment, so a search checks it only for a disc that has candidates.
+    // segment, so it is checked when the index is refreshed, not by a search.
     bool ChecksumMatches() const;
 
 private:
