@@ -312,7 +312,20 @@ void CIndexReader::PrepareEntryMatch(std::string_view keyword) {
 int CIndexReader::MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
                                const std::string*& annotation) {
     annotation = nullptr;
-    if (!ReadEntryAt(recordOffset, kNoLink, entry)) return 0;
+    // One small read per record: the candidates of a disc are few and far apart,
+    // and a window of the read cache per candidate would read the disc many times.
+    unsigned char record[kRecordFixedSize + kMaxNameBytes];
+    if (!open_ || recordOffset < static_cast<int32_t>(kFirstEntryOffset)) return 0;
+    const uint64_t at = static_cast<uint64_t>(recordOffset);
+    if (at + kRecordFixedSize > fileSize_) return 0;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - at));
+    if (!ReadFully(fd_, record, want, at)) return 0;
+    const size_t n = record[kEntryFixedSize];
+    if (kRecordFixedSize + n > want) return 0;
+    DecodeEntryFixed(record, entry);
+    std::memcpy(entry.name, record + kRecordFixedSize, n);
+    entry.name[n] = '\0';
+    entry.recordOffset = recordOffset;
     return MatchEntry(entry, id, annotation) ? 1 : 0;
 }
 
