@@ -221,6 +221,64 @@ void BM_OrbtoolHits(benchmark::State& state) {
 }
 BENCHMARK(BM_OrbtoolHits)->Arg(1000)->Arg(20)->Unit(benchmark::kMillisecond)->UseManualTime();
 
+// The name index: building it from the library, then the four kinds of keyword
+// through it and by the walk. The cache lives beside the generated library.
+const char* const kIndexKeywords[] = {"啊", "啊阿", "abc", "Qx7kLm"};
+
+std::string IndexEnv() {
+    return "XDG_CACHE_HOME='" + BenchDir() + "/cache' ";
+}
+
+void BM_OrbtoolIndexBuild(benchmark::State& state) {
+    if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
+    std::string cmd = IndexEnv() + ORBTOOL_PATH + " index '" + LibraryDir() + "' --rebuild";
+    for (auto _ : state) {
+        long rss = 0;
+        double s = RunMeasured(cmd + " > /dev/null", rss);
+        if (s < 0) return state.SkipWithError("orbtool index failed");
+        state.SetIterationTime(s);
+    }
+    uint64_t bytes = 0;
+    ListDirectory(BenchDir() + "/cache/kelvane-orb", [&](const DirEntry& lib) {
+        ListDirectory(BenchDir() + "/cache/kelvane-orb/" + lib.name, [&](const DirEntry& seg) {
+            bytes += seg.size;
+            return true;
+        });
+        return true;
+    });
+    state.counters["bytes_per_entry"] =
+        static_cast<double>(bytes) / static_cast<double>(LibraryEntries());
+}
+BENCHMARK(BM_OrbtoolIndexBuild)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+void OrbtoolKeyword(benchmark::State& state, const char* extra) {
+    if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
+    const char* keyword = kIndexKeywords[state.range(0)];
+    std::string cmd = IndexEnv() + ORBTOOL_PATH + " search '" + LibraryDir() + "' --keyword '" +
+                      keyword + "' --files --dirs" + extra + " > /dev/null";
+    long rss = 0;
+    for (auto _ : state) {
+        double s = RunMeasured(cmd, rss);
+        if (s < 0) return state.SkipWithError("orbtool did not run");
+        state.SetIterationTime(s);
+    }
+    state.SetLabel(keyword);
+}
+void BM_OrbtoolIndexedKeyword(benchmark::State& state) {
+    OrbtoolKeyword(state, "");
+}
+void BM_OrbtoolWalkedKeyword(benchmark::State& state) {
+    OrbtoolKeyword(state, " --no-index");
+}
+BENCHMARK(BM_OrbtoolIndexedKeyword)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_OrbtoolWalkedKeyword)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
 }  // namespace
 }  // namespace orb
 
