@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "platform/drives.h"
 #include "platform/text.h"
@@ -70,7 +72,10 @@ void CIndexReader::EndSearchForClose() {
 
 const unsigned char* CIndexReader::Load(uint64_t offset, size_t n) {
     if (offset + n > fileSize_ || n > kCacheBlock - kCacheAlign) return nullptr;
-    if (!cache_) cache_.reset(new unsigned char[kCacheBlock]);
+    if (!cache_ || cacheCapacity_ < kCacheBlock) {
+        cache_.reset(new unsigned char[kCacheBlock]);
+        cacheCapacity_ = kCacheBlock;
+    }
     // Page-aligned windows that start at the requested record: a forward walk reads
     // each byte of the file once.
     uint64_t start = offset & ~static_cast<uint64_t>(kCacheAlign - 1);
@@ -82,6 +87,19 @@ const unsigned char* CIndexReader::Load(uint64_t offset, size_t n) {
     cacheOffset_ = start;
     cacheLength_ = len;
     return cache_.get() + (offset - cacheOffset_);
+}
+
+bool CIndexReader::LoadWholeFile(uint64_t limit) {
+    if (!open_ || fileSize_ > limit || fileSize_ > SIZE_MAX) return false;
+    const size_t n = static_cast<size_t>(fileSize_);
+    std::unique_ptr<unsigned char[]> whole(
+        new (std::nothrow) unsigned char[std::max<size_t>(n, 1)]);
+    if (!whole || !ReadFully(fd_, whole.get(), n, 0)) return false;
+    cache_ = std::move(whole);
+    cacheCapacity_ = n;
+    cacheOffset_ = 0;
+    cacheLength_ = n;
+    return true;
 }
 
 bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {

@@ -125,6 +125,21 @@ public:
     // BeginSearch or Open), and clearing it.
     bool SearchAborted() const;
     void ClearSearchAbort();
+    // When on, a search whose keyword provably lies in no name and no annotation of
+    // the index ends at once with a single progress of 100 instead of walking every
+    // entry; hits are the same either way. Off by default: the walk then reports
+    // progress entry by entry.
+    void SetSearchShortcut(bool on) { searchShortcut_ = on; }
+    // Matching single entries on the calling thread, for a caller that already
+    // knows which entries may match (the library name index): PrepareEntryMatch
+    // takes the keyword as BeginSearch does, under the options of
+    // SetSearchOptions; MatchEntryAt reads the record at recordOffset and runs the
+    // search's own test on it (1: a hit; 0: no hit or no record there). The
+    // annotation pointer stays valid until the annotations change or the index
+    // closes. Not while this reader's worker runs.
+    void PrepareEntryMatch(std::string_view keyword);
+    int MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
+                     const std::string*& annotation);
 
 private:
     bool ReadAt(uint64_t offset, void* buf, size_t n);
@@ -135,6 +150,9 @@ private:
         return Load(offset, n);
     }
     const unsigned char* Load(uint64_t offset, size_t n);
+    // Reads the whole file into the cache when it has at most limit bytes, so a
+    // search reads it once; false (cache untouched) otherwise.
+    bool LoadWholeFile(uint64_t limit);
     void InvalidateCache() { cacheLength_ = 0; }
     int ReadEntryAt(int32_t link, int32_t mustExceed, IndexEntry& out);
     // True when remark and cover lie where the writers put them: after every
@@ -159,12 +177,18 @@ private:
         std::atomic<int> detached{0};  // the owner is gone: send nothing more
     };
     static void SearchThreadProc(CIndexReader* self);
+    // Builds the keyword's fold tables, prefilter and annotation lookup.
+    void PrepareMatching();
     // Walks the level below parent (nullptr: the top level) and, depth first, every
     // level below it; displayPath is that level's display path and is restored
     // before returning.
     void SearchDirectory(const IndexEntry* parent, std::string& displayPath, uint64_t& visited,
                          uint64_t& budget);
     bool MatchEntry(const IndexEntry& entry, int32_t id, const std::string*& annotation) const;
+    // The byte test: finds where the keyword may stand in the file (all of it held
+    // in the cache). False when no name can hold it.
+    bool FindKeywordBytes();
+    bool NameMayHoldKeyword(const IndexEntry& entry) const;
     void SendSearchProgress();
     LRESULT SendSearchEvent(WPARAM code, LPARAM lParam) const;
 
@@ -184,6 +208,7 @@ private:
 
     // A read cache over the file, so a walk costs memory copies, not system calls.
     std::unique_ptr<unsigned char[]> cache_;  // uninitialised: every byte used is read first
+    size_t cacheCapacity_ = 0;
     uint64_t cacheOffset_ = 0;
     size_t cacheLength_ = 0;
 
@@ -215,6 +240,12 @@ private:
     // The pinyin matcher of this search; null when SF_PINYIN is clear or the
     // keyword cannot spell pinyin.
     std::shared_ptr<const CPinyinMatcher> searchPinyin_;
+    bool searchShortcut_ = false;
+    // File offsets where the keyword's bytes (A-Z folded unless the case must
+    // match) occur, ascending; only used when searchByteTest_ is set. A name that
+    // holds none of them cannot match.
+    bool searchByteTest_ = false;
+    std::vector<uint32_t> searchKeywordAt_;
     std::vector<std::pair<int32_t, const std::string*>> searchAnnotationIndex_;
 };
 

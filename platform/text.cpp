@@ -80,10 +80,100 @@ std::string HostToStored(std::string_view utf8) {
     return conv.Run(utf8, [](unsigned char b) { return std::string(1, static_cast<char>(b)); });
 }
 
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// Decodes one whole GB18030 sequence with iconv: its UTF-8, or empty when iconv
+// does not take all of it as characters.
+std::string DecodeSequence(Converter& conv, std::string_view seq) {
+    bool bad = false;
+    std::string out = conv.Run(seq, [&](unsigned char) {
+        bad = true;
+        return std::string();
+    });
+    return bad ? std::string() : out;
+}
+
+// The UTF-8 of every single byte 0x80-0xFF and double-byte GB18030 character,
+// made once from iconv, so decoding a name costs a lookup per character instead
+// of an iconv call. Four-byte sequences are rare and still go to iconv.
+class DecodeTable {
+public:
+    DecodeTable() {
+        Converter conv("UTF-8", "GB18030");
+        for (int c = 0x80; c <= 0xFF; ++c)
+            Set(single_[c - 0x80], DecodeSequence(conv, std::string(1, static_cast<char>(c))));
+        for (int lead = 0x81; lead <= 0xFE; ++lead)
+            for (int trail = 0; trail <= 0xFF; ++trail) {
+                char seq[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                Set(pair_[lead - 0x81][trail], DecodeSequence(conv, std::string_view(seq, 2)));
+            }
+    }
+    // UTF-8 of up to four bytes; size 0: not a character.
+    struct Entry {
+        unsigned char size = 0;
+        char bytes[4] = {};
+    };
+    const Entry& Single(unsigned char c) const { return single_[c - 0x80]; }
+    const Entry& Pair(unsigned char lead, unsigned char trail) const {
+        return pair_[lead - 0x81][trail];
+    }
+
+private:
+    static void Set(Entry& e, const std::string& utf8) {
+        if (utf8.empty() || utf8.size() > sizeof(e.bytes)) return;
+        e.size = static_cast<unsigned char>(utf8.size());
+        std::memcpy(e.bytes, utf8.data(), utf8.size());
+    }
+    Entry single_[0x80];
+    Entry pair_[0x7E][0x100];
+};
+
+}  // namespace
+
 std::string StoredToHost(std::string_view stored) {
     if (IsAscii(stored)) return std::string(stored);
-    thread_local Converter conv("UTF-8", "GB18030");
-    return conv.Run(stored, [](unsigned char) { return std::string("\xEF\xBF\xBD"); });
+    static const DecodeTable table;
+    // The same result as iconv over the whole text: a byte that starts no
+    // character becomes U+FFFD and decoding goes on at the next byte.
+    std::string out;
+    out.reserve(stored.size() * 3 / 2 + 3);
+    const auto* p = reinterpret_cast<const unsigned char*>(stored.data());
+    const auto* end = p + stored.size();
+    auto put = [&](const DecodeTable::Entry& e) {
+        if (e.size == 0) {
+            out += kReplacement;
+            return false;
+        }
+        out.append(e.bytes, e.size);
+        return true;
+    };
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++p;
+        } else if (c < 0x81 || c > 0xFE || end - p < 2) {
+            put(table.Single(c));
+            ++p;
+        } else if (p[1] >= 0x30 && p[1] <= 0x39) {
+            thread_local Converter conv("UTF-8", "GB18030");
+            std::string utf8;
+            if (end - p >= 4)
+                utf8 = DecodeSequence(conv, std::string_view(reinterpret_cast<const char*>(p), 4));
+            if (utf8.empty()) {
+                out += kReplacement;
+                ++p;
+            } else {
+                out += utf8;
+                p += 4;
+            }
+        } else {
+            p += put(table.Pair(c, p[1])) ? 2 : 1;
+        }
+    }
+    return out;
 }
 
 void LowerAZCopyTo(const char* src, size_t n, char* dst) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "index/index_reader.h"
@@ -22,6 +23,37 @@ namespace {
 // Up to this many annotations a linear scan per entry is cheapest; longer tables
 // get a sorted index so a hostile companion cannot make the walk quadratic.
 constexpr size_t kAnnotationScanLimit = 8;
+
+// Indexes up to this size are read whole for a search (about 300,000 entries);
+// larger ones are walked through the reader's window without the byte test.
+constexpr uint64_t kWholeFileLimit = uint64_t{16} << 20;
+// More keyword positions than this (a file full of the keyword) make the byte
+// test pointless; the walk then tests every name.
+constexpr size_t kMaxKeywordPositions = size_t{1} << 20;
+
+// Folds every byte A-Z to a-z, trailing bytes of double-byte characters included,
+// eight bytes at a time: a superset of the engine's own fold, so the byte test
+// never rules out a name the engine would match.
+void FoldAllAZ(char* dst, const unsigned char* src, size_t n) {
+    constexpr uint64_t k01 = 0x0101010101010101ULL;
+    constexpr uint64_t k80 = 0x8080808080808080ULL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, src + i, 8);
+        const uint64_t low = v & ~k80;  // each byte's low seven bits
+        // Per byte, bit 7 set: at least 'A', above 'Z', and a byte below 0x80.
+        const uint64_t atLeastA = low + (0x80 - 'A') * k01;
+        const uint64_t aboveZ = low + (0x80 - 'Z' - 1) * k01;
+        const uint64_t upper = atLeastA & ~aboveZ & ~v & k80;
+        v |= upper >> 2;  // 0x80 >> 2 is the case bit 0x20
+        std::memcpy(dst + i, &v, 8);
+    }
+    for (; i < n; ++i) {
+        unsigned char c = src[i];
+        dst[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+}
 
 constexpr uint64_t kLanes01 = 0x0101010101010101ULL;
 constexpr uint64_t kLanes80 = 0x8080808080808080ULL;
@@ -197,6 +229,7 @@ std::thread* CIndexReader::BeginSearch(std::string_view keyword) {
     walker->searchOptions_ = searchOptions_;
     walker->searchNotify_ = searchNotify_;
     walker->searchControl_ = control;
+    walker->searchShortcut_ = searchShortcut_;
     try {
         searchThread_ = std::thread([w = std::move(walker)] { SearchThreadProc(w.get()); });
     } catch (const std::system_error&) {
@@ -237,41 +270,39 @@ inline void CIndexReader::SendSearchProgress() {
         SendSearchEvent(SEARCH_PROGRESS, static_cast<LPARAM>(searchPercent_));
 }
 
-void CIndexReader::SearchThreadProc(CIndexReader* self) {
-    LowerCurrentThreadPriority();
-    SearchControl& control = *self->searchControl_;
-    self->SendSearchEvent(SEARCH_STARTED, 0);
-
-    if (self->annotations_.size() > kAnnotationScanLimit) {
-        auto& index = self->searchAnnotationIndex_;
-        index.reserve(self->annotations_.size());
-        for (const Annotation& a : self->annotations_) index.emplace_back(a.id, &a.text);
+void CIndexReader::PrepareMatching() {
+    const bool matchCase = (searchOptions_ & SF_MATCHCASE) != 0;
+    searchAnnotationIndex_.clear();
+    searchByteTest_ = false;
+    if (annotations_.size() > kAnnotationScanLimit) {
+        auto& index = searchAnnotationIndex_;
+        index.reserve(annotations_.size());
+        for (const Annotation& a : annotations_) index.emplace_back(a.id, &a.text);
         // Stable, so the first record of an id stays first, as FindAnnotation has it.
         std::stable_sort(index.begin(), index.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    self->searchTotal_ = uint64_t{self->header_.fileCount} + uint64_t{self->header_.dirCount};
-    self->searchPercent_ = 0;
-    self->searchPercentRest_ = 0;
+    searchTotal_ = uint64_t{header_.fileCount} + uint64_t{header_.dirCount};
+    searchPercent_ = 0;
+    searchPercentRest_ = 0;
     // The fold table of this search, and which keyword bytes are single-byte
     // characters (the only ones a fold may change).
-    const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
     for (int c = 0; c < 256; ++c)
-        self->searchFold_[c] =
+        searchFold_[c] =
             static_cast<unsigned char>(!matchCase && c >= 'A' && c <= 'Z' ? c + 32 : c);
-    const std::string& kw = self->searchKeyword_;
-    self->searchFoldAt_.assign(kw.size(), 0);
+    const std::string& kw = searchKeyword_;
+    searchFoldAt_.assign(kw.size(), 0);
     const auto* kb = reinterpret_cast<const unsigned char*>(kw.data());
     for (size_t i = 0; i < kw.size();) {
         size_t n = StoredCharLength(kb + i, kb + kw.size());
-        if (n == 1) self->searchFoldAt_[i] = 1;
+        if (n == 1) searchFoldAt_[i] = 1;
         i += n;
     }
-    SearchPrefilter& f = self->searchPrefilter_;
+    SearchPrefilter& f = searchPrefilter_;
     f = SearchPrefilter{};
     if (!kw.empty() && kb[0] != 0 && (kw.size() < 2 || kb[1] != 0)) {
         auto lanes = [&](size_t i, uint64_t& k, uint64_t& m) {
-            bool letter = !matchCase && self->searchFoldAt_[i] && kb[i] >= 'a' && kb[i] <= 'z';
+            bool letter = !matchCase && searchFoldAt_[i] && kb[i] >= 'a' && kb[i] <= 'z';
             k = kLanes01 * kb[i];
             m = letter ? kLanes01 * 0x20 : 0;
         };
@@ -282,6 +313,42 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
             f.bytes = 2;
         }
     }
+}
+
+void CIndexReader::PrepareEntryMatch(std::string_view keyword) {
+    searchKeyword_.assign(keyword);
+    if (!(searchOptions_ & SF_MATCHCASE)) LowerAZInPlace(searchKeyword_);
+    PrepareMatching();
+}
+
+int CIndexReader::MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
+                               const std::string*& annotation) {
+    annotation = nullptr;
+    // One small read per record: the candidates of a disc are few and far apart,
+    // and a window of the read cache per candidate would read the disc many times.
+    unsigned char record[kRecordFixedSize + kMaxNameBytes];
+    if (!open_ || recordOffset < static_cast<int32_t>(kFirstEntryOffset)) return 0;
+    const uint64_t at = static_cast<uint64_t>(recordOffset);
+    if (at + kRecordFixedSize > fileSize_) return 0;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - at));
+    if (!ReadFully(fd_, record, want, at)) return 0;
+    const size_t n = record[kEntryFixedSize];
+    if (kRecordFixedSize + n > want) return 0;
+    DecodeEntryFixed(record, entry);
+    std::memcpy(entry.name, record + kRecordFixedSize, n);
+    entry.name[n] = '\0';
+    entry.recordOffset = recordOffset;
+    return MatchEntry(entry, id, annotation) ? 1 : 0;
+}
+
+void CIndexReader::SearchThreadProc(CIndexReader* self) {
+    LowerCurrentThreadPriority();
+    SearchControl& control = *self->searchControl_;
+    self->SendSearchEvent(SEARCH_STARTED, 0);
+
+    self->PrepareMatching();
+    const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
+    const std::string& kw = self->searchKeyword_;
 
     self->searchPinyin_.reset();
     if (self->searchOptions_ & SF_PINYIN) {
@@ -289,12 +356,39 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
         if (pinyin->Active()) self->searchPinyin_ = std::move(pinyin);
     }
 
+    // The whole file is read once; the keyword's bytes are looked for in it, and
+    // the walk then runs the name tests only on names that hold them. A name found
+    // by pinyin holds none of the keyword's bytes, so then every name is tested.
+    self->searchByteTest_ = false;
+    bool mayHit = true;
+    if (!kw.empty() && !self->searchPinyin_ &&
+        (self->searchOptions_ & (SF_FILES | SF_DIRECTORIES)) &&
+        self->LoadWholeFile(kWholeFileLimit))
+        mayHit = self->FindKeywordBytes();
+    if (!mayHit && (self->searchOptions_ & SF_ANNOTATIONS)) {
+        // The engine's own annotation test, over the whole table.
+        for (const Annotation& a : self->annotations_) {
+            std::string text = matchCase ? a.text : LowerAZCopy(a.text);
+            bool hit = (self->searchOptions_ & SF_WHOLENAME)
+                           ? text == kw
+                           : FindBytes(text, kw) != std::string::npos;
+            if (hit) {
+                mayHit = true;
+                break;
+            }
+        }
+    }
+
     std::string path;
     self->GetVolumeLabel(path);
     path += ":\\";
     uint64_t visited = 0;
     uint64_t budget = self->MaxEntryCount();
-    if (!control.abort.load()) self->SearchDirectory(nullptr, path, visited, budget);
+    if (!mayHit && self->searchShortcut_) {
+        if (self->searchTotal_ > 0) self->SendSearchEvent(SEARCH_PROGRESS, 100);
+    } else if (!control.abort.load()) {
+        self->SearchDirectory(nullptr, path, visited, budget);
+    }
 
     IMessageTarget* notify = self->searchNotify_;
     bool detached = control.detached.load() != 0;
@@ -387,6 +481,64 @@ void CIndexReader::SearchDirectory(const IndexEntry* parent, std::string& displa
     displayPath.resize(basePathLength);
 }
 
+bool CIndexReader::FindKeywordBytes() {
+    searchKeywordAt_.clear();
+    const std::string& kw = searchKeyword_;
+    const size_t m = kw.size();
+    const size_t size = cacheLength_;
+    searchByteTest_ = true;
+    // No name is longer than kMaxNameBytes, and none starts before the records.
+    if (m == 0 || m > kMaxNameBytes || size <= kFirstEntryOffset) return m == 0;
+    std::string key = kw;
+    FoldAllAZ(key.data(), reinterpret_cast<const unsigned char*>(kw.data()), m);
+    // Only a keyword with letters needs the file folded: a byte that folds to a
+    // non-letter is that byte itself.
+    const bool fold =
+        (searchOptions_ & SF_MATCHCASE) == 0 &&
+        std::any_of(key.begin(), key.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    if (!fold) key = kw;
+    const unsigned char* data = cache_.get();
+    // Folded a chunk at a time into a small buffer that stays in the processor's
+    // cache; each chunk carries the keyword's length - 1 bytes of the next, so no
+    // match across chunks is lost.
+    constexpr size_t kChunk = 64 * 1024;
+    std::unique_ptr<char[]> buffer(fold ? new char[kChunk + kMaxNameBytes] : nullptr);
+    for (size_t at = kFirstEntryOffset; at + m <= size; at += kChunk) {
+        const size_t starts = std::min(kChunk, size - m + 1 - at);  // match starts in this chunk
+        const size_t span = starts + m - 1;
+        const char* hay;
+        if (fold) {
+            FoldAllAZ(buffer.get(), data + at, span);
+            hay = buffer.get();
+        } else {
+            hay = reinterpret_cast<const char*>(data + at);
+        }
+        const char* p = hay;
+        const char* end = hay + span;
+        while (p + m <= end) {
+            const void* found = ::memmem(p, static_cast<size_t>(end - p), key.data(), m);
+            if (!found) break;
+            const char* f = static_cast<const char*>(found);
+            if (searchKeywordAt_.size() >= kMaxKeywordPositions) {
+                searchByteTest_ = false;
+                searchKeywordAt_.clear();
+                return true;
+            }
+            searchKeywordAt_.push_back(static_cast<uint32_t>(at + static_cast<size_t>(f - hay)));
+            p = f + 1;
+        }
+    }
+    return !searchKeywordAt_.empty();
+}
+
+bool CIndexReader::NameMayHoldKeyword(const IndexEntry& entry) const {
+    if (!searchByteTest_ || entry.recordOffset < 0) return true;
+    const uint64_t nameStart =
+        uint64_t{static_cast<uint32_t>(entry.recordOffset)} + kRecordFixedSize;
+    auto it = std::lower_bound(searchKeywordAt_.begin(), searchKeywordAt_.end(), nameStart);
+    return it != searchKeywordAt_.end() && *it + searchKeyword_.size() <= nameStart + kMaxNameBytes;
+}
+
 bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
                               const std::string*& annotation) const {
     const bool matchCase = (searchOptions_ & SF_MATCHCASE) != 0;
@@ -395,9 +547,11 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     std::string_view name;
     char folded[kMaxPath];
     bool hit = false;
+    const bool nameMay =
+        (searchOptions_ & (SF_FILES | SF_DIRECTORIES)) != 0 && NameMayHoldKeyword(entry);
 
     if (entry.IsDirectory()) {
-        if (searchOptions_ & SF_DIRECTORIES) {
+        if ((searchOptions_ & SF_DIRECTORIES) && nameMay) {
             name = entry.Name();
             std::string_view text = name;
             if (!matchCase) {
@@ -410,7 +564,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
             if (!hit && searchPinyin_ && HasMultiByte(name))
                 hit = searchPinyin_->Matches(name, wholeName);
         }
-    } else if (searchOptions_ & SF_FILES) {
+    } else if ((searchOptions_ & SF_FILES) && nameMay) {
         // Base and extension split at the last dot; the keyword is never looked for
         // in the extension.
         const SearchPrefilter& f = searchPrefilter_;

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The benchmarks' synthetic library: 1,000 discs of 10,000 entries in ten
-// categories, generated once into $TMPDIR and reused. With hitEvery = n, every
-// n-th entry's name carries kHitMarker, which no other name can hold.
+// The benchmarks' synthetic library: by default 1,000 discs of 10,000 entries in
+// categories of a hundred discs, generated once into $TMPDIR and reused; the
+// size is taken from the command line (--discs=N --entries=N). With
+// hitEvery = n, every n-th entry's name carries kHitMarker, which no other name
+// can hold.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -18,14 +22,39 @@
 
 namespace orb::bench {
 
-constexpr int kDiscs = 1000;
-constexpr int kEntriesPerDisc = 10000;
+inline int& Discs() {
+    static int n = 1000;
+    return n;
+}
+inline int& EntriesPerDisc() {
+    static int n = 10000;
+    return n;
+}
+// Takes --discs=N and --entries=N (at least 100) out of the arguments, leaving
+// the rest to the benchmark library.
+inline void TakeLibrarySize(int& argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a.rfind("--discs=", 0) == 0)
+            Discs() = std::max(1, std::atoi(a.c_str() + 8));
+        else if (a.rfind("--entries=", 0) == 0)
+            EntriesPerDisc() = std::max(100, std::atoi(a.c_str() + 10));
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+}
+inline int64_t LibraryEntries() {
+    return int64_t{Discs()} * EntriesPerDisc();
+}
 constexpr const char* kAbsentKeyword = "zebra";  // names never hold a 'z'
 constexpr const char* kHitMarker = "~hit~";      // '~' is not among the name letters
 
 inline std::string BenchRoot(int hitEvery) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/orb-search-bench-1000x10000";
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/orb-search-bench-" +
+                      std::to_string(Discs()) + "x" + std::to_string(EntriesPerDisc());
     if (hitEvery) dir += "-hits" + std::to_string(hitEvery);
     return dir;
 }
@@ -68,7 +97,7 @@ inline void BuildBenchDisc(int disc, std::mt19937& rng, int hitEvery, CScanTree&
         for (int sub = 0; sub < 9; ++sub)
             dirs.push_back(tree.Append(d, kEntryDirectory, 0, t, name(true)));
     }
-    int files = kEntriesPerDisc - static_cast<int>(dirs.size());
+    int files = EntriesPerDisc() - static_cast<int>(dirs.size());
     for (int i = 0; i < files; ++i)
         tree.Append(dirs[(i * 7 + disc) % dirs.size()], 0, rng() % 100000, t, name(false));
 }
@@ -89,10 +118,13 @@ inline bool EnsureBenchLibrary(int hitEvery = 0) {
     ::mkdir(BenchRoot(hitEvery).c_str(), 0755);
     ::mkdir(BenchLibrary(hitEvery).c_str(), 0755);
     std::mt19937 rng(7);
-    std::string names;
-    names.reserve(size_t{kDiscs} * kEntriesPerDisc * 18);
-    for (int disc = 0; disc < kDiscs; ++disc) {
-        // Ten categories of a hundred discs.
+    // The names go out disc by disc: the whole list would not fit in memory at
+    // the larger sizes.
+    const std::string partial = BenchNamesFile(hitEvery) + ".part";
+    std::FILE* out = std::fopen(partial.c_str(), "w");
+    if (!out) return false;
+    for (int disc = 0; disc < Discs(); ++disc) {
+        // Categories of a hundred discs.
         std::string cat = BenchLibrary(hitEvery) + "/cat" + std::to_string(disc / 100);
         ::mkdir(cat.c_str(), 0755);
         CScanTree tree;
@@ -103,10 +135,17 @@ inline bool EnsureBenchLibrary(int hitEvery = 0) {
         h.dirCount = tree.DirectoryCount();
         char file[32];
         std::snprintf(file, sizeof(file), "/disc%04d.orb", disc);
-        if (WriteIndexFile(cat + file, h, tree) != WriteResult::Ok) return false;
+        std::string names;
         AppendBenchNames(tree, tree.Head(), names);
+        if (WriteIndexFile(cat + file, h, tree) != WriteResult::Ok ||
+            std::fwrite(names.data(), 1, names.size(), out) != names.size()) {
+            std::fclose(out);
+            return false;
+        }
     }
-    if (!ReplaceFileAtomically(BenchNamesFile(hitEvery), names, false)) return false;
+    if (std::fclose(out) != 0 ||
+        std::rename(partial.c_str(), BenchNamesFile(hitEvery).c_str()) != 0)
+        return false;
     return ReplaceFileAtomically(marker, "ok\n", false);
 }
 

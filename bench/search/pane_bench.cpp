@@ -177,6 +177,7 @@ int main(int argc, char** argv) {
         ::setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    orb::bench::TakeLibrarySize(argc, argv);
     QApplication app(argc, argv);
     orb::StoreLibraryDirectory(orb::bench::BenchLibrary(0));
     benchmark::Initialize(&argc, argv);

@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Search throughput over a warm synthetic library of 1,000 discs of 10,000 entries
-// each, keyword absent, files and directories, case-insensitive; beside it grep
-// over the same names and the wall time of orbtool search over that library.
+// Search throughput over a warm synthetic library (by default 1,000 discs of
+// 10,000 entries each; --discs=N --entries=N change it), keyword absent, files
+// and directories, case-insensitive; beside it grep over the same names and the
+// wall time of orbtool search over that library. The Hits benchmarks put a
+// keyword on 0.1% and on 5% of the names and give orbtool's peak memory.
 //
-// The library is generated once into $TMPDIR/orb-search-bench-1000x10000 (about
-// 400 MB) and reused by later runs.
+// Each library is generated once into $TMPDIR/orb-search-bench-DISCSxENTRIES
+// (about 400 MB at the default size) and reused by later runs.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -150,7 +153,7 @@ void BM_GrepSameNames(benchmark::State& state) {
         if (s < 0) return state.SkipWithError("grep did not run");
         state.SetIterationTime(s);
     }
-    state.SetItemsProcessed(state.iterations() * int64_t{kDiscs} * kEntriesPerDisc);
+    state.SetItemsProcessed(state.iterations() * LibraryEntries());
 }
 BENCHMARK(BM_GrepSameNames)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0);
 
@@ -163,11 +166,127 @@ void BM_OrbtoolSearchLibrary(benchmark::State& state) {
         if (s < 0) return state.SkipWithError("orbtool did not run");
         state.SetIterationTime(s);
     }
-    state.SetItemsProcessed(state.iterations() * int64_t{kDiscs} * kEntriesPerDisc);
+    state.SetItemsProcessed(state.iterations() * LibraryEntries());
 }
 BENCHMARK(BM_OrbtoolSearchLibrary)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0);
+
+// Wall time and peak resident memory of a command run through the shell.
+double RunMeasured(const std::string& cmd, long& maxRssKb) {
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage ru {};
+    if (::wait4(pid, &status, 0, &ru) != pid) return -1;
+    auto end = std::chrono::steady_clock::now();
+    maxRssKb = std::max(maxRssKb, ru.ru_maxrss);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return std::chrono::duration<double>(end - start).count();
+}
+
+// Arg: every n-th name carries the keyword (1000: 0.1%, 20: 5%).
+void BM_GrepHits(benchmark::State& state) {
+    const int hitEvery = static_cast<int>(state.range(0));
+    if (!EnsureBenchLibrary(hitEvery)) return state.SkipWithError("cannot build the library");
+    std::string cmd = std::string("LC_ALL=C grep -c -i -F '") + kHitMarker + "' '" +
+                      BenchNamesFile(hitEvery) + "' > /dev/null";
+    long rss = 0;
+    for (auto _ : state) {
+        double s = RunMeasured(cmd, rss);
+        if (s < 0) return state.SkipWithError("grep did not run");
+        state.SetIterationTime(s);
+    }
+    state.SetItemsProcessed(state.iterations() * LibraryEntries());
+}
+BENCHMARK(BM_GrepHits)->Arg(1000)->Arg(20)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+void BM_OrbtoolHits(benchmark::State& state) {
+    const int hitEvery = static_cast<int>(state.range(0));
+    if (!EnsureBenchLibrary(hitEvery)) return state.SkipWithError("cannot build the library");
+    std::string cmd = std::string(ORBTOOL_PATH) + " search '" + BenchLibrary(hitEvery) +
+                      "' --keyword '" + kHitMarker + "' --files --dirs > /dev/null";
+    long rss = 0;
+    for (auto _ : state) {
+        double s = RunMeasured(cmd, rss);
+        if (s < 0) return state.SkipWithError("orbtool did not run");
+        state.SetIterationTime(s);
+    }
+    state.SetItemsProcessed(state.iterations() * LibraryEntries());
+    state.counters["peak_MB"] = static_cast<double>(rss) / 1024.0;
+    state.counters["hits"] = static_cast<double>(LibraryEntries() / hitEvery);
+}
+BENCHMARK(BM_OrbtoolHits)->Arg(1000)->Arg(20)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// The name index: building it from the library, then the four kinds of keyword
+// through it and by the walk. The cache lives beside the generated library.
+const char* const kIndexKeywords[] = {"啊", "啊阿", "abc", "Qx7kLm"};
+
+std::string IndexEnv() {
+    return "XDG_CACHE_HOME='" + BenchDir() + "/cache' ";
+}
+
+void BM_OrbtoolIndexBuild(benchmark::State& state) {
+    if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
+    std::string cmd = IndexEnv() + ORBTOOL_PATH + " index '" + LibraryDir() + "' --rebuild";
+    for (auto _ : state) {
+        long rss = 0;
+        double s = RunMeasured(cmd + " > /dev/null", rss);
+        if (s < 0) return state.SkipWithError("orbtool index failed");
+        state.SetIterationTime(s);
+    }
+    uint64_t bytes = 0;
+    ListDirectory(BenchDir() + "/cache/kelvane-orb", [&](const DirEntry& lib) {
+        ListDirectory(BenchDir() + "/cache/kelvane-orb/" + lib.name, [&](const DirEntry& seg) {
+            bytes += seg.size;
+            return true;
+        });
+        return true;
+    });
+    state.counters["bytes_per_entry"] =
+        static_cast<double>(bytes) / static_cast<double>(LibraryEntries());
+}
+BENCHMARK(BM_OrbtoolIndexBuild)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+void OrbtoolKeyword(benchmark::State& state, const char* extra) {
+    if (!EnsureLibrary()) return state.SkipWithError("cannot build the library");
+    const char* keyword = kIndexKeywords[state.range(0)];
+    std::string cmd = IndexEnv() + ORBTOOL_PATH + " search '" + LibraryDir() + "' --keyword '" +
+                      keyword + "' --files --dirs" + extra + " > /dev/null";
+    long rss = 0;
+    for (auto _ : state) {
+        double s = RunMeasured(cmd, rss);
+        if (s < 0) return state.SkipWithError("orbtool did not run");
+        state.SetIterationTime(s);
+    }
+    state.SetLabel(keyword);
+}
+void BM_OrbtoolIndexedKeyword(benchmark::State& state) {
+    OrbtoolKeyword(state, "");
+}
+void BM_OrbtoolWalkedKeyword(benchmark::State& state) {
+    OrbtoolKeyword(state, " --no-index");
+}
+BENCHMARK(BM_OrbtoolIndexedKeyword)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_OrbtoolWalkedKeyword)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 }  // namespace
 }  // namespace orb
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    orb::bench::TakeLibrarySize(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

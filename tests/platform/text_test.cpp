@@ -2,6 +2,11 @@
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +46,45 @@ TEST(Codec, InvalidBytesNeverVanish) {
                                        "b")),
               "a\xEF\xBF\xBD"
               "b");
+}
+
+// iconv over the whole text, a byte that starts no character replaced by U+FFFD:
+// what the decoder must give for any input.
+std::string DecodeWithIconv(const std::string& in) {
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    std::string out(in.size() * 4 + 8, '\0');
+    char* inp = const_cast<char*>(in.data());
+    size_t inLeft = in.size(), outLeft = out.size();
+    char* outp = out.data();
+    while (inLeft > 0 && iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1)) {
+        std::memcpy(outp, "\xEF\xBF\xBD", 3);
+        outp += 3;
+        outLeft -= 3;
+        ++inp;
+        --inLeft;
+    }
+    iconv_close(cd);
+    out.resize(static_cast<size_t>(outp - out.data()));
+    return out;
+}
+
+TEST(Codec, DecodingAgreesWithIconvOnAnyBytes) {
+    // Every lead and trail byte pair, between ASCII and at the very end.
+    for (int lead = 0x80; lead <= 0xFF; ++lead)
+        for (int trail = 0; trail <= 0xFF; ++trail) {
+            std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            for (const std::string& s : {"a" + pair + "b", pair, pair.substr(0, 1)})
+                ASSERT_EQ(StoredToHost(s), DecodeWithIconv(s)) << std::hex << lead << " " << trail;
+        }
+    // Random runs heavy in lead bytes and four-byte digits.
+    std::mt19937 rng(99);
+    const unsigned char bytes[] = {0x81, 0x82, 0x84, 0x90, 0xB0, 0xFE, 0xFF, 0x80,
+                                   0x30, 0x39, 0x35, 0xA1, 0x40, 0x7F, 'a',  0x00};
+    for (int round = 0; round < 20000; ++round) {
+        std::string s;
+        for (size_t n = rng() % 12; n > 0; --n) s += static_cast<char>(bytes[rng() % 16]);
+        ASSERT_EQ(StoredToHost(s), DecodeWithIconv(s)) << ::testing::PrintToString(s);
+    }
 }
 
 TEST(StoredText, LowerCasesOnlySingleByteLetters) {

@@ -178,5 +178,49 @@ TEST(OrbtoolSearch, ByteTestNeverLosesAHit) {
               "BIG:\\" + many[21397] + "\t" + dir / "big.orb" + "\n1个结果被找到\n");
 }
 
+// With a fresh name index the output is the walk's, and --stats says which discs
+// the index answered; a disc changed since is walked until the index is refreshed.
+TEST(OrbtoolSearch, NameIndexGivesTheSameOutput) {
+    TempDir dir;
+    MakeLibrary(dir);
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    const std::string lib = "'" + dir / "lib" + "'";
+    auto run = [&](const std::string& args) {
+        ToolRun r;
+        std::string cmd = std::string(ORBTOOL_PATH) + " " + args + " 2>&1";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while (p && (n = std::fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
+        int st = p ? ::pclose(p) : -1;
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    };
+    ToolRun index = run("index " + lib);
+    EXPECT_EQ(index.status, 1) << index.out;  // bad.orb is no index
+    EXPECT_NE(index.out.find("4 discs: 3 built, 0 fresh, 1 failed"), std::string::npos)
+        << index.out;
+    EXPECT_NE(run("index " + lib).out.find("0 built, 3 fresh"), std::string::npos);
+
+    for (const char* args : {" --keyword setup", " --keyword SETUP --notes --json",
+                             " --keyword etu --files --case", " --keyword readme --whole"}) {
+        ToolRun walked = Orbtool(lib + args + " --no-index");
+        ToolRun indexed = Orbtool(lib + args);
+        EXPECT_EQ(indexed.out, walked.out) << args;
+        EXPECT_EQ(indexed.status, walked.status) << args;
+    }
+    EXPECT_NE(
+        run("search " + lib + " --keyword setup --stats").out.find("3 through the name index"),
+        std::string::npos);
+    BuildIndex(dir / "lib/b.orb", "B", {"setup.exe", "setup2.exe"});
+    EXPECT_NE(
+        run("search " + lib + " --keyword setup --stats").out.find("2 through the name index"),
+        std::string::npos);
+    EXPECT_EQ(Orbtool(lib + " --keyword setup").out,
+              Orbtool(lib + " --keyword setup --no-index").out);
+    EXPECT_EQ(run("index").status, 2);
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
 }  // namespace
 }  // namespace orb

@@ -245,6 +245,73 @@ TEST(SearchWalk, DepthFirstWithParentPathsAndEvents) {
     EXPECT_EQ(none.Progress().size(), 6u);
 }
 
+TEST(SearchWalk, ShortcutEndsAtOnceOnlyWhenNothingCanMatch) {
+    TempDir dir;
+    ASSERT_FALSE(BuildIndex(dir / "s.orb", "S", {"ab/", "ab/Note.txt", "cd.txt"},
+                            {{"cd.txt", "Remember ME"}})
+                     .empty());
+    auto run = [&](const std::string& keyword, uint8_t options, bool shortcut, RecordingTarget& t) {
+        CIndexReader r;
+        ASSERT_EQ(r.Open(dir / "s.orb", OpenMode::ReadShareAll), 1);
+        r.SetSearchShortcut(shortcut);
+        r.SetSearchOptions(&t, "*", options);
+        ASSERT_NE(r.BeginSearch(keyword), nullptr);
+        ASSERT_TRUE(t.WaitFinished());
+    };
+    const uint8_t all = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS;
+    struct Case {
+        std::string keyword;
+        uint8_t options;
+        bool walks;
+    } cases[] = {{"absent", all, false},
+                 {"NOTE", all, true},
+                 {"note", uint8_t(all | SF_MATCHCASE), false},
+                 {"me", all, true},  // in an annotation only
+                 {"me", SF_FILES, false}};
+    for (const Case& c : cases) {
+        RecordingTarget with, without;
+        run(c.keyword, c.options, true, with);
+        run(c.keyword, c.options, false, without);
+        EXPECT_EQ(with.Hits(), without.Hits()) << c.keyword;
+        EXPECT_EQ(without.Progress().size(), 3u) << c.keyword;
+        if (c.walks)
+            EXPECT_EQ(with.Progress().size(), 3u) << c.keyword;
+        else
+            EXPECT_EQ(with.Progress(), std::vector<LPARAM>{100}) << c.keyword;
+    }
+}
+
+// The keyword's bytes are looked for in chunks of 64 KiB: a keyword whose only
+// occurrence lies across the first chunk boundary is still found.
+TEST(SearchWalk, ByteTestKeepsAMatchAcrossChunks) {
+    TempDir dir;
+    const int64_t boundary = kFirstEntryOffset + 64 * 1024;
+    for (size_t length = 40; length < 60; ++length) {
+        // Names of one length: the layout is the same whatever their letters.
+        std::vector<std::string> names;
+        for (int i = 0; i < 2000; ++i) {
+            std::string n = std::to_string(i) + "_";
+            names.push_back(n + std::string(length - n.size(), 'b'));
+        }
+        auto ids = BuildIndex(dir / "c.orb", "C", names);
+        ASSERT_EQ(ids.size(), names.size());
+        for (std::string& name : names) {
+            int32_t id = ids.at(name);
+            int64_t start = (id == kFirstEntryId ? kFirstEntryOffset : id) + kRecordFixedSize;
+            int64_t at = boundary - 4 - start;  // the keyword's place in this name
+            if (at < 6 || at + 8 > static_cast<int64_t>(length)) continue;
+            name.replace(static_cast<size_t>(at), 8, "MiXeDkey");
+            std::string hit = name;
+            ASSERT_EQ(BuildIndex(dir / "c.orb", "C", names).at(hit), id);
+            EXPECT_EQ(Search(dir / "c.orb", "mixedkey", "*", SF_FILES), Hits{"C:\\" + hit});
+            EXPECT_EQ(Search(dir / "c.orb", "MiXeDkey", "*", SF_FILES | SF_MATCHCASE),
+                      Hits{"C:\\" + hit});
+            return;
+        }
+    }
+    FAIL() << "no layout put a name across the boundary";
+}
+
 TEST(SearchWalk, ReaderCanSearchAgainAndRefusesMisuse) {
     TempDir dir;
     BuildIndex(dir / "a.orb", "A", {"one.txt", "two.txt"});

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "search/disc_search.h"
+#include "search/index/name_index.h"
 #include "search/pinyin_match.h"
 #include "tools/orbtool/commands.h"
 #include "tools/orbtool/output.h"
@@ -31,10 +33,14 @@ namespace {
 constexpr const char* kUsage =
     "usage: orbtool search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case]\n"
     "                      [--whole] [--pinyin | --no-pinyin] [--types FILTER] [--json]\n"
+    "                      [--no-index] [--stats]\n"
     "  TARGET is a library directory (every disc, in library order) or an index file.\n"
     "  Without --files, --dirs or --notes all three are searched.\n"
     "  --pinyin (the default): a keyword of letters also finds names by the pinyin\n"
-    "  of their Chinese characters, in full or by initials (gjx finds 工具箱).\n";
+    "  of their Chinese characters, in full or by initials (gjx finds 工具箱).\n"
+    "  A library's discs are searched through its name index where it is fresh\n"
+    "  (see orbtool index); --no-index walks every disc. --stats reports how each\n"
+    "  disc was searched on standard error.\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "orbtool search: %s\n", problem);
@@ -42,120 +48,64 @@ int Usage(const char* problem) {
     return kExitUsage;
 }
 
-// Formats one hit as the line orbtool prints.
-std::string HitLine(const orb::SearchResult& hit, bool json) {
-    if (!json) {
-        std::string line = TerminalText(hit.fullParentPath);
-        line += TerminalText(hit.entry.Name());
-        line += '\t';
-        line += hit.fullIndexPath;
-        line += '\n';
-        return line;
-    }
-    std::string line = "{\"parent\":";
-    line += JsonString(orb::StoredToHost(hit.fullParentPath));
-    line += ",\"name\":";
-    line += JsonString(orb::StoredToHost(hit.entry.Name()));
-    line += ",\"index\":";
-    line += JsonString(hit.fullIndexPath);
-    line += ",\"annotation\":";
-    line += JsonString(orb::StoredToHost(hit.annotation));
-    line += ",\"kind\":";
-    line += hit.entry.IsDirectory() ? "\"dir\"" : "\"file\"";
-    line += ",\"size\":" + std::to_string(hit.entry.Size());
-    line += ",\"time\":";
-    line += JsonString(UtcTime(hit.entry.writeTime));
-    line += "}\n";
-    return line;
-}
+// Formats hits as the lines orbtool prints. Hits of one directory come one after
+// another, so its parent path is decoded once, not per hit.
+class CHitFormatter {
+public:
+    explicit CHitFormatter(bool json) : json_(json) {}
 
-// Folds every byte A-Z to a-z, eight bytes at a time.
-void FoldInPlace(char* p, size_t n) {
-    constexpr uint64_t k01 = 0x0101010101010101ULL;
-    constexpr uint64_t k80 = 0x8080808080808080ULL;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t v;
-        std::memcpy(&v, p + i, 8);
-        const uint64_t low = v & ~k80;  // each byte's low seven bits
-        // Per byte, bit 7 set: at least 'A', above 'Z', and a byte below 0x80.
-        const uint64_t atLeastA = low + (0x80 - 'A') * k01;
-        const uint64_t aboveZ = low + (0x80 - 'Z' - 1) * k01;
-        const uint64_t upper = atLeastA & ~aboveZ & ~v & k80;
-        v |= upper >> 2;  // 0x80 >> 2 is the case bit 0x20
-        std::memcpy(p + i, &v, 8);
+    void Append(const orb::SearchResult& hit, std::string& out) {
+        if (hit.fullParentPath != parent_) {
+            parent_ = hit.fullParentPath;
+            parentShown_ = json_ ? JsonString(orb::StoredToHost(parent_)) : TerminalText(parent_);
+        }
+        if (!json_) {
+            out += parentShown_;
+            out += TerminalText(hit.entry.Name());
+            out += '\t';
+            out += hit.fullIndexPath;
+            out += '\n';
+            return;
+        }
+        out += "{\"parent\":";
+        out += parentShown_;
+        out += ",\"name\":";
+        out += JsonString(orb::StoredToHost(hit.entry.Name()));
+        out += ",\"index\":";
+        out += JsonString(hit.fullIndexPath);
+        out += ",\"annotation\":";
+        out += hit.annotation.empty() ? "\"\"" : JsonString(orb::StoredToHost(hit.annotation));
+        out += ",\"kind\":";
+        out += hit.entry.IsDirectory() ? "\"dir\"" : "\"file\"";
+        out += ",\"size\":" + std::to_string(hit.entry.Size());
+        out += ",\"time\":";
+        out += JsonString(UtcTime(hit.entry.writeTime));
+        out += "}\n";
     }
-    for (; i < n; ++i)
-        if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + 32);
-}
 
-// True unless the disc provably holds no hit: every name the engine could match
-// lies in the index file's bytes and every annotation in the reader's table, so a
-// keyword found in neither (A-Z folded unless the case must match) cannot match.
-// A scan of the raw bytes costs far less than walking every entry, and most discs
-// of a library search hold no hit.
-bool MayHit(const std::string& indexPath, const orb::CIndexReader& reader,
-            const orb::DiscSearchOptions& options, std::string& buffer) {
-    if (options.keyword.empty()) return true;
-    const bool fold = (options.flags & orb::SF_MATCHCASE) == 0;
-    std::string keyword = options.keyword;
-    if (fold) FoldInPlace(keyword.data(), keyword.size());
-    if (options.flags & orb::SF_ANNOTATIONS) {
-        for (const orb::Annotation& a : reader.Annotations()) {
-            std::string text = a.text;
-            if (fold) FoldInPlace(text.data(), text.size());
-            if (text.find(keyword) != std::string::npos) return true;
-        }
-    }
-    if (!(options.flags & (orb::SF_FILES | orb::SF_DIRECTORIES))) return false;
-    // A name found by pinyin holds none of the keyword's bytes.
-    if ((options.flags & orb::SF_PINYIN) && orb::IsPinyinKeyword(options.keyword)) return true;
-    int fd = orb::OpenShared(indexPath, orb::OpenMode::ReadShareAll);
-    if (fd < 0) return true;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
-        ::close(fd);
-        return true;
-    }
-    // In windows of at most kWindow bytes, each starting with the last
-    // keyword-length - 1 bytes of the one before, so a huge (or hostile) file
-    // costs no more memory than a small one and no match across windows is lost.
-    constexpr size_t kWindow = size_t{1} << 20;
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    const size_t keep = keyword.size() - 1;
-    buffer.resize(kWindow + keep);
-    bool found = false;
-    bool ok = true;
-    size_t carried = 0;
-    for (uint64_t at = 0; at < size && !found;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kWindow, size - at));
-        if (!orb::ReadFully(fd, buffer.data() + carried, n, at)) {
-            ok = false;
-            break;
-        }
-        if (fold) FoldInPlace(buffer.data() + carried, n);
-        const size_t have = carried + n;
-        found = ::memmem(buffer.data(), have, keyword.data(), keyword.size()) != nullptr;
-        carried = std::min(keep, have);
-        std::memmove(buffer.data(), buffer.data() + have - carried, carried);
-        at += n;
-    }
-    ::close(fd);
-    return found || !ok;
-}
+private:
+    const bool json_;
+    std::string parent_;  // stored, with its decoded form
+    std::string parentShown_;
+};
 
 // Searches several discs at once, each on a pool thread with a reader of its
 // own, and prints their hits in library order: the disc at the output cursor
 // prints as its hits arrive, later discs keep theirs until every disc before them
-// is done. Threads run at most kAhead discs ahead of the cursor, so what is kept
-// stays bounded.
+// is done. A pool thread formats its disc's hits itself and hands them over in
+// batches, so the shared lock is taken per batch, not per hit. Threads run at
+// most kAhead discs ahead of the cursor and printed output is released at once,
+// so what is kept stays bounded by the discs in flight.
 class CParallelSearch {
 public:
-    static constexpr size_t kAhead = 64;
+    static constexpr size_t kAhead = 16;
+    static constexpr size_t kBatchBytes = 64 * 1024;
 
-    CParallelSearch(const std::vector<std::string>& paths, const orb::DiscSearchOptions& options,
-                    bool json, bool showProgress)
+    CParallelSearch(const std::vector<std::string>& paths,
+                    const std::vector<std::string>& cacheDirs,
+                    const orb::DiscSearchOptions& options, bool json, bool showProgress)
         : paths_(paths),
+          cacheDirs_(cacheDirs),
           options_(options),
           json_(json),
           progress_(showProgress),
@@ -174,15 +124,16 @@ public:
                 cv_.wait(lock, [&] { return !disc.pending.empty() || disc.finished; });
                 while (!disc.finished) {
                     // The cursor's own hits go out as they come.
-                    Flush(disc);
+                    Flush(lock, disc);
                     cv_.wait(lock, [&] { return !disc.pending.empty() || disc.finished; });
                 }
-                Flush(disc);
+                Flush(lock, disc);
                 if (disc.failed) {
                     ClearProgress();
                     ++summary_.discsFailed;
                     std::fprintf(stderr, "orbtool search: %s: %s\n", paths_[cursor_].c_str(),
                                  disc.error.empty() ? "not searched" : disc.error.c_str());
+                    std::string().swap(disc.error);
                 } else {
                     ++summary_.discsSearched;
                 }
@@ -197,35 +148,47 @@ public:
 
 private:
     struct Disc {
-        std::string pending;  // output kept until the cursor reaches this disc
+        std::string pending;  // output not yet printed
         bool finished = false;
         bool failed = false;
         int percent = -1;
         std::string error;
     };
 
-    // A pool thread's notify target: the engine's worker reports to it.
+    // A pool thread's notify target: the engine's worker reports to it, and it
+    // collects the formatted hits of its current disc.
     class CTarget : public orb::CSearchWaitTarget {
     public:
-        explicit CTarget(CParallelSearch& run) : run_(run) {}
+        CTarget(CParallelSearch& run, bool json) : run_(run), format_(json) {}
+        void Hit(const orb::SearchResult& hit) {
+            format_.Append(hit, batch);
+            ++hits;
+            if (batch.size() >= kBatchBytes) run_.HandOver(*this, false);
+        }
         size_t disc = 0;
+        std::string batch;
+        uint64_t hits = 0;
+
         orb::LRESULT Send(uint32_t msg, orb::WPARAM code, orb::LPARAM lParam) override {
             if (msg != orb::WM_SEARCH_EVENT) return 0;
-            if (code == orb::SEARCH_FOUND)
-                run_.OnHit(disc, *reinterpret_cast<const orb::SearchResult*>(lParam));
-            else if (code == orb::SEARCH_PROGRESS)
+            if (code == orb::SEARCH_FOUND) {
+                Hit(*reinterpret_cast<const orb::SearchResult*>(lParam));
+            } else if (code == orb::SEARCH_PROGRESS) {
                 run_.OnProgress(disc, static_cast<int>(lParam));
+            }
             return 0;
         }
 
     private:
         CParallelSearch& run_;
+        CHitFormatter format_;
     };
 
     void Work() {
         orb::CIndexReader reader;
-        CTarget target(*this);
-        std::string buffer;
+        // A disc that cannot hold the keyword is not walked at all.
+        reader.SetSearchShortcut(true);
+        CTarget target(*this, json_);
         for (;;) {
             size_t d;
             {
@@ -237,10 +200,18 @@ private:
             target.disc = d;
             bool failed = false;
             std::string error;
+            if (!cacheDirs_[d].empty() &&
+                orb::SearchDiscThroughIndex(cacheDirs_[d], paths_[d], options_, reader,
+                                            [&](const orb::SearchResult& h) { target.Hit(h); })) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++throughIndex_;
+                HandOverLocked(target, true);
+                continue;
+            }
             if (!reader.Open(paths_[d], orb::OpenMode::ReadShareAll)) {
                 failed = true;
                 error = reader.LastError();
-            } else if (MayHit(paths_[d], reader, options_, buffer)) {
+            } else {
                 reader.SetSearchOptions(&target, options_.typeFilter, options_.flags);
                 // A start that fails posts its end itself.
                 failed = reader.BeginSearch(options_.keyword) == nullptr;
@@ -248,19 +219,27 @@ private:
             }
             reader.Close();
             std::lock_guard<std::mutex> lock(mutex_);
-            discs_[d].finished = true;
             discs_[d].failed = failed;
             discs_[d].error = std::move(error);
-            cv_.notify_all();
+            HandOverLocked(target, true);
         }
     }
 
-    void OnHit(size_t d, const orb::SearchResult& hit) {
-        std::string line = HitLine(hit, json_);
+    void HandOver(CTarget& target, bool finished) {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++summary_.hits;
-        discs_[d].pending += line;
-        if (d == cursor_) cv_.notify_all();
+        HandOverLocked(target, finished);
+    }
+    void HandOverLocked(CTarget& target, bool finished) {
+        Disc& disc = discs_[target.disc];
+        summary_.hits += target.hits;
+        target.hits = 0;
+        if (disc.pending.empty())
+            disc.pending.swap(target.batch);
+        else
+            disc.pending += target.batch;
+        target.batch.clear();
+        if (finished) disc.finished = true;
+        cv_.notify_all();
     }
 
     void OnProgress(size_t d, int percent) {
@@ -269,13 +248,18 @@ private:
         if (d == cursor_) ShowProgress(discs_[d], percent);
     }
 
-    // Called with the mutex held.
-    void Flush(Disc& disc) {
+    // Called with the lock held. The printed text is freed, not kept for reuse.
+    void Flush(std::unique_lock<std::mutex>& lock, Disc& disc) {
         if (disc.pending.empty()) return;
         ClearProgress();
-        std::fwrite(disc.pending.data(), 1, disc.pending.size(), stdout);
-        disc.pending.clear();
+        std::string out;
+        out.swap(disc.pending);
         disc.percent = -1;  // redraw the progress line
+        // With a progress line on the terminal, writing under the lock keeps the
+        // line from being drawn into the middle of the hits.
+        if (!progress_) lock.unlock();
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        if (!progress_) lock.lock();
     }
     void ShowProgress(Disc& disc, int percent) {
         if (!progress_ || percent == disc.percent) return;
@@ -292,6 +276,7 @@ private:
     }
 
     const std::vector<std::string>& paths_;
+    const std::vector<std::string>& cacheDirs_;  // per disc; empty: walk it
     const orb::DiscSearchOptions& options_;
     const bool json_;
     const bool progress_;
@@ -302,6 +287,9 @@ private:
     size_t cursor_ = 0;  // the disc whose output goes out now
     bool shown_ = false;
     orb::DiscSearchSummary summary_;
+
+public:
+    size_t throughIndex_ = 0;  // discs answered by the name index
 };
 
 // Pool threads: a few per core, so a disc whose worker is starting or waiting
@@ -318,6 +306,8 @@ int RunSearch(int argc, char** argv) {
     orb::DiscSearchOptions options;
     bool haveKeyword = false;
     bool json = false;
+    bool useIndex = true;
+    bool stats = false;
     uint8_t parts = 0;
     uint8_t modifiers = orb::SF_PINYIN;
     for (int i = 1; i < argc; ++i) {
@@ -348,6 +338,10 @@ int RunSearch(int argc, char** argv) {
             modifiers &= static_cast<uint8_t>(~orb::SF_PINYIN);
         } else if (std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (std::strcmp(a, "--no-index") == 0) {
+            useIndex = false;
+        } else if (std::strcmp(a, "--stats") == 0) {
+            stats = true;
         } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(kUsage, stdout);
             return kExitOk;
@@ -364,19 +358,42 @@ int RunSearch(int argc, char** argv) {
     if (options.keyword.empty()) return Usage("没有指定查找关键词");
     if (parts == 0) parts = orb::SF_FILES | orb::SF_DIRECTORIES | orb::SF_ANNOTATIONS;
     options.flags = parts | modifiers;
+    // The name index keeps the keyword's bytes, which a name found by pinyin does not
+    // hold: such a keyword walks every disc.
+    const bool pinyinKeyword =
+        (options.flags & orb::SF_PINYIN) && orb::IsPinyinKeyword(options.keyword);
+    if (pinyinKeyword) useIndex = false;
 
-    std::vector<std::string> indexPaths;
+    std::vector<std::string> indexPaths, cacheDirs;
     bool anyLibrary = false;
     for (const orb::SearchTarget& t : orb::ExpandSearchTargets(targets)) {
         if (t.isLibrary && !t.listed)
             std::fprintf(stderr, "orbtool search: %s: cannot read the directory\n", t.path.c_str());
         anyLibrary = anyLibrary || t.listed;
         indexPaths.insert(indexPaths.end(), t.indexPaths.begin(), t.indexPaths.end());
+        cacheDirs.insert(cacheDirs.end(), t.indexPaths.size(),
+                         useIndex && t.isLibrary ? orb::NameIndexDirectory(t.path) : std::string());
     }
 
     // Each disc's output is flushed when the disc is done, also into a pipe.
-    CParallelSearch run(indexPaths, options, json, ::isatty(STDERR_FILENO) != 0);
+    const auto start = std::chrono::steady_clock::now();
+    CParallelSearch run(indexPaths, cacheDirs, options, json, ::isatty(STDERR_FILENO) != 0);
     orb::DiscSearchSummary summary = run.Run(SearchThreads());
+    if (stats) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const bool narrowable = !orb::NameIndexKeys(options.keyword).empty();
+        std::fprintf(stderr,
+                     "orbtool search: %zu discs, %zu through the name index, %zu walked%s; "
+                     "%.1f ms\n",
+                     indexPaths.size(), run.throughIndex_, indexPaths.size() - run.throughIndex_,
+                     pinyinKeyword ? " (a pinyin keyword is searched by the walk)"
+                     : !useIndex   ? " (--no-index)"
+                     : !narrowable ? " (the keyword is too short for the index)"
+                                   : "",
+                     ms);
+    }
 
     if (json)
         std::printf("{\"hits\":%" PRIu64 ",\"discs\":%zu,\"skipped\":%zu}\n", summary.hits,
@@ -385,6 +402,37 @@ int RunSearch(int argc, char** argv) {
         std::printf("%" PRIu64 "个结果被找到\n", summary.hits);
     if (summary.discsSearched == 0 && !anyLibrary) return kExitFailed;
     return kExitOk;
+}
+
+int RunNameIndex(int argc, char** argv) {
+    constexpr const char* kIndexUsage = "usage: orbtool index LIBRARY [--rebuild]\n";
+    std::string library;
+    bool rebuild = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rebuild") == 0) {
+            rebuild = true;
+        } else if (argv[i][0] == '-' || !library.empty()) {
+            std::fprintf(stderr, "orbtool index: unexpected %s\n%s", argv[i], kIndexUsage);
+            return kExitUsage;
+        } else {
+            library = argv[i];
+        }
+    }
+    if (library.empty()) {
+        std::fputs(kIndexUsage, stderr);
+        return kExitUsage;
+    }
+    struct stat st {};
+    if (::stat(library.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "orbtool index: %s: not a library directory\n", library.c_str());
+        return kExitFailed;
+    }
+    orb::NameIndexRefresh r = orb::RefreshNameIndex(library, rebuild);
+    std::printf("%zu discs: %zu built, %zu fresh, %zu failed, %zu removed; %" PRIu64
+                " bytes in %s\n",
+                r.discs, r.built, r.fresh, r.failed, r.removed, r.bytes,
+                orb::NameIndexDirectory(library).c_str());
+    return r.failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace orbtool

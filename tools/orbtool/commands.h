@@ -24,5 +24,7 @@ int RunSearch(int argc, char** argv);
 int RunVerify(int argc, char** argv);
 int RunDupes(int argc, char** argv);
 int RunLsRecursive(int argc, char** argv);
+// Builds or refreshes a library's name index (cmd_search.cpp).
+int RunNameIndex(int argc, char** argv);
 
 }  // namespace orbtool

@@ -25,7 +25,8 @@ const Command kCommands[] = {
     {"note", orbtool::RunNote, "note INDEX.orb ID [TEXT]"},
     {"search", orbtool::RunSearch,
      "search TARGET... --keyword TEXT [--files] [--dirs] [--notes] [--case] [--whole] "
-     "[--types FILTER] [--json]"},
+     "[--types FILTER] [--pinyin|--no-pinyin] [--json] [--no-index] [--stats]"},
+    {"index", orbtool::RunNameIndex, "index LIBRARY [--rebuild]"},
     {"verify", orbtool::RunVerify, "verify INDEX.orb [FOLDER|IMAGE] [--full] [--json] [--all]"},
     {"dupes", orbtool::RunDupes,
      "dupes LIBRARY|INDEX... [--min-size BYTES] [--size-only] [--json]"},

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The library name index: one segment per disc, kept under
+// $XDG_CACHE_HOME/kelvane-orb/ and keyed by the library's path, that maps name and
+// annotation keys to the disc's entries. It only narrows a search: every
+// candidate is judged by the search engine's own matcher, so a search through
+// it gives exactly the hits of the walk.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/index_reader.h"
+#include "search/disc_search.h"
+
+namespace orb {
+
+// The cache folder of a library (not created).
+std::string NameIndexDirectory(const std::string& libraryDir);
+
+// The keys a keyword is looked up by: every byte trigram, or for a two-byte
+// keyword that starts with a high byte its byte pair. Empty when the index
+// cannot narrow the keyword (one or two single-byte characters): walk instead.
+std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
+
+// One disc's segment, memory-mapped and read in place.
+class CNameSegment {
+public:
+    ~CNameSegment();
+    CNameSegment(const CNameSegment&) = delete;
+    CNameSegment& operator=(const CNameSegment&) = delete;
+
+    // The segment of indexPath when it exists, is well formed and still
+    // describes the index (size, modification time, inode, header and the
+    // companion's size and time); null otherwise.
+    static std::unique_ptr<CNameSegment> OpenFresh(const std::string& cacheDir,
+                                                   const std::string& indexPath);
+
+    uint32_t EntryCount() const { return entryCount_; }
+    // Ordinals (walk order) of the entries whose keys include every key, ascending.
+    std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
+    // An entry's record offset in the index file, the display path of its
+    // directory ("LABEL:\dir\") and its name; false when the segment is damaged
+    // there.
+    bool Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
+               std::string_view& name) const;
+    uint64_t FileSize() const { return size_; }
+    // The checksum over everything after the fixed part; it reads the whole
+    // segment, so it is checked when the index is refreshed, not by a search.
+    bool ChecksumMatches() const;
+
+private:
+    CNameSegment() = default;
+    bool Check();
+    bool DecodeList(uint32_t key, std::vector<uint32_t>& out) const;
+
+    const unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+    uint32_t entryCount_ = 0, namesBytes_ = 0, keyCount_ = 0, postingBytes_ = 0;
+    const unsigned char* entries_ = nullptr;
+    const unsigned char* names_ = nullptr;
+    const unsigned char* keys_ = nullptr;
+    const unsigned char* postings_ = nullptr;
+    std::string label_;
+};
+
+// The segment file of an index (named by its device and inode, so a disc that is
+// renamed or moved inside the library keeps its segment); empty when the index
+// cannot be looked at.
+std::string NameSegmentPath(const std::string& cacheDir, const std::string& indexPath);
+
+// Writes the segment of one index (crash-safe). False with a message when the
+// index cannot be read or the segment not written.
+bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
+                      std::string& error);
+
+struct NameIndexRefresh {
+    size_t discs = 0;    // discs of the library
+    size_t built = 0;    // segments written
+    size_t fresh = 0;    // segments that were still fresh
+    size_t failed = 0;   // discs whose segment could not be built
+    size_t removed = 0;  // segments of discs no longer in the library
+    uint64_t bytes = 0;  // size of every segment of the library
+};
+
+// Brings the index of a library up to date: builds the segment of every disc
+// whose segment is missing, stale or damaged (all of them with rebuild), removes
+// segments no disc uses any more. Stops early when abort becomes non-zero.
+NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
+                                  const std::atomic<int>* abort = nullptr);
+
+// Searches one disc through its segment: every candidate is read from the index
+// file and judged by the engine's matcher; onHit gets the hits in walk order.
+// False (nothing reported) when the keyword cannot be narrowed or the segment is
+// not fresh: the caller walks the disc instead. reader is the caller's, reused
+// from disc to disc.
+bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
+                            const DiscSearchOptions& options, CIndexReader& reader,
+                            const std::function<void(const SearchResult&)>& onHit);
+
+}  // namespace orb

@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The library name index: a search through it gives exactly the hits of the walk,
+// its segments follow the library, and a damaged cache is rebuilt.
+#include "search/index/name_index.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "library/store/library_store.h"
+#include "platform/text.h"
+#include "tests/search/search_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace orb {
+namespace {
+
+using test::BuildIndex;
+using test::TempDir;
+using Hits = std::vector<std::string>;
+
+std::string HitText(const SearchResult& hit) {
+    return hit.fullIndexPath + "|" + hit.fullParentPath + std::string(hit.entry.Name()) + "|" +
+           hit.annotation + "|" + std::to_string(hit.entry.Size());
+}
+
+class Collect : public IDiscSearchSink {
+public:
+    Hits hits;
+    void OnHit(const SearchResult& hit) override { hits.push_back(HitText(hit)); }
+};
+
+Hits Walk(const std::vector<std::string>& discs, const DiscSearchOptions& o) {
+    Collect sink;
+    SearchDiscs(discs, o, sink);
+    return sink.hits;
+}
+
+// Through the index where it can narrow, the walk elsewhere; counts the discs the
+// index answered.
+Hits Indexed(const std::string& cache, const std::vector<std::string>& discs,
+             const DiscSearchOptions& o, size_t& answered) {
+    Hits hits;
+    CIndexReader reader;
+    for (const std::string& d : discs) {
+        if (SearchDiscThroughIndex(cache, d, o, reader,
+                                   [&](const SearchResult& h) { hits.push_back(HitText(h)); })) {
+            ++answered;
+        } else {
+            Hits walked = Walk({d}, o);
+            hits.insert(hits.end(), walked.begin(), walked.end());
+        }
+    }
+    return hits;
+}
+
+class NameIndexTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
+        ::mkdir(Lib().c_str(), 0755);
+    }
+    std::string Lib() const { return dir_ / "lib"; }
+    std::string Cache() const { return NameIndexDirectory(Lib()); }
+    std::vector<std::string> Discs() const { return LibraryDiscPaths(Lib()); }
+    // Every hit of keyword through the index equals the walk's; true when the
+    // index answered every disc.
+    bool SameAsWalk(const std::string& keyword,
+                    uint8_t flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS) {
+        DiscSearchOptions o;
+        o.keyword = keyword;
+        o.flags = flags;
+        size_t answered = 0;
+        Hits walked = Walk(Discs(), o);
+        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked) << keyword;
+        return answered == Discs().size();
+    }
+    TempDir dir_;
+};
+
+TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
+    const char* pieces[] = {"a",        "B",        "c",        "Se",       "tup",
+                            ".",        "x",        "Z",        "_",        "Ab",
+                            "\xB0\xA1", "\xB9\xA4", "\xBE\xDF", "\x81\x41", "\x81\x61",
+                            "\xA1\xB0", "exe",      "EXE",      "1"};
+    std::mt19937 rng(2024);
+    auto text = [&](int most) {
+        std::string t;
+        for (int n = 1 + static_cast<int>(rng() % most); n > 0; --n)
+            t += pieces[rng() % std::size(pieces)];
+        return t.substr(0, 200);
+    };
+    std::vector<std::string> samples;
+    for (int d = 0; d < 6; ++d) {
+        ::mkdir((Lib() + "/c" + std::to_string(d % 2)).c_str(), 0755);
+        std::vector<std::string> paths;
+        std::map<std::string, std::string> notes;
+        std::vector<std::string> dirs{""};
+        for (int i = 0; i < 250; ++i) {
+            const std::string& parent = dirs[rng() % dirs.size()];
+            std::string name = text(6) + std::to_string(i);
+            bool isDir = rng() % 5 == 0;
+            std::string path = parent + name;
+            paths.push_back(path + (isDir ? "/" : ""));
+            if (isDir) dirs.push_back(path + "/");
+            if (rng() % 8 == 0) notes[path] = text(10);
+            samples.push_back(name);
+        }
+        for (const auto& [path, note] : notes) samples.push_back(note);
+        ASSERT_FALSE(
+            BuildIndex(Lib() + "/c" + std::to_string(d % 2) + "/d" + std::to_string(d) + ".orb",
+                       "L" + std::to_string(d), paths, notes)
+                .empty());
+    }
+    NameIndexRefresh r = RefreshNameIndex(Lib(), false);
+    ASSERT_EQ(r.built, 6u);
+    ASSERT_EQ(r.failed, 0u);
+
+    const uint8_t F = SF_FILES, D = SF_DIRECTORIES, A = SF_ANNOTATIONS, C = SF_MATCHCASE,
+                  W = SF_WHOLENAME;
+    const uint8_t combos[] = {F | D | A, F,     D,         A,     F | C,
+                              D | C,     A | C, F | D | W, A | W, F | D | A | C | W};
+    const char* filters[] = {"*", "exe|txt", "", "1|*"};
+    size_t narrowed = 0;
+    for (int k = 0; k < 300; ++k) {
+        const std::string& from = samples[rng() % samples.size()];
+        size_t at = rng() % from.size();
+        std::string keyword = k % 7 == 0 ? from : from.substr(at, 2 + rng() % 5);
+        if (k % 3 == 0) keyword = LowerAZCopy(keyword);
+        if (k % 11 == 0) keyword = text(2);
+        if (keyword.empty()) continue;
+        DiscSearchOptions o;
+        o.keyword = keyword;
+        o.flags = combos[k % std::size(combos)];
+        o.typeFilter = filters[(k / 3) % std::size(filters)];
+        size_t answered = 0;
+        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), Walk(Discs(), o))
+            << ::testing::PrintToString(keyword) << " flags " << int(o.flags) << " filter "
+            << o.typeFilter;
+        narrowed += answered;
+    }
+    // Most keywords are long enough to be narrowed by the index.
+    EXPECT_GT(narrowed, 6u * 150);
+}
+
+TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
+    ::mkdir((Lib() + "/cat").c_str(), 0755);
+    BuildIndex(Lib() + "/a.orb", "A", {"alpha.txt", "dir/", "dir/alphabet.doc"},
+               {{"alpha.txt", "first note"}});
+    BuildIndex(Lib() + "/b.orb", "B", {"beta.txt"});
+    NameIndexRefresh r = RefreshNameIndex(Lib(), false);
+    EXPECT_EQ(r.built, 2u);
+    EXPECT_TRUE(SameAsWalk("alpha"));
+
+    // Added: only the new disc is built.
+    BuildIndex(Lib() + "/cat/c.orb", "C", {"alphorn.mp3"});
+    r = RefreshNameIndex(Lib(), false);
+    EXPECT_EQ(r.built, 1u);
+    EXPECT_EQ(r.fresh, 2u);
+    EXPECT_TRUE(SameAsWalk("alph"));
+
+    // Renamed and moved: the segment goes with the file.
+    ASSERT_EQ(::rename((Lib() + "/a.orb").c_str(), (Lib() + "/cat/renamed.orb").c_str()), 0);
+    ::rename((Lib() + "/a.orc").c_str(), (Lib() + "/cat/renamed.orc").c_str());
+    r = RefreshNameIndex(Lib(), false);
+    EXPECT_EQ(r.built, 0u);
+    EXPECT_TRUE(SameAsWalk("alpha"));
+
+    // Replaced by another disc under the same name, and an annotation changed.
+    BuildIndex(Lib() + "/b.orb", "B2", {"gamma/", "gamma/alpha-two.txt"});
+    {
+        CIndexReader w;
+        ASSERT_EQ(w.Open(Lib() + "/cat/renamed.orb", OpenMode::ReadWriteShareAll), 1);
+        w.SetAnnotation(kFirstEntryId, "second remark");
+        ASSERT_TRUE(w.Close());
+    }
+    r = RefreshNameIndex(Lib(), false);
+    EXPECT_EQ(r.built, 2u);
+    EXPECT_TRUE(SameAsWalk("alpha"));
+    EXPECT_TRUE(SameAsWalk("remark"));
+    EXPECT_TRUE(SameAsWalk("note"));
+
+    // Deleted: its segment goes too.
+    ASSERT_EQ(::unlink((Lib() + "/cat/c.orb").c_str()), 0);
+    r = RefreshNameIndex(Lib(), false);
+    EXPECT_EQ(r.removed, 1u);
+    EXPECT_EQ(r.discs, 2u);
+    EXPECT_TRUE(SameAsWalk("alph"));
+}
+
+TEST_F(NameIndexTest, DamagedCacheIsRebuiltNeverTrusted) {
+    BuildIndex(Lib() + "/a.orb", "A", {"needle.txt", "hay.txt", "more/", "more/needles.doc"});
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    const std::string seg = NameSegmentPath(Cache(), Lib() + "/a.orb");
+    std::string good;
+    ASSERT_TRUE(ReadWholeFile(seg, good));
+
+    std::vector<std::string> damaged = {
+        good.substr(0, good.size() / 2),  // truncated
+        good.substr(0, 100),              // inside the fixed part
+        std::string(good.size(), 'x'),    // foreign
+        good + "tail",                    // longer
+    };
+    std::string flipped = good;  // a posting byte changed: sizes still agree
+    flipped[flipped.size() - 2] ^= 0x55;
+    damaged.push_back(flipped);
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        ASSERT_TRUE(ReplaceFileAtomically(seg, damaged[i], false));
+        // Never a crash or a wrong answer from the damaged file (the hits are
+        // compared inside); one whose sizes no longer agree is refused and the
+        // disc walked. A changed byte inside is caught by the checksum when the
+        // index is refreshed.
+        const bool answered = SameAsWalk("needle");
+        if (i + 1 < damaged.size()) {
+            EXPECT_FALSE(answered) << i;
+        }
+        NameIndexRefresh r = RefreshNameIndex(Lib(), false);
+        EXPECT_EQ(r.built, 1u) << i;
+        std::string now;
+        ASSERT_TRUE(ReadWholeFile(seg, now));
+        EXPECT_EQ(now, good) << i;
+        EXPECT_TRUE(SameAsWalk("needle")) << i;
+    }
+}
+
+TEST_F(NameIndexTest, CacheLivesOutsideTheLibrary) {
+    BuildIndex(Lib() + "/a.orb", "A", {"local.txt"});
+    std::vector<std::string> before;
+    ListDirectory(Lib(), [&](const DirEntry& d) { return before.push_back(d.name), true; });
+    // A library on a read-only medium: nothing is written beside it.
+    ASSERT_EQ(::chmod(Lib().c_str(), 0555), 0);
+    NameIndexRefresh r = RefreshNameIndex(Lib(), false);
+    ::chmod(Lib().c_str(), 0755);
+    EXPECT_EQ(r.built, 1u);
+    std::vector<std::string> after;
+    ListDirectory(Lib(), [&](const DirEntry& d) { return after.push_back(d.name), true; });
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Cache().rfind(dir_ / "cache/kelvane-orb/", 0), 0u) << Cache();
+    EXPECT_TRUE(SameAsWalk("local"));
+}
+
+}  // namespace
+}  // namespace orb
