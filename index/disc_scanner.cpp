@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "index/disc_scanner.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -61,6 +63,10 @@ int CDiscScanner::StartScan(const std::string& driveRoot, const std::string& out
     running_ = 1;
     driveRoot_ = driveRoot;
     outputPath_ = outputPath;
+    {
+        struct stat st {};
+        outputExisted_ = ::lstat(outputPath.c_str(), &st) == 0;
+    }
     {
         std::lock_guard<std::mutex> lock(gateMutex_);
         paused_ = false;
@@ -171,6 +177,8 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
                 }
                 self->PassGate();
             };
+            options.replaceExisting = self->outputExisted_;
+            options.dropCompanion = self->outputExisted_;
             std::string reason;
             switch (WriteIndexFile(self->outputPath_, self->header_, tree, options, &reason)) {
                 case WriteResult::Ok:

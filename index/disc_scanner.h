@@ -97,6 +97,9 @@ private:
     IMessageTarget* notify_ = nullptr;
     std::string driveRoot_;
     std::string outputPath_;
+    // Scanning onto an existing index replaces it (and its notes) on purpose; a
+    // new name is never allowed to replace a file that appears meanwhile.
+    bool outputExisted_ = false;
     ScanSizeProgress sizeProgress_;
     ScanWriteProgress writeProgress_;
     int sizePercentSent_ = -1;  // the last percentages sent, -1 before the first
