@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "favorites/store/favorite_store.h"
@@ -268,6 +269,73 @@ TEST(TwoWriters, InterleavedAnnotationEditsAreAllKept) {
         ASSERT_NE(note, nullptr) << i;
         EXPECT_EQ(*note, "note " + std::to_string(i));
     }
+}
+
+FavoriteNode Software(const std::string& name, const std::string& remark = "") {
+    FavoriteNode n;
+    n.item.name = name;
+    n.item.kind = kFavoriteSoftware;
+    n.item.software = FavoriteSoftware{"d.orb", "x\\y.exe", remark};
+    return n;
+}
+
+FavoriteNode Category(const std::string& name, std::vector<FavoriteNode> children = {}) {
+    FavoriteNode n;
+    n.item.name = name;
+    n.children = std::move(children);
+    return n;
+}
+
+// Two windows each add 100 favourites, saving after every add, each merging
+// against what it last read: all 200 are in the file.
+TEST(TwoWriters, InterleavedFavouriteAddsAreAllKept) {
+    TempDir dir;
+    const std::string path = dir / "favorite.dat";
+    ASSERT_EQ(WriteFavoritesFile(path, {Category("cat")}), FavoriteStatus::Ok);
+    constexpr int kEach = 100;
+    pid_t kids[2];
+    for (int k = 0; k < 2; ++k) {
+        kids[k] = Spawn([&, k] {
+            std::vector<FavoriteNode> base = ReadFavoritesFile(path).items;
+            for (int i = 0; i < kEach; ++i) {
+                std::vector<FavoriteNode> mine = base;
+                mine[0].children.push_back(Software("sw" + std::to_string(k * kEach + i)));
+                std::vector<FavoriteNode> merged;
+                if (SaveFavoritesMerged(path, base, mine, merged) != FavoriteStatus::Ok)
+                    return false;
+                base = merged;
+            }
+            return true;
+        });
+    }
+    EXPECT_TRUE(ExitedOk(kids[0]));
+    EXPECT_TRUE(ExitedOk(kids[1]));
+    FavoriteReadResult now = ReadFavoritesFile(path);
+    ASSERT_EQ(now.items.size(), 1u);
+    std::set<std::string> names;
+    for (const FavoriteNode& n : now.items[0].children) names.insert(n.item.name);
+    EXPECT_EQ(names.size(), 2u * kEach);
+    EXPECT_EQ(now.items[0].children.size(), 2u * kEach);
+}
+
+TEST(FavouritesMerge, AppliesOnlyTheChangesMadeHere) {
+    const std::vector<FavoriteNode> base = {
+        Category("tools", {Software("a"), Software("b"), Software("c", "old")})};
+    // Here: b removed, c's remark changed, d added, a new category.
+    const std::vector<FavoriteNode> mine = {
+        Category("tools", {Software("a"), Software("c", "new"), Software("d")}), Category("games")};
+    // There meanwhile: a removed, e added, and a category of the same name made.
+    const std::vector<FavoriteNode> theirs = {
+        Category("tools", {Software("b"), Software("c", "old"), Software("e")}),
+        Category("games", {Software("g")})};
+    const std::vector<FavoriteNode> merged = MergeFavorites(base, mine, theirs);
+    const std::vector<FavoriteNode> expected = {
+        Category("tools", {Software("c", "new"), Software("e"), Software("d")}),
+        Category("games", {Software("g")})};
+    EXPECT_TRUE(merged == expected);
+    // Nothing changed here: theirs unchanged; nothing there: mine.
+    EXPECT_TRUE(MergeFavorites(base, base, theirs) == theirs);
+    EXPECT_TRUE(MergeFavorites(base, mine, base) == mine);
 }
 
 // One window rewrites the remark, the other the cover, 50 times each at once:
