@@ -178,7 +178,7 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
                 self->PassGate();
             };
             options.replaceExisting = self->outputExisted_;
-            options.dropCompanion = self->outputExisted_;
+            options.dropCompanion = true;
             std::string reason;
             switch (WriteIndexFile(self->outputPath_, self->header_, tree, options, &reason)) {
                 case WriteResult::Ok:

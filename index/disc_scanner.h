@@ -97,8 +97,8 @@ private:
     IMessageTarget* notify_ = nullptr;
     std::string driveRoot_;
     std::string outputPath_;
-    // Scanning onto an existing index replaces it (and its notes) on purpose; a
-    // new name is never allowed to replace a file that appears meanwhile.
+    // Scanning onto an existing index replaces it on purpose; a new name is never
+    // allowed to replace a file that appears meanwhile.
     bool outputExisted_ = false;
     ScanSizeProgress sizeProgress_;
     ScanWriteProgress writeProgress_;

@@ -24,6 +24,7 @@ constexpr const char* kErrCompanionFailed = "注释文件保存失败!";
 constexpr const char* kErrDamagedLayout = "索引文件已损坏（备注或封面的位置不对），文件未作改动!";
 constexpr const char* kErrIndexMoved = "光盘索引已被改名、移动或删除，注释没有保存!";
 constexpr const char* kErrIndexGone = "光盘索引已被改名、移动或删除，文件未作改动!";
+constexpr const char* kErrOpenElsewhere = "该光盘索引正在别处打开并被写入，现只能读取，不能修改!";
 constexpr const char* kErrBusy = "另一个程序正在保存该光盘的文件，请稍后再试!";
 constexpr size_t kCacheBlock = 256 * 1024;
 constexpr size_t kCacheAlign = 4096;
@@ -125,8 +126,10 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     if (open_) Close();
     lastError_.clear();
 
+    openElsewhere_ = false;
     int fd = OpenShared(path, mode);
     if (fd < 0) {
+        openErrno_ = errno;
         SetError(kErrOpenFailed);
         return 0;
     }
@@ -150,6 +153,15 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     LoadAnnotations();
     annotationsChanged_ = false;
     open_ = true;
+    return 1;
+}
+
+int CIndexReader::OpenPreferWrite(const std::string& path, OpenMode mode) {
+    openErrno_ = 0;
+    if (Open(path, mode)) return 1;
+    if (mode == OpenMode::ReadShareAll || openErrno_ != EBUSY) return 0;
+    if (!Open(path, OpenMode::ReadShareAll)) return 0;
+    openElsewhere_ = true;
     return 1;
 }
 
@@ -573,7 +585,7 @@ int CIndexReader::WriteRemark(std::string_view text) {
         return 0;
     }
     if (mode_ == OpenMode::ReadShareAll) {
-        SetError(kErrWriteFailed);
+        SetError(openElsewhere_ ? kErrOpenElsewhere : kErrWriteFailed);
         return 0;
     }
     return RewriteVariablePart(&text, nullptr);
@@ -590,7 +602,7 @@ int CIndexReader::ReplaceCover(const std::string& picturePath) {
         return 0;
     }
     if (mode_ == OpenMode::ReadShareAll) {
-        SetError(kErrWriteFailed);
+        SetError(openElsewhere_ ? kErrOpenElsewhere : kErrWriteFailed);
         return 0;
     }
     std::string data;

@@ -61,6 +61,11 @@ public:
 
     // --- opening and walking ---
     int Open(const std::string& path, OpenMode mode);
+    // Opens with mode, or, when another window or program holds the index with
+    // writing denied, read-only: the index can then be shown, and its remark and
+    // cover changes say that it is open elsewhere.
+    int OpenPreferWrite(const std::string& path, OpenMode mode);
+    bool OpenElsewhere() const { return open_ && openElsewhere_; }
     // Closes the index; writes a changed annotation table to the companion. Returns
     // false when that write failed (the last error text then says so).
     bool Close();
@@ -199,6 +204,8 @@ private:
     std::vector<int32_t> changedIds_;  // edited since the companion was last read
     bool indexMoved_ = false;
     std::string movedIndexPath_;
+    bool openElsewhere_ = false;
+    int openErrno_ = 0;  // why the last open of the file failed
     std::string lastError_;
 
     // A read cache over the file, so a walk costs memory copies, not system calls.

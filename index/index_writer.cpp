@@ -158,7 +158,7 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
             return WriteResult::WriteFailed;
         }
     }
-    if (options.dropCompanion && target.exists) {
+    if (options.dropCompanion) {
         ::unlink(CompanionPath(path).c_str());
         if (target.path != path) ::unlink(CompanionPath(target.path).c_str());
     }

@@ -33,8 +33,9 @@ struct IndexWriteOptions {
     // at path while this one was written (another scan to the same name) is kept
     // and the write fails.
     bool replaceExisting = true;
-    // Replacing an index on purpose also removes its annotation companion, whose
-    // ids would otherwise land on the new index's unrelated entries.
+    // A new index removes any annotation companion under its name (the replaced
+    // index's, or one left alone), whose ids would otherwise land on the new
+    // index's unrelated entries.
     bool dropCompanion = false;
 };
 

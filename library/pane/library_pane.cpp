@@ -178,7 +178,9 @@ void CLibraryPane::PlaceModifyButton() {
 // Selection, reader, cover
 
 bool CLibraryPane::OpenReader(const std::string& indexPath, OpenMode mode) {
-    return reader_.Open(indexPath, mode) != 0;
+    // Another window holding the disc leaves it readable here; a change then
+    // says that it is open elsewhere.
+    return reader_.OpenPreferWrite(indexPath, mode) != 0;
 }
 
 void CLibraryPane::OnSelectionChanged(QTreeWidgetItem* current) {

@@ -146,8 +146,18 @@ TEST_F(ReaderTest, ShareModesBetweenReaders) {
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadWriteShareAll), 0);
     EXPECT_EQ(other.LastError(), "打开文件失败!");
+    // A second window on the same disc shows it read-only and says why it
+    // cannot change it; the first keeps writing.
+    EXPECT_EQ(other.OpenPreferWrite(dir / "a.orb", OpenMode::ReadWriteShareRead), 1);
+    EXPECT_TRUE(other.OpenElsewhere());
+    EXPECT_EQ(other.WriteRemark("x"), 0);
+    EXPECT_EQ(other.LastError(), "该光盘索引正在别处打开并被写入，现只能读取，不能修改!");
+    EXPECT_EQ(owner.WriteRemark("mine"), 1);
     owner.Close();
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadWriteShareAll), 1);
+    EXPECT_FALSE(other.OpenElsewhere());
+    EXPECT_EQ(other.OpenPreferWrite(dir / "a.orb", OpenMode::ReadWriteShareRead), 1);
+    EXPECT_FALSE(other.OpenElsewhere());
 }
 
 TEST_F(ReaderTest, AnnotationsAreKeptInTheCompanion) {
