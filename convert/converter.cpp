@@ -79,7 +79,6 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
     options.remark = old.remark;
     options.cover = old.cover;
     options.durable = true;
-    options.tempPath = path + ".tmp";
     std::string error;
     switch (WriteIndexFile(path, old.header, old.tree, options, &error)) {
         case WriteResult::Ok:
@@ -87,7 +86,7 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
         case WriteResult::CreateFailed:
             // The file is read-only (or not this user's to write), or the temporary
             // file could not be made beside it.
-            r.reason = "无法写入索引文件或创建临时文件 " + options.tempPath + ": " + error;
+            r.reason = "无法写入索引文件或在其目录中创建临时文件 " + path + ": " + error;
             return r;
         case WriteResult::WriteFailed:
             r.reason = "写入或替换索引文件失败: " + error;

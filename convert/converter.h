@@ -23,7 +23,8 @@ struct ConvertFileResult {
     std::string reason;  // host text; for Failed, and for a Converted file a remark
 };
 
-// Converts one index file in place. The new form is written to path + ".tmp",
+// Converts one index file in place. The new form is written to a uniquely named
+// temporary file beside it,
 // flushed, and renamed over path; only then is the old companion path + "r"
 // deleted. On any failure path is untouched and the temporary file removed.
 ConvertFileResult ConvertIndexFile(const std::string& path);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "index/disc_scanner.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -82,6 +84,10 @@ int CDiscScanner::StartWorker(const std::string& driveRoot, const std::string& o
     running_ = 1;
     driveRoot_ = driveRoot;
     outputPath_ = outputPath;
+    {
+        struct stat st {};
+        outputExisted_ = ::lstat(outputPath.c_str(), &st) == 0;
+    }
     {
         std::lock_guard<std::mutex> lock(gateMutex_);
         paused_ = false;
@@ -222,6 +228,8 @@ void CDiscScanner::ScanThreadProc(CDiscScanner* self) {
                 }
                 self->PassGate();
             };
+            options.replaceExisting = self->outputExisted_;
+            options.dropCompanion = true;
             std::string reason;
             switch (WriteIndexFile(self->outputPath_, self->header_, tree, options, &reason)) {
                 case WriteResult::Ok:

@@ -127,6 +127,9 @@ private:
     std::string driveRoot_;
     std::string outputPath_;
     std::shared_ptr<IDiscSource> source_;  // null when a drive is listed
+    // Scanning onto an existing index replaces it on purpose; a new name is never
+    // allowed to replace a file that appears meanwhile.
+    bool outputExisted_ = false;
     ScanSizeProgress sizeProgress_;
     ScanWriteProgress writeProgress_;
     int sizePercentSent_ = -1;  // the last percentages sent, -1 before the first

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "platform/drives.h"
+#include "platform/lock_file.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -24,14 +25,42 @@ constexpr const char* kErrBadPicture = "该图片文件格式本软件不支持!
 constexpr const char* kErrWriteFailed = "写入文件失败!";
 constexpr const char* kErrCompanionFailed = "注释文件保存失败!";
 constexpr const char* kErrDamagedLayout = "索引文件已损坏（备注或封面的位置不对），文件未作改动!";
+constexpr const char* kErrIndexMoved = "光盘索引已被改名、移动或删除，注释没有保存!";
+constexpr const char* kErrIndexGone = "光盘索引已被改名、移动或删除，文件未作改动!";
+constexpr const char* kErrOpenElsewhere = "该光盘索引正在别处打开并被写入，现只能读取，不能修改!";
+constexpr const char* kErrBusy = "另一个程序正在保存该光盘的文件，请稍后再试!";
 constexpr size_t kCacheBlock = 256 * 1024;
 constexpr size_t kCacheAlign = 4096;
-constexpr size_t kCopyChunk = 4096;
+constexpr size_t kCopyChunk = size_t{1} << 20;
 
 uint64_t FdSize(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0) return 0;
     return static_cast<uint64_t>(st.st_size);
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The same disc: what the program itself identifies a disc by, plus where its
+// records end (a rewrite of remark or cover never moves that).
+bool SameDisc(const IndexHeader& a, const IndexHeader& b) {
+    return std::memcmp(a.label, b.label, kLabelSize) == 0 && a.capacity == b.capacity &&
+           a.fileCount == b.fileCount && a.dirCount == b.dirCount &&
+           a.remarkOffset == b.remarkOffset;
+}
+
+// The path an open file has now, if it still has one (a renamed file's new name).
+std::string CurrentPathOf(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_nlink == 0) return std::string();
+    char buf[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = ::readlink(link.c_str(), buf, sizeof(buf) - 1);
+    if (n <= 0 || buf[0] != '/') return std::string();
+    return std::string(buf, static_cast<size_t>(n));
 }
 }  // namespace
 
@@ -116,8 +145,10 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     if (open_) Close();
     lastError_.clear();
 
+    openElsewhere_ = false;
     int fd = OpenShared(path, mode);
     if (fd < 0) {
+        openErrno_ = errno;
         SetError(kErrOpenFailed);
         return 0;
     }
@@ -135,7 +166,7 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     InvalidateCache();
     DecodeHeader(buf + kMagicSize, header_);
 
-    coverTemp_.clear();
+    coverFd_ = -1;
     picture_.reset();
     coverLoaded_ = false;
     LoadAnnotations();
@@ -144,19 +175,28 @@ int CIndexReader::Open(const std::string& path, OpenMode mode) {
     return 1;
 }
 
+int CIndexReader::OpenPreferWrite(const std::string& path, OpenMode mode) {
+    openErrno_ = 0;
+    if (Open(path, mode)) return 1;
+    if (mode == OpenMode::ReadShareAll || openErrno_ != EBUSY) return 0;
+    if (!Open(path, OpenMode::ReadShareAll)) return 0;
+    openElsewhere_ = true;
+    return 1;
+}
+
 void CIndexReader::LoadCover() const {
     if (!open_ || coverLoaded_) return;
     coverLoaded_ = true;
-    coverTemp_ = MakeTempFile("orb");
-    if (header_.coverSize == 0 || coverTemp_.empty()) return;
+    std::string cover;
     // A cover that lies past the end of a damaged file is not read: the index
     // has no picture.
     uint64_t end = static_cast<uint64_t>(header_.coverOffset) + header_.coverSize;
-    if (end > fileSize_) return;
-    std::string cover(header_.coverSize, '\0');
-    if (ReadFully(fd_, cover.data(), cover.size(), header_.coverOffset) &&
-        WriteWholeFile(coverTemp_, cover))
-        picture_ = PictureDecoder().Decode(coverTemp_);
+    if (header_.coverSize != 0 && end <= fileSize_) {
+        cover.resize(header_.coverSize);
+        if (!ReadFully(fd_, cover.data(), cover.size(), header_.coverOffset)) cover.clear();
+    }
+    coverFd_ = MakeAnonymousFile(cover);
+    if (!cover.empty() && coverFd_ >= 0) picture_ = PictureDecoder().Decode(CoverTempPath());
 }
 
 const IPicture* CIndexReader::Picture() const {
@@ -166,22 +206,21 @@ const IPicture* CIndexReader::Picture() const {
 
 std::string CIndexReader::CoverTempPath() const {
     LoadCover();
-    return coverTemp_;
+    if (coverFd_ < 0) return std::string();
+    return "/proc/self/fd/" + std::to_string(coverFd_);
 }
 
-void CIndexReader::LoadAnnotations() {
-    annotations_.clear();
-    std::string data;
-    if (!ReadWholeFile(CompanionPath(path_), data)) return;
+std::vector<Annotation> CIndexReader::ParseAnnotations(const std::string& data) {
+    std::vector<Annotation> list;
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     size_t size = data.size();
-    if (size < 4) return;
+    if (size < 4) return list;
     int32_t count = static_cast<int32_t>(GetLE32(p));
-    if (count <= 0) return;
+    if (count <= 0) return list;
     // Each record needs at least 8 bytes, so the file's size bounds the count.
     size_t fits = (size - 4) / 8;
     size_t want = std::min<size_t>(static_cast<size_t>(count), fits);
-    annotations_.reserve(want);
+    list.reserve(want);
     size_t pos = 4;
     for (size_t i = 0; i < want; ++i) {
         if (size - pos < 8) break;
@@ -189,40 +228,144 @@ void CIndexReader::LoadAnnotations() {
         int32_t len = static_cast<int32_t>(GetLE32(p + pos + 4));
         pos += 8;
         if (len < 0 || static_cast<size_t>(len) > size - pos) break;  // damaged: keep what was read
-        annotations_.push_back({id, std::string(data.data() + pos, static_cast<size_t>(len))});
+        list.push_back({id, std::string(data.data() + pos, static_cast<size_t>(len))});
         pos += static_cast<size_t>(len);
     }
+    return list;
 }
 
-bool CIndexReader::SaveAnnotations() {
+void CIndexReader::LoadAnnotations() {
+    annotations_.clear();
+    changedIds_.clear();
     std::string data;
+    if (ReadWholeFile(CompanionPath(path_), data)) annotations_ = ParseAnnotations(data);
+}
+
+bool CIndexReader::MergeAndWriteCompanion(const std::string& indexPath) {
+    const std::string companion = CompanionPath(indexPath);
+    // What is there now, with only this reader's edits applied on top.
+    std::string data;
+    std::vector<Annotation> merged;
+    if (ReadWholeFile(companion, data)) merged = ParseAnnotations(data);
+    for (int32_t id : changedIds_) {
+        const std::string* mine = FindAnnotation(id);
+        auto it = std::find_if(merged.begin(), merged.end(),
+                               [id](const Annotation& a) { return a.id == id; });
+        if (mine && it != merged.end())
+            it->text = *mine;
+        else if (mine)
+            merged.push_back({id, *mine});
+        else if (it != merged.end())
+            merged.erase(it);
+    }
+    data.clear();
     unsigned char num[4];
-    PutLE32(num, static_cast<uint32_t>(annotations_.size()));
+    PutLE32(num, static_cast<uint32_t>(merged.size()));
     data.append(reinterpret_cast<char*>(num), 4);
-    for (const Annotation& a : annotations_) {
+    for (const Annotation& a : merged) {
         PutLE32(num, static_cast<uint32_t>(a.id));
         data.append(reinterpret_cast<char*>(num), 4);
         PutLE32(num, static_cast<uint32_t>(a.text.size()));
         data.append(reinterpret_cast<char*>(num), 4);
         data.append(a.text);
     }
-    return ReplaceFileAtomically(CompanionPath(path_), data, true);
+    if (!ReplaceFileAtomically(companion, data, true)) return false;
+    annotations_ = std::move(merged);
+    changedIds_.clear();
+    annotationsChanged_ = false;
+    return true;
 }
 
-bool CIndexReader::SaveAnnotationsNow() {
+bool CIndexReader::SaveAnnotations() {
+    indexMoved_ = false;
+    movedIndexPath_.clear();
     if (!open_) {
         SetError(kErrNotOpen);
         return false;
     }
     if (!annotationsChanged_) return true;
-    if (!SaveAnnotations()) {
-        const int err = errno;
-        SetError(kErrCompanionFailed);
-        errno = err;
+    // The disc's lock keeps other savers, and moves and deletions of the disc by
+    // this program anywhere, out until the companion is written.
+    CLockFile lock(LockPathFor(path_));
+    if (!lock.Lock()) {
+        SetError(errno == ETIMEDOUT ? kErrBusy : kErrCompanionFailed);
         return false;
     }
-    annotationsChanged_ = false;
+    // A companion is only ever written beside the index it belongs to: one left
+    // where the index was would hand its notes to the next disc of that name.
+    if (!FollowReplacedIndex()) {
+        indexMoved_ = true;
+        movedIndexPath_ = CurrentPathOf(fd_);
+        SetError(kErrIndexMoved);
+        return false;
+    }
+    if (!MergeAndWriteCompanion(path_)) {
+        SetError(kErrCompanionFailed);
+        return false;
+    }
     return true;
+}
+
+bool CIndexReader::SaveAnnotationsBeside(const std::string& indexPath) {
+    if (!open_) {
+        SetError(kErrNotOpen);
+        return false;
+    }
+    IndexHeader there;
+    CLockFile lock(LockPathFor(indexPath));
+    if (!lock.Lock()) {
+        SetError(errno == ETIMEDOUT ? kErrBusy : kErrCompanionFailed);
+        return false;
+    }
+    if (!ProbeIndexHeader(indexPath, there) || !SameDisc(there, header_)) {
+        SetError(kErrIndexMoved);
+        return false;
+    }
+    if (!MergeAndWriteCompanion(indexPath)) {
+        SetError(kErrCompanionFailed);
+        return false;
+    }
+    indexMoved_ = false;
+    movedIndexPath_.clear();
+    return true;
+}
+
+bool CIndexReader::FollowReplacedIndex() {
+    struct stat mine {
+    }, now{};
+    if (fstat(fd_, &mine) != 0) return false;
+    if (::stat(path_.c_str(), &now) != 0) return false;
+    if (now.st_dev == mine.st_dev && now.st_ino == mine.st_ino) return true;
+    IndexHeader there;
+    if (!ProbeIndexHeader(path_, there) || !SameDisc(there, header_)) return false;
+    return ReopenAt(path_);
+}
+
+bool CIndexReader::ReopenAt(const std::string& path) {
+    int fd = OpenShared(path, mode_);
+    if (fd < 0 && mode_ != OpenMode::ReadShareAll) fd = OpenShared(path, OpenMode::ReadShareAll);
+    if (fd < 0) return false;
+    unsigned char buf[kMagicSize + kHeaderSize];
+    if (!ReadFully(fd, buf, sizeof(buf), 0) || std::memcmp(buf, kIndexMagic, kMagicSize) != 0) {
+        ::close(fd);
+        return false;
+    }
+    ::close(fd_);
+    fd_ = fd;
+    fileSize_ = FdSize(fd);
+    InvalidateCache();
+    DecodeHeader(buf + kMagicSize, header_);
+    // The cover may have changed with the file.
+    if (coverFd_ >= 0) ::close(coverFd_);
+    coverFd_ = -1;
+    coverLoaded_ = false;
+    picture_.reset();
+    return true;
+}
+
+bool CIndexReader::SaveAnnotationsNow() {
+    // The merged save keeps the changes and says why when it fails.
+    return SaveAnnotations();
 }
 
 bool CIndexReader::Close() {
@@ -230,20 +373,19 @@ bool CIndexReader::Close() {
     // A running search is stopped and detached, as Open and destruction do: it
     // sends nothing more once the index is closed.
     EndSearchForClose();
+    // Saved while the index is still open: the save checks that it is still the
+    // file at its path.
+    bool ok = SaveAnnotations();
     open_ = false;
     picture_.reset();
-    if (!coverTemp_.empty()) ::unlink(coverTemp_.c_str());
-    coverTemp_.clear();
+    if (coverFd_ >= 0) ::close(coverFd_);
+    coverFd_ = -1;
     coverLoaded_ = false;
     ::close(fd_);
     fd_ = -1;
     InvalidateCache();
-    bool ok = true;
-    if (annotationsChanged_) {
-        ok = SaveAnnotations();
-        if (!ok) SetError(kErrCompanionFailed);
-    }
     annotations_.clear();
+    changedIds_.clear();
     annotationsChanged_ = false;
     return ok;
 }
@@ -335,35 +477,96 @@ int CIndexReader::ReadRemark(std::string& text) {
     return 1;
 }
 
-bool CIndexReader::WriteHeader() {
-    unsigned char buf[kHeaderSize];
-    EncodeHeader(header_, buf);
-    return WriteFully(fd_, buf, kHeaderSize, kMagicSize);
+bool CIndexReader::ReadCover(std::string& out) {
+    out.clear();
+    const uint64_t end = static_cast<uint64_t>(header_.coverOffset) + header_.coverSize;
+    if (header_.coverSize == 0 || end > fileSize_) return header_.coverSize == 0;
+    out.resize(header_.coverSize);
+    return ReadFully(fd_, out.data(), out.size(), header_.coverOffset);
 }
 
-bool CIndexReader::WriteCover(uint64_t at) {
-    int tfd = ::open(coverTemp_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (tfd < 0) return false;
-    char chunk[kCopyChunk];
-    uint64_t pos = at;
-    bool ok = true;
-    while (true) {
-        ssize_t r = ::read(tfd, chunk, sizeof(chunk));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (r == 0) break;
-        if (!WriteFully(fd_, chunk, static_cast<size_t>(r), pos)) {
-            ok = false;
-            break;
-        }
-        pos += static_cast<uint64_t>(r);
+int CIndexReader::RewriteVariablePart(const std::string_view* remark, const std::string* cover) {
+    // Another window's or machine's rewrite is waited for, and what it wrote is
+    // the base of this one: a remark and a cover written at once both survive.
+    CLockFile lock(LockPathFor(path_));
+    if (!lock.Lock()) {
+        SetError(errno == ETIMEDOUT ? kErrBusy : kErrWriteFailed);
+        return 0;
     }
-    ::close(tfd);
-    if (ok && ftruncate(fd_, static_cast<off_t>(pos)) != 0) ok = false;
-    return ok;
+    if (!FollowReplacedIndex()) {
+        SetError(kErrIndexGone);
+        return 0;
+    }
+    if (!VariablePartConsistent()) {
+        SetError(kErrDamagedLayout);
+        return 0;
+    }
+    std::string keptRemark, keptCover;
+    if (!remark && !ReadRemark(keptRemark)) return 0;
+    if (!cover && !ReadCover(keptCover)) {
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+    const std::string_view newRemark = remark ? *remark : std::string_view(keptRemark);
+    const std::string& newCover = cover ? *cover : keptCover;
+    IndexHeader h = header_;
+    h.remarkLength = static_cast<uint32_t>(newRemark.size());
+    h.coverOffset = h.remarkOffset + h.remarkLength;
+    h.coverSize = static_cast<uint32_t>(newCover.size());
+    if (uint64_t{h.remarkOffset} + newRemark.size() + newCover.size() > UINT32_MAX) {
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+
+    // The whole new file beside the old one: records as they are, the new header,
+    // remark and cover. The old file stays whole until the rename.
+    SaveTarget target;
+    int resolveErr = 0;
+    if (!ResolveSaveTarget(path_, target, resolveErr)) {
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+    RemoveStaleTemps(FolderOf(target.path));
+    std::string tmp;
+    int out = CreateUniqueTemp(target, tmp);
+    if (out < 0) {
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+    bool ok = true;
+    std::string chunk;
+    for (uint64_t at = kFirstEntryOffset; ok && at < h.remarkOffset;) {
+        chunk.resize(static_cast<size_t>(std::min<uint64_t>(kCopyChunk, h.remarkOffset - at)));
+        if (at == kFirstEntryOffset) {
+            unsigned char head[kMagicSize + kHeaderSize];
+            std::memcpy(head, kIndexMagic, kMagicSize);
+            EncodeHeader(h, head + kMagicSize);
+            ok = WriteAppend(out, head, sizeof(head));
+        }
+        ok = ok && ReadFully(fd_, chunk.data(), chunk.size(), at) &&
+             WriteAppend(out, chunk.data(), chunk.size());
+        at += chunk.size();
+    }
+    if (ok && h.remarkOffset <= kFirstEntryOffset) {
+        // No records: the header alone comes before the remark.
+        unsigned char head[kMagicSize + kHeaderSize];
+        std::memcpy(head, kIndexMagic, kMagicSize);
+        EncodeHeader(h, head + kMagicSize);
+        ok = WriteAppend(out, head, sizeof(head));
+    }
+    ok = ok && WriteAppend(out, newRemark.data(), newRemark.size()) &&
+         WriteAppend(out, newCover.data(), newCover.size()) && SyncFile(out);
+    ok = (::close(out) == 0) && ok;
+    if (!ok || !RenameOver(tmp, target.path, true)) {
+        ::unlink(tmp.c_str());
+        SetError(kErrWriteFailed);
+        return 0;
+    }
+    if (!ReopenAt(path_)) {
+        // The new file is in place; this reader only cannot follow it.
+        header_ = h;
+    }
+    return 1;
 }
 
 bool CIndexReader::VariablePartConsistent() {
@@ -404,32 +607,11 @@ int CIndexReader::WriteRemark(std::string_view text) {
         SetError(kErrNotOpen);
         return 0;
     }
-    LoadCover();  // the cover is rewritten from its copy after the remark
     if (mode_ == OpenMode::ReadShareAll) {
-        SetError(kErrWriteFailed);
+        SetError(openElsewhere_ ? kErrOpenElsewhere : kErrWriteFailed);
         return 0;
     }
-    if (!VariablePartConsistent()) {
-        SetError(kErrDamagedLayout);
-        return 0;
-    }
-    if (header_.remarkOffset + uint64_t{text.size()} + header_.coverSize > UINT32_MAX) {
-        SetError(kErrWriteFailed);
-        return 0;
-    }
-    IndexHeader before = header_;
-    header_.remarkLength = static_cast<uint32_t>(text.size());
-    header_.coverOffset = header_.remarkOffset + header_.remarkLength;
-    bool ok = WriteFully(fd_, text.data(), text.size(), header_.remarkOffset) &&
-              WriteCover(header_.coverOffset) && WriteHeader();
-    InvalidateCache();
-    fileSize_ = FdSize(fd_);
-    if (!ok) {
-        header_ = before;
-        SetError(kErrWriteFailed);
-        return 0;
-    }
-    return 1;
+    return RewriteVariablePart(&text, nullptr);
 }
 
 int CIndexReader::ReplaceCover(const std::string& picturePath) {
@@ -437,40 +619,23 @@ int CIndexReader::ReplaceCover(const std::string& picturePath) {
         SetError(kErrNotOpen);
         return 0;
     }
-    LoadCover();  // the new picture goes into the copy
-    picture_.reset();
     std::unique_ptr<IPicture> pic = PictureDecoder().Decode(picturePath);
     if (!pic) {
         SetError(kErrBadPicture);
         return 0;
     }
     if (mode_ == OpenMode::ReadShareAll) {
-        SetError(kErrWriteFailed);
-        return 0;
-    }
-    if (!VariablePartConsistent()) {
-        SetError(kErrDamagedLayout);
+        SetError(openElsewhere_ ? kErrOpenElsewhere : kErrWriteFailed);
         return 0;
     }
     std::string data;
-    if (!ReadWholeFile(picturePath, data) ||
-        header_.coverOffset + uint64_t{data.size()} > UINT32_MAX ||
-        !WriteWholeFile(coverTemp_, data)) {
+    if (!ReadWholeFile(picturePath, data)) {
         SetError(kErrWriteFailed);
         return 0;
     }
+    if (!RewriteVariablePart(nullptr, &data)) return 0;
+    LoadCover();
     picture_ = std::move(pic);
-    IndexHeader before = header_;
-    header_.coverSize = static_cast<uint32_t>(data.size());
-    bool ok = WriteHeader() && WriteCover(header_.coverOffset);
-    InvalidateCache();
-    fileSize_ = FdSize(fd_);
-    if (!ok) {
-        header_ = before;
-        WriteHeader();
-        SetError(kErrWriteFailed);
-        return 0;
-    }
     return 1;
 }
 
@@ -491,6 +656,8 @@ void CIndexReader::SetAnnotation(int32_t id, std::string_view text) {
     } else {
         annotations_.push_back({id, std::string(text)});
     }
+    if (std::find(changedIds_.begin(), changedIds_.end(), id) == changedIds_.end())
+        changedIds_.push_back(id);
     annotationsChanged_ = true;
 }
 

@@ -66,6 +66,11 @@ public:
 
     // --- opening and walking ---
     int Open(const std::string& path, OpenMode mode);
+    // Opens with mode, or, when another window or program holds the index with
+    // writing denied, read-only: the index can then be shown, and its remark and
+    // cover changes say that it is open elsewhere.
+    int OpenPreferWrite(const std::string& path, OpenMode mode);
+    bool OpenElsewhere() const { return open_ && openElsewhere_; }
     // Closes the index; writes a changed annotation table to the companion. Returns
     // false when that write failed (the last error text then says so).
     bool Close();
@@ -93,14 +98,28 @@ public:
     void SetAnnotation(int32_t id, std::string_view text);
     const std::vector<Annotation>& Annotations() const { return annotations_; }
     bool AnnotationsChanged() const { return annotationsChanged_; }
-    // Writes a changed annotation table to the companion and keeps the index open.
-    // On failure the table stays marked changed, so a later save can still succeed;
-    // errno then holds the system's reason.
+    // Writes the changed annotations now and keeps the index open (SaveAnnotations).
     bool SaveAnnotationsNow();
+    // Writes the changed annotations now. Under the disc's lock file the companion
+    // is read again and only the entries changed here since the last read are
+    // applied to what it holds, so notes saved meanwhile by another window or
+    // machine are kept; the table then holds the merged result. False, with the
+    // last error text set and the changes kept, when it cannot be written or when
+    // the index is no longer at its path (IndexMoved then says so).
+    bool SaveAnnotations();
+    // The last save found the index renamed, moved or deleted by someone else;
+    // nothing was written. MovedIndexPath is where it went, when that is known
+    // (empty for a deleted one).
+    bool IndexMoved() const { return indexMoved_; }
+    const std::string& MovedIndexPath() const { return movedIndexPath_; }
+    // Saves the changed annotations as the companion of another index of the same
+    // disc (the moved index, or one the user picked), merged the same way.
+    bool SaveAnnotationsBeside(const std::string& indexPath);
 
-    // The cover's temporary copy and picture are made on the first call of either
-    // (or of a remark or cover change), not by Open: a search opens many indexes
-    // and never looks at a cover.
+    // The cover's copy and picture are made on the first call of either (or of a
+    // remark or cover change), not by Open: a search opens many indexes and never
+    // looks at a cover. The copy is an anonymous file that ends with the process;
+    // CoverTempPath names it while the index is open.
     const IPicture* Picture() const;
     std::string CoverTempPath() const;
     const std::string& LastError() const { return lastError_; }
@@ -160,10 +179,19 @@ private:
     bool VariablePartConsistent();
     // Makes the cover's temporary copy and decodes it, once per open.
     void LoadCover() const;
-    bool WriteHeader();
-    bool WriteCover(uint64_t at);
+    // The cover bytes as the open file holds them.
+    bool ReadCover(std::string& out);
+    // Writes a new whole index with the remark and/or cover replaced (null: keep
+    // the current one) beside the file and renames it over, then reads on from it.
+    int RewriteVariablePart(const std::string_view* remark, const std::string* cover);
+    // Follows the index to the file now at its path when that holds the same disc
+    // (another window rewrote its remark or cover); false when it is gone or
+    // another disc stands there.
+    bool FollowReplacedIndex();
+    bool ReopenAt(const std::string& path);
+    static std::vector<Annotation> ParseAnnotations(const std::string& data);
     void LoadAnnotations();
-    bool SaveAnnotations();
+    bool MergeAndWriteCompanion(const std::string& indexPath);
     void SetError(const char* text) { lastError_ = text; }
     // Stops a running search before the file goes away: a finished worker is
     // joined, a running one is told to stop, to send nothing more, and is detached.
@@ -199,11 +227,16 @@ private:
     uint64_t fileSize_ = 0;
     IndexHeader header_;
     // Filled by LoadCover on first use.
-    mutable std::string coverTemp_;
+    mutable int coverFd_ = -1;
     mutable std::unique_ptr<IPicture> picture_;
     mutable bool coverLoaded_ = false;
     std::vector<Annotation> annotations_;
     bool annotationsChanged_ = false;
+    std::vector<int32_t> changedIds_;  // edited since the companion was last read
+    bool indexMoved_ = false;
+    std::string movedIndexPath_;
+    bool openElsewhere_ = false;
+    int openErrno_ = 0;  // why the last open of the file failed
     std::string lastError_;
 
     // A read cache over the file, so a walk costs memory copies, not system calls.

@@ -12,6 +12,11 @@ namespace orb {
 
 namespace {
 
+std::string FolderOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
 class BufferedFile {
 public:
     explicit BufferedFile(int fd) : fd_(fd) { buf_.reserve(kChunk + 512); }
@@ -97,8 +102,14 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
         setError(resolveErr);
         return WriteResult::CreateFailed;
     }
-    const std::string tmp = options.tempPath.empty() ? target.path + ".tmp" : options.tempPath;
-    int fd = CreateSaveTemp(tmp, target);
+    std::string tmp = options.tempPath;
+    int fd = -1;
+    if (tmp.empty()) {
+        RemoveStaleTemps(FolderOfPath(target.path));
+        fd = CreateUniqueTemp(target, tmp);
+    } else {
+        fd = CreateSaveTemp(tmp, target);
+    }
     if (fd < 0) {
         setError(errno);
         return WriteResult::CreateFailed;
@@ -135,11 +146,21 @@ WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTr
         setError(err);
         return WriteResult::WriteFailed;
     }
-    if (tmp != target.path && !RenameOver(tmp, target.path, options.durable)) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        setError(err);
-        return WriteResult::WriteFailed;
+    if (tmp != target.path) {
+        int err = 0;
+        if (options.replaceExisting)
+            err = RenameOver(tmp, target.path, options.durable) ? 0 : errno;
+        else
+            err = PublishNoReplace(tmp, target.path, options.durable);
+        if (err != 0) {
+            ::unlink(tmp.c_str());
+            setError(err);
+            return WriteResult::WriteFailed;
+        }
+    }
+    if (options.dropCompanion) {
+        ::unlink(CompanionPath(path).c_str());
+        if (target.path != path) ::unlink(CompanionPath(target.path).c_str());
     }
     return WriteResult::Ok;
 }

@@ -27,8 +27,16 @@ struct IndexWriteOptions {
     // Flush to disk before the file replaces path.
     bool durable = false;
     // Name of the file written first and renamed over path on success; empty means
-    // path + ".tmp".
+    // a new uniquely named file beside path.
     std::string tempPath;
+    // Whether the new file may replace one at path. Without, a file that appeared
+    // at path while this one was written (another scan to the same name) is kept
+    // and the write fails.
+    bool replaceExisting = true;
+    // A new index removes any annotation companion under its name (the replaced
+    // index's, or one left alone), whose ids would otherwise land on the new
+    // index's unrelated entries.
+    bool dropCompanion = false;
 };
 
 // Writes "ORBF", the header, the records depth first (each list in tree order,

@@ -7,9 +7,11 @@
 namespace orb {
 
 enum class FaultSite {
-    Write = 1,   // before each write system call of a save
-    Sync = 2,    // before a save's data is flushed to disc
-    Rename = 3,  // before a save's temporary file replaces the target
+    Write = 1,            // before each write system call of a save
+    Sync = 2,             // before a save's data is flushed to disc
+    Rename = 3,           // before a save's temporary file replaces the target
+    RenameNoReplace = 4,  // before renameat2(RENAME_NOREPLACE) publishes a file
+    Link = 5,             // before link() publishes a file where that rename is refused
 };
 
 // 0 to go on; otherwise the errno value the operation fails with.

@@ -3,14 +3,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/fault_point.h"
@@ -298,24 +303,181 @@ bool SyncFile(int fd) {
     return ::fsync(fd) == 0;
 }
 
+namespace {
+void SyncFolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && s.size() < 19 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+constexpr time_t kForeignTempAge = 24 * 60 * 60;
+}  // namespace
+
 bool RenameOver(const std::string& from, const std::string& to, bool durable) {
     if (int err = FaultPoint(FaultSite::Rename)) {
         errno = err;
         return false;
     }
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
-    if (durable) {
-        // The rename itself reaches the disc with the folder's entry.
-        size_t slash = to.rfind('/');
-        std::string dir =
-            slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
-        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-    }
+    // The rename itself reaches the disc with the folder's entry.
+    if (durable) SyncFolderOf(to);
     return true;
+}
+
+const std::string& HostNameForFiles() {
+    static const std::string name = [] {
+        char buf[256] = {};
+        if (::gethostname(buf, sizeof(buf) - 1) != 0 || !buf[0]) return std::string("localhost");
+        std::string h(buf);
+        for (char& c : h)
+            if (c == '/' || c == '.' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+        return h;
+    }();
+    return name;
+}
+
+bool LocalProcessMayRun(long pid) {
+    if (pid <= 0) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+int CreateUniqueTemp(const SaveTarget& target, std::string& tmpPath) {
+    static std::atomic<unsigned> counter{0};
+    const std::string suffix = "." + HostNameForFiles() + "." + std::to_string(::getpid()) + ".";
+    // A name too long for the folder keeps the suffix and drops the target's name.
+    const size_t slash = target.path.rfind('/');
+    const size_t baseLength = target.path.size() - (slash == std::string::npos ? 0 : slash + 1);
+    const std::string stem = baseLength + suffix.size() + 16 > 255
+                                 ? JoinPath(FolderOf(target.path), ".orbsave")
+                                 : target.path;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        tmpPath = stem + suffix + std::to_string(counter.fetch_add(1)) + ".tmp";
+        int fd = ::open(tmpPath.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            tmpPath.clear();
+            return -1;
+        }
+        int fl = fcntl(fd, F_GETFL);
+        if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+        if (target.exists) ::fchmod(fd, target.mode);
+        return fd;
+    }
+    tmpPath.clear();
+    errno = EEXIST;
+    return -1;
+}
+
+void RemoveStaleTemps(const std::string& folder) {
+    const std::string& host = HostNameForFiles();
+    const time_t now = ::time(nullptr);
+    const long self = static_cast<long>(::getpid());
+    ListDirectory(folder, [&](const DirEntry& e) {
+        // NAME.HOST.PID.N.tmp, taken apart from the end.
+        std::string_view n = e.name;
+        if (e.isDirectory || e.isSymlink || n.size() < 4 || n.substr(n.size() - 4) != ".tmp")
+            return true;
+        n.remove_suffix(4);
+        size_t dot = n.rfind('.');
+        if (dot == std::string_view::npos || !AllDigits(n.substr(dot + 1))) return true;
+        n = n.substr(0, dot);
+        dot = n.rfind('.');
+        if (dot == std::string_view::npos || !AllDigits(n.substr(dot + 1))) return true;
+        const long pid = std::strtol(std::string(n.substr(dot + 1)).c_str(), nullptr, 10);
+        n = n.substr(0, dot);
+        dot = n.rfind('.');
+        if (dot == std::string_view::npos || dot == 0 || dot + 1 == n.size()) return true;
+        const bool ours = n.substr(dot + 1) == host;
+        const std::string path = JoinPath(folder, e.name);
+        if (ours) {
+            if (pid != self && !LocalProcessMayRun(pid)) ::unlink(path.c_str());
+        } else {
+            const int64_t mtime = FileTimeToUnixSeconds(e.writeTime);
+            if (now - mtime > kForeignTempAge) ::unlink(path.c_str());
+        }
+        return true;
+    });
+}
+
+int PublishNoReplace(const std::string& from, const std::string& to, bool durable) {
+    int err = FaultPoint(FaultSite::RenameNoReplace);
+    if (err == 0) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+            if (durable) SyncFolderOf(to);
+            return 0;
+        }
+        err = errno;
+    }
+    // NFS and many SMB servers refuse the flag; anything else is a real answer.
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP && err != EOPNOTSUPP) return err;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return errno;
+    const bool folder = S_ISDIR(st.st_mode);
+    if (!folder) {
+        // A second hard link fails on an existing name; then the old one goes.
+        err = FaultPoint(FaultSite::Link);
+        if (err == 0) {
+            if (::link(from.c_str(), to.c_str()) == 0) {
+                ::unlink(from.c_str());
+                if (durable) SyncFolderOf(to);
+                return 0;
+            }
+            err = errno;
+        }
+        if (err == EEXIST) return EEXIST;
+        if (err != EPERM && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
+            return err;
+    }
+    // No atomic refusal at all: the name is taken with an exclusive create first,
+    // so a file that appears meanwhile makes the create fail instead of being
+    // replaced; the rename then only ever replaces the reservation.
+    if (folder) {
+        if (::mkdir(to.c_str(), 0700) != 0) return errno;
+    } else {
+        int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) return errno;
+        ::close(fd);
+    }
+    if (!RenameOver(from, to, durable)) {
+        err = errno;
+        if (folder)
+            ::rmdir(to.c_str());
+        else
+            ::unlink(to.c_str());
+        return err;
+    }
+    return 0;
+}
+
+int MakeAnonymousFile(std::string_view data) {
+    int fd = ::memfd_create("orb-cover", MFD_CLOEXEC);
+    if (fd < 0) return -1;
+    // Memory, not a save: no fault point.
+    for (size_t done = 0; done < data.size();) {
+        ssize_t r = ::write(fd, data.data() + done, data.size() - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            ::close(fd);
+            return -1;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return fd;
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
@@ -326,8 +488,9 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool 
         if (error) *error = std::strerror(resolveErr);
         return false;
     }
-    const std::string tmp = target.path + ".tmp";
-    int fd = CreateSaveTemp(tmp, target);
+    RemoveStaleTemps(FolderOf(target.path));
+    std::string tmp;
+    int fd = CreateUniqueTemp(target, tmp);
     auto fail = [&](int err) {
         if (error) *error = std::strerror(err);
         if (fd >= 0) ::close(fd);

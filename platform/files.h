@@ -75,7 +75,28 @@ bool SyncFile(int fd);
 // rename with a fault point; with durable the folder's entry is flushed too.
 bool RenameOver(const std::string& from, const std::string& to, bool durable);
 
-// Writes data to path through "<path>.tmp" and a rename, so a crash or a full disk
+// The host's name as it appears in temporary and lock file names ('/' and '.'
+// replaced, so a name can be taken apart again).
+const std::string& HostNameForFiles();
+// True unless the process pid is known to be gone on this host.
+bool LocalProcessMayRun(long pid);
+// Creates a new file "<target>.<host>.<pid>.<n>.tmp" exclusively (O_EXCL) beside
+// target, with the target's permissions, and fills tmpPath. Writers on other
+// machines or in other processes never share a temporary file. -1 with errno set
+// on failure.
+int CreateUniqueTemp(const SaveTarget& target, std::string& tmpPath);
+// Removes temporaries of that form left in folder by crashed saves: those of this
+// host whose process is gone, and those of other hosts once they are a day old.
+void RemoveStaleTemps(const std::string& folder);
+// Puts the file or folder from at to, unless something already stands at to
+// (EEXIST then). renameat2(RENAME_NOREPLACE) where the file system has it; else
+// link + unlink; else the name is reserved with an exclusive create and the
+// rename goes over the reservation. Returns 0 or the errno value.
+int PublishNoReplace(const std::string& from, const std::string& to, bool durable = false);
+// An anonymous file holding data (memfd), gone with the process; -1 on failure.
+int MakeAnonymousFile(std::string_view data);
+
+// Writes data to path through a unique temporary file and a rename, so a crash or a full disk
 // never leaves a truncated file at path. With durable the data is flushed first.
 // A link at path is saved through to its target; a target that may not be
 // replaced (see ResolveSaveTarget) is refused. On failure path is untouched, the

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "platform/files.h"
 #include "platform/le_bytes.h"
+#include "platform/lock_file.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -216,6 +218,110 @@ FavoriteStatus WriteFavoritesFile(const std::string& path, const std::vector<Fav
     if (st != FavoriteStatus::Ok) return st;
     if (!ReplaceFileAtomically(path, data, true, error)) return FavoriteStatus::CannotWrite;
     return FavoriteStatus::Ok;
+}
+
+namespace {
+bool SameSoftware(const std::optional<FavoriteSoftware>& a,
+                  const std::optional<FavoriteSoftware>& b) {
+    if (a.has_value() != b.has_value()) return false;
+    return !a ||
+           (a->discPath == b->discPath && a->pathInDisc == b->pathInDisc && a->remark == b->remark);
+}
+
+bool SameKey(const FavoriteNode& a, const FavoriteNode& b) {
+    return a.item.kind == b.item.kind && a.item.name == b.item.name;
+}
+
+// Position of the n-th item of list with node's key (n counted from 0), or -1.
+int FindNth(const std::vector<FavoriteNode>& list, const FavoriteNode& node, int n) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (SameKey(list[i], node) && n-- == 0) return static_cast<int>(i);
+    return -1;
+}
+
+// Which occurrence of its key the item at index i of list is.
+int Occurrence(const std::vector<FavoriteNode>& list, size_t i) {
+    int n = 0;
+    for (size_t k = 0; k < i; ++k) n += SameKey(list[k], list[i]);
+    return n;
+}
+
+void MergeLevel(const std::vector<FavoriteNode>& base, const std::vector<FavoriteNode>& mine,
+                const std::vector<FavoriteNode>& theirs, std::vector<FavoriteNode>& out,
+                size_t depth) {
+    // Start from theirs, marking items removed here.
+    std::vector<bool> keep(theirs.size(), true);
+    std::vector<const FavoriteNode*> mineOf(theirs.size(), nullptr);
+    std::vector<const FavoriteNode*> baseOf(theirs.size(), nullptr);
+    for (size_t i = 0; i < base.size(); ++i) {
+        const int n = Occurrence(base, i);
+        const int t = FindNth(theirs, base[i], n);
+        if (t < 0) continue;  // removed there too
+        const int m = FindNth(mine, base[i], n);
+        if (m < 0)
+            keep[static_cast<size_t>(t)] = false;  // removed here
+        else {
+            mineOf[static_cast<size_t>(t)] = &mine[static_cast<size_t>(m)];
+            baseOf[static_cast<size_t>(t)] = &base[i];
+        }
+    }
+    for (size_t t = 0; t < theirs.size(); ++t) {
+        if (!keep[t]) continue;
+        FavoriteNode node;
+        if (mineOf[t] && depth < kFavoriteMaxDepth) {
+            const FavoriteNode& b = *baseOf[t];
+            const FavoriteNode& m = *mineOf[t];
+            node.item = SameSoftware(m.item.software, b.item.software) ? theirs[t].item : m.item;
+            MergeLevel(b.children, m.children, theirs[t].children, node.children, depth + 1);
+        } else {
+            node = theirs[t];
+        }
+        out.push_back(std::move(node));
+    }
+    // Items added here: not in base under that occurrence.
+    for (size_t i = 0; i < mine.size(); ++i) {
+        const int n = Occurrence(mine, i);
+        if (FindNth(base, mine[i], n) >= 0) continue;
+        const int t = FindNth(out, mine[i], 0);
+        if (t >= 0 && mine[i].item.IsCategory() && depth < kFavoriteMaxDepth) {
+            // The same category made there too: its contents join.
+            std::vector<FavoriteNode> joined;
+            MergeLevel({}, mine[i].children, out[static_cast<size_t>(t)].children, joined,
+                       depth + 1);
+            out[static_cast<size_t>(t)].children = std::move(joined);
+        } else if (t < 0 || !(out[static_cast<size_t>(t)] == mine[i])) {
+            out.push_back(mine[i]);
+        }
+    }
+}
+}  // namespace
+
+bool operator==(const FavoriteNode& a, const FavoriteNode& b) {
+    return SameKey(a, b) && SameSoftware(a.item.software, b.item.software) &&
+           a.children == b.children;
+}
+
+std::vector<FavoriteNode> MergeFavorites(const std::vector<FavoriteNode>& base,
+                                         const std::vector<FavoriteNode>& mine,
+                                         const std::vector<FavoriteNode>& theirs) {
+    std::vector<FavoriteNode> out;
+    MergeLevel(base, mine, theirs, out, 0);
+    return out;
+}
+
+FavoriteStatus SaveFavoritesMerged(const std::string& path, const std::vector<FavoriteNode>& base,
+                                   const std::vector<FavoriteNode>& mine,
+                                   std::vector<FavoriteNode>& merged, std::string* error) {
+    CLockFile lock(LockPathFor(path));
+    if (!lock.Lock()) {
+        if (error) *error = std::strerror(errno);
+        return FavoriteStatus::CannotWrite;
+    }
+    FavoriteReadResult now = ReadFavoritesFile(path);
+    if (now.status == FavoriteStatus::CannotOpen && !now.missing) return now.status;
+    // A damaged file contributes what could be read, as a load would.
+    merged = now.items == base ? mine : MergeFavorites(base, mine, now.items);
+    return WriteFavoritesFile(path, merged, error);
 }
 
 std::string NormalizeLibraryPath(std::string_view libraryPath) {

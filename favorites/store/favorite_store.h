@@ -108,6 +108,26 @@ FavoriteReadResult ReadFavoritesFile(const std::string& path);
 FavoriteStatus WriteFavoritesFile(const std::string& path, const std::vector<FavoriteNode>& items,
                                   std::string* error = nullptr);
 
+// Three-way merge of favourites lists: the changes made from base to mine (items
+// added, removed, changed; a rename or move is a removal and an addition) applied
+// to theirs, what the file holds now. Items are matched by kind and name (the
+// n-th of equal ones with the n-th), level by level. theirs' order is kept; items
+// added here go after it.
+std::vector<FavoriteNode> MergeFavorites(const std::vector<FavoriteNode>& base,
+                                         const std::vector<FavoriteNode>& mine,
+                                         const std::vector<FavoriteNode>& theirs);
+
+// Saves mine where another window or machine may have saved meanwhile: under the
+// file's lock, the file is read again and, when it no longer holds base, only the
+// changes from base to mine are applied to it. merged receives what was written
+// (the caller's new base, and what a pane shows). A file that exists but cannot be
+// read is not replaced (CannotOpen).
+FavoriteStatus SaveFavoritesMerged(const std::string& path, const std::vector<FavoriteNode>& base,
+                                   const std::vector<FavoriteNode>& mine,
+                                   std::vector<FavoriteNode>& merged, std::string* error = nullptr);
+
+bool operator==(const FavoriteNode& a, const FavoriteNode& b);
+
 // The library directory as the favourites keep it: a host path ending with "/"
 // (empty stays empty).
 std::string NormalizeLibraryPath(std::string_view libraryPath);

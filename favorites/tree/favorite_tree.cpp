@@ -136,6 +136,7 @@ bool CFavoriteTree::LoadFavorites(const std::string& libraryPath) {
     }
     // A damaged file keeps what could be read; it is not rewritten (and the rest
     // of it lost) until the user changes something.
+    m_base = result.items;
     AddNodes(invisibleRootItem(), result.items);
     m_modified = 0;
     return true;
@@ -143,8 +144,49 @@ bool CFavoriteTree::LoadFavorites(const std::string& libraryPath) {
 
 bool CFavoriteTree::SaveFavorites(const std::string& filePath) {
     m_lastSaveError.clear();
-    m_lastStatus = WriteFavoritesFile(filePath, ToNodes(), &m_lastSaveError);
-    return m_lastStatus == FavoriteStatus::Ok;
+    std::vector<FavoriteNode> mine = ToNodes();
+    std::vector<FavoriteNode> merged;
+    if (filePath != FavoritesFilePath()) {
+        // Another file (a copy elsewhere): written as shown.
+        m_lastStatus = WriteFavoritesFile(filePath, mine, &m_lastSaveError);
+        return m_lastStatus == FavoriteStatus::Ok;
+    }
+    m_lastStatus = SaveFavoritesMerged(filePath, m_base, mine, merged, &m_lastSaveError);
+    if (m_lastStatus != FavoriteStatus::Ok) return false;
+    m_base = merged;
+    if (!(merged == mine)) ShowNodes(std::move(merged));
+    return true;
+}
+
+void CFavoriteTree::ShowNodes(std::vector<FavoriteNode> nodes) {
+    // Items are named by their chain of (kind, name) from the top.
+    using Key = std::vector<std::pair<uint8_t, std::string>>;
+    auto keyOf = [](QTreeWidgetItem* item) {
+        Key key;
+        for (; item; item = item->parent())
+            if (const FavoriteItem* f = GetFavoriteItem(item))
+                key.insert(key.begin(), {f->kind, f->name});
+        return key;
+    };
+    const Key current = keyOf(currentItem());
+    std::vector<Key> expanded;
+    for (QTreeWidgetItemIterator it(this); *it; ++it)
+        if ((*it)->isExpanded()) expanded.push_back(keyOf(*it));
+    const bool blocked = blockSignals(true);
+    clear();
+    AddNodes(invisibleRootItem(), nodes);
+    QTreeWidgetItem* again = nullptr;
+    for (QTreeWidgetItemIterator it(this); *it; ++it) {
+        const Key key = keyOf(*it);
+        if (std::find(expanded.begin(), expanded.end(), key) != expanded.end())
+            (*it)->setExpanded(true);
+        if (!again && !current.empty() && key == current) again = *it;
+    }
+    blockSignals(blocked);
+    if (again)
+        setCurrentItem(again);
+    else
+        emit currentItemChanged(nullptr, nullptr);
 }
 
 std::vector<FavoriteNode> CFavoriteTree::ToNodes() const {

@@ -97,6 +97,9 @@ private:
     QTreeWidgetItem* Root(QTreeWidgetItem* item) const;
     QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, FavoriteItem record);
     void AddNodes(QTreeWidgetItem* parent, std::vector<FavoriteNode>& nodes);
+    // Shows nodes instead of the tree's items, keeping the current item and the
+    // expanded categories where they still exist.
+    void ShowNodes(std::vector<FavoriteNode> nodes);
     bool Fail(FavoriteStatus status);
     FavoriteStatus CheckLocation(const FavoriteLocation& location, std::string& discPath) const;
 
@@ -104,6 +107,9 @@ private:
     std::string m_libraryPath;  // host path ending with '/', empty before the first load
     FavoriteStatus m_lastStatus = FavoriteStatus::Ok;
     std::string m_lastSaveError;
+    // The file's contents as last read or written: a save applies only the changes
+    // made since, so other windows' saves are kept.
+    std::vector<FavoriteNode> m_base;
     QList<QIcon> m_images;
 };
 

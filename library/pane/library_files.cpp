@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "index/index_format.h"
+#include "platform/lock_file.h"
 
 namespace orb {
 
@@ -126,6 +127,11 @@ LibraryFileResult MoveDiscPair(const std::string& oldIndex, const std::string& n
                                const char* verb) {
     const std::string oldCompanion = CompanionPath(oldIndex);
     const std::string newCompanion = CompanionPath(newIndex);
+    // A window saving this disc's annotations holds the disc's lock: the pair
+    // moves before or after that save, never in its middle.
+    CLockFile lock(LockPathFor(oldIndex));
+    if (!lock.Lock())
+        return Failure(std::string("无法") + verb + Quote(oldIndex) + "：" + Reason(errno));
     const bool hasCompanion = Exists(oldCompanion);
     if (Exists(newIndex))
         return Failure(std::string("无法") + verb + Quote(oldIndex) + "：" + Quote(newIndex) + " " +
@@ -160,20 +166,7 @@ std::string CheckNewItemName(std::string_view name) {
 }
 
 int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
-    // The file system cannot refuse an existing name atomically. A file takes a
-    // second hard link, which fails on an existing name, and drops the old one.
-    struct stat st;
-    if (::lstat(from.c_str(), &st) != 0) return errno;
-    if (!S_ISDIR(st.st_mode) && ::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return 0;
-    }
-    if (!S_ISDIR(st.st_mode) && errno == EEXIST) return EEXIST;
-    if (Exists(to)) return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    return PublishNoReplace(from, to);
 }
 
 LibraryFileResult RenameLibraryCategory(const std::string& oldDir, const std::string& newDir) {
@@ -214,6 +207,8 @@ LibraryFileResult DeleteLibraryCategory(const std::string& dir) {
 }
 
 LibraryFileResult DeleteLibraryDisc(const std::string& indexPath) {
+    CLockFile lock(LockPathFor(indexPath));
+    if (!lock.Lock()) return Failure("无法删除" + Quote(indexPath) + "：" + Reason(errno));
     if (::unlink(indexPath.c_str()) != 0)
         return Failure("无法删除" + Quote(indexPath) + "：" + Reason(errno));
     const std::string companion = CompanionPath(indexPath);

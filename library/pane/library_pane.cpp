@@ -184,12 +184,14 @@ void CLibraryPane::PlaceModifyButton() {
 // Selection, reader, cover
 
 bool CLibraryPane::OpenReader(const std::string& indexPath, OpenMode mode) {
+    // Another window holding the disc leaves it readable here; a change then says
+    // that it is open elsewhere. A library on read-only media or a share can still
+    // be browsed; only changing it is refused.
     readOnly_ = false;
-    if (!reader_.Open(indexPath, mode)) {
-        // A library on read-only media or a share, or an index another program
-        // writes, can still be browsed; only changing it is refused.
+    if (reader_.OpenPreferWrite(indexPath, mode))
+        readOnly_ = reader_.OpenElsewhere();
+    else
         readOnly_ = reader_.Open(indexPath, OpenMode::ReadShareAll) != 0;
-    }
     UpdateModifyButton();
     return reader_.IsOpen() != 0;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "index/index_reader.h"
@@ -145,8 +146,18 @@ TEST_F(ReaderTest, ShareModesBetweenReaders) {
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadWriteShareAll), 0);
     EXPECT_EQ(other.LastError(), "打开文件失败!");
+    // A second window on the same disc shows it read-only and says why it
+    // cannot change it; the first keeps writing.
+    EXPECT_EQ(other.OpenPreferWrite(dir / "a.orb", OpenMode::ReadWriteShareRead), 1);
+    EXPECT_TRUE(other.OpenElsewhere());
+    EXPECT_EQ(other.WriteRemark("x"), 0);
+    EXPECT_EQ(other.LastError(), "该光盘索引正在别处打开并被写入，现只能读取，不能修改!");
+    EXPECT_EQ(owner.WriteRemark("mine"), 1);
     owner.Close();
     EXPECT_EQ(other.Open(dir / "a.orb", OpenMode::ReadWriteShareAll), 1);
+    EXPECT_FALSE(other.OpenElsewhere());
+    EXPECT_EQ(other.OpenPreferWrite(dir / "a.orb", OpenMode::ReadWriteShareRead), 1);
+    EXPECT_FALSE(other.OpenElsewhere());
 }
 
 TEST_F(ReaderTest, AnnotationsAreKeptInTheCompanion) {
@@ -206,11 +217,12 @@ TEST_F(ReaderTest, FailedCompanionWriteIsReported) {
     CIndexReader r;
     ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
     r.SetAnnotation(88, "note");
-    // The temporary companion cannot be created where a directory stands.
-    ASSERT_EQ(::mkdir((dir / "a.orc.tmp").c_str(), 0755), 0);
+    // The new companion cannot replace a directory standing under its name.
+    ASSERT_EQ(::mkdir((dir / "a.orc").c_str(), 0755), 0);
     EXPECT_FALSE(r.Close());
     EXPECT_EQ(r.LastError(), "注释文件保存失败!");
-    EXPECT_FALSE(test::FileExists(dir / "a.orc"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/a.orc"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 TEST_F(ReaderTest, RemarkRewritesMoveTheCoverAndTrimTheFile) {
@@ -286,18 +298,20 @@ TEST_F(ReaderTest, ChangesNeedAnOpenWritableIndex) {
     EXPECT_EQ(test::ReadFile(dir / "a.orb"), before);
 }
 
-TEST_F(ReaderTest, CoverTemporaryFileLivesWhileOpen) {
-    WriteSampleIndex(dir / "a.orb");
+// The cover copy is an anonymous file: readable by name while the index is open,
+// never in the temporary folder, so a killed process leaves nothing behind.
+TEST_F(ReaderTest, CoverCopyIsAnonymousAndLivesWhileOpen) {
+    const std::string cover = std::string("GIF89a\x07\x00\x05\x00", 10) + " cover bytes";
+    WriteSampleIndex(dir / "a.orb", "DATA", 1, "rem", cover);
     CIndexReader r;
     ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
-    EXPECT_EQ(r.Picture(), nullptr);  // cover size 0: no picture
-    EXPECT_EQ(TempFiles(), 1);
-    EXPECT_TRUE(test::FileExists(r.CoverTempPath()));
-    ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
-    EXPECT_EQ(TempFiles(), 0);  // made only when the cover is asked for
-    EXPECT_TRUE(test::FileExists(r.CoverTempPath()));
-    EXPECT_EQ(TempFiles(), 1);
+    ASSERT_NE(r.Picture(), nullptr);
+    const std::string copy = r.CoverTempPath();
+    EXPECT_EQ(test::ReadFile(copy), cover);
+    EXPECT_EQ(TempFiles(), 0);
     r.Close();
+    EXPECT_FALSE(test::FileExists(copy));
+    ASSERT_EQ(r.Open(dir / "a.orb", OpenMode::ReadShareAll), 1);
     EXPECT_EQ(TempFiles(), 0);
 }
 

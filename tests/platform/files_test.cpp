@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -82,19 +83,25 @@ TEST(AtomicReplace, LeavesOldFileOnFailure) {
     ASSERT_TRUE(ReplaceFileAtomically(f, "second", false));
     EXPECT_EQ(test::ReadFile(f), "second");
     EXPECT_FALSE(test::FileExists(f + ".tmp"));
-    // A directory where the temporary file must go makes the write fail.
+    // Whatever stands under a fixed temporary name is neither used nor in the way:
+    // each save makes a new file of its own.
     ASSERT_EQ(::mkdir((f + ".tmp").c_str(), 0755), 0);
-    std::string err;
-    EXPECT_FALSE(ReplaceFileAtomically(f, "third", true, &err));
-    EXPECT_FALSE(err.empty());
-    EXPECT_EQ(test::ReadFile(f), "second");
-    // A link under the temporary name is not written through.
-    ASSERT_EQ(::rmdir((f + ".tmp").c_str()), 0);
     test::WriteFile(dir / "victim", "keep");
-    ASSERT_EQ(::symlink((dir / "victim").c_str(), (f + ".tmp").c_str()), 0);
-    EXPECT_FALSE(ReplaceFileAtomically(f, "fourth", false));
+    ASSERT_EQ(::symlink((dir / "victim").c_str(), (f + ".orb.tmp").c_str()), 0);
+    EXPECT_TRUE(ReplaceFileAtomically(f, "third", true));
+    EXPECT_EQ(test::ReadFile(f), "third");
     EXPECT_EQ(test::ReadFile(dir / "victim"), "keep");
-    EXPECT_EQ(test::ReadFile(f), "second");
+    // A directory in the target's place makes the write fail, with nothing left.
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    std::string err;
+    EXPECT_FALSE(ReplaceFileAtomically(dir / "folder", "fourth", false, &err));
+    EXPECT_FALSE(err.empty());
+    size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u);  // data, data.tmp, the link, victim, folder
 }
 
 TEST(DirectoryListing, ReportsKindsSizesAndDoesNotFollowLinks) {

@@ -635,3 +635,31 @@ TEST_F(ScannerTest, ReadOnlyOutputIsRefusedAndALinkedOutputIsWrittenThrough) {
 
 }  // namespace
 }  // namespace orb
+
+namespace orb {
+namespace {
+
+// Cataloguing onto an existing index on purpose replaces it and its notes, whose
+// entry ids would land on the new disc's unrelated entries. A companion found
+// alone under a new name is no more the new disc's.
+TEST(RunScanToEnd, ScanningOverAnIndexRemovesItsCompanion) {
+    TempDir tmp;
+    const std::string disc = tmp / "disc";
+    ::mkdir(disc.c_str(), 0755);
+    test::WriteFile(disc + "/f", "x");
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>(
+        std::vector<VirtualDrive>{{disc, "D", 2048 * 100, false}}));
+    CDiscScanner scanner;
+    ASSERT_EQ(RunScanToEnd(scanner, disc, tmp / "a.orb"), SCAN_DONE);
+    test::WriteFile(tmp / "a.orc", std::string("\x01\0\0\0\x58\0\0\0\x01\0\0\0n", 13));
+    ASSERT_EQ(RunScanToEnd(scanner, disc, tmp / "a.orb"), SCAN_DONE);
+    EXPECT_FALSE(test::FileExists(tmp / "a.orc"));
+
+    test::WriteFile(tmp / "b.orc", "stray");
+    ASSERT_EQ(RunScanToEnd(scanner, disc, tmp / "b.orb"), SCAN_DONE);
+    EXPECT_FALSE(test::FileExists(tmp / "b.orc"));
+    SetDriveSystem(nullptr);
+}
+
+}  // namespace
+}  // namespace orb
