@@ -74,7 +74,7 @@ void SetImageSourceFactory(ImageSourceFactory factory) {
     gImageFactory = std::move(factory);
 }
 
-std::unique_ptr<IDiscSource> OpenDiscSource(const std::string& path, std::string& error) {
+std::unique_ptr<IVerifySource> OpenDiscSource(const std::string& path, std::string& error) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         error = path + ": " + std::strerror(errno);

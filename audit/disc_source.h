@@ -30,9 +30,9 @@ public:
     virtual int64_t Read(void* buf, size_t n, uint64_t offset, std::string& error) = 0;
 };
 
-class IDiscSource {
+class IVerifySource {
 public:
-    virtual ~IDiscSource() = default;
+    virtual ~IVerifySource() = default;
     // relDir is a host path relative to the disc root ("" for the root, "a/b").
     // False, with error set, when the directory cannot be listed.
     virtual bool List(const std::string& relDir, std::vector<DiscEntry>& out,
@@ -42,7 +42,7 @@ public:
 };
 
 // A folder as a disc: the mount point of a disc in a drive, or any folder.
-class CFolderDiscSource : public IDiscSource {
+class CFolderDiscSource : public IVerifySource {
 public:
     explicit CFolderDiscSource(std::string root) : root_(std::move(root)) {}
     bool List(const std::string& relDir, std::vector<DiscEntry>& out, std::string& error) override;
@@ -55,11 +55,11 @@ private:
 
 // Makes a source for an image file; set by the image reader when it is linked in.
 using ImageSourceFactory =
-    std::function<std::unique_ptr<IDiscSource>(const std::string& path, std::string& error)>;
+    std::function<std::unique_ptr<IVerifySource>(const std::string& path, std::string& error)>;
 void SetImageSourceFactory(ImageSourceFactory factory);
 
 // A source for a folder, or for an image file when an image reader is registered.
 // Null, with error set, otherwise.
-std::unique_ptr<IDiscSource> OpenDiscSource(const std::string& path, std::string& error);
+std::unique_ptr<IVerifySource> OpenDiscSource(const std::string& path, std::string& error);
 
 }  // namespace orb

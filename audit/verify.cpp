@@ -15,7 +15,7 @@ namespace {
 
 class CVerifier {
 public:
-    CVerifier(CIndexReader& reader, IDiscSource& disc, const VerifyOptions& options,
+    CVerifier(CIndexReader& reader, IVerifySource& disc, const VerifyOptions& options,
               IVerifyListener& listener, const std::atomic<bool>* stop)
         : reader_(reader), disc_(disc), options_(options), listener_(listener), stop_(stop) {
         if (options_.blockSize == 0) options_.blockSize = 1u << 20;
@@ -232,7 +232,7 @@ private:
     }
 
     CIndexReader& reader_;
-    IDiscSource& disc_;
+    IVerifySource& disc_;
     VerifyOptions options_;
     IVerifyListener& listener_;
     const std::atomic<bool>* stop_;
@@ -287,7 +287,7 @@ bool VerifySummary::AllIdentical() const {
     return !stopped;
 }
 
-VerifySummary VerifyDisc(CIndexReader& reader, IDiscSource& disc, const VerifyOptions& options,
+VerifySummary VerifyDisc(CIndexReader& reader, IVerifySource& disc, const VerifyOptions& options,
                          IVerifyListener& listener, const std::atomic<bool>* stop) {
     CVerifier verifier(reader, disc, options, listener, stop);
     return verifier.Run();

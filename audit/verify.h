@@ -78,7 +78,7 @@ struct VerifySummary {
 // depth first. A directory missing from one side is reported once, not with its
 // contents. Directories are compared by presence only: their sizes and times are
 // the file system's, not the catalogue's. stop is polled between entries and reads.
-VerifySummary VerifyDisc(CIndexReader& reader, IDiscSource& disc, const VerifyOptions& options,
+VerifySummary VerifyDisc(CIndexReader& reader, IVerifySource& disc, const VerifyOptions& options,
                          IVerifyListener& listener, const std::atomic<bool>* stop = nullptr);
 
 // The root of the first CD drive that holds the open index's disc (label and

@@ -180,7 +180,7 @@ void CVerifyDlg::Start() {
     std::thread([job = job_, index = indexPath_, root = discRoot_, options] {
         CIndexReader reader;
         std::string error;
-        std::unique_ptr<IDiscSource> source;
+        std::unique_ptr<IVerifySource> source;
         if (!reader.Open(index, OpenMode::ReadShareAll))
             error = reader.LastError();
         else

@@ -98,13 +98,13 @@ Timing Run(const std::vector<std::string>& paths, const std::string& keyword, ui
 
 int main(int argc, char** argv) {
     const long long entries = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
-    if (entries < orb::bench::kEntriesPerDisc) {
-        std::fprintf(stderr, "usage: pinyin_bench [ENTRIES >= %d]\n", orb::bench::kEntriesPerDisc);
+    if (entries < orb::bench::EntriesPerDisc()) {
+        std::fprintf(stderr, "usage: pinyin_bench [ENTRIES >= %d]\n", orb::bench::EntriesPerDisc());
         return 2;
     }
-    const int discs = static_cast<int>(entries / orb::bench::kEntriesPerDisc);
+    const int discs = static_cast<int>(entries / orb::bench::EntriesPerDisc());
     std::printf("preparing %d discs (%lld entries)...\n", discs,
-                static_cast<long long>(discs) * orb::bench::kEntriesPerDisc);
+                static_cast<long long>(discs) * orb::bench::EntriesPerDisc());
     std::fflush(stdout);
     const std::vector<std::string> paths = orb::EnsureDiscs(discs);
     orb::Run(paths, "warm", orb::SF_FILES);  // page cache

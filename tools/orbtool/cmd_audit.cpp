@@ -135,7 +135,7 @@ int RunVerify(int argc, char** argv) {
         return kExitFailed;
     }
     std::string error;
-    std::unique_ptr<IDiscSource> source = OpenDiscSource(where, error);
+    std::unique_ptr<IVerifySource> source = OpenDiscSource(where, error);
     if (!source) {
         std::fprintf(stderr, "orbtool: %s\n", error.c_str());
         return kExitFailed;

@@ -77,7 +77,7 @@ private:
     uint64_t capacity_;
 };
 
-int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out,
+int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out, bool json,
                const std::string& root = std::string());
 
 }  // namespace
@@ -131,7 +131,8 @@ int RunScan(int argc, char** argv) {
             return kExitFailed;
         }
         return ScanSource(
-            std::make_shared<CImageOverride>(image, haveLabel, label, haveCapacity, capacity), out);
+            std::make_shared<CImageOverride>(image, haveLabel, label, haveCapacity, capacity), out,
+            json);
     }
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "orbtool: %s: not a folder or disc image\n", folder.c_str());
@@ -159,11 +160,11 @@ int RunScan(int argc, char** argv) {
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>(
         std::vector<VirtualDrive>{{root, label, capacity, false}}));
 
-    return ScanSource(nullptr, out, root);
+    return ScanSource(nullptr, out, json, root);
 }
 
 namespace {
-int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out,
+int ScanSource(std::shared_ptr<IDiscSource> source, const std::string& out, bool json,
                const std::string& root) {
     ProgressBar bar(::isatty(STDERR_FILENO) == 1);
     auto show = [&](uint32_t msg, WPARAM, LPARAM l) {
