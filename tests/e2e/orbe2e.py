@@ -124,7 +124,9 @@ class Orb:
         os.replace(tmp, self.drives)
 
     def start(self, *args):
-        self.proc = subprocess.Popen([ORB, *args], env=self.env)
+        self.log = os.path.join(self.root, "orb.log")
+        with open(self.log, "ab") as log:
+            self.proc = subprocess.Popen([ORB, *args], env=self.env, stdout=log, stderr=log)
         pid = self.proc.pid
 
         def find_app():
@@ -137,7 +139,10 @@ class Orb:
             self.app = wait_for(f"orb (pid {pid}) on the accessibility bus", find_app)
         except StepFailed as error:
             seen = [(a.name, a.get_process_id()) for a in pyatspi.Registry.getDesktop(0) if a]
-            raise StepFailed(f"{error}; orb exit status {self.proc.poll()}, on the bus: {seen}")
+            with open(self.log, errors="replace") as log:
+                said = log.read()[-2000:]
+            raise StepFailed(f"{error}; orb exit status {self.proc.poll()}, on the bus: {seen}; "
+                             f"orb said: {said}")
         self.main_window()
         return self
 
@@ -236,6 +241,12 @@ class Orb:
                         "--repeat", "2" if double else "1", "--delay", "80", "1"],
                        env=self.env, check=True)
         return node
+
+    def activate(self, window):
+        """Makes a window take the keyboard, as a click into it does (with no window
+        manager, only a click gives a window the focus its shortcuts need)."""
+        self.click(self.find("status bar", within=window) if window.getRoleName() == "frame"
+                   else window)
 
     def point_at(self, node):
         """Puts the pointer over a window: with no window manager, the keyboard goes to

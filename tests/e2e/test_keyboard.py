@@ -13,7 +13,7 @@ class KeyboardTests(OrbTestCase):
         orb = self.orb
         orb.start()
         window = orb.main_window()
-        orb.point_at(window)
+        orb.activate(window)
         orb.keys("ctrl+3")
         self.showing("label", "关键词:")
         orb.keys("ctrl+2")
@@ -23,7 +23,7 @@ class KeyboardTests(OrbTestCase):
         for keys, title in ((["ctrl+n"], "新建光盘映象"),
                             (["alt+h", "a"], "关于"),
                             (["alt+t", "Return"], "系统设置")):
-            orb.point_at(window)
+            orb.activate(window)
             for key in keys:
                 orb.keys(key)
             dialog = orb.dialog(title)
