@@ -236,10 +236,12 @@ void CLibraryPane::ShowCover() {
 
 QMessageBox::StandardButton CLibraryPane::Message(QMessageBox::Icon icon, const QString& text,
                                                   const QString& detail,
-                                                  QMessageBox::StandardButtons buttons) {
+                                                  QMessageBox::StandardButtons buttons,
+                                                  QMessageBox::StandardButton defaultButton) {
     if (messageHook_) return messageHook_(icon, text, detail, buttons);
     QMessageBox box(icon, QString::fromUtf8(kCaption), text, buttons, shell_.MainWindow());
     if (!detail.isEmpty()) box.setInformativeText(detail);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -392,8 +394,17 @@ bool CLibraryPane::DeleteLibraryItem(QTreeWidgetItem* item) {
     if (!item || item == tree_->RootItem()) return false;
     const QString question =
         QString::fromUtf8("确定删除光盘(库)\"%1\"吗？").arg(Host(CLibraryTree::ItemLabel(item)));
-    if (Message(QMessageBox::Question, question, QString(),
-                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+    // Say what goes for good; a stray Enter keeps everything.
+    size_t discs = 0, categories = 0;
+    const bool category = tree_->IsCategoryItem(item);
+    if (category)
+        WalkLibrary(tree_->GetItemPath(item, false), true, [&](const LibraryItem& inside) {
+            ++(inside.isCategory ? categories : discs);
+            return true;
+        });
+    if (Message(QMessageBox::Question, question,
+                QString::fromUtf8(DeleteConsequenceText(category, discs, categories)),
+                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) != QMessageBox::Ok)
         return false;
 
     LibraryFileResult r;

@@ -129,9 +129,10 @@ private:
     void OnMoveFailed(const LibraryFileResult& result);
     // The file move of a drop, with the document closed first when it shows what moves.
     LibraryFileResult MoveDraggedItem(QTreeWidgetItem* target, QTreeWidgetItem* dragged);
-    QMessageBox::StandardButton Message(QMessageBox::Icon icon, const QString& text,
-                                        const QString& detail = QString(),
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    QMessageBox::StandardButton Message(
+        QMessageBox::Icon icon, const QString& text, const QString& detail = QString(),
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     // Opens the pane reader in mode, or else read-only.
     bool OpenReader(const std::string& indexPath, OpenMode mode);
     void UpdateModifyButton();

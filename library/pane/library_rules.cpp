@@ -88,4 +88,12 @@ UiRect ModifyButtonRect(const UiRect& tabClient, const UiRect& displayArea) {
             tabClient.bottom};
 }
 
+std::string DeleteConsequenceText(bool category, size_t discsInside, size_t categoriesInside) {
+    if (!category) return "该光盘的索引和注释将被永久删除，不能恢复。";
+    if (discsInside == 0 && categoriesInside == 0) return "这是一个空分类。";
+    std::string text = "其中的 " + std::to_string(discsInside) + " 张光盘";
+    if (categoriesInside > 0) text += "和 " + std::to_string(categoriesInside) + " 个子分类";
+    return text + "将一并被永久删除，不能恢复。";
+}
+
 }  // namespace orb

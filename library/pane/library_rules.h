@@ -4,7 +4,9 @@
 // context menu's states and the pane's layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "ui/control_rules.h"
 
@@ -60,6 +62,10 @@ struct LibraryMenuState {
     bool exploreIsOpen = false;
 };
 LibraryMenuState LibraryMenuStateFor(bool isRoot, bool isDisc);
+
+// What a delete takes away for good, said below its question: a disc's index with
+// its annotations, or a category with the discs and categories inside it.
+std::string DeleteConsequenceText(bool category, size_t discsInside, size_t categoriesInside);
 
 // The pane's layout: the tree on top, the splitter bar, then the tab control.
 inline constexpr int kPaneMinSize = 200;

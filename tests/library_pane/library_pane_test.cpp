@@ -326,6 +326,8 @@ TEST_F(LibraryPaneTest, DeleteShownDiscEmptiesTheDocumentAndCategoryGoesWhole) {
     EXPECT_TRUE(shell->doc.Index().IsOpen());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QString::fromUtf8("确定删除光盘(库)\"D\"吗？"));
+    EXPECT_TRUE(messages[0].detail.contains(QString::fromUtf8("永久删除")))
+        << messages[0].detail.toStdString();
 
     answer = QMessageBox::Ok;
     EXPECT_TRUE(pane->DeleteLibraryItem(Item("D")));
@@ -336,6 +338,9 @@ TEST_F(LibraryPaneTest, DeleteShownDiscEmptiesTheDocumentAndCategoryGoesWhole) {
     EXPECT_EQ(shell->doc.Title(), QString::fromUtf8("欢迎使用"));
 
     EXPECT_TRUE(pane->DeleteLibraryItem(Item("A")));
+    EXPECT_TRUE(messages.back().detail.contains(QString::fromUtf8("张光盘")) ||
+                messages.back().detail == QString::fromUtf8("这是一个空分类。"))
+        << messages.back().detail.toStdString();
     EXPECT_FALSE(test::FileExists(dir / "A"));
     EXPECT_EQ(Item("A"), nullptr);
     EXPECT_NE(Item("B"), nullptr);

@@ -52,6 +52,14 @@ TEST(DragFeedback, EdgeScrollWithinTenPixels) {
     EXPECT_EQ(corner.dx, -1);
 }
 
+TEST(DeleteConsequence, SaysWhatGoesForGood) {
+    EXPECT_EQ(DeleteConsequenceText(false, 0, 0), "该光盘的索引和注释将被永久删除，不能恢复。");
+    EXPECT_EQ(DeleteConsequenceText(true, 3, 0), "其中的 3 张光盘将一并被永久删除，不能恢复。");
+    EXPECT_EQ(DeleteConsequenceText(true, 0, 2),
+              "其中的 0 张光盘和 2 个子分类将一并被永久删除，不能恢复。");
+    EXPECT_EQ(DeleteConsequenceText(true, 0, 0), "这是一个空分类。");
+}
+
 TEST(LibraryMenu, StatesForRootCategoryAndDisc) {
     LibraryMenuState root = LibraryMenuStateFor(true, false);
     EXPECT_TRUE(root.addCategory);
