@@ -22,44 +22,10 @@ std::string TrimBlanks(std::string s) {
     return s;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string Ucs2BeToStored(const unsigned char* p, size_t bytes) {
-    std::string utf8;
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-        uint32_t c = (p[i] << 8) | p[i + 1];
-        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes) {
-            const uint32_t lo = (p[i + 2] << 8) | p[i + 3];
-            if (lo >= 0xDC00 && lo < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-                i += 2;
-            } else {
-                c = 0xFFFD;
-            }
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(utf8, c);
-    }
-    return HostToStored(TrimBlanks(std::move(utf8)));
+    return HostToStored(TrimBlanks(Ucs2BeToUtf8(p, bytes)));
 }
 
 bool ReadVolumeInfo(CImageFile& image, VolumeInfo& info) {

@@ -58,44 +58,6 @@ std::string TrimTrailing(std::string s, const char* chars) {
     return s;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Joliet names are UCS-2 big-endian (UTF-16 surrogates tolerated).
-std::string Ucs2BeToUtf8(const unsigned char* p, size_t bytes) {
-    std::string out;
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-        uint32_t u = (uint32_t(p[i]) << 8) | p[i + 1];
-        if (u == 0) break;
-        if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes) {
-            uint32_t lo = (uint32_t(p[i + 2]) << 8) | p[i + 3];
-            if (lo >= 0xDC00 && lo < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u < 0xE000) u = 0xFFFD;
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
 bool ParseDevNumbers(const std::string& text, uint32_t& major, uint32_t& minor) {
     char* end = nullptr;
     unsigned long ma = std::strtoul(text.c_str(), &end, 10);

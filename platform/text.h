@@ -86,4 +86,8 @@ std::string HostPathToStored(std::string_view hostPath);    // '/' -> '\', encod
 // into a host path.
 bool IsSafePathComponent(std::string_view storedName);
 
+// UCS-2 big-endian text as Joliet and UDF keep it, up to its first NUL, as UTF-8;
+// UTF-16 surrogate pairs are joined, a lone surrogate becomes U+FFFD.
+std::string Ucs2BeToUtf8(const unsigned char* p, size_t bytes);
+
 }  // namespace orb
