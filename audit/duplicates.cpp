@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "audit/index_walk.h"
 #include "index/index_reader.h"
@@ -22,42 +23,115 @@ uint64_t Mix(uint64_t x) {
 
 // The key of a file: its size, and its name with A-Z folded unless sizes alone
 // count. Names compare as Windows compares them, so README.TXT and readme.txt on
-// two discs are one file.
-uint64_t KeyHash(uint64_t size, std::string_view foldedName, bool sizeOnly) {
+// two discs are one file. The name is folded eight bytes at a time on the way
+// into the hash, with no copy.
+uint64_t KeyHash(uint64_t size, std::string_view name, bool sizeOnly) {
     uint64_t h = Mix(size + 0x9e3779b97f4a7c15ull);
-    if (!sizeOnly) {
-        uint64_t f = 1469598103934665603ull;
-        for (unsigned char c : foldedName) f = (f ^ c) * 1099511628211ull;
-        h = Mix(h ^ f);
+    if (sizeOnly) return h;
+    const char* p = name.data();
+    size_t n = name.size();
+    h ^= n * 0xd6e8feb86659fd93ull;
+    while (n) {
+        uint64_t w = 0;
+        const size_t k = std::min<size_t>(n, 8);
+        std::memcpy(&w, p, k);
+        // Bytes 'A'..'Z' gain 0x20: (b + 0x3f) has its top bit for b >= 'A',
+        // (b + 0x25) for b > 'Z'; only for bytes below 0x80.
+        const uint64_t lo7 = w & 0x7f7f7f7f7f7f7f7full;
+        const uint64_t ge = lo7 + 0x3f3f3f3f3f3f3f3full;
+        const uint64_t gt = lo7 + 0x2525252525252525ull;
+        const uint64_t upper = ge & ~gt & ~w & 0x8080808080808080ull;
+        w |= upper >> 2;
+        h = Mix(h ^ w);
+        p += k;
+        n -= k;
     }
     return h;
 }
 
-// A Bloom filter of fixed size: no false negatives, so no duplicate is missed;
-// a false positive only adds a candidate that the exact grouping drops.
-class CBloom {
+// Two Bloom filters side by side in one table of cache lines: "seen on a disc"
+// and "seen on a second disc". A key's probes of both lie in one 64-byte line,
+// so a key costs one memory miss per pass, not one per probe. No false
+// negatives, so no duplicate is missed; a false positive only adds a candidate
+// that the exact grouping drops.
+class CPairedBloom {
 public:
-    explicit CBloom(uint64_t bits) : mask_(bits - 1), words_(bits / 64, 0) {}
-    void Add(uint64_t h) {
-        for (uint64_t i = 0, g = Second(h); i < kProbes; ++i) {
-            const uint64_t b = (h + i * g) & mask_;
-            words_[b >> 6] |= 1ull << (b & 63);
-        }
+    explicit CPairedBloom(uint64_t lines) : mask_(lines - 1), lines_(lines) {}
+    // Marks the key as seen on one more disc: on the second, it is a candidate.
+    void AddDisc(uint64_t h) {
+        Line& l = lines_[h & mask_];
+        if (Has(l.seen, h))
+            Set(l.multi, h);
+        else
+            Set(l.seen, h);
     }
-    bool Has(uint64_t h) const {
-        for (uint64_t i = 0, g = Second(h); i < kProbes; ++i) {
-            const uint64_t b = (h + i * g) & mask_;
-            if (!(words_[b >> 6] & (1ull << (b & 63)))) return false;
-        }
+    bool OnTwoDiscs(uint64_t h) const { return Has(lines_[h & mask_].multi, h); }
+    // Asks for the key's line ahead of use: a batch of keys then waits for memory
+    // once, not once per key.
+    void Prefetch(uint64_t h) const { __builtin_prefetch(&lines_[h & mask_]); }
+
+private:
+    struct alignas(64) Line {
+        uint64_t seen[4] = {};
+        uint64_t multi[4] = {};
+    };
+    static constexpr int kProbes = 4;
+    // The probes take 8 bits each from the hash above the line's bits.
+    static bool Has(const uint64_t (&half)[4], uint64_t h) {
+        uint64_t g = Mix(h);
+        for (int i = 0; i < kProbes; ++i, g >>= 8)
+            if (!(half[(g >> 6) & 3] & (1ull << (g & 63)))) return false;
         return true;
+    }
+    static void Set(uint64_t (&half)[4], uint64_t h) {
+        uint64_t g = Mix(h);
+        for (int i = 0; i < kProbes; ++i, g >>= 8) half[(g >> 6) & 3] |= 1ull << (g & 63);
+    }
+    uint64_t mask_;
+    std::vector<Line> lines_;
+};
+
+// The keys of one disc, each once: a disc holding two copies of a file does not
+// by itself make the file a candidate.
+class CDiscKeySet {
+public:
+    void Reset(uint64_t expected) {
+        const size_t n = std::bit_ceil<size_t>(std::max<uint64_t>(expected, 8) * 2);
+        if (slots_.size() != n)
+            slots_.assign(n, 0);
+        else
+            std::fill(slots_.begin(), slots_.end(), 0);
+        used_ = 0;
+    }
+    // True when the key is new on this disc.
+    bool Insert(uint64_t h) {
+        if (h == 0) h = 1;  // 0 marks an empty slot
+        if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return false;
+            if (slots_[i] == 0) {
+                slots_[i] = h;
+                ++used_;
+                return true;
+            }
+        }
     }
 
 private:
-    static constexpr uint64_t kProbes = 4;
-    static uint64_t Second(uint64_t h) { return Mix(h) | 1; }
-    uint64_t mask_;
-    std::vector<uint64_t> words_;
+    void Grow() {
+        std::vector<uint64_t> old;
+        old.swap(slots_);
+        slots_.assign(old.size() * 2, 0);
+        used_ = 0;
+        for (uint64_t h : old)
+            if (h) Insert(h);
+    }
+    std::vector<uint64_t> slots_;
+    size_t used_ = 0;
 };
+
+// Keys whose filter lines are fetched together.
+constexpr size_t kBatch = 32;
 
 struct Candidate {
     uint64_t size;
@@ -83,98 +157,158 @@ DupeResult FindDuplicates(const std::vector<std::string>& indexPaths, const Dupe
     size_t done = 0;
     auto stopped = [&] { return stop && stop->load(std::memory_order_relaxed); };
 
-    // Size the filters from the headers' file counts: about 16 bits per file
-    // keeps false candidates near a tenth of a percent, up to a fixed ceiling.
+    // Size the filters from the headers' file counts: about 16 bits per file in
+    // each keeps false candidates near a few in a thousand, up to a fixed ceiling.
     uint64_t files = 0;
     for (const std::string& path : indexPaths) {
         IndexHeader h;
         if (ProbeIndexHeader(path, h)) files += h.fileCount;
     }
-    const uint64_t bits = std::clamp<uint64_t>(std::bit_ceil(std::max<uint64_t>(files, 1) * 16),
-                                               uint64_t{1} << 16, uint64_t{1} << 29);
-    CBloom seen(bits), multi(bits);
+    const uint64_t lines = std::clamp<uint64_t>(std::bit_ceil(std::max<uint64_t>(files, 1) / 16),
+                                                uint64_t{1} << 10, uint64_t{1} << 21);
+    CPairedBloom bloom(lines);
 
-    auto keyOf = [&](const IndexEntry& e, std::string& folded) {
-        folded.clear();
-        if (!options.sizeOnly) folded = LowerAZCopy(e.Name());
-        return KeyHash(e.Size(), folded, options.sizeOnly);
-    };
-    auto wanted = [&](const IndexEntry& e) {
-        return !e.IsDirectory() && e.Size() >= std::max<uint64_t>(options.minSize, 1);
+    const uint64_t minSize = std::max<uint64_t>(options.minSize, 1);
+    auto wanted = [&](bool isDirectory, uint64_t size) { return !isDirectory && size >= minSize; };
+    auto keyOf = [&](uint64_t size, std::string_view name) {
+        return KeyHash(size, name, options.sizeOnly);
     };
 
-    // Pass 1: a key met on a second disc is marked. Keys are made unique per disc
-    // first, so two copies on one disc do not count.
+    // Pass 1: a key met on a second disc is marked. The records are read in file
+    // order; a file whose records do not cover every entry is walked as a tree.
     std::vector<bool> opened(indexPaths.size(), false);
-    std::vector<uint64_t> discKeys;
-    std::string folded;
+    CDiscKeySet discKeys;
+    std::vector<uint64_t> batch;
+    batch.reserve(kBatch);
+    auto flushKeys = [&] {
+        for (uint64_t k : batch) bloom.Prefetch(k);
+        for (uint64_t k : batch) bloom.AddDisc(k);
+        batch.clear();
+    };
+    auto addKey = [&](uint64_t size, std::string_view name) {
+        const uint64_t k = keyOf(size, name);
+        if (!discKeys.Insert(k)) return;
+        batch.push_back(k);
+        if (batch.size() == kBatch) flushKeys();
+    };
     for (size_t i = 0; i < indexPaths.size() && !stopped(); ++i) {
+        CFlatRecords flat;
+        const bool flatOpened = flat.Open(indexPaths[i]);
+        if (flatOpened) {
+            discKeys.Reset(flat.Header().fileCount);
+            FlatRecord r;
+            uint64_t n = 0;
+            while (flat.Next(r)) {
+                if (wanted(r.IsDirectory(), r.size)) addKey(r.size, r.name);
+                if ((++n & 0xfff) == 0 && stopped()) break;
+            }
+            flushKeys();
+            if (flat.Whole() || stopped()) {
+                opened[i] = true;
+                if (progress) progress(++done, total);
+                continue;
+            }
+        }
+        // The keys the scan found stay in the disc's set, so none counts twice.
         CIndexReader reader;
         if (reader.Open(indexPaths[i], OpenMode::ReadShareAll)) {
             opened[i] = true;
-            discKeys.clear();
+            if (!flatOpened) discKeys.Reset(reader.GetFileCount());
             WalkIndex(
                 reader,
                 [&](const IndexEntry& e, int32_t, const std::string&) {
-                    if (wanted(e)) discKeys.push_back(keyOf(e, folded));
+                    if (wanted(e.IsDirectory(), e.Size())) addKey(e.Size(), e.Name());
                     return true;
                 },
                 stop);
-            std::sort(discKeys.begin(), discKeys.end());
-            discKeys.erase(std::unique(discKeys.begin(), discKeys.end()), discKeys.end());
-            for (uint64_t k : discKeys) {
-                if (seen.Has(k))
-                    multi.Add(k);
-                else
-                    seen.Add(k);
-            }
+            flushKeys();
         } else {
             result.failed.push_back(indexPaths[i]);
         }
         if (progress) progress(++done, total);
     }
-    std::vector<uint64_t>().swap(discKeys);
 
-    // Pass 2: the marked entries become candidates.
+    // Pass 2: the marked entries become candidates. The records are read in file
+    // order with their directories followed along; a file whose records do not
+    // cover every entry is walked as a tree instead.
     std::vector<Candidate> candidates;
+    auto addCandidate = [&](uint32_t disc, const std::string& dirPath, std::string_view name,
+                            uint64_t size, const FILETIME& time, int32_t id) {
+        Candidate c;
+        c.size = size;
+        if (!options.sizeOnly) c.key = LowerAZCopy(name);
+        c.copy.disc = disc;
+        c.copy.dirPath = dirPath;
+        c.copy.name = std::string(name);
+        c.copy.writeTime = time;
+        c.copy.entryId = id;
+        candidates.push_back(std::move(c));
+    };
     for (size_t i = 0; i < indexPaths.size() && !stopped(); ++i) {
         if (!opened[i]) {
             if (progress) progress(++done, total);
             continue;
         }
-        CIndexReader reader;
-        if (!reader.Open(indexPaths[i], OpenMode::ReadShareAll)) {
-            result.failed.push_back(indexPaths[i]);
-            if (progress) progress(++done, total);
-            continue;
-        }
         DupeDisc disc;
         disc.indexPath = indexPaths[i];
-        reader.GetVolumeLabel(disc.label);
-        const std::string root = disc.label + ":\\";
         const uint32_t discNumber = static_cast<uint32_t>(result.discs.size());
-        bool any = false;
-        WalkIndex(
-            reader,
-            [&](const IndexEntry& e, int32_t id, const std::string& dirPath) {
-                if (!wanted(e)) return true;
-                ++result.filesSeen;
-                const uint64_t k = keyOf(e, folded);
-                if (!multi.Has(k)) return true;
-                any = true;
-                Candidate c;
-                c.size = e.Size();
-                c.key = folded;
-                c.copy.disc = discNumber;
-                c.copy.dirPath = root + dirPath;
-                c.copy.name = std::string(e.Name());
-                c.copy.writeTime = e.writeTime;
-                c.copy.entryId = id;
-                candidates.push_back(std::move(c));
-                return true;
-            },
-            stop);
-        if (any) result.discs.push_back(std::move(disc));
+        const size_t candidatesBefore = candidates.size();
+        bool scanned = false;
+        {
+            CFlatRecords flat;
+            if (flat.Open(indexPaths[i]) && flat.TrackDirectories()) {
+                disc.label = std::string(HeaderLabel(flat.Header()));
+                const std::string root = disc.label + ":\\";
+                std::pair<uint64_t, FlatRecord> pending[kBatch];
+                size_t n = 0;
+                uint64_t discFiles = 0;
+                auto flush = [&] {
+                    for (size_t k = 0; k < n; ++k) bloom.Prefetch(pending[k].first);
+                    for (size_t k = 0; k < n; ++k) {
+                        const FlatRecord& r = pending[k].second;
+                        if (bloom.OnTwoDiscs(pending[k].first))
+                            addCandidate(discNumber, root + flat.DirPath(r.dir), r.name, r.size,
+                                         r.writeTime, r.id);
+                    }
+                    n = 0;
+                };
+                FlatRecord r;
+                while (flat.Next(r)) {
+                    if (r.dir == kFlatUnreached || !wanted(r.IsDirectory(), r.size)) continue;
+                    ++discFiles;
+                    pending[n++] = {keyOf(r.size, r.name), r};
+                    if (n == kBatch) flush();
+                }
+                flush();
+                scanned = flat.Whole();
+                if (scanned)
+                    result.filesSeen += discFiles;
+                else
+                    candidates.resize(candidatesBefore);
+            }
+        }
+        if (!scanned) {
+            CIndexReader reader;
+            if (!reader.Open(indexPaths[i], OpenMode::ReadShareAll)) {
+                result.failed.push_back(indexPaths[i]);
+                if (progress) progress(++done, total);
+                continue;
+            }
+            reader.GetVolumeLabel(disc.label);
+            const std::string root = disc.label + ":\\";
+            WalkIndex(
+                reader,
+                [&](const IndexEntry& e, int32_t id, const std::string& dirPath) {
+                    if (!wanted(e.IsDirectory(), e.Size())) return true;
+                    ++result.filesSeen;
+                    if (bloom.OnTwoDiscs(keyOf(e.Size(), e.Name())))
+                        addCandidate(discNumber, root + dirPath, e.Name(), e.Size(), e.writeTime,
+                                     id);
+                    return true;
+                },
+                stop);
+        }
+        if (candidates.size() > candidatesBefore) result.discs.push_back(std::move(disc));
         if (progress) progress(++done, total);
     }
     result.stopped = stopped();

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Duplicates across the synthetic 1,000-disc library (10 M entries) against one
-// plain walk of every index, the walk a search makes; and the memory the search
-// for duplicates holds (peak resident size), which follows the candidates.
+// Duplicates across the synthetic library (by default 1,000 discs of 10,000
+// entries; --discs=N --entries=N) against one plain walk of every index, the walk
+// a search makes; and the memory the search for duplicates holds (peak resident
+// size), which follows the candidates.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -56,4 +57,10 @@ BENCHMARK(BM_FindDuplicates)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Ite
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    orb::bench::TakeLibrarySize(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
+#include "audit/index_walk.h"
 #include "index/index_writer.h"
 #include "library/store/library_store.h"
 #include "tests/audit/audit_test_util.h"
@@ -122,6 +126,73 @@ TEST_F(DuplicatesTest, ProgressCountsBothPassesAndStopEnds) {
     DupeResult r = FindDuplicates(paths_, DupeOptions{}, {}, &stop);
     EXPECT_TRUE(r.stopped);
     EXPECT_TRUE(r.groups.empty());
+}
+
+TEST_F(DuplicatesTest, AnIndexWhoseRecordsDoNotAddUpIsWalkedAsATree) {
+    // Disc B's header now counts one entry more than its records hold: the file
+    // order scan cannot vouch for every entry, so the tree walk decides.
+    std::string b = test::ReadFile(tmp_ / "B.orb");
+    b[kMagicSize + 64] = static_cast<char>(b[kMagicSize + 64] + 1);
+    test::WriteFile(tmp_ / "B.orb", b);
+    DupeResult r = FindDuplicates(paths_, DupeOptions{});
+    ASSERT_EQ(r.groups.size(), 2u);
+    EXPECT_EQ(Describe(r, r.groups[0]),
+              "1000: A|A:\\tools\\setup.exe B|B:\\SETUP.EXE C|C:\\setup.exe C|C:\\x\\setup.exe");
+    EXPECT_EQ(Describe(r, r.groups[1]), "10: A|A:\\readme.txt B|B:\\readme.txt");
+}
+
+// The file-order scan must know every entry and its directory exactly as the
+// tree walk does, on a disc with directories nested at random.
+TEST(FlatRecordsTest, SameEntriesAndDirectoriesAsTheTreeWalk) {
+    TempDir tmp;
+    std::mt19937 rng(7);
+    CScanTree tree;
+    std::vector<ScanNodeId> dirs{kNoNode};
+    for (int i = 0; i < 600; ++i) {
+        const ScanNodeId parent = dirs[rng() % dirs.size()];
+        const bool dir = rng() % 4 == 0;
+        const ScanNodeId n =
+            tree.Append(parent, dir ? kEntryDirectory : 0, rng() % 5000,
+                        FILETIME{static_cast<uint32_t>(i), 1}, "n" + std::to_string(i));
+        if (dir) dirs.push_back(n);
+    }
+    IndexHeader h;
+    h.fileCount = tree.FileCount();
+    h.dirCount = tree.DirectoryCount();
+    const std::string path = tmp / "t.orb";
+    ASSERT_EQ(WriteIndexFile(path, h, tree), WriteResult::Ok);
+
+    using Seen = std::map<int32_t, std::string>;
+    Seen walked, scanned;
+    CIndexReader reader;
+    ASSERT_TRUE(reader.Open(path, OpenMode::ReadShareAll));
+    WalkIndex(reader, [&](const IndexEntry& e, int32_t id, const std::string& dirPath) {
+        walked[id] = dirPath + std::string(e.Name()) + "|" + std::to_string(e.Size()) + "|" +
+                     std::to_string(e.writeTime.dwLowDateTime);
+        return true;
+    });
+    CFlatRecords flat;
+    ASSERT_TRUE(flat.Open(path));
+    ASSERT_TRUE(flat.TrackDirectories());
+    FlatRecord r;
+    while (flat.Next(r)) {
+        ASSERT_NE(r.dir, kFlatUnreached);
+        scanned[r.id] = flat.DirPath(r.dir) + std::string(r.name) + "|" + std::to_string(r.size) +
+                        "|" + std::to_string(r.writeTime.dwLowDateTime);
+    }
+    EXPECT_TRUE(flat.Whole());
+    EXPECT_EQ(walked.size(), 600u);
+    EXPECT_EQ(scanned, walked);
+
+    // Cut inside the records: the scan stops, and says it did not see them all.
+    std::string bytes = test::ReadFile(path);
+    test::WriteFile(path, bytes.substr(0, bytes.size() / 2));
+    CFlatRecords cut;
+    ASSERT_TRUE(cut.Open(path));
+    uint64_t n = 0;
+    while (cut.Next(r)) ++n;
+    EXPECT_LT(n, 600u);
+    EXPECT_FALSE(cut.Whole());
 }
 
 }  // namespace
