@@ -15,7 +15,8 @@ namespace orb {
 
 // One entry of a disc directory, in the order the disc lists it.
 struct DiscEntry {
-    std::string name;  // host bytes
+    std::string name;    // host bytes
+    std::string stored;  // the name as an index stores it, where the source knows it
     uint64_t size = 0;
     FILETIME writeTime;
     bool isDirectory = false;

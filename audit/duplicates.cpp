@@ -33,8 +33,20 @@ uint64_t KeyHash(uint64_t size, std::string_view name, bool sizeOnly) {
     h ^= n * 0xd6e8feb86659fd93ull;
     while (n) {
         uint64_t w = 0;
-        const size_t k = std::min<size_t>(n, 8);
-        std::memcpy(&w, p, k);
+        size_t k = 8;
+        if (n >= 8) {
+            std::memcpy(&w, p, 8);
+        } else if (n >= 4) {  // two loads that may overlap, no byte loop
+            uint32_t a, b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            w = a | (uint64_t{b} << 32);
+            k = n;
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                w |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+            k = n;
+        }
         // Bytes 'A'..'Z' gain 0x20: (b + 0x3f) has its top bit for b >= 'A',
         // (b + 0x25) for b > 'Z'; only for bytes below 0x80.
         const uint64_t lo7 = w & 0x7f7f7f7f7f7f7f7full;
@@ -42,11 +54,11 @@ uint64_t KeyHash(uint64_t size, std::string_view name, bool sizeOnly) {
         const uint64_t gt = lo7 + 0x2525252525252525ull;
         const uint64_t upper = ge & ~gt & ~w & 0x8080808080808080ull;
         w |= upper >> 2;
-        h = Mix(h ^ w);
+        h = std::rotl((h ^ w) * 0x9fb21c651e98df25ull, 29);
         p += k;
         n -= k;
     }
-    return h;
+    return Mix(h);
 }
 
 // Two Bloom filters side by side in one table of cache lines: "seen on a disc"
@@ -96,7 +108,9 @@ private:
 class CDiscKeySet {
 public:
     void Reset(uint64_t expected) {
-        const size_t n = std::bit_ceil<size_t>(std::max<uint64_t>(expected, 8) * 2);
+        // A header's count is only a hint: the set grows when it was too low.
+        expected = std::clamp<uint64_t>(expected, 8, uint64_t{1} << 20);
+        const size_t n = std::bit_ceil<size_t>(expected * 3 / 2);
         if (slots_.size() != n)
             slots_.assign(n, 0);
         else

@@ -84,7 +84,7 @@ bool CFlatRecords::Open(const std::string& path) {
         return false;
     DecodeHeader(head + kMagicSize, header_);
     recordsEnd_ = header_.remarkOffset;
-    buf_.resize(kFlatBlock);
+    if (bufSize_ != kFlatBlock) Allocate(kFlatBlock);
     pos_ = len_ = 0;
     bufAt_ = kFirstEntryOffset;
     count_ = 0;
@@ -96,16 +96,16 @@ bool CFlatRecords::Open(const std::string& path) {
 bool CFlatRecords::Fill(size_t need) {
     if (len_ - pos_ >= need) return true;
     if (!tracking_) {  // tracked records stay where they were read, for their names
-        std::memmove(buf_.data(), buf_.data() + pos_, len_ - pos_);
+        std::memmove(buf_.get(), buf_.get() + pos_, len_ - pos_);
         bufAt_ += pos_;
         len_ -= pos_;
         pos_ = 0;
     }
     const uint64_t fileAt = bufAt_ + len_;
     const size_t want = static_cast<size_t>(
-        std::min<uint64_t>(buf_.size() - len_, recordsEnd_ > fileAt ? recordsEnd_ - fileAt : 0));
+        std::min<uint64_t>(bufSize_ - len_, recordsEnd_ > fileAt ? recordsEnd_ - fileAt : 0));
     for (size_t got = 0; got < want;) {
-        ssize_t r = ::pread(fd_, buf_.data() + len_, want - got, static_cast<off_t>(fileAt + got));
+        ssize_t r = ::pread(fd_, buf_.get() + len_, want - got, static_cast<off_t>(fileAt + got));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         got += static_cast<size_t>(r);
@@ -127,7 +127,7 @@ bool CFlatRecords::Next(FlatRecord& out) {
         done_ = true;  // a record cut off: not what the writers make
         return false;
     }
-    const unsigned char* r = buf_.data() + pos_;
+    const unsigned char* r = buf_.get() + pos_;
     const size_t n = r[28];
     out.id = at == kFirstEntryOffset ? kFirstEntryId : static_cast<int32_t>(at);
     out.flags = GetLE32(r + 8);
@@ -162,11 +162,11 @@ bool CFlatRecords::Next(FlatRecord& out) {
 bool CFlatRecords::TrackDirectories() {
     if (done_ || recordsEnd_ - kFirstEntryOffset > kMaxTrackedBytes) return false;
     const size_t bytes = static_cast<size_t>(recordsEnd_ - kFirstEntryOffset);
-    buf_.resize(bytes);
+    if (bufSize_ < bytes) Allocate(bytes);
     pos_ = len_ = 0;
     slots_.assign(bytes / kRecordFixedSize + 1, Slot{});
     dirs_.clear();
-    dirs_.reserve(header_.dirCount);
+    dirs_.reserve(std::min<size_t>(header_.dirCount, slots_.size()));
     tracking_ = true;
     return true;
 }

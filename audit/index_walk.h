@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,7 +101,12 @@ private:
 
     int fd_ = -1;
     IndexHeader header_;
-    std::vector<unsigned char> buf_;
+    void Allocate(size_t n) {
+        buf_.reset(new unsigned char[n]);  // not zeroed: every byte used is read first
+        bufSize_ = n;
+    }
+    std::unique_ptr<unsigned char[]> buf_;
+    size_t bufSize_ = 0;
     size_t pos_ = 0, len_ = 0;  // unread bytes are buf_[pos_, len_)
     uint64_t bufAt_ = 0;        // file offset of buf_[0]
     uint64_t recordsEnd_ = 0;   // where the remark begins

@@ -189,7 +189,7 @@ private:
         for (const DiscEntry& d : onDisc) {
             if (Stopped()) return;
             // The name as the scanner stores it, so the two sides compare as bytes.
-            const std::string stored = HostToStored(d.name);
+            const std::string stored = d.stored.empty() ? HostToStored(d.name) : d.stored;
             const std::string_view key = CutAtCharBoundary(stored, kMaxNameBytes);
             const IndexEntry* hit = nullptr;
             auto [first, last] = byName.equal_range(key);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "audit/index_walk.h"
 #include "fuzz/fuzz_support.h"
 #include "index/index_reader.h"
 
@@ -73,6 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(remark.size() <= index.size());
         for (const Annotation& a : r.Annotations()) FUZZ_CHECK(r.FindAnnotation(a.id) != nullptr);
         FUZZ_CHECK(r.Close());
+    }
+
+    // The file-order scan of the duplicates search: bounded by the records, every
+    // name inside them, every directory path made of names it met.
+    {
+        CFlatRecords flat;
+        if (flat.Open(path)) {
+            const bool tracked = flat.TrackDirectories();
+            FlatRecord rec;
+            uint64_t n = 0;
+            while (flat.Next(rec)) {
+                FUZZ_CHECK(++n <= index.size() / kRecordFixedSize);
+                FUZZ_CHECK(rec.name.size() <= kMaxNameBytes);
+                if (tracked && rec.dir >= 0)
+                    FUZZ_CHECK(flat.DirPath(rec.dir).size() <= index.size() * 2);
+            }
+        }
     }
 
     // Writing: a refused remark leaves the file as it was; an accepted one is read

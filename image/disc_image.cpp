@@ -77,6 +77,17 @@ bool CDiscImage::List(CScanTree& tree, const DiscListObserver& observer, std::st
     return true;
 }
 
+std::unique_ptr<IImageFileData> CDiscImage::OpenFile(const std::string& storedPath,
+                                                     std::string& error) {
+    if (!image_.IsOpen()) {
+        error = "映象文件没有打开";
+        return nullptr;
+    }
+    if (usedUdf_) return udf_->OpenFile("/" + StoredToHost(storedPath), error);
+    if (!isoFiles_) isoFiles_ = std::make_shared<CIsoFiles>(image_, info_);
+    return CIsoFiles::Open(isoFiles_, storedPath, error);
+}
+
 bool IsDiscImageFile(const std::string& path, bool isoOnly) {
     CImageFile image;
     std::string error;

@@ -16,6 +16,16 @@
 namespace orb {
 
 class CUdfVolume;
+class CIsoFiles;
+
+// The data of one file of an image, read from its start to its end.
+class IImageFileData {
+public:
+    virtual ~IImageFileData() = default;
+    // Up to n bytes at offset: the count read, 0 at the end, -1 on an error (error
+    // then says why).
+    virtual int64_t Read(void* buf, size_t n, uint64_t offset, std::string& error) = 0;
+};
 
 class CDiscImage : public IDiscSource {
 public:
@@ -38,6 +48,10 @@ public:
     // After a List: what it kept of the readme (found false when there was none).
     const ReadmeCapture& Readme() const { return readme_; }
 
+    // After a List: the data of a file of the listed tree, by its stored path with
+    // '/' between the names. Null, with error set, when it cannot be read.
+    std::unique_ptr<IImageFileData> OpenFile(const std::string& storedPath, std::string& error);
+
     const VolumeInfo& Volume() const { return info_; }
     bool UsedUdfTree() const { return usedUdf_; }
     uint64_t BytesRead() const { return image_.BytesRead(); }
@@ -46,7 +60,8 @@ public:
 private:
     CImageFile image_;
     VolumeInfo info_;
-    std::unique_ptr<CUdfVolume> udf_;  // when a UDF volume opened
+    std::unique_ptr<CUdfVolume> udf_;      // when a UDF volume opened
+    std::shared_ptr<CIsoFiles> isoFiles_;  // made by the first OpenFile of an ISO 9660 tree
     std::string label_;
     uint64_t capacity_ = 0;
     bool usedUdf_ = false;

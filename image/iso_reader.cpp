@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "image/disc_image.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -263,6 +264,118 @@ bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
         }
     }
     return true;
+}
+
+struct CIsoFiles::Impl {
+    Impl(CImageFile& img, const VolumeInfo& vi) : image(img), info(vi) {
+        names = DetectNames(image, info);
+    }
+    CImageFile& image;
+    VolumeInfo info;
+    IsoNames names = IsoNames::Plain;
+    std::unique_ptr<CArchive> ar;
+    std::string current;  // the file whose data the archive stands in ("" none)
+    uint64_t pos = 0;     // bytes of it read so far
+
+    // Moves to a regular file: forward from where the archive stands, then once
+    // from the start. A hard link without data of its own leads to its target;
+    // where names the file whose data was found.
+    bool Seek(const std::string& path, std::string& where, std::string& error, int depth = 0) {
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1 || !ar) {
+                ar = std::make_unique<CArchive>(image, info);
+                current.clear();
+                if (!ar->Opened()) {
+                    error = "映象文件已损坏: " + ar->Error();
+                    ar.reset();
+                    return false;
+                }
+            }
+            current.clear();
+            struct archive_entry* e = nullptr;
+            for (uint64_t seen = 0;; ++seen) {
+                const int r = archive_read_next_header(ar->Get(), &e);
+                if (r == ARCHIVE_EOF) break;
+                if (r < ARCHIVE_WARN || seen > kMaxImageEntries) {
+                    error = "映象文件已损坏: " + ar->Error();
+                    ar.reset();
+                    return false;
+                }
+                if (StoredPathOf(e, names) != path) continue;
+                if (archive_entry_filetype(e) != AE_IFREG) {
+                    error = "映象文件中的这个条目不是文件";
+                    return false;
+                }
+                const char* link = archive_entry_hardlink(e);
+                if (link && (!archive_entry_size_is_set(e) || archive_entry_size(e) == 0) &&
+                    depth == 0) {
+                    std::string target = link;
+                    while (target.size() >= 2 && target.compare(0, 2, "./") == 0)
+                        target.erase(0, 2);
+                    if (names != IsoNames::Plain) target = HostToStored(target);
+                    return Seek(target, where, error, depth + 1);
+                }
+                current = path;
+                where = path;
+                pos = 0;
+                return true;
+            }
+        }
+        error = "映象文件中没有这个文件";
+        return false;
+    }
+};
+
+namespace {
+
+class CIsoFileData : public IImageFileData {
+public:
+    CIsoFileData(std::shared_ptr<CIsoFiles::Impl> files, std::string path)
+        : files_(std::move(files)), path_(std::move(path)) {}
+    int64_t Read(void* buf, size_t n, uint64_t offset, std::string& error) override {
+        CIsoFiles::Impl& f = *files_;
+        std::string where;
+        // Another file was read meanwhile, or a retry goes back: find this one again.
+        if ((f.current != path_ || f.pos > offset) && !f.Seek(path_, where, error)) return -1;
+        char skip[64 * 1024];
+        while (f.pos < offset) {
+            const la_ssize_t got = archive_read_data(
+                f.ar->Get(), skip,
+                static_cast<size_t>(std::min<uint64_t>(sizeof skip, offset - f.pos)));
+            if (got <= 0) return Failed(got, error);
+            f.pos += static_cast<uint64_t>(got);
+        }
+        const la_ssize_t got = archive_read_data(f.ar->Get(), buf, n);
+        if (got < 0) return Failed(got, error);
+        f.pos += static_cast<uint64_t>(got);
+        return got;
+    }
+
+private:
+    int64_t Failed(la_ssize_t got, std::string& error) {
+        if (got == 0) return 0;
+        error = "映象文件已损坏: " + files_->ar->Error();
+        files_->current.clear();  // the archive's state is unknown now
+        return -1;
+    }
+    std::shared_ptr<CIsoFiles::Impl> files_;
+    std::string path_;
+};
+
+}  // namespace
+
+CIsoFiles::CIsoFiles(CImageFile& image, const VolumeInfo& info)
+    : impl_(std::make_unique<Impl>(image, info)) {}
+
+CIsoFiles::~CIsoFiles() = default;
+
+std::unique_ptr<IImageFileData> CIsoFiles::Open(const std::shared_ptr<CIsoFiles>& files,
+                                                const std::string& storedPath, std::string& error) {
+    std::string where;
+    if (!files->impl_->Seek(storedPath, where, error)) return nullptr;
+    // The file object shares the reader state, which the image outlives.
+    std::shared_ptr<Impl> impl(files, files->impl_.get());
+    return std::make_unique<CIsoFileData>(std::move(impl), where);
 }
 
 }  // namespace orb

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,9 +35,30 @@ enum class IsoNames { Plain, Joliet, RockRidge };
 // Fills tree with the image's entries. The El Torito boot catalogue is left out;
 // a file stored in several extents is one entry. False with a message when the
 // image is damaged, too large or the observer stopped.
+class IImageFileData;
+
+// File data of an ISO 9660 image by stored path (as ReadIsoTree names them).
+// libarchive hands files over in the order of their data, one after another, so
+// reading a file that lies before the current one starts the image over: a
+// reader that asks in directory order mostly goes forward.
+class CIsoFiles {
+public:
+    CIsoFiles(CImageFile& image, const VolumeInfo& info);
+    ~CIsoFiles();
+    CIsoFiles(const CIsoFiles&) = delete;
+    CIsoFiles& operator=(const CIsoFiles&) = delete;
+    // The image must outlive the returned object as well as this one.
+    static std::unique_ptr<IImageFileData> Open(const std::shared_ptr<CIsoFiles>& files,
+                                                const std::string& storedPath, std::string& error);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
 bool ReadIsoTree(CImageFile& image, const VolumeInfo& info, CScanTree& tree,
                  const DiscListObserver& observer, std::string& error,
                  ReadmeCapture* readme = nullptr, IsoNames* names = nullptr);
-
 
 }  // namespace orb

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image/disc_image.h"
 #include "image/iso_reader.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -216,6 +217,38 @@ bool CUdfVolume::ReadTree(CScanTree& tree, const DiscListObserver& observer, std
     impl_->readme = nullptr;
     udfread_closedir(root);
     return ok;
+}
+
+namespace {
+
+class CUdfFileData : public IImageFileData {
+public:
+    explicit CUdfFileData(UDFFILE* f) : f_(f) {}
+    ~CUdfFileData() override { udfread_file_close(f_); }
+    int64_t Read(void* buf, size_t n, uint64_t offset, std::string& error) override {
+        if (udfread_file_seek(f_, static_cast<int64_t>(offset), UDF_SEEK_SET) < 0) {
+            error = "映象文件已损坏: 无法定位到文件数据";
+            return -1;
+        }
+        const ssize_t got = udfread_file_read(f_, buf, n);
+        if (got < 0) error = "映象文件已损坏: 无法读取文件数据";
+        return got;
+    }
+
+private:
+    UDFFILE* f_;
+};
+
+}  // namespace
+
+std::unique_ptr<IImageFileData> CUdfVolume::OpenFile(const std::string& utf8Path,
+                                                     std::string& error) {
+    UDFFILE* f = impl_->udf ? udfread_file_open(impl_->udf, utf8Path.c_str()) : nullptr;
+    if (!f) {
+        error = "映象文件中没有这个文件";
+        return nullptr;
+    }
+    return std::make_unique<CUdfFileData>(f);
 }
 
 }  // namespace orb

@@ -13,6 +13,8 @@
 
 namespace orb {
 
+class IImageFileData;
+
 class CUdfVolume {
 public:
     CUdfVolume();
@@ -29,6 +31,10 @@ public:
     // Fills tree; false with a message when damaged, too large or stopped.
     bool ReadTree(CScanTree& tree, const DiscListObserver& observer, std::string& error,
                   ReadmeCapture* readme = nullptr);
+
+    // A file's data by its path from the root in UTF-8 ("/a/b.txt"); null, with
+    // error set, when there is no such file.
+    std::unique_ptr<IImageFileData> OpenFile(const std::string& utf8Path, std::string& error);
 
     struct Impl;
 

@@ -18,6 +18,7 @@
 
 #include "audit/export.h"
 #include "audit/pane/audit_rules.h"
+#include "image/verify_source.h"
 #include "index/doc/orb_doc.h"
 #include "platform/files.h"
 #include "shell/orb_shell.h"
@@ -273,6 +274,7 @@ bool CVerifyDlg::SaveReport(const QString& path) {
 }
 
 void RunVerifyDialog(IOrbShell& shell) {
+    RegisterImageVerifySource();
     QWidget* parent = shell.MainWindow();
     const std::string index = shell.Document().PathName();
     if (index.empty()) {
@@ -286,13 +288,26 @@ void RunVerifyDialog(IOrbShell& shell) {
         if (reader.Open(index, OpenMode::ReadShareAll)) root = FindDriveHoldingDisc(reader);
     }
     if (root.empty()) {
-        if (QMessageBox::question(parent, QStringLiteral("校验光盘"),
-                                  QStringLiteral("没有找到放有这张光盘的驱动器。\n"
-                                                 "要选择一个文件夹作为光盘来校验吗?"),
-                                  QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
-            return;
-        root = QFileDialog::getExistingDirectory(parent, QStringLiteral("选择光盘文件夹"))
-                   .toStdString();
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("校验光盘"),
+                        QStringLiteral("没有找到放有这张光盘的驱动器。\n"
+                                       "要选择一个文件夹或光盘映象文件作为光盘来校验吗?"),
+                        QMessageBox::Cancel, parent);
+        QPushButton* folder =
+            ask.addButton(QStringLiteral("选择文件夹..."), QMessageBox::AcceptRole);
+        QPushButton* image =
+            ask.addButton(QStringLiteral("选择映象文件..."), QMessageBox::AcceptRole);
+        ask.setDefaultButton(folder);
+        ask.exec();
+        if (ask.clickedButton() == folder)
+            root = QFileDialog::getExistingDirectory(parent, QStringLiteral("选择光盘文件夹"))
+                       .toStdString();
+        else if (ask.clickedButton() == image)
+            root =
+                QFileDialog::getOpenFileName(
+                    parent, QStringLiteral("选择光盘映象文件"), QString(),
+                    QStringLiteral(
+                        "光盘映象文件 (*.iso *.ISO *.img *.IMG *.udf *.bin *.BIN);;所有文件 (*)"))
+                    .toStdString();
         if (root.empty()) return;
     }
     CVerifyDlg dlg(index, root, parent);

@@ -12,8 +12,10 @@
 #include <set>
 #include <tuple>
 
+#include "audit/verify.h"
 #include "image/disc_image.h"
 #include "image/udf_reader.h"
+#include "image/verify_source.h"
 #include "index/disc_scanner.h"
 #include "index/index_reader.h"
 #include "platform/drives.h"
@@ -403,3 +405,75 @@ TEST_F(ImageTest, RawSectorImageReadsLikeItsPlainImage) {
 }
 
 }  // namespace
+
+namespace {
+struct KindCounter : IVerifyListener {
+    uint64_t counts[kVerifyKindCount] = {};
+    std::vector<std::string> problems;
+    void OnItem(const VerifyItem& item) override {
+        ++counts[static_cast<int>(item.kind)];
+        if (item.kind != VerifyKind::Identical)
+            problems.push_back(std::string(VerifyKindWord(item.kind)) + " " + item.path);
+    }
+    void OnProgress(const VerifyProgress&) override {}
+};
+
+std::string ReadAllOf(IVerifySource& source, const std::string& path, uint64_t from = 0) {
+    std::string error, out;
+    std::unique_ptr<IDiscFile> f = source.Open(path, error);
+    EXPECT_TRUE(f) << path << ": " << error;
+    if (!f) return out;
+    char buf[7000];
+    for (int64_t n; (n = f->Read(buf, sizeof buf, from + out.size(), error)) > 0;)
+        out.append(buf, static_cast<size_t>(n));
+    return out;
+}
+}  // namespace
+
+TEST_F(ImageTest, AnImageIsVerifiedInPlaceOfItsDisc) {
+    const std::string src = MakeTree();
+    const std::string iso = tmp_ / "disc.iso";
+    ASSERT_EQ(Sh("xorriso -as mkisofs -R -J -o " + iso + " " + src), 0);
+    ASSERT_EQ(ScanImage(iso, tmp_ / "disc.orb"), SCAN_DONE);
+    std::string error;
+    RegisterImageVerifySource();
+    std::unique_ptr<IVerifySource> source = OpenDiscSource(iso, error);
+    ASSERT_TRUE(source) << error;
+
+    // Every file's data, read to the end, is the folder's.
+    CIndexReader reader;
+    ASSERT_TRUE(reader.Open(tmp_ / "disc.orb", OpenMode::ReadShareAll));
+    VerifyOptions full;
+    full.full = true;
+    KindCounter all;
+    VerifySummary s = VerifyDisc(reader, *source, full, all);
+    EXPECT_TRUE(s.AllIdentical()) << ::testing::PrintToString(all.problems);
+    EXPECT_EQ(s.bytesRead, 6u + 5000u + 1u + 300000u);
+
+    // Files asked for out of the image's order, and a read that goes back, give
+    // the same bytes.
+    EXPECT_EQ(ReadAllOf(*source, "big.dat"), std::string(300000, 'z'));
+    EXPECT_EQ(ReadAllOf(*source, "sub/深层/中文名.txt"), "x");
+    EXPECT_EQ(ReadAllOf(*source, "readme.txt"), "hello\n");
+    EXPECT_EQ(ReadAllOf(*source, "big.dat", 299990), std::string(10, 'z'));
+    EXPECT_FALSE(source->Open("nothing.txt", error));
+
+    // A changed disc: one file grew, one is gone, one is new.
+    WriteFile(src + "/big.dat", std::string(300001, 'z'));
+    ::unlink((src + "/readme.txt").c_str());
+    WriteFile(src + "/sub/新.txt", "n");
+    const std::string changed = tmp_ / "changed.iso";
+    ASSERT_EQ(Sh("xorriso -as mkisofs -R -J -o " + changed + " " + src), 0);
+    source = OpenDiscSource(changed, error);
+    ASSERT_TRUE(source) << error;
+    KindCounter diff;
+    VerifyDisc(reader, *source, VerifyOptions{}, diff);
+    EXPECT_EQ(diff.counts[static_cast<int>(VerifyKind::ChangedSize)], 1u);
+    EXPECT_EQ(diff.counts[static_cast<int>(VerifyKind::Missing)], 1u);
+    EXPECT_EQ(diff.counts[static_cast<int>(VerifyKind::New)], 1u);
+
+    // Not an image at all: a clear refusal.
+    WriteFile(tmp_ / "plain.txt", "text");
+    EXPECT_FALSE(OpenDiscSource(tmp_ / "plain.txt", error));
+    EXPECT_FALSE(error.empty());
+}

@@ -17,6 +17,7 @@
 #include "audit/duplicates.h"
 #include "audit/export.h"
 #include "audit/verify.h"
+#include "image/verify_source.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
 #include "tools/orbtool/commands.h"
@@ -135,6 +136,7 @@ int RunVerify(int argc, char** argv) {
         return kExitFailed;
     }
     std::string error;
+    RegisterImageVerifySource();
     std::unique_ptr<IVerifySource> source = OpenDiscSource(where, error);
     if (!source) {
         std::fprintf(stderr, "orbtool: %s\n", error.c_str());
