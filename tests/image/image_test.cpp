@@ -308,6 +308,16 @@ TEST(UdfImage, BridgeTakesTheTreeThatHoldsMoreWithTimesFromTheFileEntries) {
     EXPECT_EQ(got.tm_year, now.tm_year);
     EXPECT_EQ(got.tm_mon, now.tm_mon);
     EXPECT_EQ(h.fileCount, 2u);
+
+    // A verification reads the UDF tree's data.
+    std::unique_ptr<IVerifySource> source = OpenImageVerifySource(img, error);
+    ASSERT_TRUE(source) << error;
+    std::unique_ptr<IDiscFile> f = source->Open("dir1/only_udf.bin", error);
+    ASSERT_TRUE(f) << error;
+    char buf[4000];
+    EXPECT_EQ(f->Read(buf, sizeof buf, 0, error), 3000);
+    EXPECT_EQ(std::string(buf, 3000), std::string(3000, 'x'));
+    EXPECT_EQ(f->Read(buf, sizeof buf, 2990, error), 10);
 }
 
 TEST_F(ImageTest, DamagedImagesGiveAMessageAndNoIndex) {
