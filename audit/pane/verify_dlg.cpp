@@ -101,7 +101,7 @@ struct CVerifyDlg::Job : IVerifyListener {
 CVerifyDlg::CVerifyDlg(std::string indexPath, std::string discRoot, QWidget* parent)
     : QDialog(parent), indexPath_(std::move(indexPath)), discRoot_(std::move(discRoot)) {
     setWindowTitle(QStringLiteral("校验光盘"));
-    resize(720, 480);
+    resize(860, 480);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(
         new QLabel(QStringLiteral("索引: %1\n光盘: %2")
@@ -139,7 +139,13 @@ CVerifyDlg::CVerifyDlg(std::string indexPath, std::string discRoot, QWidget* par
     list_->setUniformRowHeights(true);
     model_ = new CVerifyResultModel(items_, this);
     list_->setModel(model_);
-    list_->header()->resizeSection(1, 300);
+    list_->header()->resizeSection(1, 260);
+    // The size and time columns fit a large size and a whole time.
+    const int sizeTime =
+        list_->fontMetrics().horizontalAdvance(QStringLiteral("4700372992, 2026-12-07 20:53:10")) +
+        12;
+    list_->header()->resizeSection(2, sizeTime);
+    list_->header()->resizeSection(3, sizeTime);
     layout->addWidget(list_, 1);
 
     connect(startButton, &QPushButton::clicked, this, [this] {
