@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <mutex>
@@ -17,6 +17,7 @@
 
 #include "audit/export.h"
 #include "audit/pane/audit_rules.h"
+#include "audit/pane/dupes_model.h"
 #include "audit/ui/export_file.h"
 #include "library/store/library_store.h"
 #include "search/pane/search_scope_tree.h"
@@ -26,27 +27,6 @@
 #include "views/orb_view.h"
 
 namespace orb {
-
-namespace {
-
-constexpr int kGroupRole = Qt::UserRole;     // group number on every row
-constexpr int kCopyRole = Qt::UserRole + 1;  // copy number on a copy row, -1 on a group
-constexpr int kSortRole = Qt::UserRole + 2;  // numbers sort as numbers
-
-enum Column { kName, kDirectory, kSize, kCopies, kWasted, kTime };
-
-class CNumberItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override {
-        const int c = treeWidget() ? treeWidget()->sortColumn() : 0;
-        const QVariant a = data(c, kSortRole), b = other.data(c, kSortRole);
-        if (a.isValid() && b.isValid()) return a.toULongLong() < b.toULongLong();
-        return QTreeWidgetItem::operator<(other);
-    }
-};
-
-}  // namespace
 
 struct CDupesDlg::Job {
     std::mutex mutex;
@@ -64,13 +44,15 @@ CDupesDlg::CDupesDlg(IOrbShell* shell, const std::string& libraryDir, QWidget* p
     auto* splitter = new QSplitter(this);
     scope = new CSearchScopeTree(splitter);
     scope->FillLibrary(libraryDir_);
-    results = new QTreeWidget(splitter);
-    results->setHeaderLabels({QStringLiteral("名称 / 光盘"), QStringLiteral("目录"),
-                              QStringLiteral("大小"), QStringLiteral("份数"),
-                              QStringLiteral("浪费空间"), QStringLiteral("修改时间")});
+    model = new CDupesModel(this);
+    results = new QTreeView(splitter);
+    results->setAccessibleName(QStringLiteral("重复文件"));
+    results->setUniformRowHeights(true);
+    results->setModel(model);
+    results->header()->setSortIndicator(CDupesModel::kWasted, Qt::DescendingOrder);
     results->setSortingEnabled(true);
-    results->header()->resizeSection(kName, 200);
-    results->header()->resizeSection(kDirectory, 220);
+    results->header()->resizeSection(CDupesModel::kName, 200);
+    results->header()->resizeSection(CDupesModel::kDirectory, 220);
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
     auto* options = new QHBoxLayout;
@@ -100,14 +82,14 @@ CDupesDlg::CDupesDlg(IOrbShell* shell, const std::string& libraryDir, QWidget* p
         else
             Start();
     });
-    connect(results, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { OpenCopy(item); });
+    connect(results, &QTreeView::activated, this,
+            [this](const QModelIndex& index) { OpenCopy(index); });
     connect(exportButton, &QPushButton::clicked, this, [this] {
         ExportFormat format = ExportFormat::Csv;
         const QString path = ChooseExportFile(this, QStringLiteral("导出重复文件"),
                                               QStringLiteral("重复文件"), format);
         if (path.isEmpty()) return;
-        auto copy = std::make_shared<DupeResult>(result_);
+        auto copy = std::make_shared<DupeResult>(model->Result());
         RunExportToFile(this, path, [copy, format](std::ostream& out, const std::atomic<bool>&) {
             ExportDuplicates(out, format, *copy);
             return true;
@@ -171,7 +153,7 @@ void CDupesDlg::Poll() {
             progress_->setValue(static_cast<int>(job_->done));
         }
         if (!job_->finished) return;
-        result_ = std::move(job_->result);
+        model->SetResult(std::move(job_->result));
     }
     poll_.stop();
     job_.reset();
@@ -180,55 +162,37 @@ void CDupesDlg::Poll() {
     ShowResult();
 }
 
+const DupeResult& CDupesDlg::Result() const {
+    return model->Result();
+}
+
 void CDupesDlg::ShowResult() {
-    results->setSortingEnabled(false);
-    results->clear();
+    const DupeResult& result = model->Result();
+    // The result comes most wasted space first; the view shows it so.
+    results->header()->setSortIndicator(CDupesModel::kWasted, Qt::DescendingOrder);
     uint64_t wasted = 0;
-    for (size_t g = 0; g < result_.groups.size(); ++g) {
-        const DupeGroup& group = result_.groups[g];
-        wasted += group.Wasted();
-        auto* top = new CNumberItem(results);
-        top->setText(kName, QString::fromStdString(ExportName(group.copies.front().name)));
-        top->setText(kSize, QString::number(group.size));
-        top->setData(kSize, kSortRole, QVariant::fromValue<qulonglong>(group.size));
-        top->setText(kCopies, QString::number(group.copies.size()));
-        top->setData(kCopies, kSortRole, QVariant::fromValue<qulonglong>(group.copies.size()));
-        top->setText(kWasted, QString::number(group.Wasted()));
-        top->setData(kWasted, kSortRole, QVariant::fromValue<qulonglong>(group.Wasted()));
-        top->setData(kName, kGroupRole, static_cast<int>(g));
-        top->setData(kName, kCopyRole, -1);
-        for (size_t c = 0; c < group.copies.size(); ++c) {
-            const DupeCopy& copy = group.copies[c];
-            auto* row = new QTreeWidgetItem(top);
-            row->setText(kName, QString::fromStdString(ExportText(result_.discs[copy.disc].label)));
-            row->setText(kDirectory, QString::fromStdString(ExportPath(copy.dirPath)));
-            row->setText(kTime, QString::fromStdString(LocalTimeText(copy.writeTime)));
-            row->setData(kName, kGroupRole, static_cast<int>(g));
-            row->setData(kName, kCopyRole, static_cast<int>(c));
-        }
-    }
-    results->setSortingEnabled(true);
-    results->sortByColumn(kWasted, Qt::DescendingOrder);
-    exportButton->setEnabled(!result_.groups.empty());
+    for (const DupeGroup& group : result.groups) wasted += group.Wasted();
+    exportButton->setEnabled(!result.groups.empty());
     QString text =
-        QStringLiteral("%1组重复文件，多占用 %2 字节").arg(result_.groups.size()).arg(wasted);
-    if (result_.stopped) text = QStringLiteral("已停止。") + text;
-    if (!result_.failed.empty())
-        text += QStringLiteral("；%1个索引无法读取").arg(result_.failed.size());
+        QStringLiteral("%1组重复文件，多占用 %2 字节").arg(result.groups.size()).arg(wasted);
+    if (result.stopped) text = QStringLiteral("已停止。") + text;
+    if (!result.failed.empty())
+        text += QStringLiteral("；%1个索引无法读取").arg(result.failed.size());
     status->setText(text);
 }
 
-void CDupesDlg::OpenCopy(QTreeWidgetItem* item) {
-    if (!item || !shell_) return;
-    const int g = item->data(kName, kGroupRole).toInt();
-    const int c = item->data(kName, kCopyRole).toInt();
-    if (c < 0 || g < 0 || static_cast<size_t>(g) >= result_.groups.size()) return;
-    const DupeGroup& group = result_.groups[static_cast<size_t>(g)];
+void CDupesDlg::OpenCopy(const QModelIndex& index) {
+    if (!shell_) return;
+    const int g = model->GroupOf(index);
+    const int c = model->CopyOf(index);
+    const DupeResult& result = model->Result();
+    if (c < 0 || g < 0 || static_cast<size_t>(g) >= result.groups.size()) return;
+    const DupeGroup& group = result.groups[static_cast<size_t>(g)];
     if (static_cast<size_t>(c) >= group.copies.size()) return;
     // Copies: opening the document may run a nested event loop (its message box).
     const DupeCopy copy = group.copies[static_cast<size_t>(c)];
-    const std::string index = result_.discs[copy.disc].indexPath;
-    if (!shell_->OpenDocumentFile(index)) return;
+    const std::string indexPath = result.discs[copy.disc].indexPath;
+    if (!shell_->OpenDocumentFile(indexPath)) return;
     if (CCDDirView* dirs = shell_->DirView()) dirs->SelectDirectoryByPath(copy.dirPath);
     if (COrbView* files = shell_->FileView()) files->SelectItemByName(copy.name);
 }

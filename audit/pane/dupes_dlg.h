@@ -16,13 +16,14 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QModelIndex;
+class QTreeView;
 
 namespace orb {
 
 class IOrbShell;
 class CSearchScopeTree;
+class CDupesModel;
 
 class CDupesDlg : public QDialog {
     Q_OBJECT
@@ -36,16 +37,17 @@ public:
     void Start();
     void Stop();
     bool IsRunning() const { return job_ != nullptr; }
-    const DupeResult& Result() const { return result_; }
+    const DupeResult& Result() const;
     // Opens the copy shown by a child row of the result list.
-    void OpenCopy(QTreeWidgetItem* item);
+    void OpenCopy(const QModelIndex& index);
 
     CSearchScopeTree* scope = nullptr;
     QCheckBox* sizeOnly = nullptr;
     QSpinBox* minMegabytes = nullptr;
     QPushButton* findButton = nullptr;
     QPushButton* exportButton = nullptr;
-    QTreeWidget* results = nullptr;
+    QTreeView* results = nullptr;
+    CDupesModel* model = nullptr;
     QLabel* status = nullptr;
 
 private:
@@ -56,7 +58,6 @@ private:
     IOrbShell* shell_;
     std::string libraryDir_;
     std::shared_ptr<Job> job_;
-    DupeResult result_;
     QTimer poll_;
     QProgressBar* progress_ = nullptr;
 };

@@ -12,6 +12,8 @@
 
 #include "audit/pane/audit_rules.h"
 #include "audit/pane/dupes_dlg.h"
+#include "audit/pane/dupes_model.h"
+#include "platform/text.h"
 #include "audit/pane/verify_dlg.h"
 #include "audit/ui/export_file.h"
 #include "search/pane/search_scope_tree.h"
@@ -137,18 +139,66 @@ TEST_F(DupesDlgTest, ScopeSearchAndOpeningACopy) {
     ASSERT_EQ(dlg.ScopePaths().size(), 2u);
     dlg.Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRunning(); }, 30000));
-    ASSERT_EQ(dlg.results->topLevelItemCount(), 1);
-    QTreeWidgetItem* group = dlg.results->topLevelItem(0);
-    EXPECT_EQ(group->text(0), QStringLiteral("shared.bin"));
-    EXPECT_EQ(group->text(4), QStringLiteral("2000"));
-    ASSERT_EQ(group->childCount(), 2);
-    QTreeWidgetItem* copy =
-        group->child(0)->text(0) == QStringLiteral("two") ? group->child(0) : group->child(1);
+    CDupesModel& m = *dlg.model;
+    ASSERT_EQ(m.rowCount(), 1);
+    const QModelIndex group = m.index(0, 0);
+    EXPECT_EQ(group.data().toString(), QStringLiteral("shared.bin"));
+    EXPECT_EQ(m.index(0, CDupesModel::kWasted).data().toString(), QStringLiteral("2000"));
+    ASSERT_EQ(m.rowCount(group), 2);
+    EXPECT_EQ(m.parent(m.index(1, 0, group)), group);
+    const QModelIndex copy = m.index(0, 0, group).data().toString() == QStringLiteral("two")
+                                 ? m.index(0, 0, group)
+                                 : m.index(1, 0, group);
     dlg.OpenCopy(copy);
     EXPECT_EQ(shell.opened, std::vector<std::string>{lib + "/two.orb"});
     // A group row opens nothing.
     dlg.OpenCopy(group);
     EXPECT_EQ(shell.opened.size(), 1u);
+}
+
+// Sorting reorders groups, keeps each group's copies under it, and keeps ties in
+// the result's order (most wasted space first) both ways.
+TEST(DupesModelTest, SortsGroupsByColumnBothWays) {
+    DupeResult r;
+    r.discs = {{"a.orb", "A"}, {"b.orb", "B"}};
+    auto group = [](const char* name, uint64_t size, int copies) {
+        DupeGroup g;
+        g.size = size;
+        for (int i = 0; i < copies; ++i) {
+            DupeCopy c;
+            c.disc = static_cast<uint32_t>(i % 2);
+            c.name = HostToStored(name);
+            c.dirPath = "X:\\";
+            g.copies.push_back(c);
+        }
+        return g;
+    };
+    // Wasted: 300, 200, 200, 10.
+    r.groups = {group("文件10", 100, 4), group("文件2", 200, 2), group("b", 100, 3),
+                group("a", 10, 2)};
+    CDupesModel m;
+    m.SetResult(r);
+    auto names = [&] {
+        QStringList out;
+        for (int i = 0; i < m.rowCount(); ++i) out << m.index(i, 0).data().toString();
+        return out.join(' ');
+    };
+    EXPECT_EQ(names(), QStringLiteral("文件10 文件2 b a"));
+    m.sort(CDupesModel::kName, Qt::AscendingOrder);
+    EXPECT_EQ(names(), QStringLiteral("a b 文件2 文件10"));
+    m.sort(CDupesModel::kSize, Qt::DescendingOrder);
+    EXPECT_EQ(names(), QStringLiteral("文件2 文件10 b a"));
+    m.sort(CDupesModel::kWasted, Qt::AscendingOrder);
+    EXPECT_EQ(names(), QStringLiteral("a 文件2 b 文件10"));
+    m.sort(CDupesModel::kCopies, Qt::DescendingOrder);
+    EXPECT_EQ(names(), QStringLiteral("文件10 b 文件2 a"));
+    // The copies follow their group, and each knows it.
+    const QModelIndex top = m.index(1, 0);
+    ASSERT_EQ(m.rowCount(top), 3);
+    EXPECT_EQ(m.GroupOf(m.index(2, 0, top)), 2);
+    EXPECT_EQ(m.CopyOf(m.index(2, 0, top)), 2);
+    EXPECT_EQ(m.parent(m.index(2, 0, top)).row(), 1);
+    EXPECT_EQ(m.index(0, 0, top).data().toString(), QStringLiteral("A"));
 }
 
 }  // namespace
