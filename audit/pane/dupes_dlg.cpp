@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -51,8 +52,12 @@ CDupesDlg::CDupesDlg(IOrbShell* shell, const std::string& libraryDir, QWidget* p
     results->setModel(model);
     results->header()->setSortIndicator(CDupesModel::kWasted, Qt::DescendingOrder);
     results->setSortingEnabled(true);
-    results->header()->resizeSection(CDupesModel::kName, 200);
-    results->header()->resizeSection(CDupesModel::kDirectory, 220);
+    // Every column in sight on the dialog's first size.
+    results->header()->resizeSection(CDupesModel::kName, 160);
+    results->header()->resizeSection(CDupesModel::kDirectory, 170);
+    results->header()->resizeSection(CDupesModel::kSize, 80);
+    results->header()->resizeSection(CDupesModel::kCopies, 45);
+    results->header()->resizeSection(CDupesModel::kWasted, 80);
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
     auto* options = new QHBoxLayout;
@@ -82,8 +87,9 @@ CDupesDlg::CDupesDlg(IOrbShell* shell, const std::string& libraryDir, QWidget* p
         else
             Start();
     });
-    connect(results, &QTreeView::activated, this,
+    connect(results, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& index) { OpenCopy(index); });
+    results->installEventFilter(this);
     connect(exportButton, &QPushButton::clicked, this, [this] {
         ExportFormat format = ExportFormat::Csv;
         const QString path = ChooseExportFile(this, QStringLiteral("导出重复文件"),
@@ -160,6 +166,19 @@ void CDupesDlg::Poll() {
     findButton->setText(QStringLiteral("查找"));
     progress_->setVisible(false);
     ShowResult();
+}
+
+bool CDupesDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Enter on a copy opens it; it must not reach the default button and start
+    // the search over.
+    if (watched == results && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && results->currentIndex().isValid()) {
+            OpenCopy(results->currentIndex());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 const DupeResult& CDupesDlg::Result() const {

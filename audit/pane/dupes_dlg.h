@@ -50,6 +50,9 @@ public:
     CDupesModel* model = nullptr;
     QLabel* status = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Job;
     void Poll();

@@ -149,8 +149,11 @@ TEST_F(DupesDlgTest, ScopeSearchAndOpeningACopy) {
     const QModelIndex copy = m.index(0, 0, group).data().toString() == QStringLiteral("two")
                                  ? m.index(0, 0, group)
                                  : m.index(1, 0, group);
-    dlg.OpenCopy(copy);
+    // Enter on the copy opens it, and does not start the search over.
+    dlg.results->setCurrentIndex(copy);
+    QTest::keyClick(dlg.results, Qt::Key_Return);
     EXPECT_EQ(shell.opened, std::vector<std::string>{lib + "/two.orb"});
+    EXPECT_FALSE(dlg.IsRunning());
     // A group row opens nothing.
     dlg.OpenCopy(group);
     EXPECT_EQ(shell.opened.size(), 1u);
