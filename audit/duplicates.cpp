@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audit/duplicates.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 #include "audit/index_walk.h"
 #include "index/index_reader.h"
@@ -68,7 +74,16 @@ uint64_t KeyHash(uint64_t size, std::string_view name, bool sizeOnly) {
 // that the exact grouping drops.
 class CPairedBloom {
 public:
-    explicit CPairedBloom(uint64_t lines) : mask_(lines - 1), lines_(lines) {}
+    explicit CPairedBloom(uint64_t lines) : mask_(lines - 1) {
+        // Huge pages where the system gives them: random probes over tens of
+        // megabytes would otherwise miss the address cache as well.
+        const size_t bytes = lines * sizeof(Line);
+        void* p = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+        if (!p) throw std::bad_alloc();
+        ::madvise(p, bytes, MADV_HUGEPAGE);
+        std::memset(p, 0, bytes);  // an empty filter; Line is a plain block of words
+        lines_.reset(static_cast<Line*>(p));
+    }
     // Marks the key as seen on one more disc: on the second, it is a candidate.
     void AddDisc(uint64_t h) {
         Line& l = lines_[h & mask_];
@@ -84,9 +99,10 @@ public:
 
 private:
     struct alignas(64) Line {
-        uint64_t seen[4] = {};
-        uint64_t multi[4] = {};
+        uint64_t seen[4];
+        uint64_t multi[4];
     };
+    static_assert(std::is_trivial_v<Line>);
     static constexpr int kProbes = 4;
     // The probes take 8 bits each from the hash above the line's bits.
     static bool Has(const uint64_t (&half)[4], uint64_t h) {
@@ -100,7 +116,11 @@ private:
         for (int i = 0; i < kProbes; ++i, g >>= 8) half[(g >> 6) & 3] |= 1ull << (g & 63);
     }
     uint64_t mask_;
-    std::vector<Line> lines_;
+    static constexpr size_t kHugePage = size_t{2} << 20;
+    struct Free {
+        void operator()(Line* p) const { std::free(p); }  // Line is trivially destructible
+    };
+    std::unique_ptr<Line[], Free> lines_;
 };
 
 // The keys of one disc, each once: a disc holding two copies of a file does not
