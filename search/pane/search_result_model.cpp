@@ -19,10 +19,17 @@ QString HostText(std::string_view stored) {
 }
 }  // namespace
 
-CSearchResultModel::CSearchResultModel(QObject* parent) : QAbstractTableModel(parent) {}
+CSearchResultModel::CSearchResultModel(QObject* parent)
+    : QAbstractTableModel(parent), rows_(std::make_shared<const std::vector<HitRow>>()) {}
+
+CSearchResultModel::~CSearchResultModel() {
+    // A running merge posts its result to this object: it must end first (one
+    // merge, bounded by the row count).
+    if (merger_.joinable()) merger_.join();
+}
 
 int CSearchResultModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_->size());
 }
 
 int CSearchResultModel::columnCount(const QModelIndex& parent) const {
@@ -62,42 +69,84 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 }
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return nullptr;
-    return rows_[static_cast<size_t>(row)].hit;
+    if (row < 0 || static_cast<size_t>(row) >= rows_->size()) return nullptr;
+    return (*rows_)[static_cast<size_t>(row)].hit;
 }
 
 void CSearchResultModel::AddHits(std::vector<HitRow>& batch,
                                  const std::shared_ptr<CHitStore>& store) {
     if (batch.empty()) return;
     if (store && (stores_.empty() || stores_.back() != store)) stores_.push_back(store);
-    const int before = static_cast<int>(rows_.size());
-    // A batch whose names all sort after the last row is appended as one range;
-    // anything else is one layout change with the persistent rows (selection,
-    // current row) moved to where their hits went.
-    std::sort(batch.begin(), batch.end(), HitRowLess);
-    if (rows_.empty() || !HitRowLess(batch.front(), rows_.back())) {
-        beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
-        rows_.insert(rows_.end(), batch.begin(), batch.end());
-        batch.clear();
-        endInsertRows();
+    if (queued_.empty())
+        queued_.swap(batch);
+    else
+        queued_.insert(queued_.end(), batch.begin(), batch.end());
+    batch.clear();
+    StartMerge();
+}
+
+void CSearchResultModel::StartMerge() {
+    if (merging_ || queued_.empty()) return;
+    auto batch = std::make_shared<std::vector<HitRow>>();
+    batch->swap(queued_);
+    const uint64_t generation = generation_;
+    if (rows_->size() + batch->size() <= kMergeHereRows) {
+        ApplyMerge(generation,
+                   std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, std::move(*batch))));
         return;
     }
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList persistent = persistentIndexList();
-    MergeHitBatch(rows_, batch, inserted_, true);
-    const std::vector<int>& inserted = inserted_;
-    QModelIndexList moved;
-    moved.reserve(persistent.size());
-    for (const QModelIndex& old : persistent)
-        moved.append(index(RowAfterMerge(old.row(), inserted), old.column()));
-    changePersistentIndexList(persistent, moved);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    // The merge reads the rows and the hits' names: the worker holds both, so a
+    // Clear meanwhile frees nothing it reads.
+    if (merger_.joinable()) merger_.join();  // it has posted its result already
+    merging_ = true;
+    merger_ = std::thread([this, generation, batch, rows = rows_, stores = stores_] {
+        auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, std::move(*batch)));
+        QMetaObject::invokeMethod(
+            this, [this, generation, merged] { ApplyMerge(generation, merged); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CSearchResultModel::ApplyMerge(uint64_t generation,
+                                    const std::shared_ptr<MergedRows>& merged) {
+    merging_ = false;
+    if (generation == generation_) {
+        auto rows = std::make_shared<const std::vector<HitRow>>(std::move(merged->rows));
+        const int before = static_cast<int>(rows_->size());
+        const int added = static_cast<int>(rows->size()) - before;
+        if (merged->appended) {
+            beginInsertRows(QModelIndex(), before, before + added - 1);
+            rows_ = std::move(rows);
+            endInsertRows();
+        } else {
+            // One layout change with the persistent rows (selection, current row)
+            // moved to where their hits went.
+            emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+            const QModelIndexList persistent = persistentIndexList();
+            QModelIndexList moved;
+            moved.reserve(persistent.size());
+            for (const QModelIndex& old : persistent)
+                moved.append(createIndex(RowAfterMerge(old.row(), merged->inserted), old.column()));
+            rows_ = std::move(rows);
+            changePersistentIndexList(persistent, moved);
+            emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        }
+    }
+    StartMerge();
+    if (merging_ || !queued_.empty()) return;
+    auto narrows = std::move(narrows_);
+    narrows_.clear();
+    for (const auto& [keyword, matchCase] : narrows) NarrowNow(keyword, matchCase);
+    emit settled();
 }
 
 void CSearchResultModel::Clear() {
-    if (rows_.empty() && stores_.empty()) return;
+    ++generation_;
+    queued_.clear();
+    narrows_.clear();
+    if (rows_->empty() && stores_.empty()) return;
     beginResetModel();
-    rows_ = std::vector<HitRow>();
+    rows_ = std::make_shared<const std::vector<HitRow>>();
     stores_.clear();
     endResetModel();
 }
@@ -149,17 +198,22 @@ void CMatchHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewIte
 }
 
 void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {
+    if (!IsSettled()) {
+        narrows_.emplace_back(std::string(storedKeyword), matchCase);
+        return;
+    }
+    NarrowNow(storedKeyword, matchCase);
+}
+
+void CSearchResultModel::NarrowNow(std::string_view storedKeyword, bool matchCase) {
     // One pass and one reset: removing scattered rows one range at a time would
     // cost a pass over every row per range.
     std::vector<HitRow> kept;
-    for (auto& row : rows_)
+    for (const HitRow& row : *rows_)
         if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase)) kept.push_back(row);
-    if (kept.size() == rows_.size()) {
-        rows_ = std::move(kept);
-        return;
-    }
+    if (kept.size() == rows_->size()) return;
     beginResetModel();
-    rows_ = std::move(kept);
+    rows_ = std::make_shared<const std::vector<HitRow>>(std::move(kept));
     endResetModel();
 }
 

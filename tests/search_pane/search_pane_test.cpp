@@ -162,7 +162,7 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     EXPECT_TRUE(pane->ExportButton()->isEnabled());
     EXPECT_FALSE(pane->ProgressBar()->isVisible());
     EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
-    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->CurrentRun(), nullptr);
 
     // The options reach the engine: case and whole name, files only with a type.
     pane->OptionBox(SF_MATCHCASE)->setChecked(true);
@@ -243,7 +243,7 @@ TEST_F(SearchPaneTest, NarrowingWithAndWithoutCase) {
     pane->WithinResultsBox()->setChecked(true);
     Search(QStringLiteral("SETUP"));
     EXPECT_FALSE(pane->IsSearching());
-    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->CurrentRun(), nullptr);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X", "setupB.txt@B"}));
     EXPECT_EQ(Count(), QStringLiteral("3个结果被找到"));
     pane->OptionBox(SF_MATCHCASE)->setChecked(true);
@@ -258,7 +258,7 @@ struct HeldWorker {
     std::atomic<int> reached{0};
     std::atomic<bool> release{false};
     void Install(CSearchPane& pane) {
-        pane.Collector().afterHit = [this] {
+        pane.afterHit = [this] {
             if (reached.fetch_add(1) == 0)
                 while (!release) std::this_thread::yield();
         };
@@ -295,8 +295,8 @@ TEST_F(SearchPaneTest, StopInsideADiscKeepsItsHitsAndSearchesNoFurther) {
     EXPECT_FALSE(pane->IsSearching());
 }
 
-// The press that falls between two discs (the worker has ended, its end not yet
-// handled) stops the search; a second press then starts a new one after it.
+// The press that falls after the last disc, before the window handled the end,
+// stops the search; a second press then starts a new one after it.
 TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
     for (int restart = 0; restart < 2; ++restart) {
         Check(lib + "/a/x");
@@ -304,26 +304,23 @@ TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
         pane->KeywordEdit()->setText(QStringLiteral("same"));
         QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
         pane->OnSearchButton();
-        // Without handling events, wait for the first disc's worker to end.
+        // Without handling events, wait for every disc to end.
+        CPaneSearchRun* run = pane->CurrentRun();
+        ASSERT_NE(run, nullptr);
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (pane->Reader().IsSearching() && std::chrono::steady_clock::now() < end)
-            std::this_thread::yield();
-        ASSERT_FALSE(pane->Reader().IsSearching());
+        while (!run->Done() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+        ASSERT_TRUE(run->Done());
         pane->OnSearchButton();
-        EXPECT_FALSE(pane->Reader().IsSearching());
+        EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+        EXPECT_EQ(pane->CurrentRun(), run);  // no second run
         if (restart) pane->OnSearchButton();
         ASSERT_TRUE(done.wait(10000));
-        if (!restart) {
-            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X"}));
-            EXPECT_FALSE(pane->IsSearching());
-        } else {
-            // The stopped search ended with disc x; the new one runs over both.
-            if (pane->IsSearching()) {
-                ASSERT_TRUE(done.wait(10000));
-            }
-            EXPECT_EQ(done.count(), 2);
-            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B"}));
+        if (restart && pane->IsSearching()) {
+            ASSERT_TRUE(done.wait(10000));
         }
+        EXPECT_EQ(done.count(), restart ? 2 : 1);
+        EXPECT_FALSE(pane->IsSearching());
+        EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B"}));
     }
 }
 
