@@ -2,6 +2,8 @@
 // The name index refreshed in the background.
 #include "search/pane/name_index_refresher.h"
 
+#include "platform/threads.h"
+
 namespace orb {
 
 CNameIndexRefresher::~CNameIndexRefresher() {
@@ -33,6 +35,7 @@ NameIndexRefresh CNameIndexRefresher::Last() const {
 }
 
 void CNameIndexRefresher::Work() {
+    LowerCurrentThreadPriority();  // the window and the searches come first
     std::unique_lock<std::mutex> lock(mutex_);
     while (wanted_ && !abort_.load()) {
         wanted_ = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/threads.h"
 #include "search/index/name_index.h"
 
 namespace orb {
@@ -131,6 +132,8 @@ void CPaneSearchRun::HandOver(std::vector<HitRow>& rows, const std::shared_ptr<C
 }
 
 void CPaneSearchRun::Work() {
+    // Below the window: the engine's walkers, started from here, inherit it.
+    LowerCurrentThreadPriority();
     CIndexReader reader;
     // A disc that cannot hold the keyword is not walked at all.
     reader.SetSearchShortcut(true);
@@ -146,6 +149,7 @@ void CPaneSearchRun::Work() {
                                    [&](const SearchResult& r) { target.Hit(r); })) {
             throughIndex_.fetch_add(1);
         } else if (reader.Open(path, OpenMode::ReadShareAll)) {
+            walked_.fetch_add(1);
             // A disc that does not open is skipped, as the disc-after-disc search did.
             reader.SetSearchOptions(&target, search.typeFilter, search.flags);
             // A start that fails has posted its end already, or posts none.

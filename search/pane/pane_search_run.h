@@ -25,12 +25,6 @@ namespace orb {
 SearchHit* CopySearchResult(CHitStore& store, const SearchResult& r,
                             const std::string*& lastIndexPath, const std::string*& lastParentPath);
 
-// Hits of one pool thread, all in one store.
-struct PaneHitBatch {
-    std::shared_ptr<CHitStore> store;
-    std::vector<HitRow> rows;
-};
-
 class CPaneSearchRun {
 public:
     // Hits handed over in batches of this many, the very first batch of the run
@@ -64,8 +58,10 @@ public:
     bool Done() const { return done_.load(); }
     size_t DiscCount() const { return options_.indexPaths.size(); }
     size_t DiscsDone() const { return discsDone_.load(); }
-    // Discs answered by the name index rather than walked.
+    // Discs answered by the name index, and discs walked (those that did not open
+    // are neither).
     size_t ThroughIndex() const { return throughIndex_.load(); }
+    size_t Walked() const { return walked_.load(); }
     // The first disc in scope order that is not finished yet (DiscCount when all are).
     size_t FirstUnfinishedDisc() const;
 
@@ -90,6 +86,7 @@ private:
     std::atomic<size_t> running_{0};
     std::atomic<size_t> discsDone_{0};
     std::atomic<size_t> throughIndex_{0};
+    std::atomic<size_t> walked_{0};
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> done_{false};
 };

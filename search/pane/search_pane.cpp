@@ -477,9 +477,11 @@ void CSearchPane::OnTick() {
 
 void CSearchPane::FinishRun() {
     ShowHits();
-    if (!run_->Cancelled() && run_->ThroughIndex() < run_->DiscCount()) {
-        // Some discs were walked: their segments are missing or stale (a disc
-        // catalogued again, say); the next search finds them ready.
+    lastThroughIndex_ = run_->ThroughIndex();
+    if (!run_->Cancelled() && run_->ThroughIndex() > 0 && run_->Walked() > 0) {
+        // The index could narrow the keyword, yet some discs were walked: their
+        // segments are missing or stale (a disc catalogued again, say). The next
+        // search finds them ready.
         RefreshNameIndex();
     }
     run_.reset();  // done: its threads have ended
@@ -517,7 +519,7 @@ void CSearchPane::ShowHits() {
     run_->Take(batches);
     QElapsedTimer cost;
     cost.start();
-    for (PaneHitBatch& b : batches) model_->AddHits(b.rows, b.store);
+    model_->AddHits(batches);
     // The count runs along while the typing's search goes on; the full search
     // shows its progress bar there instead.
     if (typeAheadRun_) count_->setText(HostText(ResultCountText(model_->Count())));

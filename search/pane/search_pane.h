@@ -107,6 +107,8 @@ public:
     CSearchResultModel* Results() const { return model_; }
     // The search running now (null when none).
     CPaneSearchRun* CurrentRun() const { return run_.get(); }
+    // Discs the last finished search answered through the name index.
+    size_t LastRunThroughIndex() const { return lastThroughIndex_; }
     // The background refresh of the library's name index.
     CNameIndexRefresher& IndexRefresher() { return *refresher_; }
     // Tests: installed as the afterHit of each search run.
@@ -129,6 +131,8 @@ public:
     // True from the start of a search (typed ahead or full) until its last disc is
     // done and its count shown.
     bool IsSearching() const { return searching_; }
+    // True while an edited keyword waits for the typing to pause.
+    bool IsTypeAheadPending() const { return typeAheadTimer_.isActive(); }
     // True while the running search is one the typing started.
     bool IsTypingAhead() const { return searching_ && typeAheadRun_; }
     // The options the check boxes give.
@@ -211,6 +215,7 @@ private:
     QTimer typeAheadTimer_;
     QElapsedTimer clock_;
     std::unique_ptr<CNameIndexRefresher> refresher_;
+    size_t lastThroughIndex_ = 0;
     QTimer tick_;
     QElapsedTimer sinceShown_;
     // Grows with the cost of showing a batch (it rises with the row count), so

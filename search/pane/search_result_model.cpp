@@ -8,6 +8,7 @@
 
 #include "index/index_reader.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 #include "search/name_match.h"
 
 namespace orb {
@@ -25,6 +26,11 @@ CSearchResultModel::CSearchResultModel(QObject* parent)
 CSearchResultModel::~CSearchResultModel() {
     // A running merge posts its result to this object: it must end first (one
     // merge, bounded by the row count).
+    {
+        std::lock_guard<std::mutex> lock(mergeMutex_);
+        mergerStop_ = true;
+    }
+    mergeWake_.notify_all();
     if (merger_.joinable()) merger_.join();
 }
 
@@ -73,15 +79,17 @@ const SearchHit* CSearchResultModel::Hit(int row) const {
     return (*rows_)[static_cast<size_t>(row)].hit;
 }
 
-void CSearchResultModel::AddHits(std::vector<HitRow>& batch,
-                                 const std::shared_ptr<CHitStore>& store) {
-    if (batch.empty()) return;
-    if (store && (stores_.empty() || stores_.back() != store)) stores_.push_back(store);
-    if (queued_.empty())
-        queued_.swap(batch);
-    else
-        queued_.insert(queued_.end(), batch.begin(), batch.end());
-    batch.clear();
+void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
+    for (PaneHitBatch& b : batches) {
+        if (b.store && std::find(stores_.begin(), stores_.end(), b.store) == stores_.end())
+            stores_.push_back(b.store);
+        if (queued_.empty())
+            queued_.swap(b.rows);
+        else
+            queued_.insert(queued_.end(), b.rows.begin(), b.rows.end());
+        b.rows.clear();
+    }
+    batches.clear();
     StartMerge();
 }
 
@@ -95,15 +103,34 @@ void CSearchResultModel::StartMerge() {
                    std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, std::move(*batch))));
         return;
     }
-    // The merge reads the rows and the hits' names: the worker holds both, so a
+    // The merge reads the rows and the hits' names: the job holds both, so a
     // Clear meanwhile frees nothing it reads.
-    if (merger_.joinable()) merger_.join();  // it has posted its result already
     merging_ = true;
-    merger_ = std::thread([this, generation, batch, rows = rows_, stores = stores_] {
-        auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, std::move(*batch)));
-        QMetaObject::invokeMethod(
-            this, [this, generation, merged] { ApplyMerge(generation, merged); },
-            Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(mergeMutex_);
+        mergeJob_ = [this, generation, batch, rows = rows_, stores = stores_] {
+            auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, std::move(*batch)));
+            QMetaObject::invokeMethod(
+                this, [this, generation, merged] { ApplyMerge(generation, merged); },
+                Qt::QueuedConnection);
+        };
+    }
+    mergeWake_.notify_all();
+    if (merger_.joinable()) return;
+    merger_ = std::thread([this] {
+        // Below the window's priority: the rows it shows meanwhile stay usable.
+        LowerCurrentThreadPriority();
+        std::unique_lock<std::mutex> lock(mergeMutex_);
+        for (;;) {
+            mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_; });
+            if (mergerStop_) return;
+            std::function<void()> job = std::move(mergeJob_);
+            mergeJob_ = nullptr;
+            lock.unlock();
+            job();
+            job = nullptr;  // the old rows it held go here, not on the window
+            lock.lock();
+        }
     });
 }
 

@@ -5,7 +5,10 @@
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -31,11 +34,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Queues the batch for merging into the sorted rows (the batch is emptied);
-    // the store holds what its hits point to and is kept until Clear. Small row
-    // counts are merged at once; larger merges run on a worker while the view
+    // Queues the batches for merging into the sorted rows (they are emptied); a
+    // batch's store holds what its hits point to and is kept until Clear. Small
+    // row counts are merged at once; larger merges run on a worker while the view
     // keeps showing the rows it has, and land as one change each.
-    void AddHits(std::vector<HitRow>& batch, const std::shared_ptr<CHitStore>& store);
+    void AddHits(std::vector<PaneHitBatch>& batches);
     // Removes every row, queued hits included, and releases the records.
     void Clear();
     // The keyword (stored bytes) and options of the search whose hits the rows
@@ -54,7 +57,7 @@ public:
     const SearchHit* Hit(int row) const;
 
     // Rows up to this many are merged on the calling thread.
-    static constexpr size_t kMergeHereRows = 50000;
+    static constexpr size_t kMergeHereRows = 10000;
 
 signals:
     // Every queued hit is merged and every narrowing applied.
@@ -72,7 +75,13 @@ private:
     std::vector<std::pair<std::string, bool>> narrows_;  // waiting for the merges
     bool merging_ = false;
     uint64_t generation_ = 0;  // raised by Clear: a merge of older rows is dropped
+    // One worker for the merges, started at the first: the window never joins a
+    // thread while it runs, and an old row vector is freed there.
     std::thread merger_;
+    std::mutex mergeMutex_;
+    std::condition_variable mergeWake_;
+    std::function<void()> mergeJob_;  // under mergeMutex_
+    bool mergerStop_ = false;         // under mergeMutex_
     std::string matchKeyword_;
     uint8_t matchOptions_ = 0;
 };

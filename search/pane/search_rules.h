@@ -101,6 +101,12 @@ struct HitRow {
 // the extension (host text).
 std::string HitDiscName(const std::string& indexPath);
 
+// Hits handed over together, all in one store.
+struct PaneHitBatch {
+    std::shared_ptr<CHitStore> store;
+    std::vector<HitRow> rows;
+};
+
 // The key of a stored name: ordering keys never contradicts ordering names.
 uint64_t HitSortKey(std::string_view storedName);
 HitRow MakeHitRow(const SearchHit* hit);
