@@ -116,17 +116,21 @@ void CPaneSearchRun::Take(std::vector<PaneHitBatch>& out) {
     queue_.clear();
 }
 
-size_t CPaneSearchRun::FirstUnfinishedDisc() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return firstUnfinished_;
+bool CPaneSearchRun::TryTake(std::vector<PaneHitBatch>& out) {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock) return false;
+    for (PaneHitBatch& b : queue_) out.push_back(std::move(b));
+    queue_.clear();
+    return true;
 }
 
 void CPaneSearchRun::HandOver(std::vector<HitRow>& rows, const std::shared_ptr<CHitStore>& store) {
+    std::vector<HitRow> handed;
+    handed.swap(rows);
+    rows.reserve(kBatchHits);  // outside the lock the window takes batches under
     std::lock_guard<std::mutex> lock(mutex_);
     const bool wasEmpty = queue_.empty();
-    queue_.push_back({store, std::move(rows)});
-    rows = std::vector<HitRow>();
-    rows.reserve(kBatchHits);
+    queue_.push_back({store, std::move(handed)});
     firstHandedOver_.store(true, std::memory_order_relaxed);
     if (wasEmpty && wake_) wake_();
 }
@@ -171,8 +175,9 @@ void CPaneSearchRun::Work() {
         discsDone_.fetch_add(1);
         std::lock_guard<std::mutex> lock(mutex_);
         finished_[d] = 1;
-        while (firstUnfinished_ < finished_.size() && finished_[firstUnfinished_])
-            ++firstUnfinished_;
+        size_t first = firstUnfinished_.load();
+        while (first < finished_.size() && finished_[first]) ++first;
+        firstUnfinished_.store(first);
     }
     target.Flush();
     if (running_.fetch_sub(1) == 1) {
@@ -180,6 +185,7 @@ void CPaneSearchRun::Work() {
         done_.store(true);
         if (wake_) wake_();
     }
+    exited_.fetch_add(1);
 }
 
 }  // namespace orb

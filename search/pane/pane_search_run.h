@@ -52,10 +52,15 @@ public:
     // Stops every disc in flight and starts no more; returns at once.
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
-    // The batches handed over since the last call, appended to out.
+    // The batches handed over since the last call, appended to out. TryTake
+    // gives up at once, false, when a pool thread holds the lock: the window
+    // never waits for a thread that runs below its priority.
     void Take(std::vector<PaneHitBatch>& out);
-    // Every pool thread has ended: nothing more will be handed over.
+    bool TryTake(std::vector<PaneHitBatch>& out);
+    // Every pool thread has finished its work: nothing more will be handed over.
     bool Done() const { return done_.load(); }
+    // Every pool thread has returned: destroying the run waits for nothing.
+    bool Exited() const { return exited_.load() == pool_.size(); }
     size_t DiscCount() const { return options_.indexPaths.size(); }
     size_t DiscsDone() const { return discsDone_.load(); }
     // Discs answered by the name index, and discs walked (those that did not open
@@ -63,7 +68,7 @@ public:
     size_t ThroughIndex() const { return throughIndex_.load(); }
     size_t Walked() const { return walked_.load(); }
     // The first disc in scope order that is not finished yet (DiscCount when all are).
-    size_t FirstUnfinishedDisc() const;
+    size_t FirstUnfinishedDisc() const { return firstUnfinished_.load(); }
 
     // Tests: runs on the thread that copied a hit, after each copy.
     std::function<void()> afterHit;
@@ -79,8 +84,8 @@ private:
     std::condition_variable cv_;
     std::function<void()> wake_;  // under mutex_; cleared by Cancel
     std::vector<PaneHitBatch> queue_;
-    std::vector<char> finished_;  // per disc, under mutex_
-    size_t firstUnfinished_ = 0;  // under mutex_
+    std::vector<char> finished_;              // per disc, under mutex_
+    std::atomic<size_t> firstUnfinished_{0};  // written under mutex_
     std::atomic<bool> firstHandedOver_{false};
     std::atomic<size_t> next_{0};
     std::atomic<size_t> running_{0};
@@ -89,6 +94,7 @@ private:
     std::atomic<size_t> walked_{0};
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> done_{false};
+    std::atomic<size_t> exited_{0};
 };
 
 }  // namespace orb

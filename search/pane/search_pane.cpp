@@ -443,10 +443,10 @@ void CSearchPane::DropRun() {
 }
 
 void CSearchPane::ReapRuns() {
-    // Destroying a run joins its threads: only done ones, whose threads have ended.
+    // Destroying a run joins its threads: only runs whose threads have returned.
     retired_.erase(
         std::remove_if(retired_.begin(), retired_.end(),
-                       [](const std::unique_ptr<CPaneSearchRun>& r) { return r->Done(); }),
+                       [](const std::unique_ptr<CPaneSearchRun>& r) { return r->Exited(); }),
         retired_.end());
 }
 
@@ -484,7 +484,8 @@ void CSearchPane::FinishRun() {
         // search finds them ready.
         RefreshNameIndex();
     }
-    run_.reset();  // done: its threads have ended
+    // Its threads are returning; they are joined once they have.
+    retired_.push_back(std::move(run_));
     finishing_ = true;
     progress_->setValue(100);
     if (model_->IsSettled()) EndSearch();
@@ -516,7 +517,12 @@ void CSearchPane::EndSearch() {
 void CSearchPane::ShowHits() {
     if (!run_) return;
     std::vector<PaneHitBatch> batches;
-    run_->Take(batches);
+    // Once the run is done no thread takes the lock any more: the last hits are
+    // taken for sure. Before, a busy lock leaves them to the next tick.
+    if (run_->Done())
+        run_->Take(batches);
+    else if (!run_->TryTake(batches))
+        return;
     QElapsedTimer cost;
     cost.start();
     model_->AddHits(batches);

@@ -83,11 +83,8 @@ void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
     for (PaneHitBatch& b : batches) {
         if (b.store && std::find(stores_.begin(), stores_.end(), b.store) == stores_.end())
             stores_.push_back(b.store);
-        if (queued_.empty())
-            queued_.swap(b.rows);
-        else
-            queued_.insert(queued_.end(), b.rows.begin(), b.rows.end());
-        b.rows.clear();
+        queuedRows_ += b.rows.size();
+        if (!b.rows.empty()) queued_.push_back(std::move(b.rows));
     }
     batches.clear();
     StartMerge();
@@ -95,12 +92,26 @@ void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
 
 void CSearchResultModel::StartMerge() {
     if (merging_ || queued_.empty()) return;
-    auto batch = std::make_shared<std::vector<HitRow>>();
-    batch->swap(queued_);
+    // A view spends time on every row a change adds (its header keeps one item
+    // per row): one change adds a bounded number of rows.
+    auto batches = std::make_shared<std::vector<std::vector<HitRow>>>();
+    size_t added = 0;
+    while (!queued_.empty() && (added == 0 || added + queued_.front().size() <= kRowsPerChange)) {
+        added += queued_.front().size();
+        batches->push_back(std::move(queued_.front()));
+        queued_.pop_front();
+    }
+    queuedRows_ -= added;
+    // The batches are joined where the merge runs: on the window only when small.
+    auto joined = [batches, added] {
+        std::vector<HitRow> batch;
+        batch.reserve(added);
+        for (const auto& b : *batches) batch.insert(batch.end(), b.begin(), b.end());
+        return batch;
+    };
     const uint64_t generation = generation_;
-    if (rows_->size() + batch->size() <= kMergeHereRows) {
-        ApplyMerge(generation,
-                   std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, std::move(*batch))));
+    if (rows_->size() + added <= kMergeHereRows) {
+        ApplyMerge(generation, std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, joined())));
         return;
     }
     // The merge reads the rows and the hits' names: the job holds both, so a
@@ -108,8 +119,8 @@ void CSearchResultModel::StartMerge() {
     merging_ = true;
     {
         std::lock_guard<std::mutex> lock(mergeMutex_);
-        mergeJob_ = [this, generation, batch, rows = rows_, stores = stores_] {
-            auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, std::move(*batch)));
+        mergeJob_ = [this, generation, joined, rows = rows_, stores = stores_] {
+            auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined()));
             QMetaObject::invokeMethod(
                 this, [this, generation, merged] { ApplyMerge(generation, merged); },
                 Qt::QueuedConnection);
@@ -170,6 +181,7 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
 void CSearchResultModel::Clear() {
     ++generation_;
     queued_.clear();
+    queuedRows_ = 0;
     narrows_.clear();
     if (rows_->empty() && stores_.empty()) return;
     beginResetModel();

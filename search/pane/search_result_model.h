@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,9 @@ public:
 
     // Rows up to this many are merged on the calling thread.
     static constexpr size_t kMergeHereRows = 10000;
+    // At most this many rows are added by one change (unless a single batch is
+    // larger).
+    static constexpr size_t kRowsPerChange = 100000;
 
 signals:
     // Every queued hit is merged and every narrowing applied.
@@ -71,7 +75,8 @@ private:
     // Shared with a running merge, which reads them: replaced, never changed.
     std::shared_ptr<const std::vector<HitRow>> rows_;
     std::vector<std::shared_ptr<CHitStore>> stores_;
-    std::vector<HitRow> queued_;
+    std::deque<std::vector<HitRow>> queued_;  // batches as they came, not yet copied
+    size_t queuedRows_ = 0;
     std::vector<std::pair<std::string, bool>> narrows_;  // waiting for the merges
     bool merging_ = false;
     uint64_t generation_ = 0;  // raised by Clear: a merge of older rows is dropped
