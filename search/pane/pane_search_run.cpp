@@ -110,12 +110,6 @@ void CPaneSearchRun::Cancel() {
     cv_.notify_all();
 }
 
-void CPaneSearchRun::Take(std::vector<PaneHitBatch>& out) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (PaneHitBatch& b : queue_) out.push_back(std::move(b));
-    queue_.clear();
-}
-
 bool CPaneSearchRun::TryTake(std::vector<PaneHitBatch>& out) {
     std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
     if (!lock) return false;

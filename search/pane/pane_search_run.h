@@ -52,10 +52,10 @@ public:
     // Stops every disc in flight and starts no more; returns at once.
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
-    // The batches handed over since the last call, appended to out. TryTake
-    // gives up at once, false, when a pool thread holds the lock: the window
-    // never waits for a thread that runs below its priority.
-    void Take(std::vector<PaneHitBatch>& out);
+    // The batches handed over since the last call, appended to out; false, at
+    // once, when a pool thread holds the lock: the window never waits for a
+    // thread that runs below its priority. Once Done, a successful call has
+    // taken the last hits.
     bool TryTake(std::vector<PaneHitBatch>& out);
     // Every pool thread has finished its work: nothing more will be handed over.
     bool Done() const { return done_.load(); }

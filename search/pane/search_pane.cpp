@@ -454,7 +454,8 @@ void CSearchPane::OnRunWake() {
     if (!run_ || finishing_) return;
     // The first rows show at once; later ones at the pace the window affords.
     if (model_->Count() == 0 || sinceShown_.elapsed() >= showInterval_) ShowHits();
-    if (run_->Done()) FinishRun();
+    // The end waits for the last hits to be taken.
+    if (run_->Done() && ShowHits()) FinishRun();
 }
 
 void CSearchPane::OnTick() {
@@ -472,11 +473,10 @@ void CSearchPane::OnTick() {
     }
     if (sinceShown_.elapsed() >= showInterval_) ShowHits();
     // A stopped run no longer wakes the window: its end is seen here.
-    if (run_->Done()) FinishRun();
+    if (run_->Done() && ShowHits()) FinishRun();
 }
 
 void CSearchPane::FinishRun() {
-    ShowHits();
     lastThroughIndex_ = run_->ThroughIndex();
     if (!run_->Cancelled() && run_->ThroughIndex() > 0 && run_->Walked() > 0) {
         // The index could narrow the keyword, yet some discs were walked: their
@@ -514,15 +514,12 @@ void CSearchPane::EndSearch() {
     if (restart) StartSearch();
 }
 
-void CSearchPane::ShowHits() {
-    if (!run_) return;
+bool CSearchPane::ShowHits() {
+    if (!run_) return false;
     std::vector<PaneHitBatch> batches;
-    // Once the run is done no thread takes the lock any more: the last hits are
-    // taken for sure. Before, a busy lock leaves them to the next tick.
-    if (run_->Done())
-        run_->Take(batches);
-    else if (!run_->TryTake(batches))
-        return;
+    // A busy lock leaves the hits to the next tick: the window never waits for a
+    // pool thread, which runs below its priority.
+    if (!run_->TryTake(batches)) return false;
     QElapsedTimer cost;
     cost.start();
     model_->AddHits(batches);
@@ -532,6 +529,7 @@ void CSearchPane::ShowHits() {
     // The view's own work for a batch comes later and costs about as much again.
     showInterval_ = std::max<qint64>(kShowHitsMs, 8 * cost.elapsed());
     sinceShown_.restart();
+    return true;
 }
 
 void CSearchPane::ShowSearchedDisc() {

@@ -162,7 +162,9 @@ private:
     void OnRunWake();
     void FinishRun();
     void EndSearch();
-    void ShowHits();
+    // Takes the hits handed over and gives them to the list; false when they
+    // could not be taken now.
+    bool ShowHits();
     void OnTick();
     void OnKeywordEdited(const QString& text);
     void OnTypeAheadDue();

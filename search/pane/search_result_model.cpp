@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 
 #include "index/index_reader.h"
@@ -94,10 +95,21 @@ void CSearchResultModel::StartMerge() {
     if (merging_ || queued_.empty()) return;
     // A view spends time on every row a change adds (its header keeps one item
     // per row): one change adds a bounded number of rows.
-    auto batches = std::make_shared<std::vector<std::vector<HitRow>>>();
+    size_t take = 0;
     size_t added = 0;
-    while (!queued_.empty() && (added == 0 || added + queued_.front().size() <= kRowsPerChange)) {
-        added += queued_.front().size();
+    while (take < queued_.size() && (added == 0 || added + queued_[take].size() <= kRowsPerChange))
+        added += queued_[take++].size();
+    const bool here = rows_->size() + added <= kMergeHereRows;
+    // The worker runs below the window's priority and holds the lock only to take
+    // a job; when it holds it now, the job is handed over a moment later rather
+    // than waited for.
+    std::unique_lock<std::mutex> lock(mergeMutex_, std::defer_lock);
+    if (!here && !lock.try_lock()) {
+        QTimer::singleShot(1, this, [this] { StartMerge(); });
+        return;
+    }
+    auto batches = std::make_shared<std::vector<std::vector<HitRow>>>();
+    for (size_t i = 0; i < take; ++i) {
         batches->push_back(std::move(queued_.front()));
         queued_.pop_front();
     }
@@ -110,22 +122,19 @@ void CSearchResultModel::StartMerge() {
         return batch;
     };
     const uint64_t generation = generation_;
-    if (rows_->size() + added <= kMergeHereRows) {
+    if (here) {
         ApplyMerge(generation, std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, joined())));
         return;
     }
     // The merge reads the rows and the hits' names: the job holds both, so a
     // Clear meanwhile frees nothing it reads.
     merging_ = true;
-    {
-        std::lock_guard<std::mutex> lock(mergeMutex_);
-        mergeJob_ = [this, generation, joined, rows = rows_, stores = stores_] {
-            auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined()));
-            QMetaObject::invokeMethod(
-                this, [this, generation, merged] { ApplyMerge(generation, merged); },
-                Qt::QueuedConnection);
-        };
-    }
+    mergeJob_ = [this, generation, joined, rows = rows_, stores = stores_] {
+        auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined()));
+        QMetaObject::invokeMethod(
+            this, [this, generation, merged] { ApplyMerge(generation, merged); },
+            Qt::QueuedConnection);
+    };
     mergeWake_.notify_all();
     if (merger_.joinable()) return;
     merger_ = std::thread([this] {
