@@ -234,6 +234,11 @@ void CMainFrame::CreateNavigationBar() {
         m_searchPane->Scope()->SetItemCheck(root, kScopeChecked);
     m_libraryWatcher = new CLibraryWatcher(this);
     connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, this, &CMainFrame::FollowLibrary);
+    // Discs added, moved, renamed or deleted: the name index follows in the background.
+    connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, m_searchPane,
+            &CSearchPane::RefreshNameIndex);
+    connect(m_libraryPane, &CLibraryPane::libraryPathMoved, m_searchPane,
+            &CSearchPane::RefreshNameIndex);
     m_libraryWatcher->SetRoot(m_libraryPane->Tree()->GetLibraryRoot());
 }
 
@@ -448,7 +453,10 @@ void CMainFrame::OnSettings() {
 
 void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
-    if (m_searchPane) m_searchPane->Scope()->RefillKeepingChecks(path);
+    if (m_searchPane) {
+        m_searchPane->Scope()->RefillKeepingChecks(path);
+        m_searchPane->RefreshNameIndex();
+    }
     if (m_libraryWatcher && LibraryTree())
         m_libraryWatcher->SetRoot(LibraryTree()->GetLibraryRoot());
     if (m_favoritePane) m_favoritePane->LoadFavorites(path);

@@ -20,6 +20,7 @@
 
 #include "audit/ui/export_file.h"
 #include "platform/text.h"
+#include "search/index/name_index.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
@@ -70,24 +71,8 @@ LRESULT CSearchHitCollector::Send(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     inSend_.fetch_add(1);
     if (wParam == SEARCH_FOUND) {
         const auto& r = *reinterpret_cast<const SearchResult*>(lParam);
-        CHitStore& store = *store_;
-        SearchHit* hit = store.NewHit();
-        hit->name = store.CopyName(r.entry.Name());
-        if (!lastIndexPath_ || *lastIndexPath_ != r.fullIndexPath)
-            lastIndexPath_ = store.AddText(r.fullIndexPath);
-        if (!lastParentPath_ || *lastParentPath_ != r.fullParentPath)
-            lastParentPath_ = store.AddText(r.fullParentPath);
-        hit->indexPath = lastIndexPath_;
-        hit->parentPath = lastParentPath_;
-        hit->firstChild = r.entry.firstChild;
-        hit->nextSibling = r.entry.nextSibling;
-        hit->recordOffset = r.entry.recordOffset;
-        hit->flags = r.entry.flags;
-        hit->sizeHigh = r.entry.sizeHigh;
-        hit->sizeLow = r.entry.sizeLow;
-        hit->writeTime = r.entry.writeTime;
+        SearchHit* hit = CopySearchResult(*store_, r, lastIndexPath_, lastParentPath_);
         hit->seq = seq_++;
-        if (!r.annotation.empty()) hit->annotation = store.AddText(r.annotation);
         HitRow row = MakeHitRow(hit);
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -128,27 +113,38 @@ void CSearchHitCollector::TakeHits(std::vector<HitRow>& out, std::shared_ptr<CHi
 // CSearchPane
 
 CSearchPane::CSearchPane(IOrbShell& shell, QWidget* parent)
-    : QWidget(parent), shell_(shell), collector_([this] {
-          // Posted by the worker: handled on the window's thread, in turn with
-          // everything else the window does.
-          QMetaObject::invokeMethod(
-              this, [this] { OnDiscFinished(); }, Qt::QueuedConnection);
-      }) {
+    : QWidget(parent), shell_(shell), refresher_(std::make_unique<CNameIndexRefresher>()) {
     setFont(SongtiFont(12));
     BuildControls();
     scope_->FillLibrary(GetLibraryDirectory());
     tick_.setInterval(kShowHitsMs);
     connect(&tick_, &QTimer::timeout, this, &CSearchPane::OnTick);
+    typeAheadTimer_.setSingleShot(true);
+    connect(&typeAheadTimer_, &QTimer::timeout, this, &CSearchPane::OnTypeAheadDue);
+    connect(model_, &CSearchResultModel::settled, this, [this] {
+        if (finishing_) {
+            EndSearch();
+        } else if (!searching_) {
+            // A narrowing that waited for the last merges.
+            count_->setText(HostText(ResultCountText(model_->Count())));
+            export_->setEnabled(model_->Count() > 0);
+        }
+    });
+    clock_.start();
     initialised_ = true;
     resize(260, 560);
     Layout();
+    RefreshNameIndex();
 }
 
 CSearchPane::~CSearchPane() {
     DisconnectChildrenFrom(this);
-    // The reader lets a running worker go (it sends nothing more); the collector,
-    // declared before it, is destroyed after it.
-    reader_.StopSearch();
+    // Cancelled first, so every run stops at once; each then waits for its threads.
+    if (run_) run_->Cancel();
+    for (auto& r : retired_) r->Cancel();
+    run_.reset();
+    retired_.clear();
+    refresher_.reset();
 }
 
 CLibraryTree* CSearchPane::ScopeTree() {
@@ -162,6 +158,8 @@ void CSearchPane::BuildControls() {
     keyword_->setObjectName(QStringLiteral("keyword"));
     keywordLabel_->setBuddy(keyword_);
     connect(keyword_, &QLineEdit::returnPressed, this, &CSearchPane::OnSearchButton);
+    // Only the user's edits search as they type, not a text set by the program.
+    connect(keyword_, &QLineEdit::textEdited, this, &CSearchPane::OnKeywordEdited);
     button_ = new QPushButton(QString::fromUtf8(kSearch), this);
     button_->setObjectName(QStringLiteral("searchButton"));
     connect(button_, &QPushButton::clicked, this, &CSearchPane::OnSearchButton);
@@ -333,20 +331,34 @@ void CSearchPane::Message(const char* text) {
 }
 
 void CSearchPane::OnSearchButton() {
-    if (searching_) {
-        // Also between two discs (the worker has ended, its end not yet handled):
-        // the press stops the search. A press after the stop, before its end
-        // arrived, starts the next search once the reader is free.
+    if (searching_ && !typeAheadRun_) {
+        // Also after the last disc, before the window has handled the end: the
+        // press stops the search. A press after the stop, before its end arrived,
+        // starts the next search once that end is handled.
         if (stopRequested_) {
             restartRequested_ = true;
             return;
         }
         stopRequested_ = true;
-        reader_.StopSearch();
+        if (run_) run_->Cancel();
         button_->setText(QString::fromUtf8(kSearch));
         return;
     }
+    // A search the typing started gives way to the full one.
     StartSearch();
+}
+
+std::vector<std::string> CSearchPane::CheckedDiscs(std::vector<QTreeWidgetItem*>& items) const {
+    std::vector<std::string> paths;
+    items.clear();
+    QTreeWidgetItem* root = scope_->RootItem();
+    if (!root) return paths;
+    for (QTreeWidgetItem* item = scope_->NextCheckedDisc(root); item;
+         item = scope_->NextCheckedDisc(item)) {
+        items.push_back(item);
+        paths.push_back(scope_->GetItemPath(item, true));
+    }
+    return paths;
 }
 
 void CSearchPane::StartSearch() {
@@ -356,16 +368,20 @@ void CSearchPane::StartSearch() {
         return;
     }
     const std::string stored = HostToStored(keyword);
+    typeAhead_.Superseded(keyword);
     if (within_->isChecked()) {
+        // A search the typing started ends here; the narrowing applies to the
+        // rows it found.
+        if (searching_) EndSearch();
         model_->Narrow(stored, matchCase_->isChecked());
         count_->setText(HostText(ResultCountText(model_->Count())));
         export_->setEnabled(model_->Count() > 0);
         return;
     }
-    QTreeWidgetItem* root = scope_->RootItem();
-    if (!root) return;
-    QTreeWidgetItem* first = scope_->NextCheckedDisc(root);
-    if (!first) {
+    if (!scope_->RootItem()) return;
+    std::vector<QTreeWidgetItem*> items;
+    std::vector<std::string> paths = CheckedDiscs(items);
+    if (paths.empty()) {
         Message(kNoScope);
         return;
     }
@@ -376,62 +392,115 @@ void CSearchPane::StartSearch() {
     export_->hide();
     progress_->setValue(0);
     progress_->show();
-    model_->Clear();
-    collector_.Reset();
-
     keywordStored_ = stored;
+    runDiscs_ = std::move(items);
+    StartRun(std::move(paths), false);
+}
+
+void CSearchPane::StartRun(std::vector<std::string> paths, bool typeAhead) {
+    DropRun();
+    model_->Clear();
     typeFilter_ = HostToStored(types_->currentText().toStdString());
     searchFlags_ = SearchOptions();
     model_->SetMatch(keywordStored_, searchFlags_);
     searching_ = true;
+    typeAheadRun_ = typeAhead;
+    finishing_ = false;
     stopRequested_ = false;
     restartRequested_ = false;
-    reader_.ClearSearchAbort();
     sinceShown_.start();
     showInterval_ = kShowHitsMs;
     tick_.start();
     shownDisc_ = nullptr;
-    if (StartDiscFrom(first))
+    disc_ = nullptr;
+
+    CPaneSearchRun::Options options;
+    options.indexPaths = std::move(paths);
+    options.cacheDir = NameIndexDirectory(GetLibraryDirectory());
+    options.search.keyword = keywordStored_;
+    options.search.typeFilter = typeFilter_;
+    options.search.flags = searchFlags_;
+    run_ = std::make_unique<CPaneSearchRun>(std::move(options), [this] {
+        // On a pool thread: handled on the window's thread, in turn with
+        // everything else the window does. The run calls no more after Cancel,
+        // which the pane calls before it goes.
+        QMetaObject::invokeMethod(
+            this, [this] { OnRunWake(); }, Qt::QueuedConnection);
+    });
+    run_->afterHit = afterHit;
+    run_->Start();
+    if (!typeAhead) {
+        disc_ = runDiscs_.empty() ? nullptr : runDiscs_.front();
         ShowSearchedDisc();
-    else
-        EndSearch();
-}
-
-bool CSearchPane::StartDiscFrom(QTreeWidgetItem* item) {
-    // A disc whose index does not open is skipped at once, in a loop rather than by
-    // a message per disc.
-    for (; item; item = scope_->NextCheckedDisc(item)) {
-        disc_ = item;
-        if (!reader_.Open(scope_->GetItemPath(item, true), OpenMode::ReadShareAll)) continue;
-        reader_.SetSearchOptions(&collector_, typeFilter_, searchFlags_);
-        // A start that fails after the open posts SEARCH_FINISHED itself.
-        reader_.BeginSearch(keywordStored_);
-        sinceDiscStarted_.start();
-        return true;
     }
-    return false;
 }
 
-void CSearchPane::OnDiscFinished() {
-    if (!searching_) return;
-    QTreeWidgetItem* next = disc_ ? scope_->NextCheckedDisc(disc_) : nullptr;
-    if (stopRequested_ || !next || !StartDiscFrom(next)) {
-        EndSearch();
+void CSearchPane::DropRun() {
+    ReapRuns();
+    if (!run_) return;
+    run_->Cancel();
+    retired_.push_back(std::move(run_));
+}
+
+void CSearchPane::ReapRuns() {
+    // Destroying a run joins its threads: only runs whose threads have returned.
+    retired_.erase(
+        std::remove_if(retired_.begin(), retired_.end(),
+                       [](const std::unique_ptr<CPaneSearchRun>& r) { return r->Exited(); }),
+        retired_.end());
+}
+
+void CSearchPane::OnRunWake() {
+    if (!run_ || finishing_) return;
+    // The first rows show at once; later ones at the pace the window affords.
+    if (model_->Count() == 0 || sinceShown_.elapsed() >= showInterval_) ShowHits();
+    // The end waits for the last hits to be taken.
+    if (run_->Done() && ShowHits()) FinishRun();
+}
+
+void CSearchPane::OnTick() {
+    ReapRuns();
+    if (!run_ || finishing_) {
+        if (retired_.empty() && !finishing_) tick_.stop();
         return;
     }
-    // The next disc's worker is already running: the window shows the hits
-    // meanwhile instead of keeping the worker waiting for its start.
+    const size_t discs = run_->DiscCount();
+    if (!typeAheadRun_) {
+        const size_t first = run_->FirstUnfinishedDisc();
+        if (first < runDiscs_.size()) disc_ = runDiscs_[first];
+        ShowSearchedDisc();
+        progress_->setValue(discs ? static_cast<int>(run_->DiscsDone() * 100 / discs) : 100);
+    }
     if (sinceShown_.elapsed() >= showInterval_) ShowHits();
+    // A stopped run no longer wakes the window: its end is seen here.
+    if (run_->Done() && ShowHits()) FinishRun();
+}
+
+void CSearchPane::FinishRun() {
+    lastThroughIndex_ = run_->ThroughIndex();
+    if (!run_->Cancelled() && run_->ThroughIndex() > 0 && run_->Walked() > 0) {
+        // The index could narrow the keyword, yet some discs were walked: their
+        // segments are missing or stale (a disc catalogued again, say). The next
+        // search finds them ready.
+        RefreshNameIndex();
+    }
+    // Its threads are returning; they are joined once they have.
+    retired_.push_back(std::move(run_));
+    finishing_ = true;
+    progress_->setValue(100);
+    if (model_->IsSettled()) EndSearch();
 }
 
 void CSearchPane::EndSearch() {
-    ShowHits();
-    ShowSearchedDisc();  // the last disc searched stays selected
-    progress_->setValue(100);
+    if (!searching_) return;
+    const bool typeAhead = typeAheadRun_;
+    if (!typeAhead) ShowSearchedDisc();  // the last disc searched stays selected
     searching_ = false;
-    tick_.stop();
+    finishing_ = false;
+    typeAheadRun_ = false;
+    DropRun();
+    if (retired_.empty()) tick_.stop();
     disc_ = nullptr;
-    reader_.Close();
     button_->setText(QString::fromUtf8(kSearch));
     progress_->hide();
     count_->setText(HostText(ResultCountText(model_->Count())));
@@ -445,16 +514,22 @@ void CSearchPane::EndSearch() {
     if (restart) StartSearch();
 }
 
-void CSearchPane::ShowHits() {
-    std::vector<HitRow> batch;
-    std::shared_ptr<CHitStore> store;
-    collector_.TakeHits(batch, store);
+bool CSearchPane::ShowHits() {
+    if (!run_) return false;
+    std::vector<PaneHitBatch> batches;
+    // A busy lock leaves the hits to the next tick: the window never waits for a
+    // pool thread, which runs below its priority.
+    if (!run_->TryTake(batches)) return false;
     QElapsedTimer cost;
     cost.start();
-    model_->AddHits(batch, store);
+    model_->AddHits(batches);
+    // The count runs along while the typing's search goes on; the full search
+    // shows its progress bar there instead.
+    if (typeAheadRun_) count_->setText(HostText(ResultCountText(model_->Count())));
     // The view's own work for a batch comes later and costs about as much again.
     showInterval_ = std::max<qint64>(kShowHitsMs, 8 * cost.elapsed());
     sinceShown_.restart();
+    return true;
 }
 
 void CSearchPane::ShowSearchedDisc() {
@@ -464,13 +539,42 @@ void CSearchPane::ShowSearchedDisc() {
     scope_->setCurrentItem(disc_);
 }
 
-void CSearchPane::OnTick() {
-    ShowSearchedDisc();
-    progress_->setValue(collector_.Percent());
-    // While discs end often, their ends show the hits; the tick shows those of a
-    // disc that takes long.
-    if (sinceShown_.elapsed() >= showInterval_ && sinceDiscStarted_.elapsed() >= kShowHitsMs)
-        ShowHits();
+void CSearchPane::OnKeywordEdited(const QString& text) {
+    typeAhead_.Edited(text.toStdString(), clock_.elapsed());
+    typeAheadTimer_.start(
+        static_cast<int>(std::max<int64_t>(0, typeAhead_.DueAt() - clock_.elapsed())));
+}
+
+void CSearchPane::OnTypeAheadDue() {
+    std::string keyword;
+    if (!typeAhead_.TakeDue(clock_.elapsed(), keyword)) {
+        if (typeAhead_.DueAt() >= 0)
+            typeAheadTimer_.start(
+                static_cast<int>(std::max<int64_t>(0, typeAhead_.DueAt() - clock_.elapsed())));
+        return;
+    }
+    // Narrowing changes the rows for good: only 搜索 and Enter narrow.
+    if (within_->isChecked()) return;
+    if (keyword.empty()) {
+        // The box was emptied: nothing is searched, and nothing shown.
+        if (searching_) EndSearch();
+        model_->Clear();
+        count_->setText(HostText(ResultCountText(0)));
+        export_->setEnabled(false);
+        return;
+    }
+    std::vector<QTreeWidgetItem*> items;
+    std::vector<std::string> paths = CheckedDiscs(items);
+    // Typing shows no messages: an empty scope simply finds nothing.
+    if (paths.empty()) return;
+    button_->setText(QString::fromUtf8(kSearch));
+    progress_->hide();
+    count_->show();
+    export_->show();
+    export_->setEnabled(false);
+    keywordStored_ = HostToStored(keyword);
+    runDiscs_ = std::move(items);
+    StartRun(std::move(paths), true);
 }
 
 void CSearchPane::OnResultSelected() {
@@ -539,15 +643,21 @@ void CSearchPane::OnExport() {
 
 void CSearchPane::RefreshScope() {
     scope_->RefillKeepingChecks(GetLibraryDirectory());
+    RefreshNameIndex();
+}
+
+void CSearchPane::RefreshNameIndex() {
+    refresher_->Request(GetLibraryDirectory());
 }
 
 void CSearchPane::OnScopeReset() {
-    // The items go away: the search cannot go on to a next disc.
-    if (!searching_) return;
-    stopRequested_ = true;
-    reader_.StopSearch();
+    // The items go away: the search cannot name its discs any more.
     disc_ = shownDisc_ = nullptr;
-    button_->setText(QString::fromUtf8(kSearch));
+    runDiscs_.clear();
+    if (!searching_ || finishing_) return;
+    stopRequested_ = true;
+    if (run_) run_->Cancel();
+    if (!typeAheadRun_) button_->setText(QString::fromUtf8(kSearch));
 }
 
 void CSearchPane::ShowScopeMenu(const QPoint& pos) {

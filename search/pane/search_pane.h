@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane of the navigation bar: keyword, options and scope, the search
-// run disc after disc over the checked discs on the pane's own index reader, and
+// run over the checked discs on a pool of readers of its own (through the name
+// index where it is fresh), results that follow the keyword as it is typed, and
 // the hits in a list sorted by name that opens a hit in the document.
 #pragma once
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "index/index_reader.h"
+#include "search/pane/name_index_refresher.h"
+#include "search/pane/pane_search_run.h"
 #include "search/pane/search_rules.h"
 
 class QCheckBox;
@@ -102,23 +105,36 @@ public:
     CPageTabCtrl* Tabs() const { return tabs_; }
     QTableView* ResultList() const { return list_; }
     CSearchResultModel* Results() const { return model_; }
-    // The pane's own reader and the collector its workers report to.
-    const CIndexReader& Reader() const { return reader_; }
-    CSearchHitCollector& Collector() { return collector_; }
+    // The search running now (null when none).
+    CPaneSearchRun* CurrentRun() const { return run_.get(); }
+    // Discs the last finished search answered through the name index.
+    size_t LastRunThroughIndex() const { return lastThroughIndex_; }
+    // The background refresh of the library's name index.
+    CNameIndexRefresher& IndexRefresher() { return *refresher_; }
+    // Tests: installed as the afterHit of each search run.
+    std::function<void()> afterHit;
 
     // The button's action: stop, narrow or start.
     void OnSearchButton();
     // Refills the scope tree from the library directory: discs keep their ticks by
-    // path, discs not shown before are ticked.
+    // path, discs not shown before are ticked. The name index follows.
     void RefreshScope();
+    // Brings the library's name index up to date in the background (at start-up,
+    // after the library changed); a disc is walked until its segment is ready.
+    void RefreshNameIndex();
     // Opens the hit of a row in the document and selects it in the views.
     void OpenHit(int row);
     // The export button by the count: the hits to a CSV, HTML or JSON file.
     void OnExport();
     QToolButton* ExportButton() const { return export_; }
 
-    // True from the start of a search until its last disc is done.
+    // True from the start of a search (typed ahead or full) until its last disc is
+    // done and its count shown.
     bool IsSearching() const { return searching_; }
+    // True while an edited keyword waits for the typing to pause.
+    bool IsTypeAheadPending() const { return typeAheadTimer_.isActive(); }
+    // True while the running search is one the typing started.
+    bool IsTypingAhead() const { return searching_ && typeAheadRun_; }
     // The options the check boxes give.
     uint8_t SearchOptions() const;
 
@@ -137,13 +153,21 @@ private:
     void Layout();
     void Message(const char* text);
     void StartSearch();
-    // Opens the next checked disc from `item` on and starts its worker; discs that
-    // cannot be opened are skipped. False when no disc is left.
-    bool StartDiscFrom(QTreeWidgetItem* item);
-    void OnDiscFinished();
+    // The checked discs in scope order, with their items.
+    std::vector<std::string> CheckedDiscs(std::vector<QTreeWidgetItem*>& items) const;
+    void StartRun(std::vector<std::string> paths, bool typeAhead);
+    // Cancels the running search and lets its threads end on their own.
+    void DropRun();
+    void ReapRuns();
+    void OnRunWake();
+    void FinishRun();
     void EndSearch();
-    void ShowHits();
+    // Takes the hits handed over and gives them to the list; false when they
+    // could not be taken now.
+    bool ShowHits();
     void OnTick();
+    void OnKeywordEdited(const QString& text);
+    void OnTypeAheadDue();
     // Selects the disc being searched in the scope tree (at the pace of the tick:
     // discs can follow each other faster than the tree is worth repainting).
     void ShowSearchedDisc();
@@ -174,21 +198,28 @@ private:
     QTableView* list_ = nullptr;
     CSearchResultModel* model_ = nullptr;
 
-    // The search: the collector outlives the reader, whose worker may still be
-    // inside a Send while the reader lets it go.
-    CSearchHitCollector collector_;
-    CIndexReader reader_;
+    // The search: the running one, and cancelled ones whose threads are still
+    // ending (joined once they are done, never waited for by the window).
+    std::unique_ptr<CPaneSearchRun> run_;
+    std::vector<std::unique_ptr<CPaneSearchRun>> retired_;
+    std::vector<QTreeWidgetItem*> runDiscs_;  // the run's discs, in scope order
     std::string keywordStored_;
     std::string typeFilter_;
     uint8_t searchFlags_ = 0;
     QTreeWidgetItem* disc_ = nullptr;       // the disc being searched
     QTreeWidgetItem* shownDisc_ = nullptr;  // the disc the scope tree shows selected
     bool searching_ = false;
+    bool typeAheadRun_ = false;
+    bool finishing_ = false;  // the run is done; the rows are still being merged
     bool stopRequested_ = false;
     bool restartRequested_ = false;
+    CTypeAhead typeAhead_;
+    QTimer typeAheadTimer_;
+    QElapsedTimer clock_;
+    std::unique_ptr<CNameIndexRefresher> refresher_;
+    size_t lastThroughIndex_ = 0;
     QTimer tick_;
     QElapsedTimer sinceShown_;
-    QElapsedTimer sinceDiscStarted_;
     // Grows with the cost of showing a batch (it rises with the row count), so
     // the window keeps most of its time for the user.
     qint64 showInterval_ = kShowHitsMs;

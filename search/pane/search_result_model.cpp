@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 
 #include "index/index_reader.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 #include "search/name_match.h"
 
 namespace orb {
@@ -19,10 +21,22 @@ QString HostText(std::string_view stored) {
 }
 }  // namespace
 
-CSearchResultModel::CSearchResultModel(QObject* parent) : QAbstractTableModel(parent) {}
+CSearchResultModel::CSearchResultModel(QObject* parent)
+    : QAbstractTableModel(parent), rows_(std::make_shared<const std::vector<HitRow>>()) {}
+
+CSearchResultModel::~CSearchResultModel() {
+    // A running merge posts its result to this object: it must end first (one
+    // merge, bounded by the row count).
+    {
+        std::lock_guard<std::mutex> lock(mergeMutex_);
+        mergerStop_ = true;
+    }
+    mergeWake_.notify_all();
+    if (merger_.joinable()) merger_.join();
+}
 
 int CSearchResultModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(rows_->size());
 }
 
 int CSearchResultModel::columnCount(const QModelIndex& parent) const {
@@ -62,42 +76,125 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 }
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return nullptr;
-    return rows_[static_cast<size_t>(row)].hit;
+    if (row < 0 || static_cast<size_t>(row) >= rows_->size()) return nullptr;
+    return (*rows_)[static_cast<size_t>(row)].hit;
 }
 
-void CSearchResultModel::AddHits(std::vector<HitRow>& batch,
-                                 const std::shared_ptr<CHitStore>& store) {
-    if (batch.empty()) return;
-    if (store && (stores_.empty() || stores_.back() != store)) stores_.push_back(store);
-    const int before = static_cast<int>(rows_.size());
-    // A batch whose names all sort after the last row is appended as one range;
-    // anything else is one layout change with the persistent rows (selection,
-    // current row) moved to where their hits went.
-    std::sort(batch.begin(), batch.end(), HitRowLess);
-    if (rows_.empty() || !HitRowLess(batch.front(), rows_.back())) {
-        beginInsertRows(QModelIndex(), before, before + static_cast<int>(batch.size()) - 1);
-        rows_.insert(rows_.end(), batch.begin(), batch.end());
-        batch.clear();
-        endInsertRows();
+void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
+    for (PaneHitBatch& b : batches) {
+        if (b.store && std::find(stores_.begin(), stores_.end(), b.store) == stores_.end())
+            stores_.push_back(b.store);
+        queuedRows_ += b.rows.size();
+        if (!b.rows.empty()) queued_.push_back(std::move(b.rows));
+    }
+    batches.clear();
+    StartMerge();
+}
+
+void CSearchResultModel::StartMerge() {
+    if (merging_ || queued_.empty()) return;
+    // A view spends time on every row a change adds (its header keeps one item
+    // per row): one change adds a bounded number of rows.
+    size_t take = 0;
+    size_t added = 0;
+    while (take < queued_.size() && (added == 0 || added + queued_[take].size() <= kRowsPerChange))
+        added += queued_[take++].size();
+    const bool here = rows_->size() + added <= kMergeHereRows;
+    // The worker runs below the window's priority and holds the lock only to take
+    // a job; when it holds it now, the job is handed over a moment later rather
+    // than waited for.
+    std::unique_lock<std::mutex> lock(mergeMutex_, std::defer_lock);
+    if (!here && !lock.try_lock()) {
+        QTimer::singleShot(1, this, [this] { StartMerge(); });
         return;
     }
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList persistent = persistentIndexList();
-    MergeHitBatch(rows_, batch, inserted_, true);
-    const std::vector<int>& inserted = inserted_;
-    QModelIndexList moved;
-    moved.reserve(persistent.size());
-    for (const QModelIndex& old : persistent)
-        moved.append(index(RowAfterMerge(old.row(), inserted), old.column()));
-    changePersistentIndexList(persistent, moved);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    auto batches = std::make_shared<std::vector<std::vector<HitRow>>>();
+    for (size_t i = 0; i < take; ++i) {
+        batches->push_back(std::move(queued_.front()));
+        queued_.pop_front();
+    }
+    queuedRows_ -= added;
+    // The batches are joined where the merge runs: on the window only when small.
+    auto joined = [batches, added] {
+        std::vector<HitRow> batch;
+        batch.reserve(added);
+        for (const auto& b : *batches) batch.insert(batch.end(), b.begin(), b.end());
+        return batch;
+    };
+    const uint64_t generation = generation_;
+    if (here) {
+        ApplyMerge(generation, std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows_, joined())));
+        return;
+    }
+    // The merge reads the rows and the hits' names: the job holds both, so a
+    // Clear meanwhile frees nothing it reads.
+    merging_ = true;
+    mergeJob_ = [this, generation, joined, rows = rows_, stores = stores_] {
+        auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined()));
+        QMetaObject::invokeMethod(
+            this, [this, generation, merged] { ApplyMerge(generation, merged); },
+            Qt::QueuedConnection);
+    };
+    mergeWake_.notify_all();
+    if (merger_.joinable()) return;
+    merger_ = std::thread([this] {
+        // Below the window's priority: the rows it shows meanwhile stay usable.
+        LowerCurrentThreadPriority();
+        std::unique_lock<std::mutex> lock(mergeMutex_);
+        for (;;) {
+            mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_; });
+            if (mergerStop_) return;
+            std::function<void()> job = std::move(mergeJob_);
+            mergeJob_ = nullptr;
+            lock.unlock();
+            job();
+            job = nullptr;  // the old rows it held go here, not on the window
+            lock.lock();
+        }
+    });
+}
+
+void CSearchResultModel::ApplyMerge(uint64_t generation,
+                                    const std::shared_ptr<MergedRows>& merged) {
+    merging_ = false;
+    if (generation == generation_) {
+        auto rows = std::make_shared<const std::vector<HitRow>>(std::move(merged->rows));
+        const int before = static_cast<int>(rows_->size());
+        const int added = static_cast<int>(rows->size()) - before;
+        if (merged->appended) {
+            beginInsertRows(QModelIndex(), before, before + added - 1);
+            rows_ = std::move(rows);
+            endInsertRows();
+        } else {
+            // One layout change with the persistent rows (selection, current row)
+            // moved to where their hits went.
+            emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+            const QModelIndexList persistent = persistentIndexList();
+            QModelIndexList moved;
+            moved.reserve(persistent.size());
+            for (const QModelIndex& old : persistent)
+                moved.append(createIndex(RowAfterMerge(old.row(), merged->inserted), old.column()));
+            rows_ = std::move(rows);
+            changePersistentIndexList(persistent, moved);
+            emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        }
+    }
+    StartMerge();
+    if (merging_ || !queued_.empty()) return;
+    auto narrows = std::move(narrows_);
+    narrows_.clear();
+    for (const auto& [keyword, matchCase] : narrows) NarrowNow(keyword, matchCase);
+    emit settled();
 }
 
 void CSearchResultModel::Clear() {
-    if (rows_.empty() && stores_.empty()) return;
+    ++generation_;
+    queued_.clear();
+    queuedRows_ = 0;
+    narrows_.clear();
+    if (rows_->empty() && stores_.empty()) return;
     beginResetModel();
-    rows_ = std::vector<HitRow>();
+    rows_ = std::make_shared<const std::vector<HitRow>>();
     stores_.clear();
     endResetModel();
 }
@@ -149,17 +246,22 @@ void CMatchHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewIte
 }
 
 void CSearchResultModel::Narrow(std::string_view storedKeyword, bool matchCase) {
+    if (!IsSettled()) {
+        narrows_.emplace_back(std::string(storedKeyword), matchCase);
+        return;
+    }
+    NarrowNow(storedKeyword, matchCase);
+}
+
+void CSearchResultModel::NarrowNow(std::string_view storedKeyword, bool matchCase) {
     // One pass and one reset: removing scattered rows one range at a time would
     // cost a pass over every row per range.
     std::vector<HitRow> kept;
-    for (auto& row : rows_)
+    for (const HitRow& row : *rows_)
         if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase)) kept.push_back(row);
-    if (kept.size() == rows_.size()) {
-        rows_ = std::move(kept);
-        return;
-    }
+    if (kept.size() == rows_->size()) return;
     beginResetModel();
-    rows_ = std::move(kept);
+    rows_ = std::make_shared<const std::vector<HitRow>>(std::move(kept));
     endResetModel();
 }
 

@@ -1,12 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's result list as a model: rows kept sorted by name, hits merged
-// in batches with one notification each, columns "名称" and "上级目录".
+// in batches off the window's thread with one notification each, columns "名称" and "上级目录".
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "search/pane/search_rules.h"
@@ -22,32 +28,65 @@ class CSearchResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit CSearchResultModel(QObject* parent = nullptr);
+    ~CSearchResultModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Merges the batch into the sorted rows (the batch is emptied); the store holds
-    // what its hits point to and is kept until Clear.
-    void AddHits(std::vector<HitRow>& batch, const std::shared_ptr<CHitStore>& store);
-    // Removes every row and releases the records.
+    // Queues the batches for merging into the sorted rows (they are emptied); a
+    // batch's store holds what its hits point to and is kept until Clear. Small
+    // row counts are merged at once; larger merges run on a worker while the view
+    // keeps showing the rows it has, and land as one change each.
+    void AddHits(std::vector<PaneHitBatch>& batches);
+    // Removes every row, queued hits included, and releases the records.
     void Clear();
     // The keyword (stored bytes) and options of the search whose hits the rows
     // are, for kMatchSpanRole.
     void SetMatch(std::string_view storedKeyword, uint8_t options);
     // Keeps only the rows whose name contains the keyword (stored bytes). The
-    // records of removed rows stay in their store until the next Clear.
+    // records of removed rows stay in their store until the next Clear. While hits
+    // are still being merged, it applies once they all are.
     void Narrow(std::string_view storedKeyword, bool matchCase);
 
-    size_t Count() const { return rows_.size(); }
+    // Rows shown now; hits still queued or being merged are not counted yet.
+    size_t Count() const { return rows_->size(); }
+    // Nothing queued and no merge running: Count is final.
+    bool IsSettled() const { return !merging_ && queued_.empty() && narrows_.empty(); }
     // The record of a row; nullptr out of range.
     const SearchHit* Hit(int row) const;
 
+    // Rows up to this many are merged on the calling thread.
+    static constexpr size_t kMergeHereRows = 10000;
+    // At most this many rows are added by one change (unless a single batch is
+    // larger).
+    static constexpr size_t kRowsPerChange = 100000;
+
+signals:
+    // Every queued hit is merged and every narrowing applied.
+    void settled();
+
 private:
-    std::vector<HitRow> rows_;
+    void StartMerge();
+    void ApplyMerge(uint64_t generation, const std::shared_ptr<MergedRows>& merged);
+    void NarrowNow(std::string_view storedKeyword, bool matchCase);
+
+    // Shared with a running merge, which reads them: replaced, never changed.
+    std::shared_ptr<const std::vector<HitRow>> rows_;
     std::vector<std::shared_ptr<CHitStore>> stores_;
-    std::vector<int> inserted_;  // scratch of AddHits, kept for its room
+    std::deque<std::vector<HitRow>> queued_;  // batches as they came, not yet copied
+    size_t queuedRows_ = 0;
+    std::vector<std::pair<std::string, bool>> narrows_;  // waiting for the merges
+    bool merging_ = false;
+    uint64_t generation_ = 0;  // raised by Clear: a merge of older rows is dropped
+    // One worker for the merges, started at the first: the window never joins a
+    // thread while it runs, and an old row vector is freed there.
+    std::thread merger_;
+    std::mutex mergeMutex_;
+    std::condition_variable mergeWake_;
+    std::function<void()> mergeJob_;  // under mergeMutex_
+    bool mergerStop_ = false;         // under mergeMutex_
     std::string matchKeyword_;
     uint8_t matchOptions_ = 0;
 };

@@ -124,6 +124,35 @@ void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
     batch.clear();
 }
 
+MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch) {
+    std::sort(batch.begin(), batch.end(), HitRowLess);
+    MergedRows out;
+    const size_t n = rows.size();
+    const size_t m = batch.size();
+    out.rows.resize(n + m);
+    out.inserted.resize(m);
+    out.appended = m > 0 && (n == 0 || !HitRowLess(batch.front(), rows.back()));
+    size_t i = 0;
+    size_t j = 0;
+    size_t k = 0;
+    // Later hits go after old rows that compare equal; the arrival order inside
+    // the comparison keeps that from ever happening by chance.
+    while (i < n && j < m) {
+        if (HitRowLess(batch[j], rows[i])) {
+            out.inserted[j] = static_cast<int>(k);
+            out.rows[k++] = batch[j++];
+        } else {
+            out.rows[k++] = rows[i++];
+        }
+    }
+    while (i < n) out.rows[k++] = rows[i++];
+    while (j < m) {
+        out.inserted[j] = static_cast<int>(k);
+        out.rows[k++] = batch[j++];
+    }
+    return out;
+}
+
 int RowAfterMerge(int oldRow, const std::vector<int>& inserted) {
     // The k-th inserted row (final index inserted[k]) lies before old row r exactly
     // when inserted[k] <= r + k; that predicate holds for a prefix of k.
@@ -145,6 +174,28 @@ bool NameContainsKeyword(std::string_view storedName, std::string_view storedKey
     std::string name = LowerAZCopy(storedName);
     std::string keyword = LowerAZCopy(storedKeyword);
     return FindBytes(name, keyword) != std::string_view::npos;
+}
+
+void CTypeAhead::Edited(std::string keyword, int64_t nowMs) {
+    keyword_ = std::move(keyword);
+    editedAt_ = nowMs;
+    pending_ = true;
+}
+
+bool CTypeAhead::TakeDue(int64_t nowMs, std::string& keyword) {
+    if (!pending_ || nowMs < editedAt_ + kDelayMs) return false;
+    pending_ = false;
+    // Typing back to what is shown asks for nothing new.
+    if (keyword_ == searched_) return false;
+    searched_ = keyword_;
+    keyword = keyword_;
+    return true;
+}
+
+void CTypeAhead::Superseded(std::string keyword) {
+    pending_ = false;
+    searched_ = std::move(keyword);
+    keyword_ = searched_;
 }
 
 std::string ResultCountText(size_t count) {

@@ -101,6 +101,12 @@ struct HitRow {
 // the extension (host text).
 std::string HitDiscName(const std::string& indexPath);
 
+// Hits handed over together, all in one store.
+struct PaneHitBatch {
+    std::shared_ptr<CHitStore> store;
+    std::vector<HitRow> rows;
+};
+
 // The key of a stored name: ordering keys never contradicts ordering names.
 uint64_t HitSortKey(std::string_view storedName);
 HitRow MakeHitRow(const SearchHit* hit);
@@ -124,6 +130,17 @@ inline bool HitRowLess(const HitRow& a, const HitRow& b) {
 void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
                    std::vector<int>& inserted, bool batchSorted = false);
 
+// The rows after merging a batch of later hits, built as a new vector so that the
+// merge can run off the window's thread while the window still shows the old rows.
+// inserted: the final row of each new hit, ascending; appended: every new hit went
+// after every old row.
+struct MergedRows {
+    std::vector<HitRow> rows;
+    std::vector<int> inserted;
+    bool appended = false;
+};
+MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch);
+
 // The new row of an old row after a merge that inserted at `inserted` (final rows,
 // ascending).
 int RowAfterMerge(int oldRow, const std::vector<int>& inserted);
@@ -135,6 +152,33 @@ bool NameContainsKeyword(std::string_view storedName, std::string_view storedKey
 
 // "%d个结果被找到"
 std::string ResultCountText(size_t count);
+
+// ---------------------------------------------------------------------------------
+// Type-ahead: results follow the keyword as it is typed.
+
+// When an edited keyword is searched: once the typing pauses for kDelayMs, and
+// only when it differs from the keyword whose results are shown or coming. A
+// full search (搜索, Enter) or a narrowing drops the pending query.
+class CTypeAhead {
+public:
+    static constexpr int64_t kDelayMs = 150;
+
+    // The user changed the keyword at nowMs (milliseconds of any steady clock).
+    void Edited(std::string keyword, int64_t nowMs);
+    // When the pending query falls due; -1 when none is pending.
+    int64_t DueAt() const { return pending_ ? editedAt_ + kDelayMs : -1; }
+    // The keyword to search at nowMs, taken (empty: the box was emptied, clear
+    // the list); false while the typing goes on or when nothing new is asked.
+    bool TakeDue(int64_t nowMs, std::string& keyword);
+    // A full search or a narrowing by this keyword.
+    void Superseded(std::string keyword);
+
+private:
+    std::string keyword_;   // latest edit
+    std::string searched_;  // keyword of the latest query or full search
+    int64_t editedAt_ = 0;
+    bool pending_ = false;
+};
 
 // ---------------------------------------------------------------------------------
 // Layout

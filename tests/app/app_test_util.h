@@ -26,6 +26,7 @@ inline const std::string& PrivateHome() {
         ::setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
         ::setenv("XDG_DATA_DIRS", (h + "/sysdata").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (h + "/cache").c_str(), 1);
         return h;
     }();
     return home;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane by behaviour: scope check boxes, which discs are searched and in
-// what order, its messages, stopping, narrowing and opening a hit.
+// what order, its messages, stopping, narrowing, opening a hit, type-ahead, the
+// name index built in the background and the result list's merges.
 #include "search/pane/search_pane.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +18,19 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "platform/text.h"
+#include "search/index/name_index.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/qt_wait.h"
+#include "ui/page_tab_ctrl.h"
 #include "views/dir_view.h"
 #include "views/orb_view.h"
 
@@ -162,7 +167,7 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     EXPECT_TRUE(pane->ExportButton()->isEnabled());
     EXPECT_FALSE(pane->ProgressBar()->isVisible());
     EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
-    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->CurrentRun(), nullptr);
 
     // The options reach the engine: case and whole name, files only with a type.
     pane->OptionBox(SF_MATCHCASE)->setChecked(true);
@@ -243,7 +248,7 @@ TEST_F(SearchPaneTest, NarrowingWithAndWithoutCase) {
     pane->WithinResultsBox()->setChecked(true);
     Search(QStringLiteral("SETUP"));
     EXPECT_FALSE(pane->IsSearching());
-    EXPECT_FALSE(pane->Reader().IsOpen());
+    EXPECT_EQ(pane->CurrentRun(), nullptr);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X", "setupB.txt@B"}));
     EXPECT_EQ(Count(), QStringLiteral("3个结果被找到"));
     pane->OptionBox(SF_MATCHCASE)->setChecked(true);
@@ -258,7 +263,7 @@ struct HeldWorker {
     std::atomic<int> reached{0};
     std::atomic<bool> release{false};
     void Install(CSearchPane& pane) {
-        pane.Collector().afterHit = [this] {
+        pane.afterHit = [this] {
             if (reached.fetch_add(1) == 0)
                 while (!release) std::this_thread::yield();
         };
@@ -295,8 +300,8 @@ TEST_F(SearchPaneTest, StopInsideADiscKeepsItsHitsAndSearchesNoFurther) {
     EXPECT_FALSE(pane->IsSearching());
 }
 
-// The press that falls between two discs (the worker has ended, its end not yet
-// handled) stops the search; a second press then starts a new one after it.
+// The press that falls after the last disc, before the window handled the end,
+// stops the search; a second press then starts a new one after it.
 TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
     for (int restart = 0; restart < 2; ++restart) {
         Check(lib + "/a/x");
@@ -304,27 +309,214 @@ TEST_F(SearchPaneTest, PressBetweenTwoDiscsIsAStopAndNeverASecondSearch) {
         pane->KeywordEdit()->setText(QStringLiteral("same"));
         QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
         pane->OnSearchButton();
-        // Without handling events, wait for the first disc's worker to end.
+        // Without handling events, wait for every disc to end.
+        CPaneSearchRun* run = pane->CurrentRun();
+        ASSERT_NE(run, nullptr);
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (pane->Reader().IsSearching() && std::chrono::steady_clock::now() < end)
-            std::this_thread::yield();
-        ASSERT_FALSE(pane->Reader().IsSearching());
+        while (!run->Done() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+        ASSERT_TRUE(run->Done());
         pane->OnSearchButton();
-        EXPECT_FALSE(pane->Reader().IsSearching());
+        EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+        EXPECT_EQ(pane->CurrentRun(), run);  // no second run
         if (restart) pane->OnSearchButton();
         ASSERT_TRUE(done.wait(10000));
-        if (!restart) {
-            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X"}));
-            EXPECT_FALSE(pane->IsSearching());
-        } else {
-            // The stopped search ended with disc x; the new one runs over both.
-            if (pane->IsSearching()) {
-                ASSERT_TRUE(done.wait(10000));
-            }
-            EXPECT_EQ(done.count(), 2);
-            EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B"}));
+        if (restart && pane->IsSearching()) {
+            ASSERT_TRUE(done.wait(10000));
         }
+        EXPECT_EQ(done.count(), restart ? 2 : 1);
+        EXPECT_FALSE(pane->IsSearching());
+        EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@B"}));
     }
+}
+
+// Types text into the keyword box as the user does (each key an edit).
+void Type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    else
+        QTest::keyClicks(edit, text);
+}
+
+TEST_F(SearchPaneTest, TypeAheadFollowsTheKeywordAndLeavesTheFocusAlone) {
+    pane->Scope()->SetItemCheck(pane->Scope()->RootItem(), kScopeChecked);
+    pane->Tabs()->SetCurrentPage(1);  // the user is on the options page
+    QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
+    Type(pane->KeywordEdit(), QStringLiteral("same"));
+    // Nothing runs while the typing goes on.
+    EXPECT_FALSE(pane->IsSearching());
+    ASSERT_TRUE(test::WaitUntil([&] { return done.count() == 1; }));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@Y", "same.txt@B"}));
+    EXPECT_EQ(Count(), QStringLiteral("3个结果被找到"));
+    EXPECT_EQ(pane->Tabs()->GetCurrentPage(), 1);
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("搜索"));
+    EXPECT_TRUE(messages.isEmpty());
+
+    // Typing on replaces the rows; the options apply as in a full search.
+    pane->OptionBox(SF_MATCHCASE)->setChecked(true);
+    Type(pane->KeywordEdit(), QStringLiteral("Setup"));
+    ASSERT_TRUE(test::WaitUntil([&] { return done.count() == 2; }));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X"}));
+    pane->OptionBox(SF_MATCHCASE)->setChecked(false);
+
+    // Enter runs the full search of the same keyword, as the button does.
+    QTest::keyClick(pane->KeywordEdit(), Qt::Key_Return);
+    EXPECT_EQ(pane->SearchButton()->text(), QStringLiteral("停止"));
+    ASSERT_TRUE(test::WaitUntil([&] { return done.count() == 3; }));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X", "setupB.txt@B"}));
+    EXPECT_EQ(pane->Tabs()->GetCurrentPage(), 0);
+
+    // With 在结果中查询 the typing neither searches nor narrows; Enter narrows.
+    pane->WithinResultsBox()->setChecked(true);
+    Type(pane->KeywordEdit(), QStringLiteral("exe"));
+    EXPECT_TRUE(pane->IsTypeAheadPending());
+    ASSERT_TRUE(test::WaitUntil([&] { return !pane->IsTypeAheadPending(); }));
+    EXPECT_FALSE(pane->IsSearching());
+    EXPECT_EQ(pane->Results()->Count(), 3u);
+    QTest::keyClick(pane->KeywordEdit(), Qt::Key_Return);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"MySetup2.exe@X", "Setup.exe@X"}));
+    pane->WithinResultsBox()->setChecked(false);
+
+    // The box emptied: the list goes, without a message.
+    Type(pane->KeywordEdit(), QString());
+    ASSERT_TRUE(test::WaitUntil([&] { return pane->Results()->Count() == 0; }));
+    EXPECT_EQ(Count(), QStringLiteral("0个结果被找到"));
+
+    // No disc ticked: typing finds nothing and says nothing.
+    pane->Scope()->SetItemCheck(pane->Scope()->RootItem(), kScopeUnchecked);
+    Type(pane->KeywordEdit(), QStringLiteral("same"));
+    const int before = done.count();
+    ASSERT_TRUE(test::WaitUntil([&] { return !pane->IsTypeAheadPending(); }));
+    EXPECT_FALSE(pane->IsSearching());
+    EXPECT_EQ(done.count(), before);
+    EXPECT_EQ(pane->Results()->Count(), 0u);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(SearchPaneTest, TypeAheadCancelsTheQueryBeforeIt) {
+    std::vector<std::string> many;
+    for (int i = 0; i < 2000; ++i) many.push_back("hit" + std::to_string(i) + ".txt");
+    test::BuildIndex(lib + "/a/x.orb", "X", many);
+    Check(lib + "/a/x");
+    HeldWorker held;
+    held.Install(*pane);
+    Type(pane->KeywordEdit(), QStringLiteral("hit"));
+    ASSERT_TRUE(test::WaitUntil([&] { return pane->CurrentRun() != nullptr; }));
+    CPaneSearchRun* first = pane->CurrentRun();
+    ASSERT_TRUE(held.WaitReached());
+    // The next keyword is typed while the first query is held inside a hit.
+    Type(pane->KeywordEdit(), QStringLiteral("hit19"));
+    ASSERT_TRUE(test::WaitUntil([&] { return pane->CurrentRun() != first; }));
+    EXPECT_TRUE(first->Cancelled());
+    QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
+    held.release = true;
+    ASSERT_TRUE(test::WaitUntil([&] { return done.count() == 1 && !pane->IsSearching(); }));
+    // hit19, hit190-hit199, hit1900-hit1999; nothing of the first query.
+    EXPECT_EQ(pane->Results()->Count(), 111u);
+    for (const std::string& row : Rows()) EXPECT_EQ(row.substr(0, 5), "hit19") << row;
+    EXPECT_EQ(Count(), QStringLiteral("111个结果被找到"));
+    pane.reset();  // its runs end while the held worker they call still exists
+}
+
+// The index is built at start-up on a worker, refreshed when the library changes
+// and after a search that found stale segments; until then those discs are walked
+// with the same hits.
+TEST_F(SearchPaneTest, NameIndexIsBuiltInTheBackgroundAndFollowsTheLibrary) {
+    CNameIndexRefresher& refresher = pane->IndexRefresher();
+    ASSERT_TRUE(test::WaitUntil([&] { return refresher.Completed() >= 1 && !refresher.Busy(); }));
+    const std::string cache = NameIndexDirectory(lib);
+    EXPECT_NE(CNameSegment::OpenFresh(cache, lib + "/a/x.orb"), nullptr);
+    EXPECT_EQ(refresher.Last().built, 3u);
+
+    pane->Scope()->SetItemCheck(pane->Scope()->RootItem(), kScopeChecked);
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"same.txt@X", "same.txt@Y", "same.txt@B"}));
+    EXPECT_EQ(pane->LastRunThroughIndex(), 3u);
+
+    // A disc added: the window refreshes the scope, and the index follows.
+    test::BuildIndex(lib + "/d.orb", "D", {"same.doc"});
+    size_t completed = refresher.Completed();
+    pane->RefreshScope();
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return refresher.Completed() > completed && !refresher.Busy(); }));
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(pane->LastRunThroughIndex(), 4u);
+    EXPECT_EQ(Rows().size(), 4u);
+
+    // A disc catalogued again in place: walked, with its new names, until the
+    // refresh the search asked for has run.
+    test::BuildIndex(lib + "/b.orb", "B", {"samebutnew.txt"});
+    completed = refresher.Completed();
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(pane->LastRunThroughIndex(), 3u);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"same.doc@D", "same.txt@X", "same.txt@Y",
+                                                "samebutnew.txt@B"}));
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return refresher.Completed() > completed && !refresher.Busy(); }));
+    Search(QStringLiteral("same"));
+    EXPECT_EQ(pane->LastRunThroughIndex(), 4u);
+    EXPECT_EQ(Rows().size(), 4u);
+}
+
+// Large batches merge on a worker: the rows shown stay as they were until the
+// merge lands, the selection follows its hit, and a Clear or a narrowing in
+// between is honoured.
+TEST(SearchResultModelTest, LargeMergesLandWholeAndKeepTheSelection) {
+    test::EnsureApp();
+    CSearchResultModel model;
+    auto store = std::make_shared<CHitStore>();
+    std::mt19937 rng(5);
+    uint64_t seq = 0;
+    auto batch = [&](size_t n) {
+        std::vector<PaneHitBatch> out(1);
+        out[0].store = store;
+        for (size_t i = 0; i < n; ++i) {
+            SearchHit* h = store->NewHit();
+            h->name = store->CopyName((rng() % 2 ? "x" : "y") + std::to_string(rng() % 100000));
+            h->seq = seq++;
+            out[0].rows.push_back(MakeHitRow(h));
+        }
+        return out;
+    };
+    auto sorted = [&] {
+        for (size_t i = 1; i < model.Count(); ++i)
+            if (HitRowLess(MakeHitRow(model.Hit(static_cast<int>(i))),
+                           MakeHitRow(model.Hit(static_cast<int>(i - 1)))))
+                return false;
+        return true;
+    };
+    auto first = batch(CSearchResultModel::kMergeHereRows / 2);
+    model.AddHits(first);  // small: merged at once
+    ASSERT_TRUE(model.IsSettled());
+    ASSERT_EQ(model.Count(), CSearchResultModel::kMergeHereRows / 2);
+    const QPersistentModelIndex selected = model.index(100, 0);
+    const SearchHit* hit = model.Hit(100);
+
+    auto second = batch(CSearchResultModel::kMergeHereRows * 2);
+    model.AddHits(second);
+    EXPECT_FALSE(model.IsSettled());
+    EXPECT_EQ(model.Count(), CSearchResultModel::kMergeHereRows / 2);  // not landed yet
+    ASSERT_TRUE(test::WaitUntil([&] { return model.IsSettled(); }));
+    EXPECT_EQ(model.Count(), CSearchResultModel::kMergeHereRows * 5 / 2);
+    EXPECT_TRUE(sorted());
+    EXPECT_EQ(model.Hit(selected.row()), hit);
+
+    // A narrowing while a merge runs applies to every row once it has landed.
+    auto third = batch(CSearchResultModel::kMergeHereRows);
+    model.AddHits(third);
+    model.Narrow("X", false);
+    ASSERT_TRUE(test::WaitUntil([&] { return model.IsSettled(); }));
+    ASSERT_GT(model.Count(), 0u);
+    for (size_t i = 0; i < model.Count(); ++i)
+        ASSERT_EQ(model.Hit(static_cast<int>(i))->name[0], 'x');
+    EXPECT_TRUE(sorted());
+
+    // A Clear drops the merge that was running.
+    auto fourth = batch(CSearchResultModel::kMergeHereRows * 2);
+    model.AddHits(fourth);
+    model.Clear();
+    ASSERT_TRUE(test::WaitUntil([&] { return model.IsSettled(); }));
+    EXPECT_EQ(model.Count(), 0u);
 }
 
 TEST_F(SearchPaneTest, SelectingAHitShowsItsDiscAndDoubleClickOpensIt) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The search pane's plain rules (check states, the sorted merge of hit batches,
-// narrowing, layout) and the engine's progress pacing the pane relies on.
+// type-ahead, narrowing, layout) and the engine's progress pacing the pane relies on.
 #include "search/pane/search_rules.h"
 
 #include <gtest/gtest.h>
@@ -62,8 +62,23 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
         }
         std::vector<int> oldTags;
         for (auto& r : rows) oldTags.push_back(r.hit->recordOffset);
+        // The copy the model merges off the window's thread agrees with the merge
+        // in place, row for row.
+        const std::vector<HitRow> before = rows;
+        const bool appends =
+            !batch.empty() &&
+            (rows.empty() ||
+             !HitRowLess(*std::min_element(batch.begin(), batch.end(), HitRowLess), rows.back()));
+        MergedRows copy = MergeRowsIntoCopy(before, batch);
         std::vector<int> inserted;
         MergeHitBatch(rows, batch, inserted);
+        ASSERT_EQ(copy.rows.size(), rows.size());
+        for (size_t k = 0; k < rows.size(); ++k) EXPECT_EQ(copy.rows[k].hit, rows[k].hit);
+        EXPECT_EQ(copy.inserted, inserted);
+        EXPECT_EQ(copy.appended, appends);
+        if (copy.appended) {
+            for (int at : copy.inserted) EXPECT_GE(at, static_cast<int>(before.size()));
+        }
         EXPECT_TRUE(batch.empty());
         ASSERT_EQ(inserted.size(), n);
         for (size_t k = 0; k + 1 < inserted.size(); ++k) EXPECT_LT(inserted[k], inserted[k + 1]);
@@ -80,6 +95,44 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
         EXPECT_EQ(rows[i].hit->name, all[i].first) << i;
         EXPECT_EQ(rows[i].hit->recordOffset, all[i].second) << i;
     }
+}
+
+// Type-ahead: a query falls due once the typing pauses, and only for a keyword
+// not yet searched.
+TEST(TypeAhead, DebouncesAndSkipsWhatIsShown) {
+    CTypeAhead t;
+    std::string q;
+    EXPECT_EQ(t.DueAt(), -1);
+    EXPECT_FALSE(t.TakeDue(1000, q));
+    t.Edited("s", 0);
+    t.Edited("se", 100);  // still typing: the pause starts again
+    EXPECT_EQ(t.DueAt(), 100 + CTypeAhead::kDelayMs);
+    EXPECT_FALSE(t.TakeDue(200, q));
+    ASSERT_TRUE(t.TakeDue(250, q));
+    EXPECT_EQ(q, "se");
+    EXPECT_FALSE(t.TakeDue(1000, q));  // taken once
+
+    // Typed and taken back within the pause: what is shown stays.
+    t.Edited("set", 500);
+    t.Edited("se", 550);
+    EXPECT_FALSE(t.TakeDue(800, q));
+    EXPECT_EQ(t.DueAt(), -1);
+
+    // The box emptied: an empty query, to clear the list.
+    t.Edited("", 900);
+    ASSERT_TRUE(t.TakeDue(1100, q));
+    EXPECT_TRUE(q.empty());
+
+    // A full search drops the pending query; its keyword counts as shown.
+    t.Edited("abc", 1200);
+    t.Superseded("abc");
+    EXPECT_EQ(t.DueAt(), -1);
+    EXPECT_FALSE(t.TakeDue(5000, q));
+    t.Edited("abc", 5000);
+    EXPECT_FALSE(t.TakeDue(6000, q));
+    t.Edited("abcd", 6000);
+    ASSERT_TRUE(t.TakeDue(6200, q));
+    EXPECT_EQ(q, "abcd");
 }
 
 TEST(Narrowing, CaseFoldsOnlyWithoutMatchCase) {
