@@ -253,4 +253,18 @@ std::string UnreadableDetails(const ScanUnreadable& unreadable) {
     return text;
 }
 
+namespace {
+
+std::string Grouped(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+    return digits;
+}
+
+}  // namespace
+
+std::string ScanDoneText(uint32_t files, uint32_t directories) {
+    return "完成：" + Grouped(files) + " 个文件，" + Grouped(directories) + " 个文件夹";
+}
+
 }  // namespace orb

@@ -421,6 +421,19 @@ TEST_F(NewDiscDlgTest, FolderModeCataloguesAFolderAsItsOwnDrive) {
     EXPECT_EQ(reader.GetFileCount(), 2u);
     reader.ReadRemark(remark);
     EXPECT_EQ(remark, "folder notes");
+    reader.Close();
+
+    // The dialog says it is done, with the counts, and offers the new index.
+    EXPECT_EQ(dlg.CollectBar()->maximum(), 100);
+    EXPECT_EQ(dlg.CollectBar()->value(), 100);
+    EXPECT_TRUE(dlg.DoneLabel()->isVisibleTo(&dlg));
+    EXPECT_EQ(dlg.DoneLabel()->text(), QStringLiteral("完成：2 个文件，1 个文件夹"));
+    ASSERT_TRUE(dlg.OpenIndexButton()->isVisibleTo(&dlg));
+    dlg.OpenIndexButton()->click();
+    ASSERT_EQ(shell.opened.size(), 1u);
+    EXPECT_EQ(shell.opened[0], lib + "/备份盘.orb");
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_FALSE(dlg.isVisible());
 }
 
 TEST_F(NewDiscDlgTest, AScanThatCouldNotReadEverythingSaysSoWithTheList) {
