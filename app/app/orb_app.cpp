@@ -192,12 +192,18 @@ bool COrbApp::InitInstance(const QStringList& args) {
 
     const CommandLine cl = ParseCommandLine(args);
     m_startHidden = cl.startHidden;
+    const WindowMemory memory = ReadWindowMemory();
+    m_frame->RestoreWindowMemory(memory);
     m_doc->OnNewDocument();
     m_doc->LocateDisc();
     if (!cl.file.isEmpty()) {
         if (!m_frame->OpenDocumentFile(QFileInfo(cl.file).absoluteFilePath().toStdString()))
             return false;
+    } else if (const QString last = IndexToReopen(cl, memory.lastIndex); !last.isEmpty()) {
+        // Checked first, so a vanished index is skipped without a message.
+        m_frame->OpenDocumentFile(last.toStdString());
     }
+    m_frame->LocateDiscAtStart(!cl.file.isEmpty());
     if (m_startHidden) {
         // With no tray this starts minimised instead: the window must stay reachable.
         m_frame->MinimizeToTray();

@@ -404,17 +404,11 @@ void CMainFrame::OnDriveChange() {
     if (const DiscInDrive* disc =
             DiscToExamine(before, m_discs, !m_doc.DiscDrive().empty(),
                           ReadSettingInt(kKeyAutoLocate, 1) != 0, m_newDiscDialogOpen)) {
-        CLibraryTree* tree = LibraryTree();
         m_arrivedDrive = disc->root;
-        std::string indexPath;
-        QTreeWidgetItem* item =
-            tree ? FindLibraryDisc(*tree, disc->storedLabel, disc->capacity, &indexPath) : nullptr;
-        if (item) {
+        if (CLibraryTree* tree = LibraryTree();
+            tree && FindLibraryDisc(*tree, disc->storedLabel, disc->capacity)) {
             if (IsInTray()) RestoreFromTray();
-            SelectPage(kPageLibrary);
-            tree->setCurrentItem(item);
-            tree->scrollToItem(item);
-            OpenDocumentFile(indexPath);
+            OpenLibraryDisc(*disc);
         } else if (IsInTray()) {
             if (showNewDiscTip) showNewDiscTip();
         } else if (askCatalogue && askCatalogue(QString::fromUtf8(kNotInLibraryQuestion))) {
@@ -422,6 +416,52 @@ void CMainFrame::OnDriveChange() {
         }
     }
     emit driveChangeHandled();
+}
+
+bool CMainFrame::OpenLibraryDisc(const DiscInDrive& disc) {
+    CLibraryTree* tree = LibraryTree();
+    std::string indexPath;
+    QTreeWidgetItem* item =
+        tree ? FindLibraryDisc(*tree, disc.storedLabel, disc.capacity, &indexPath) : nullptr;
+    if (!item) return false;
+    SelectPage(kPageLibrary);
+    tree->setCurrentItem(item);
+    tree->scrollToItem(item);
+    OpenDocumentFile(indexPath);
+    return true;
+}
+
+void CMainFrame::LocateDiscAtStart(bool fileOnCommandLine) {
+    m_discs = DiscsInDrives(*Drives());
+    m_doc.LocateDisc();
+    if (const DiscInDrive* disc =
+            DiscToLocateAtStart(m_discs, !m_doc.DiscDrive().empty(),
+                                ReadSettingInt(kKeyAutoLocate, 1) != 0, fileOnCommandLine))
+        OpenLibraryDisc(*disc);
+}
+
+// --- window memory ------------------------------------------------------------
+
+void CMainFrame::RestoreWindowMemory(const WindowMemory& memory) {
+    // Each part is checked by Qt; a damaged value leaves that part as built.
+    if (!memory.geometry.isEmpty()) restoreGeometry(memory.geometry);
+    if (!memory.docks.isEmpty()) restoreState(memory.docks);
+    if (!memory.outerSplitter.isEmpty()) m_outerSplitter->restoreState(memory.outerSplitter);
+    if (!memory.innerSplitter.isEmpty()) m_innerSplitter->restoreState(memory.innerSplitter);
+    if (memory.page >= kPageLibrary && memory.page <= kPageSearch)
+        m_panelBar->SelectItem(memory.page);
+    UpdateCommandStates();
+}
+
+WindowMemory CMainFrame::CurrentWindowMemory() const {
+    WindowMemory memory;
+    memory.geometry = saveGeometry();
+    memory.docks = saveState();
+    memory.outerSplitter = m_outerSplitter->saveState();
+    memory.innerSplitter = m_innerSplitter->saveState();
+    memory.page = m_panelBar->GetSelectedItem();
+    memory.lastIndex = QString::fromStdString(m_doc.PathName());
+    return memory;
 }
 
 // --- commands ---------------------------------------------------------------
@@ -529,6 +569,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     m_doc.SaveModified();
     WriteRecentFiles(m_recentFiles);
+    WriteWindowMemory(CurrentWindowMemory());
     if (m_tray) m_tray->hide();
     event->accept();
     QMainWindow::closeEvent(event);

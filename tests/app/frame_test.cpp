@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -452,6 +453,71 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     // Nobody listening: the second start runs on its own.
     EXPECT_EQ(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second),
               HandOverResult::NoInstance);
+    SetDriveSystem(nullptr);
+}
+
+TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
+    test::EnsureApp();
+    OpenSettings()->clear();
+    test::TempDir lib, driveDir;
+    StoreLibraryDirectory(lib.path() + "/");
+    test::WriteSmallIndex(lib / "tools.orb", "TOOLS", 650'000'000);
+    test::WriteSmallIndex(lib / "other.orb", "OTHER", 700'000'000);
+    auto drives = std::make_shared<CVirtualDriveSystem>(
+        std::vector<VirtualDrive>{{driveDir.path(), "", 0, true}});
+    SetDriveSystem(drives);
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    MessageBoxCatcher boxes;
+    QList<int> outerSizes;
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        CMainFrame* frame = app.Frame();
+        frame->resize(760, 540);
+        frame->SelectPage(kPageSearch);
+        frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->setSizes({300, 400});
+        outerSizes = frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes();
+        ASSERT_TRUE(frame->OpenDocumentFile(lib / "other.orb"));
+        frame->close();
+    }
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        CMainFrame* frame = app.Frame();
+        EXPECT_EQ(frame->size(), QSize(760, 540));
+        EXPECT_EQ(frame->PanelBar()->GetSelectedItem(), kPageSearch);
+        EXPECT_EQ(frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes(),
+                  outerSizes);
+        EXPECT_EQ(app.Doc()->PathName(), lib / "other.orb");
+        frame->close();
+    }
+    // The catalogued disc in the drive at start-up is opened as if just inserted.
+    drives->SetDrives({{driveDir.path(), "TOOLS", 650'000'000, false}});
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        EXPECT_EQ(app.Doc()->PathName(), lib / "tools.orb");
+        EXPECT_EQ(app.Frame()->PanelBar()->GetSelectedItem(), kPageLibrary);
+        // A file named on the command line is what the user asked for.
+        COrbApp named(options);
+        ASSERT_TRUE(named.InitInstance({QString::fromStdString(lib / "other.orb")}));
+        EXPECT_EQ(named.Doc()->PathName(), lib / "other.orb");
+        app.Frame()->close();
+        named.Frame()->close();
+    }
+    // A last index that is gone is skipped without a word.
+    drives->SetDrives({{driveDir.path(), "", 0, true}});
+    ASSERT_EQ(::unlink((lib / "other.orb").c_str()), 0);
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        EXPECT_TRUE(app.Doc()->PathName().empty());
+        app.Frame()->close();
+    }
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join('|').toStdString();
     SetDriveSystem(nullptr);
 }
 
