@@ -51,6 +51,7 @@
 #include "library/tree/library_watcher.h"
 #include "platform/drive_watcher.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "res/desktop/desktop_files.h"
 #include "res/images/app_images.h"
 #include "res/images/toolbar_icons.h"
@@ -110,6 +111,7 @@ CMainFrame::CMainFrame(COrbDoc& doc, Options options)
         return !categoryPath.empty();
     };
     showNewDiscTip = [this] { ShowNewDiscTip(*this, this); };
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
     m_tray = new QSystemTrayIcon(windowIcon(), this);
     m_tray->setToolTip(QString::fromUtf8(kTrayTip));
@@ -507,9 +509,14 @@ void CMainFrame::OnDesktopShortcut() {
 
 void CMainFrame::OpenManualPage(const char* page) {
     const std::string path = FindManualPage(ExecutableDir(), page);
-    if (path.empty() ||
-        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
-        QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
+    if (path.empty())
+        QMessageBox::critical(
+            this, QStringLiteral("错误"),
+            QString::fromUtf8(kHelpMissing) + QStringLiteral("：") + QString::fromUtf8(page));
+    else if (!openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+        // The manual is there; what is missing is a program that shows it.
+        QMessageBox::critical(this, QStringLiteral("错误"),
+                              QString::fromStdString(NoOpenerText(path)));
 }
 
 void CMainFrame::OnHelpManual() {

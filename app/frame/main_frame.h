@@ -24,6 +24,7 @@ class QMenu;
 class QMimeData;
 class QSplitter;
 class QSystemTrayIcon;
+class QUrl;
 
 namespace orb {
 
@@ -138,6 +139,8 @@ public:
     std::function<bool(std::string& categoryPath)> pickLibraryLocation;
     // Shows the new-disc pop-up while the window is in the tray.
     std::function<void()> showNewDiscTip;
+    // Hands a file or address to the desktop; false when no program took it.
+    std::function<bool(const QUrl&)> openUrl;
 
     // A recent-file entry: tried on its own first, so an entry that no longer opens
     // leaves the shown index open; such an entry leaves the list.

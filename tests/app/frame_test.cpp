@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QMessageBox>
@@ -26,6 +27,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "about_dlg.h"
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
@@ -36,6 +38,7 @@
 #include "main_frame.h"
 #include "orb_app.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "platform/text.h"
 #include "quit_signals.h"
 #include "search/pane/search_rules.h"
@@ -454,6 +457,30 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     EXPECT_EQ(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second),
               HandOverResult::NoInstance);
     SetDriveSystem(nullptr);
+}
+
+TEST(AboutBox, LinksGoToTheDesktopAndAMissingProgramIsNamed) {
+    test::EnsureApp();
+    CAboutDlg dlg;
+    QList<QUrl> opened;
+    bool takes = true;
+    dlg.openUrl = [&](const QUrl& url) {
+        opened << url;
+        return takes;
+    };
+    auto* web = dlg.findChild<QLabel*>(QStringLiteral("1026"));
+    auto* mail = dlg.findChild<QLabel*>(QStringLiteral("1027"));
+    ASSERT_TRUE(web && mail);
+    emit web->linkActivated(QString::fromUtf8(CAboutDlg::kWebAddress));
+    emit mail->linkActivated(QStringLiteral("mailto:%1").arg(CAboutDlg::kMailAddress));
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], QUrl(QString::fromUtf8(CAboutDlg::kWebAddress)));
+    EXPECT_EQ(opened[1].scheme(), QStringLiteral("mailto"));
+    MessageBoxCatcher boxes;
+    takes = false;
+    emit web->linkActivated(QString::fromUtf8(CAboutDlg::kWebAddress));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts[0], QString::fromStdString(NoOpenerText(CAboutDlg::kWebAddress)));
 }
 
 TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
