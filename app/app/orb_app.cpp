@@ -20,6 +20,7 @@
 #include "index/doc/orb_doc.h"
 #include "res/desktop/desktop_files.h"
 #include "shell/app_settings.h"
+#include "ui/ui_font.h"
 
 namespace orb {
 
@@ -163,6 +164,8 @@ bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executa
 bool COrbApp::InitInstance(const QStringList& args) {
     // Settings, the recent-file list and the image lists come with the store and
     // the frame; the document first, then its window.
+    // Every widget takes the one text font, so it is set before the first is built.
+    ApplyUiFont();
     m_doc = std::make_unique<COrbDoc>();
     CMainFrame::Options frameOptions;
     frameOptions.watchDrives = m_options.watchDrives;

@@ -48,6 +48,7 @@
 #include "tests/app/app_test_util.h"
 #include "tests/support/qt_wait.h"
 #include "ui/panel_bar_ctrl.h"
+#include "ui/ui_font.h"
 #include "views/orb_view.h"
 #include "views/remark_view.h"
 
@@ -456,6 +457,38 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     // Nobody listening: the second start runs on its own.
     EXPECT_EQ(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second),
               HandOverResult::NoInstance);
+    SetDriveSystem(nullptr);
+}
+
+TEST(UiFontTest, OneSansCjkFamilyWhereInstalledElseTheDesktopsAtItsSize) {
+    const QString desktop = QStringLiteral("Cantarell");
+    EXPECT_EQ(
+        ChooseUiFontFamily({"DejaVu Sans", "Noto Sans CJK SC", "WenQuanYi Micro Hei"}, desktop),
+        "Noto Sans CJK SC");
+    EXPECT_EQ(ChooseUiFontFamily({"wenquanyi micro hei", "AR PL UMing CN"}, desktop),
+              "WenQuanYi Micro Hei");
+    EXPECT_EQ(ChooseUiFontFamily({"AR PL UMing CN", "Noto Serif CJK SC"}, desktop), desktop);
+
+    // The window's trees, remark box and dialogs all use the application font.
+    test::EnsureApp();
+    const QFont before = QApplication::font();
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    COrbApp app(options);
+    ASSERT_TRUE(app.InitInstance({}));
+    const QFont font = QApplication::font();
+    EXPECT_EQ(font.pointSizeF(), before.pointSizeF());
+    EXPECT_EQ(font.pixelSize(), before.pixelSize());
+    for (QWidget* w : {static_cast<QWidget*>(app.Frame()->RemarkView()),
+                       static_cast<QWidget*>(app.Frame()->LibraryTree()),
+                       static_cast<QWidget*>(app.Frame()->FavoriteTree())})
+        EXPECT_EQ(w->font().family(), font.family()) << w->metaObject()->className();
+    CNewDiscDlg dlg(app.Frame()->LibraryTree(), *app.Frame(), app.Frame(), "/");
+    EXPECT_EQ(dlg.font().family(), font.family());
+    app.Frame()->close();
     SetDriveSystem(nullptr);
 }
 
