@@ -26,4 +26,15 @@ QFont UiFont() {
     return QApplication::font();
 }
 
+QFont SongtiFont(int pixelHeight) {
+    QFont font = UiFont();
+    if (pixelHeight <= 16) return font;
+    const double ratio = pixelHeight / 12.0;
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * ratio);
+    else
+        font.setPixelSize(qRound(font.pixelSize() * ratio));
+    return font;
+}
+
 }  // namespace orb

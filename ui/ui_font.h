@@ -16,10 +16,10 @@ QString ChooseUiFontFamily(const QStringList& installed, const QString& desktopF
 void ApplyUiFont();
 // The application font (see ApplyUiFont).
 QFont UiFont();
-// Earlier callers asked for a Windows pixel height; every text now uses the one
-// font at the desktop's size, so the height is ignored.
-inline QFont SongtiFont(int /*pixelHeight*/) {
-    return UiFont();
-}
+// For callers drawn to Windows pixel heights: text up to 16 pixels (body text,
+// captions in fixed-height bars) is the application font; a larger height (the
+// cover's heading) is that font grown by the height's ratio to the 12-pixel body
+// text, so its emphasis stays.
+QFont SongtiFont(int pixelHeight);
 
 }  // namespace orb

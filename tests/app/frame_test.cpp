@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
@@ -488,6 +489,12 @@ TEST(UiFontTest, OneSansCjkFamilyWhereInstalledElseTheDesktopsAtItsSize) {
         EXPECT_EQ(w->font().family(), font.family()) << w->metaObject()->className();
     CNewDiscDlg dlg(app.Frame()->LibraryTree(), *app.Frame(), app.Frame(), "/");
     EXPECT_EQ(dlg.font().family(), font.family());
+    // Body text is the desktop's size; a heading drawn at 30 pixels stays larger.
+    EXPECT_EQ(SongtiFont(13), font);
+    EXPECT_EQ(SongtiFont(16), font);
+    const QFont heading = SongtiFont(30);
+    EXPECT_EQ(heading.family(), font.family());
+    EXPECT_GT(QFontInfo(heading).pixelSize(), 2 * QFontInfo(font).pixelSize());
     app.Frame()->close();
     SetDriveSystem(nullptr);
 }
