@@ -624,9 +624,13 @@ void CNewDiscDlg::OnScanFinal(WPARAM status) {
         // "创建" waits for the next drive choice that yields a name, or a typed name.
         m_createLocked = true;
         CompleteScan();
-    } else if (status == SCAN_FAILED) {
+    } else {
+        // Also after a stop: a listing that began after the stop was asked for left
+        // the bar moving.
         ResetCollectBar(m_collectBar, false);
         m_saveBar->setValue(0);
+    }
+    if (status == SCAN_FAILED) {
         ShowLater(NewDiscPrompt::Notice, QStringLiteral("错误"),
                   QString::fromStdString(m_session->scanner.LastError()));
     }
