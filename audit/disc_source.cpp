@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/error_text.h"
+
 namespace orb {
 
 namespace {
@@ -29,7 +31,7 @@ public:
             ssize_t r = ::pread(fd_, buf, n, static_cast<off_t>(offset));
             if (r >= 0) return r;
             if (errno == EINTR) continue;
-            error = std::strerror(errno);
+            error = ErrorText(errno);
             return -1;
         }
     }
@@ -56,14 +58,14 @@ bool CFolderDiscSource::List(const std::string& relDir, std::vector<DiscEntry>& 
         out.push_back(std::move(d));
         return true;
     });
-    if (!ok) error = errno ? std::strerror(errno) : "cannot list the directory";
+    if (!ok) error = errno ? ErrorText(errno) : "无法列出目录";
     return ok;
 }
 
 std::unique_ptr<IDiscFile> CFolderDiscSource::Open(const std::string& relPath, std::string& error) {
     int fd = OpenRegularFile(JoinPath(root_, relPath), false);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = ErrorText(errno);
         return nullptr;
     }
     return std::make_unique<CFolderFile>(fd);
@@ -77,7 +79,7 @@ void SetImageSourceFactory(ImageSourceFactory factory) {
 std::unique_ptr<IVerifySource> OpenDiscSource(const std::string& path, std::string& error) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + ErrorText(errno);
         return nullptr;
     }
     if (S_ISDIR(st.st_mode)) return std::make_unique<CFolderDiscSource>(path);

@@ -15,6 +15,7 @@
 #include "convert/old_index.h"
 #include "index/index_writer.h"
 #include "library/store/library_store.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -33,20 +34,20 @@ ReadResult ReadCandidate(const std::string& path, std::string& data, mode_t& mod
     if (fd < 0) {
         error = errno == EINVAL || errno == EISDIR
                     ? std::string("不是普通文件")
-                    : std::string("无法打开文件: ") + std::strerror(errno);
+                    : std::string("无法打开文件: ") + ErrorText(errno);
         return ReadResult::Failed;
     }
     struct stat st {};
     ReadResult result = ReadResult::Failed;
     if (fstat(fd, &st) != 0) {
-        error = std::string("无法读取文件: ") + std::strerror(errno);
+        error = std::string("无法读取文件: ") + ErrorText(errno);
     } else if (static_cast<uint64_t>(st.st_size) > static_cast<uint64_t>(INT32_MAX)) {
         error = "文件太大，不是旧版索引文件";
     } else {
         mode = st.st_mode & 07777;
         data.resize(static_cast<size_t>(st.st_size));
         if (!data.empty() && !ReadFully(fd, data.data(), data.size(), 0)) {
-            error = std::string("读取文件失败: ") + std::strerror(errno ? errno : EIO);
+            error = std::string("读取文件失败: ") + ErrorText(errno ? errno : EIO);
         } else {
             result = HasNewIndexMagic(data) ? ReadResult::New : ReadResult::Old;
         }
@@ -100,7 +101,7 @@ ConvertFileResult ConvertIndexFile(const std::string& path) {
     // Annotation ids of the old file are record offsets that no longer exist.
     const std::string companion = path + "r";
     if (::unlink(companion.c_str()) != 0 && errno != ENOENT)
-        r.reason = "旧注释文件 " + companion + " 未能删除: " + std::strerror(errno);
+        r.reason = "旧注释文件 " + companion + " 未能删除: " + ErrorText(errno);
     return r;
 }
 
@@ -160,7 +161,7 @@ ConvertSummary ConvertLibraryDirectory(
         if (!listed) {
             ConvertFileResult r;
             r.path = dir;
-            r.reason = std::string("无法读取目录: ") + std::strerror(errno);
+            r.reason = std::string("无法读取目录: ") + ErrorText(errno);
             record(std::move(r));
             continue;
         }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace orb {
@@ -38,12 +39,12 @@ bool CImageFile::Open(const std::string& path, std::string& error) {
     bytesRead_ = 0;
     fd_ = OpenRegularFile(path, false);
     if (fd_ < 0) {
-        error = std::string("无法打开映象文件: ") + std::strerror(errno);
+        error = std::string("无法打开映象文件: ") + ErrorText(errno);
         return false;
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
-        error = std::string("无法打开映象文件: ") + std::strerror(errno);
+        error = std::string("无法打开映象文件: ") + ErrorText(errno);
         Close();
         return false;
     }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/error_text.h"
+
 namespace orb {
 
 namespace {
@@ -40,7 +42,7 @@ private:
 WriteResult WriteIndexFile(const std::string& path, IndexHeader& header, CScanTree& tree,
                            const IndexWriteOptions& options, std::string* error) {
     auto setError = [&](int err) {
-        if (error) *error = std::strerror(err);
+        if (error) *error = ErrorText(err);
     };
 
     // Lay the records out first: depth-first preorder is the file order, so each

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/error_text.h"
 #include "platform/fault_point.h"
 #include "platform/text.h"
 
@@ -485,21 +486,21 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool 
     SaveTarget target;
     int resolveErr = 0;
     if (!ResolveSaveTarget(path, target, resolveErr)) {
-        if (error) *error = std::strerror(resolveErr);
+        if (error) *error = ErrorText(resolveErr);
         return false;
     }
     RemoveStaleTemps(FolderOf(target.path));
     std::string tmp;
     int fd = CreateUniqueTemp(target, tmp);
     auto fail = [&](int err) {
-        if (error) *error = std::strerror(err);
+        if (error) *error = ErrorText(err);
         if (fd >= 0) ::close(fd);
         ::unlink(tmp.c_str());
         return false;
     };
     if (fd < 0) {
         int err = errno;
-        if (error) *error = std::strerror(err);
+        if (error) *error = ErrorText(err);
         return false;
     }
     if (!WriteAppend(fd, data.data(), data.size())) return fail(errno ? errno : EIO);

@@ -117,6 +117,35 @@ QStringList AddRecentFile(QStringList files, const QString& path) {
     return files;
 }
 
+WindowMemory ReadWindowMemory() {
+    auto s = OpenSettings();
+    s->beginGroup(QString::fromUtf8(kWindowGroup));
+    WindowMemory m;
+    m.geometry = s->value(QStringLiteral("geometry")).toByteArray();
+    m.docks = s->value(QStringLiteral("docks")).toByteArray();
+    m.outerSplitter = s->value(QStringLiteral("outerSplitter")).toByteArray();
+    m.innerSplitter = s->value(QStringLiteral("innerSplitter")).toByteArray();
+    bool ok = false;
+    m.page = s->value(QStringLiteral("page"), -1).toInt(&ok);
+    if (!ok) m.page = -1;
+    m.lastIndex = s->value(QStringLiteral("lastIndex")).toString();
+    return m;
+}
+
+void WriteWindowMemory(const WindowMemory& m) {
+    auto s = OpenSettings();
+    s->beginGroup(QString::fromUtf8(kWindowGroup));
+    s->setValue(QStringLiteral("geometry"), m.geometry);
+    s->setValue(QStringLiteral("docks"), m.docks);
+    s->setValue(QStringLiteral("outerSplitter"), m.outerSplitter);
+    s->setValue(QStringLiteral("innerSplitter"), m.innerSplitter);
+    s->setValue(QStringLiteral("page"), m.page);
+    if (m.lastIndex.isEmpty())
+        s->remove(QStringLiteral("lastIndex"));
+    else
+        s->setValue(QStringLiteral("lastIndex"), m.lastIndex);
+}
+
 std::string AutostartFilePath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::ConfigLocation);
     return (dir + QStringLiteral("/autostart/Kelvane光盘助手.desktop")).toStdString();

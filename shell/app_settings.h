@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's settings store and the values every part reads from it: the
 // library directory, drive monitoring, the file list's style and sort order, the
-// recent files and the run-at-logon entry.
+// recent files, the window's layout and the run-at-logon entry.
 #pragma once
 
+#include <QByteArray>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,7 @@ inline constexpr const char* kRecentGroup = "最近文件";
 inline constexpr const char* kRecentKey = "光盘索引%1";
 inline constexpr int kRecentCount = 4;
 inline constexpr const char* kDefaultLibraryName = "Kelvane光盘库";
+inline constexpr const char* kWindowGroup = "窗口";
 
 // The per-user store: QSettings("KelvaneSoft", "Kelvane光盘助手").
 std::unique_ptr<QSettings> OpenSettings();
@@ -51,6 +53,18 @@ QStringList ReadRecentFiles();
 void WriteRecentFiles(const QStringList& files);
 // Puts path in front of the list (removing an equal entry) and cuts it to four.
 QStringList AddRecentFile(QStringList files, const QString& path);
+
+// What the window looked like when it was last closed. Empty byte arrays (and
+// page -1) mean "never stored": the window keeps its built-in layout then.
+struct WindowMemory {
+    QByteArray geometry;  // QWidget::saveGeometry: size, position, maximised
+    QByteArray docks;     // QMainWindow::saveState: the navigation bar
+    QByteArray outerSplitter, innerSplitter;
+    int page = -1;
+    QString lastIndex;  // the index shown at close, empty when none
+};
+WindowMemory ReadWindowMemory();
+void WriteWindowMemory(const WindowMemory& memory);
 
 // Run at logon: ~/.config/autostart/Kelvane光盘助手.desktop whose Exec is the
 // executable and "/minimize"; its existence is the setting.

@@ -18,6 +18,7 @@
 #include "audit/ui/export_file.h"
 #include "favorites/store/fav_drag.h"
 #include "index/doc/orb_doc.h"
+#include "platform/error_text.h"
 #include "platform/text.h"
 #include "shell/orb_shell.h"
 #include "views/dir_view.h"
@@ -192,17 +193,19 @@ void COrbView::OpenRow(int row) {
         return;
     }
     std::string path;
-    if (!JoinDiscPath(m_doc.DiscDrive(), m_currentPath, name, path) ||
-        !m_openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+    if (!JoinDiscPath(m_doc.DiscDrive(), m_currentPath, name, path))
         ShowMessage(QString::fromUtf8(kUnknownErrorText));
+    else if (!m_openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+        ShowMessage(QString::fromStdString(NoOpenerText(path)));
 }
 
 void COrbView::OnExplore() {
     if (m_doc.DiscDrive().empty()) return;
     std::string path;
-    if (!JoinDiscPath(m_doc.DiscDrive(), m_currentPath, {}, path) ||
-        !m_openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+    if (!JoinDiscPath(m_doc.DiscDrive(), m_currentPath, {}, path))
         ShowMessage(QString::fromUtf8(kUnknownErrorText));
+    else if (!m_openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+        ShowMessage(QString::fromStdString(NoOpenerText(path)));
 }
 
 void COrbView::SetViewStyle(int style) {

@@ -110,12 +110,45 @@ CFileTypeCache& CFileTypeCache::Instance() {
     return cache;
 }
 
+FileIconKind FileIconKindFor(const QString& mimeName, const QString& genericIconName,
+                             const QStringList& ancestors) {
+    static const struct {
+        const char* generic;
+        FileIconKind kind;
+    } kByGeneric[] = {
+        {"text-x-generic", FileIconKind::Text},
+        {"text-x-script", FileIconKind::Text},
+        {"text-html", FileIconKind::Text},
+        {"image-x-generic", FileIconKind::Image},
+        {"audio-x-generic", FileIconKind::Audio},
+        {"video-x-generic", FileIconKind::Video},
+        {"package-x-generic", FileIconKind::Archive},
+        {"application-x-executable", FileIconKind::Executable},
+        {"x-office-document", FileIconKind::Document},
+        {"x-office-spreadsheet", FileIconKind::Document},
+        {"x-office-presentation", FileIconKind::Document},
+        {"x-office-drawing", FileIconKind::Document},
+    };
+    for (const auto& g : kByGeneric)
+        if (genericIconName == QLatin1String(g.generic)) return g.kind;
+    const QString media = mimeName.section('/', 0, 0);
+    if (media == QLatin1String("text")) return FileIconKind::Text;
+    if (media == QLatin1String("image")) return FileIconKind::Image;
+    if (media == QLatin1String("audio")) return FileIconKind::Audio;
+    if (media == QLatin1String("video")) return FileIconKind::Video;
+    if (ancestors.contains(QStringLiteral("text/plain"))) return FileIconKind::Text;
+    if (ancestors.contains(QStringLiteral("application/zip"))) return FileIconKind::Archive;
+    return FileIconKind::None;
+}
+
 CFileTypeCache::CFileTypeCache() {
     const QStyle* style = QApplication::style();
     const QIcon fileIcon = style ? style->standardIcon(QStyle::SP_FileIcon) : QIcon();
     m_plainFile = Insert(std::string(), FileType{QStringLiteral("文件"), fileIcon});
-    m_folder = FileType{QStringLiteral("文件夹"),
-                        style ? style->standardIcon(QStyle::SP_DirIcon) : QIcon()};
+    // The theme's folder, else the program's own.
+    m_folder = FileType{
+        QStringLiteral("文件夹"),
+        QIcon::fromTheme(QStringLiteral("folder"), BundledFileTypeIcon(FileIconKind::Folder))};
 }
 
 uint32_t CFileTypeCache::Insert(std::string key, FileType type) {
@@ -149,6 +182,10 @@ uint32_t CFileTypeCache::TypeOf(std::string_view extension) {
             type.name = mime.comment();
             QIcon icon = QIcon::fromTheme(mime.iconName());
             if (icon.isNull()) icon = QIcon::fromTheme(mime.genericIconName());
+            // A bare desktop has no theme icons: the program's own by kind.
+            if (icon.isNull())
+                icon = BundledFileTypeIcon(
+                    FileIconKindFor(mime.name(), mime.genericIconName(), mime.allAncestors()));
             if (!icon.isNull()) type.icon = icon;
         }
     }

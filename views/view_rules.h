@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "res/filetypes/filetype_icons.h"
 
 class QMimeData;
 class QUrl;
@@ -58,6 +60,12 @@ enum FileListColumn { kColName = 0, kColSize = 1, kColType = 2, kColTime = 3, kC
 int CompareRows(const RowKey& a, const RowKey& b, int column);
 
 // --- type names and icons, by file name only ---
+
+// Which bundled icon stands for a MIME type when the icon theme has none: by its
+// generic icon name, else its media type, else a text or zip ancestor. None for
+// anything else (the plain file icon).
+FileIconKind FileIconKindFor(const QString& mimeName, const QString& genericIconName,
+                             const QStringList& ancestors);
 
 // One type of the cache: the shown name and the icon.
 struct FileType {

@@ -20,6 +20,7 @@
 #include "index/doc/orb_doc.h"
 #include "res/desktop/desktop_files.h"
 #include "shell/app_settings.h"
+#include "ui/ui_font.h"
 
 namespace orb {
 
@@ -163,6 +164,8 @@ bool COrbApp::RegisterShellTypes(const QString& dataHome, const QString& executa
 bool COrbApp::InitInstance(const QStringList& args) {
     // Settings, the recent-file list and the image lists come with the store and
     // the frame; the document first, then its window.
+    // Every widget takes the one text font, so it is set before the first is built.
+    ApplyUiFont();
     m_doc = std::make_unique<COrbDoc>();
     CMainFrame::Options frameOptions;
     frameOptions.watchDrives = m_options.watchDrives;
@@ -192,12 +195,18 @@ bool COrbApp::InitInstance(const QStringList& args) {
 
     const CommandLine cl = ParseCommandLine(args);
     m_startHidden = cl.startHidden;
+    const WindowMemory memory = ReadWindowMemory();
+    m_frame->RestoreWindowMemory(memory);
     m_doc->OnNewDocument();
     m_doc->LocateDisc();
     if (!cl.file.isEmpty()) {
         if (!m_frame->OpenDocumentFile(QFileInfo(cl.file).absoluteFilePath().toStdString()))
             return false;
+    } else if (const QString last = IndexToReopen(cl, memory.lastIndex); !last.isEmpty()) {
+        // Checked first, so a vanished index is skipped without a message.
+        m_frame->OpenDocumentFile(last.toStdString());
     }
+    m_frame->LocateDiscAtStart(!cl.file.isEmpty());
     if (m_startHidden) {
         // With no tray this starts minimised instead: the window must stay reachable.
         m_frame->MinimizeToTray();

@@ -2,13 +2,17 @@
 // The About box: version, build, links and credits.
 #include "app/dialogs/about_dlg.h"
 
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QUrl>
 
+#include "platform/error_text.h"
 #include "res/images/toolbar_icons.h"
 
 namespace orb {
@@ -21,6 +25,7 @@ static const char* const kCredits =
     "界面图标与程序图标均为本软件原创绘制。";
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     setWindowTitle(QStringLiteral("关于 Kelvane光盘助手"));
     auto* grid = new QGridLayout(this);
     auto* icon = new QLabel(this);
@@ -33,13 +38,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
         QStringLiteral("<a href=\"%1\">Kelvane软件：因为努力，所以美丽！</a>").arg(kWebAddress),
         this);
     slogan->setObjectName(QStringLiteral("1026"));
-    slogan->setOpenExternalLinks(true);
+    connect(slogan, &QLabel::linkActivated, this, &CAboutDlg::OpenLink);
     grid->addWidget(slogan, 2, 1, 1, 2);
     auto* mailRow = new QHBoxLayout;
     mailRow->addWidget(new QLabel(QStringLiteral("作者信箱："), this));
     auto* mail = new QLabel(QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(kMailAddress), this);
     mail->setObjectName(QStringLiteral("1027"));
-    mail->setOpenExternalLinks(true);
+    connect(mail, &QLabel::linkActivated, this, &CAboutDlg::OpenLink);
     mailRow->addWidget(mail);
     mailRow->addStretch(1);
     grid->addLayout(mailRow, 3, 1, 1, 2);
@@ -62,10 +67,16 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
         this);
     licence->setObjectName(QStringLiteral("licence"));
     licence->setWordWrap(true);
-    licence->setOpenExternalLinks(true);
+    connect(licence, &QLabel::linkActivated, this, &CAboutDlg::OpenLink);
     grid->addWidget(licence, 6, 1, 1, 2);
     grid->addWidget(buttons, 7, 0, 1, 3);
     grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CAboutDlg::OpenLink(const QString& link) {
+    if (!openUrl(QUrl(link)))
+        QMessageBox::warning(this, QStringLiteral("提示"),
+                             QString::fromStdString(NoOpenerText(link.toStdString())));
 }
 
 }  // namespace orb

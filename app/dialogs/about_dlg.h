@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+
+class QUrl;
 
 namespace orb {
 
@@ -12,6 +15,13 @@ public:
     static constexpr const char* kWebAddress = "https://kelvane.example.org/";
     static constexpr const char* kMailAddress = "support@kelvane.example.org";
     explicit CAboutDlg(QWidget* parent = nullptr);
+
+    // Hands a link to the desktop; false when no program took it (then the box
+    // says so, with the address).
+    std::function<bool(const QUrl&)> openUrl;
+
+private:
+    void OpenLink(const QString& link);
 };
 
 }  // namespace orb

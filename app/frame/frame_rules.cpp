@@ -73,6 +73,18 @@ const DiscInDrive* DiscToExamine(const std::vector<DiscInDrive>& before,
     return HasArrival(before, now) ? &now.front() : nullptr;
 }
 
+const DiscInDrive* DiscToLocateAtStart(const std::vector<DiscInDrive>& now, bool shownDiscInDrive,
+                                       bool autoLocate, bool fileOnCommandLine) {
+    if (fileOnCommandLine) return nullptr;
+    return DiscToExamine({}, now, shownDiscInDrive, autoLocate, false);
+}
+
+QString IndexToReopen(const CommandLine& commandLine, const QString& lastIndex) {
+    if (!commandLine.file.isEmpty() || lastIndex.isEmpty()) return {};
+    IndexHeader header;
+    return ProbeIndexHeader(lastIndex.toStdString(), header) ? lastIndex : QString();
+}
+
 QString RecentDisplayName(int index, const QString& path) {
     QString name = QDir::toNativeSeparators(path);
     if (name.size() > 30) name = QStringLiteral("...") + name.right(27);

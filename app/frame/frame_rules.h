@@ -40,6 +40,12 @@ const DiscInDrive* DiscToExamine(const std::vector<DiscInDrive>& before,
                                  const std::vector<DiscInDrive>& now, bool shownDiscInDrive,
                                  bool autoLocate, bool newDiscDialogOpen);
 
+// At start-up a disc already in a drive counts as just inserted: the first one is
+// looked up, unless a file was named on the command line (the user asked for
+// that one) or the rule of DiscToExamine says no.
+const DiscInDrive* DiscToLocateAtStart(const std::vector<DiscInDrive>& now, bool shownDiscInDrive,
+                                       bool autoLocate, bool fileOnCommandLine);
+
 // "&1 name": a recent-file menu entry, the path cut to its last 27 characters
 // behind "..." when longer than 30, ampersands doubled.
 QString RecentDisplayName(int index, const QString& path);
@@ -62,5 +68,10 @@ struct CommandLine {
     QString file;              // the index to open, empty for a new document
 };
 CommandLine ParseCommandLine(const QStringList& args);
+
+// The index to open again at start-up: the one shown when the window last closed,
+// when no file was named on the command line and it still reads as an index.
+// Empty otherwise.
+QString IndexToReopen(const CommandLine& commandLine, const QString& lastIndex);
 
 }  // namespace orb

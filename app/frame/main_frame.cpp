@@ -51,6 +51,7 @@
 #include "library/tree/library_watcher.h"
 #include "platform/drive_watcher.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "res/desktop/desktop_files.h"
 #include "res/images/app_images.h"
 #include "res/images/toolbar_icons.h"
@@ -110,6 +111,7 @@ CMainFrame::CMainFrame(COrbDoc& doc, Options options)
         return !categoryPath.empty();
     };
     showNewDiscTip = [this] { ShowNewDiscTip(*this, this); };
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
     m_tray = new QSystemTrayIcon(windowIcon(), this);
     m_tray->setToolTip(QString::fromUtf8(kTrayTip));
@@ -409,17 +411,11 @@ void CMainFrame::OnDriveChange() {
     if (const DiscInDrive* disc =
             DiscToExamine(before, m_discs, !m_doc.DiscDrive().empty(),
                           ReadSettingInt(kKeyAutoLocate, 1) != 0, m_newDiscDialogOpen)) {
-        CLibraryTree* tree = LibraryTree();
         m_arrivedDrive = disc->root;
-        std::string indexPath;
-        QTreeWidgetItem* item =
-            tree ? FindLibraryDisc(*tree, disc->storedLabel, disc->capacity, &indexPath) : nullptr;
-        if (item) {
+        if (CLibraryTree* tree = LibraryTree();
+            tree && FindLibraryDisc(*tree, disc->storedLabel, disc->capacity)) {
             if (IsInTray()) RestoreFromTray();
-            SelectPage(kPageLibrary);
-            tree->setCurrentItem(item);
-            tree->scrollToItem(item);
-            OpenDocumentFile(indexPath);
+            OpenLibraryDisc(*disc);
         } else if (IsInTray()) {
             if (showNewDiscTip) showNewDiscTip();
         } else if (askCatalogue && askCatalogue(QString::fromUtf8(kNotInLibraryQuestion))) {
@@ -427,6 +423,52 @@ void CMainFrame::OnDriveChange() {
         }
     }
     emit driveChangeHandled();
+}
+
+bool CMainFrame::OpenLibraryDisc(const DiscInDrive& disc) {
+    CLibraryTree* tree = LibraryTree();
+    std::string indexPath;
+    QTreeWidgetItem* item =
+        tree ? FindLibraryDisc(*tree, disc.storedLabel, disc.capacity, &indexPath) : nullptr;
+    if (!item) return false;
+    SelectPage(kPageLibrary);
+    tree->setCurrentItem(item);
+    tree->scrollToItem(item);
+    OpenDocumentFile(indexPath);
+    return true;
+}
+
+void CMainFrame::LocateDiscAtStart(bool fileOnCommandLine) {
+    m_discs = DiscsInDrives(*Drives());
+    m_doc.LocateDisc();
+    if (const DiscInDrive* disc =
+            DiscToLocateAtStart(m_discs, !m_doc.DiscDrive().empty(),
+                                ReadSettingInt(kKeyAutoLocate, 1) != 0, fileOnCommandLine))
+        OpenLibraryDisc(*disc);
+}
+
+// --- window memory ------------------------------------------------------------
+
+void CMainFrame::RestoreWindowMemory(const WindowMemory& memory) {
+    // Each part is checked by Qt; a damaged value leaves that part as built.
+    if (!memory.geometry.isEmpty()) restoreGeometry(memory.geometry);
+    if (!memory.docks.isEmpty()) restoreState(memory.docks);
+    if (!memory.outerSplitter.isEmpty()) m_outerSplitter->restoreState(memory.outerSplitter);
+    if (!memory.innerSplitter.isEmpty()) m_innerSplitter->restoreState(memory.innerSplitter);
+    if (memory.page >= kPageLibrary && memory.page <= kPageSearch)
+        m_panelBar->SelectItem(memory.page);
+    UpdateCommandStates();
+}
+
+WindowMemory CMainFrame::CurrentWindowMemory() const {
+    WindowMemory memory;
+    memory.geometry = saveGeometry();
+    memory.docks = saveState();
+    memory.outerSplitter = m_outerSplitter->saveState();
+    memory.innerSplitter = m_innerSplitter->saveState();
+    memory.page = m_panelBar->GetSelectedItem();
+    memory.lastIndex = QString::fromStdString(m_doc.PathName());
+    return memory;
 }
 
 // --- commands ---------------------------------------------------------------
@@ -475,9 +517,14 @@ void CMainFrame::OnDesktopShortcut() {
 
 void CMainFrame::OpenManualPage(const char* page) {
     const std::string path = FindManualPage(ExecutableDir(), page);
-    if (path.empty() ||
-        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
-        QMessageBox::critical(this, QStringLiteral("错误"), QString::fromUtf8(kHelpMissing));
+    if (path.empty())
+        QMessageBox::critical(
+            this, QStringLiteral("错误"),
+            QString::fromUtf8(kHelpMissing) + QStringLiteral("：") + QString::fromUtf8(page));
+    else if (!openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+        // The manual is there; what is missing is a program that shows it.
+        QMessageBox::critical(this, QStringLiteral("错误"),
+                              QString::fromStdString(NoOpenerText(path)));
 }
 
 void CMainFrame::OnHelpManual() {
@@ -537,6 +584,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     m_doc.SaveModified();
     WriteRecentFiles(m_recentFiles);
+    WriteWindowMemory(CurrentWindowMemory());
     if (m_tray) m_tray->hide();
     event->accept();
     QMainWindow::closeEvent(event);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/frame/frame_rules.h"
+#include "shell/app_settings.h"
 #include "shell/orb_shell.h"
 
 class QAction;
@@ -23,6 +24,7 @@ class QMenu;
 class QMimeData;
 class QSplitter;
 class QSystemTrayIcon;
+class QUrl;
 
 namespace orb {
 
@@ -111,6 +113,13 @@ public:
     // The three steps of a new library directory, in order: library pane, search
     // scope, favourites.
     void ChangeLibraryDirectory(const std::string& path);
+    // The window's size, position, maximised state, splitters, navigation bar and
+    // page as stored at the last close; what was never stored keeps its default.
+    void RestoreWindowMemory(const WindowMemory& memory);
+    WindowMemory CurrentWindowMemory() const;
+    // A catalogued disc already in a drive at start-up is opened as if it had just
+    // been inserted (the window stays in the tray when it started there).
+    void LocateDiscAtStart(bool fileOnCommandLine);
 
     QAction* Action(int id) const { return m_actions.value(id); }
     bool IsNewDiscDialogOpen() const { return m_newDiscDialogOpen; }
@@ -130,6 +139,8 @@ public:
     std::function<bool(std::string& categoryPath)> pickLibraryLocation;
     // Shows the new-disc pop-up while the window is in the tray.
     std::function<void()> showNewDiscTip;
+    // Hands a file or address to the desktop; false when no program took it.
+    std::function<bool(const QUrl&)> openUrl;
 
     // A recent-file entry: tried on its own first, so an entry that no longer opens
     // leaves the shown index open; such an entry leaves the list.
@@ -176,6 +187,9 @@ private:
     // Fills again the library pane's tree and the search scope where they no
     // longer show what the library holds on disk.
     void FollowLibrary();
+    // Selects the disc's item in the library and opens its index; false when the
+    // library does not hold it.
+    bool OpenLibraryDisc(const DiscInDrive& disc);
 
     COrbDoc& m_doc;
     Options m_options;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/le_bytes.h"
 #include "platform/lock_file.h"
@@ -314,7 +315,7 @@ FavoriteStatus SaveFavoritesMerged(const std::string& path, const std::vector<Fa
                                    std::vector<FavoriteNode>& merged, std::string* error) {
     CLockFile lock(LockPathFor(path));
     if (!lock.Lock()) {
-        if (error) *error = std::strerror(errno);
+        if (error) *error = ErrorText(errno);
         return FavoriteStatus::CannotWrite;
     }
     FavoriteReadResult now = ReadFavoritesFile(path);

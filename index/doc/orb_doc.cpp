@@ -11,6 +11,7 @@
 
 #include "index/index_format.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -27,7 +28,7 @@ COrbDoc::~COrbDoc() {
             const int err = errno;
             std::fprintf(stderr, "%s %s: %s\n", kSaveFailed,
                          CompanionPath(m_index.GetFilePath()).c_str(),
-                         err ? std::strerror(err) : m_index.LastError().c_str());
+                         err ? ErrorText(err).c_str() : m_index.LastError().c_str());
         }
     }
     m_index.Close();
@@ -89,8 +90,7 @@ bool COrbDoc::SaveAnnotations(bool reportNow) {
     // the way out (Ctrl+S, the next edit and the quit still show it).
     if (!reportNow && m_failureShown) return false;
     m_failureShown = true;
-    const QString reason =
-        QString::fromLocal8Bit(err ? std::strerror(err) : m_index.LastError().c_str());
+    const QString reason = QString::fromStdString(err ? ErrorText(err) : m_index.LastError());
     ReportSaveFailure(QString::fromStdString(CompanionPath(m_index.GetFilePath())), reason,
                       reportNow);
     return false;

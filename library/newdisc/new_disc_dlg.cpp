@@ -37,6 +37,7 @@
 #include "platform/qt/qt_messages.h"
 #include "platform/text.h"
 #include "shell/app_settings.h"
+#include "shell/orb_shell.h"
 #include "ui/ui_font.h"
 
 namespace orb {
@@ -71,6 +72,12 @@ std::string DiscSnapshot() {
         snap += "\n";
     }
     return snap;
+}
+
+// An indeterminate bar has the range 0..0; a measured one 0..100 from 0.
+void ResetCollectBar(QProgressBar* bar, bool indeterminate) {
+    bar->setRange(0, indeterminate ? 0 : 100);
+    bar->setValue(0);
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -323,6 +330,16 @@ void CNewDiscDlg::BuildControls() {
     unread->addWidget(m_unreadButton);
     grid->addLayout(unread, 8, 0, 1, 3);
     ShowUnreadable(ScanUnreadable{});
+    m_doneLabel = new QLabel(this);
+    m_doneLabel->setObjectName(QStringLiteral("doneLabel"));
+    m_openButton = new QPushButton(QStringLiteral("打开索引"), this);
+    m_openButton->setObjectName(QStringLiteral("openIndexButton"));
+    m_openButton->setAutoDefault(false);
+    auto* done = new QHBoxLayout;
+    done->addWidget(m_doneLabel, 1);
+    done->addWidget(m_openButton);
+    grid->addLayout(done, 10, 0, 1, 3);
+    ShowDone(false);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_createButton);
     buttons->addStretch(1);
@@ -345,6 +362,7 @@ void CNewDiscDlg::BuildControls() {
     connect(m_exitButton, &QPushButton::clicked, this, &CNewDiscDlg::reject);
     connect(m_locationButton, &QPushButton::clicked, this, &CNewDiscDlg::OnChooseLocation);
     connect(m_unreadButton, &QPushButton::clicked, this, &CNewDiscDlg::ShowUnreadableDetails);
+    connect(m_openButton, &QPushButton::clicked, this, &CNewDiscDlg::OpenNewIndex);
     connect(m_textFiles, qOverload<int>(&QComboBox::activated), this, [this](int) {
         // A new choice during the scan applies when it is from the scanned disc.
         if (ScanOutstanding() && m_textListRoot == m_scanRoot)
@@ -538,8 +556,9 @@ void CNewDiscDlg::OnCreate() {
         return;
     }
 
-    m_collectBar->setValue(0);
+    ResetCollectBar(m_collectBar, false);
     m_saveBar->setValue(0);
+    ShowDone(false);
     if (!m_session) m_session = new CScanSession;
     m_session->SetSink([this](uint32_t m, WPARAM w, LPARAM l) { return OnScanMessage(m, w, l); });
     const std::string path = DiscIndexPath(m_saveLocation, name);
@@ -571,9 +590,12 @@ LRESULT CNewDiscDlg::OnScanMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_SCAN_STATUS:
             if (wParam == SCAN_COLLECTING) {
-                m_collectBar->setValue(0);
+                // A folder is measured by the scanner against its whole file system,
+                // which says nothing of how far the listing is: the bar only moves.
+                ResetCollectBar(m_collectBar, IsFolderMode() && !IsImageMode());
                 m_saveBar->setValue(0);
             } else if (wParam == SCAN_SAVING) {
+                ResetCollectBar(m_collectBar, false);
                 m_collectBar->setValue(100);
             } else if (wParam >= SCAN_DONE) {
                 OnScanFinal(wParam);
@@ -581,7 +603,8 @@ LRESULT CNewDiscDlg::OnScanMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_SCAN_SIZE_PROGRESS: {
             const auto* p = reinterpret_cast<const ScanSizeProgress*>(lParam);
-            m_collectBar->setValue(ShownPercent(p->used, p->capacity));
+            if (m_collectBar->maximum() > 0)
+                m_collectBar->setValue(ShownPercent(p->used, p->capacity));
             break;
         }
         case WM_SCAN_WRITE_PROGRESS: {
@@ -601,9 +624,13 @@ void CNewDiscDlg::OnScanFinal(WPARAM status) {
         // "创建" waits for the next drive choice that yields a name, or a typed name.
         m_createLocked = true;
         CompleteScan();
-    } else if (status == SCAN_FAILED) {
-        m_collectBar->setValue(0);
+    } else {
+        // Also after a stop: a listing that began after the stop was asked for left
+        // the bar moving.
+        ResetCollectBar(m_collectBar, false);
         m_saveBar->setValue(0);
+    }
+    if (status == SCAN_FAILED) {
         ShowLater(NewDiscPrompt::Notice, QStringLiteral("错误"),
                   QString::fromStdString(m_session->scanner.LastError()));
     }
@@ -635,11 +662,29 @@ void CNewDiscDlg::ShowUnreadableDetails() {
     box.exec();
 }
 
+void CNewDiscDlg::ShowDone(bool done) {
+    if (done) {
+        const IndexHeader& header = m_session->scanner.Header();
+        m_doneLabel->setText(
+            QString::fromStdString(ScanDoneText(header.fileCount, header.dirCount)));
+    }
+    m_doneLabel->setVisible(done);
+    m_openButton->setVisible(done);
+}
+
+void CNewDiscDlg::OpenNewIndex() {
+    if (ScanOutstanding() || m_scanPath.empty()) return;
+    // The open-document path says itself when the file cannot be opened.
+    if (m_shell.OpenDocumentFile(m_scanPath)) accept();
+}
+
 void CNewDiscDlg::CompleteScan() {
+    ResetCollectBar(m_collectBar, false);
     m_collectBar->setValue(100);
     m_saveBar->setValue(100);
     // The index is made all the same; the user hears what it lacks.
     ShowUnreadable(m_session->scanner.Unreadable());
+    ShowDone(true);
 
     if (m_tree) {
         QTreeWidgetItem* parent = m_tree->FindItemByPath(m_scanLocation);
@@ -706,7 +751,7 @@ void CNewDiscDlg::reject() {
         if (!stop || !ScanOutstanding()) return;
         m_session->scanner.AbortScan();
         m_exitButton->setText(QStringLiteral("退出"));
-        m_collectBar->setValue(0);
+        ResetCollectBar(m_collectBar, false);
         m_saveBar->setValue(0);
         // "创建" comes back with the final status, which follows within one entry.
         UpdateCreateButton();

@@ -84,6 +84,9 @@ public:
     QLabel* UnreadableLabel() const { return m_unreadLabel; }
     QPushButton* UnreadableButton() const { return m_unreadButton; }
     QString UnreadableDetailsText() const { return m_unreadDetails; }
+    // The line saying a scan finished with its counts, and "打开索引" beside it.
+    QLabel* DoneLabel() const { return m_doneLabel; }
+    QPushButton* OpenIndexButton() const { return m_openButton; }
 
 public slots:
     // The user chose the drive entry at position (as CBN_SELCHANGE).
@@ -112,6 +115,8 @@ private:
     void CompleteScan();
     void ShowUnreadable(const ScanUnreadable& unreadable);
     void ShowUnreadableDetails();
+    void ShowDone(bool done);
+    void OpenNewIndex();
     void ShowLater(int kind, const QString& caption, const QString& text);
     // Identity of the disc an entry holds now: root, label, capacity; "" for none.
     std::string DiscIdentity(int position) const;
@@ -138,6 +143,8 @@ private:
     QLabel* m_unreadLabel = nullptr;
     QPushButton* m_unreadButton = nullptr;
     QString m_unreadDetails;
+    QLabel* m_doneLabel = nullptr;
+    QPushButton* m_openButton = nullptr;
     QTimer* m_refreshTimer = nullptr;
 
     std::string m_saveLocation;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -142,7 +143,7 @@ bool ReadRemarkSource(const std::string& path, std::string& raw, std::string* re
     // Non-blocking, so a FIFO or a device named *.txt cannot hold the window.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (reason) *reason = std::strerror(errno);
+        if (reason) *reason = ErrorText(errno);
         return false;
     }
     struct stat st {};
@@ -159,7 +160,7 @@ bool ReadRemarkSource(const std::string& path, std::string& raw, std::string* re
         ssize_t n = ::read(fd, raw.data() + got, want - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (reason) *reason = std::strerror(errno);
+            if (reason) *reason = ErrorText(errno);
             ::close(fd);
             raw.clear();
             return false;
@@ -251,6 +252,20 @@ std::string UnreadableDetails(const ScanUnreadable& unreadable) {
     if (total > unreadable.paths.size())
         text += "……另有 " + std::to_string(total - unreadable.paths.size()) + " 项未列出\n";
     return text;
+}
+
+namespace {
+
+std::string Grouped(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+    return digits;
+}
+
+}  // namespace
+
+std::string ScanDoneText(uint32_t files, uint32_t directories) {
+    return "完成：" + Grouped(files) + " 个文件，" + Grouped(directories) + " 个文件夹";
 }
 
 }  // namespace orb

@@ -84,4 +84,8 @@ bool CanCreate(bool driveChosen, std::string_view name, bool scanOutstanding);
 int DriveToPreselect(const std::vector<std::string>& listRoots, const std::vector<bool>& holdsDisc,
                      const std::string& arrivedRoot);
 
+// The dialog's line after a finished scan: "完成：N 个文件，M 个文件夹", counts grouped
+// by thousands.
+std::string ScanDoneText(uint32_t files, uint32_t directories);
+
 }  // namespace orb

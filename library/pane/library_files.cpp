@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "index/index_format.h"
+#include "platform/error_text.h"
 #include "platform/lock_file.h"
 
 namespace orb {
@@ -59,7 +60,7 @@ std::string Reason(int error) {
         case EINVAL:
             return "不能移到它自己的子文件夹中";
         default:
-            return std::strerror(error);
+            return ErrorText(error);
     }
 }
 

@@ -20,6 +20,7 @@
 #include "library/pane/remark_edit_dlg.h"
 #include "library/store/library_store.h"
 #include "library/tree/category_name.h"
+#include "platform/error_text.h"
 #include "platform/text.h"
 #include "res/images/app_images.h"
 #include "shell/app_settings.h"
@@ -317,7 +318,7 @@ QTreeWidgetItem* CLibraryPane::CreateCategory(QTreeWidgetItem* parent) {
         const int error = errno;
         Message(QMessageBox::Critical,
                 QString::fromUtf8("无法创建分类“%1”：%2")
-                    .arg(Host(dir), QString::fromLocal8Bit(std::strerror(error))));
+                    .arg(Host(dir), QString::fromStdString(ErrorText(error))));
         return nullptr;
     }
     QTreeWidgetItem* item = tree_->InsertCategoryItem(parent, name);

@@ -109,6 +109,32 @@ TEST_F(SettingsTest, RecentFilesKeepFourMostRecentFirst) {
     EXPECT_EQ(ReadRecentFiles(), QStringList{QStringLiteral("/x.orb")});
 }
 
+TEST_F(SettingsTest, WindowMemoryRoundTripsAndIsEmptyWhenNeverStored) {
+    const WindowMemory none = ReadWindowMemory();
+    EXPECT_TRUE(none.geometry.isEmpty());
+    EXPECT_EQ(none.page, -1);
+    EXPECT_TRUE(none.lastIndex.isEmpty());
+    WindowMemory m;
+    m.geometry = QByteArray("\x01\x02\x00g", 4);
+    m.docks = "d";
+    m.outerSplitter = "o";
+    m.innerSplitter = "i";
+    m.page = 2;
+    m.lastIndex = QStringLiteral("/库/光盘.orb");
+    WriteWindowMemory(m);
+    const WindowMemory back = ReadWindowMemory();
+    EXPECT_EQ(back.geometry, m.geometry);
+    EXPECT_EQ(back.docks, m.docks);
+    EXPECT_EQ(back.outerSplitter, m.outerSplitter);
+    EXPECT_EQ(back.innerSplitter, m.innerSplitter);
+    EXPECT_EQ(back.page, 2);
+    EXPECT_EQ(back.lastIndex, m.lastIndex);
+    // Closing with no index open forgets the last one.
+    m.lastIndex.clear();
+    WriteWindowMemory(m);
+    EXPECT_TRUE(ReadWindowMemory().lastIndex.isEmpty());
+}
+
 TEST_F(SettingsTest, AutostartEntryExistsOnlyWhileOn) {
     const std::string exe = "/opt/my programs/orb";
     ASSERT_TRUE(SetAutostartEnabled(true, exe));
@@ -155,6 +181,30 @@ TEST(DriveChangeRule, ExaminesTheFirstDiscOnlyOnAnArrivalNobodyElseHandles) {
     EXPECT_EQ(DiscToExamine(none, one, true, true, false), nullptr);    // shown disc in a drive
     EXPECT_EQ(DiscToExamine(none, one, false, false, false), nullptr);  // auto-locate off
     EXPECT_EQ(DiscToExamine(none, one, false, true, true), nullptr);    // dialog running
+}
+
+TEST(StartRule, ADiscAlreadyInADriveCountsAsJustInsertedUnlessAFileWasNamed) {
+    const std::vector<DiscInDrive> two{{"/b", "B", 2}, {"/a", "A", 1}};
+    ASSERT_NE(DiscToLocateAtStart(two, false, true, false), nullptr);
+    EXPECT_EQ(DiscToLocateAtStart(two, false, true, false)->root, "/b");
+    EXPECT_EQ(DiscToLocateAtStart({}, false, true, false), nullptr);
+    EXPECT_EQ(DiscToLocateAtStart(two, true, true, false), nullptr);    // shown disc in a drive
+    EXPECT_EQ(DiscToLocateAtStart(two, false, false, false), nullptr);  // auto-locate off
+    EXPECT_EQ(DiscToLocateAtStart(two, false, true, true), nullptr);    // file on the command line
+}
+
+TEST(StartRule, TheLastIndexIsReopenedOnlyWhenItStillReadsAndNoFileWasNamed) {
+    test::TempDir dir;
+    const QString last = QString::fromStdString(dir / "last.orb");
+    test::WriteSmallIndex(last.toStdString(), "L", 1);
+    test::WriteFile(dir / "text.orb", "not an index at all");
+    EXPECT_EQ(IndexToReopen(CommandLine{}, last), last);
+    EXPECT_EQ(IndexToReopen(CommandLine{}, QString()), QString());
+    CommandLine named;
+    named.file = QStringLiteral("/elsewhere.orb");
+    EXPECT_EQ(IndexToReopen(named, last), QString());
+    EXPECT_EQ(IndexToReopen(CommandLine{}, QString::fromStdString(dir / "text.orb")), QString());
+    EXPECT_EQ(IndexToReopen(CommandLine{}, QString::fromStdString(dir / "gone.orb")), QString());
 }
 
 TEST(RecentFilesMenu, NumbersCutsLongPathsAndKeepsAmpersandsVisible) {

@@ -10,11 +10,14 @@
 #include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFontInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -25,6 +28,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "about_dlg.h"
 #include "favorites/pane/favorite_pane.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
@@ -35,6 +39,7 @@
 #include "main_frame.h"
 #include "orb_app.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "platform/text.h"
 #include "quit_signals.h"
 #include "search/pane/search_rules.h"
@@ -44,6 +49,7 @@
 #include "tests/app/app_test_util.h"
 #include "tests/support/qt_wait.h"
 #include "ui/panel_bar_ctrl.h"
+#include "ui/ui_font.h"
 #include "views/orb_view.h"
 #include "views/remark_view.h"
 
@@ -452,6 +458,133 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     // Nobody listening: the second start runs on its own.
     EXPECT_EQ(COrbApp::HandOverToRunningInstance(QStringLiteral("orb-test-nobody"), second),
               HandOverResult::NoInstance);
+    SetDriveSystem(nullptr);
+}
+
+TEST(UiFontTest, OneSansCjkFamilyWhereInstalledElseTheDesktopsAtItsSize) {
+    const QString desktop = QStringLiteral("Cantarell");
+    EXPECT_EQ(
+        ChooseUiFontFamily({"DejaVu Sans", "Noto Sans CJK SC", "WenQuanYi Micro Hei"}, desktop),
+        "Noto Sans CJK SC");
+    EXPECT_EQ(ChooseUiFontFamily({"wenquanyi micro hei", "AR PL UMing CN"}, desktop),
+              "WenQuanYi Micro Hei");
+    EXPECT_EQ(ChooseUiFontFamily({"AR PL UMing CN", "Noto Serif CJK SC"}, desktop), desktop);
+
+    // The window's trees, remark box and dialogs all use the application font.
+    test::EnsureApp();
+    const QFont before = QApplication::font();
+    SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    COrbApp app(options);
+    ASSERT_TRUE(app.InitInstance({}));
+    const QFont font = QApplication::font();
+    EXPECT_EQ(font.pointSizeF(), before.pointSizeF());
+    EXPECT_EQ(font.pixelSize(), before.pixelSize());
+    for (QWidget* w : {static_cast<QWidget*>(app.Frame()->RemarkView()),
+                       static_cast<QWidget*>(app.Frame()->LibraryTree()),
+                       static_cast<QWidget*>(app.Frame()->FavoriteTree())})
+        EXPECT_EQ(w->font().family(), font.family()) << w->metaObject()->className();
+    CNewDiscDlg dlg(app.Frame()->LibraryTree(), *app.Frame(), app.Frame(), "/");
+    EXPECT_EQ(dlg.font().family(), font.family());
+    // Body text is the desktop's size; a heading drawn at 30 pixels stays larger.
+    EXPECT_EQ(SongtiFont(13), font);
+    EXPECT_EQ(SongtiFont(16), font);
+    const QFont heading = SongtiFont(30);
+    EXPECT_EQ(heading.family(), font.family());
+    EXPECT_GT(QFontInfo(heading).pixelSize(), 2 * QFontInfo(font).pixelSize());
+    app.Frame()->close();
+    SetDriveSystem(nullptr);
+}
+
+TEST(AboutBox, LinksGoToTheDesktopAndAMissingProgramIsNamed) {
+    test::EnsureApp();
+    CAboutDlg dlg;
+    QList<QUrl> opened;
+    bool takes = true;
+    dlg.openUrl = [&](const QUrl& url) {
+        opened << url;
+        return takes;
+    };
+    auto* web = dlg.findChild<QLabel*>(QStringLiteral("1026"));
+    auto* mail = dlg.findChild<QLabel*>(QStringLiteral("1027"));
+    ASSERT_TRUE(web && mail);
+    emit web->linkActivated(QString::fromUtf8(CAboutDlg::kWebAddress));
+    emit mail->linkActivated(QStringLiteral("mailto:%1").arg(CAboutDlg::kMailAddress));
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], QUrl(QString::fromUtf8(CAboutDlg::kWebAddress)));
+    EXPECT_EQ(opened[1].scheme(), QStringLiteral("mailto"));
+    MessageBoxCatcher boxes;
+    takes = false;
+    emit web->linkActivated(QString::fromUtf8(CAboutDlg::kWebAddress));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts[0], QString::fromStdString(NoOpenerText(CAboutDlg::kWebAddress)));
+}
+
+TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
+    test::EnsureApp();
+    OpenSettings()->clear();
+    test::TempDir lib, driveDir;
+    StoreLibraryDirectory(lib.path() + "/");
+    test::WriteSmallIndex(lib / "tools.orb", "TOOLS", 650'000'000);
+    test::WriteSmallIndex(lib / "other.orb", "OTHER", 700'000'000);
+    auto drives = std::make_shared<CVirtualDriveSystem>(
+        std::vector<VirtualDrive>{{driveDir.path(), "", 0, true}});
+    SetDriveSystem(drives);
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    MessageBoxCatcher boxes;
+    QList<int> outerSizes;
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        CMainFrame* frame = app.Frame();
+        frame->resize(760, 540);
+        frame->SelectPage(kPageSearch);
+        frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->setSizes({300, 400});
+        outerSizes = frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes();
+        ASSERT_TRUE(frame->OpenDocumentFile(lib / "other.orb"));
+        frame->close();
+    }
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        CMainFrame* frame = app.Frame();
+        EXPECT_EQ(frame->size(), QSize(760, 540));
+        EXPECT_EQ(frame->PanelBar()->GetSelectedItem(), kPageSearch);
+        EXPECT_EQ(frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes(),
+                  outerSizes);
+        EXPECT_EQ(app.Doc()->PathName(), lib / "other.orb");
+        frame->close();
+    }
+    // The catalogued disc in the drive at start-up is opened as if just inserted.
+    drives->SetDrives({{driveDir.path(), "TOOLS", 650'000'000, false}});
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        EXPECT_EQ(app.Doc()->PathName(), lib / "tools.orb");
+        EXPECT_EQ(app.Frame()->PanelBar()->GetSelectedItem(), kPageLibrary);
+        // A file named on the command line is what the user asked for.
+        COrbApp named(options);
+        ASSERT_TRUE(named.InitInstance({QString::fromStdString(lib / "other.orb")}));
+        EXPECT_EQ(named.Doc()->PathName(), lib / "other.orb");
+        app.Frame()->close();
+        named.Frame()->close();
+    }
+    // A last index that is gone is skipped without a word.
+    drives->SetDrives({{driveDir.path(), "", 0, true}});
+    ASSERT_EQ(::unlink((lib / "other.orb").c_str()), 0);
+    {
+        COrbApp app(options);
+        ASSERT_TRUE(app.InitInstance({}));
+        EXPECT_TRUE(app.Doc()->PathName().empty());
+        app.Frame()->close();
+    }
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join('|').toStdString();
     SetDriveSystem(nullptr);
 }
 

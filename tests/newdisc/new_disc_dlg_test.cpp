@@ -421,6 +421,38 @@ TEST_F(NewDiscDlgTest, FolderModeCataloguesAFolderAsItsOwnDrive) {
     EXPECT_EQ(reader.GetFileCount(), 2u);
     reader.ReadRemark(remark);
     EXPECT_EQ(remark, "folder notes");
+    reader.Close();
+
+    // The dialog says it is done, with the counts, and offers the new index.
+    EXPECT_EQ(dlg.CollectBar()->maximum(), 100);
+    EXPECT_EQ(dlg.CollectBar()->value(), 100);
+    EXPECT_TRUE(dlg.DoneLabel()->isVisibleTo(&dlg));
+    EXPECT_EQ(dlg.DoneLabel()->text(), QStringLiteral("完成：2 个文件，1 个文件夹"));
+    ASSERT_TRUE(dlg.OpenIndexButton()->isVisibleTo(&dlg));
+    dlg.OpenIndexButton()->click();
+    ASSERT_EQ(shell.opened.size(), 1u);
+    EXPECT_EQ(shell.opened[0], lib + "/备份盘.orb");
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_FALSE(dlg.isVisible());
+}
+
+TEST_F(NewDiscDlgTest, FolderModeStoppedAtOnceLeavesNoMovingBarAndNoDoneLine) {
+    const std::string folder = tmp / "stick";
+    MakeDir(folder);
+    for (int i = 0; i < 50; ++i) test::WriteFile(folder + "/f" + std::to_string(i), "x");
+    CNewDiscDlg dlg(&tree, shell, nullptr, folder);
+    dlg.show();
+    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("stick"), 10000);
+    QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
+    dlg.OnCreate();
+    answers = {true};
+    dlg.reject();  // "确定要中止吗？" before the worker's first message is handled
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished.at(0).at(0).toInt(), static_cast<int>(SCAN_ABORTED));
+    EXPECT_EQ(dlg.CollectBar()->maximum(), 100);  // measured again, not moving
+    EXPECT_EQ(dlg.CollectBar()->value(), 0);
+    EXPECT_FALSE(dlg.DoneLabel()->isVisibleTo(&dlg));
+    EXPECT_FALSE(dlg.OpenIndexButton()->isVisibleTo(&dlg));
 }
 
 TEST_F(NewDiscDlgTest, AScanThatCouldNotReadEverythingSaysSoWithTheList) {

@@ -151,6 +151,12 @@ TEST(NewDiscRules, TheDriveThatJustGotTheDiscElseTheOnlyDiscIsPreselected) {
     EXPECT_EQ(DriveToPreselect({}, {}, ""), -1);
 }
 
+TEST(NewDiscRules, DoneLineCountsFilesAndFoldersGroupedByThousands) {
+    EXPECT_EQ(ScanDoneText(0, 0), "完成：0 个文件，0 个文件夹");
+    EXPECT_EQ(ScanDoneText(999, 1000), "完成：999 个文件，1,000 个文件夹");
+    EXPECT_EQ(ScanDoneText(4294967295u, 123456), "完成：4,294,967,295 个文件，123,456 个文件夹");
+}
+
 TEST(EjectDisc, GoesThroughTheDriveLayerAndFailsQuietly) {
     TempDir dir;
     auto drives = std::make_shared<CVirtualDriveSystem>(

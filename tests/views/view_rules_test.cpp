@@ -139,6 +139,42 @@ TEST_F(RowOrderTest, CellsShowSizeTypeAndDateAndKeepTheEntryId) {
     EXPECT_EQ(model.FindRow("B.TXT"), -1);  // names are matched byte for byte
 }
 
+TEST(FileTypeIcons, EveryCommonKindHasABundledIconWhenTheThemeHasNone) {
+    test::EnsureViewsApp();
+    EXPECT_EQ(FileIconKindFor("text/plain", "text-x-generic", {}), FileIconKind::Text);
+    EXPECT_EQ(FileIconKindFor("application/x-shellscript", "text-x-script", {}),
+              FileIconKind::Text);
+    EXPECT_EQ(FileIconKindFor("image/png", "image-x-generic", {}), FileIconKind::Image);
+    EXPECT_EQ(FileIconKindFor("audio/mpeg", "audio-x-generic", {}), FileIconKind::Audio);
+    EXPECT_EQ(FileIconKindFor("video/mp4", "video-x-generic", {}), FileIconKind::Video);
+    EXPECT_EQ(FileIconKindFor("application/zip", "package-x-generic", {}), FileIconKind::Archive);
+    EXPECT_EQ(FileIconKindFor("application/x-ms-dos-executable", "application-x-executable", {}),
+              FileIconKind::Executable);
+    // A Word file is a zip underneath, but a document to the user.
+    EXPECT_EQ(FileIconKindFor("application/vnd.openxmlformats-officedocument."
+                              "wordprocessingml.document",
+                              "x-office-document", {"application/zip"}),
+              FileIconKind::Document);
+    EXPECT_EQ(FileIconKindFor("application/x-foo", "application-x-generic", {"text/plain"}),
+              FileIconKind::Text);
+    EXPECT_EQ(FileIconKindFor("application/octet-stream", "application-x-generic", {}),
+              FileIconKind::None);
+    for (FileIconKind kind : {FileIconKind::Folder, FileIconKind::Text, FileIconKind::Image,
+                              FileIconKind::Audio, FileIconKind::Video, FileIconKind::Archive,
+                              FileIconKind::Executable, FileIconKind::Document}) {
+        const QIcon icon = BundledFileTypeIcon(kind);
+        EXPECT_FALSE(icon.pixmap(16, 16).isNull()) << static_cast<int>(kind);
+        EXPECT_FALSE(icon.pixmap(32, 32).isNull()) << static_cast<int>(kind);
+    }
+    EXPECT_TRUE(BundledFileTypeIcon(FileIconKind::None).isNull());
+    // Through the cache: known types never fall back to the blank page.
+    CFileTypeCache& cache = CFileTypeCache::Instance();
+    const qint64 blank = cache.Type(cache.TypeOf("")).icon.cacheKey();
+    for (const char* ext : {"txt", "jpg", "mp3", "avi", "zip", "exe", "pdf"})
+        EXPECT_NE(cache.Type(cache.TypeOf(ext)).icon.cacheKey(), blank) << ext;
+    EXPECT_FALSE(cache.Folder().icon.isNull());
+}
+
 // The model sorts by precomputed keys; on names sharing long prefixes, mixed case,
 // double-byte characters and dots it must give exactly the rule's order.
 TEST(RowOrderRule, ModelOrderEqualsTheComparisonRuleOnRandomRows) {

@@ -16,6 +16,7 @@
 
 #include "favorites/store/fav_drag.h"
 #include "platform/drives.h"
+#include "platform/error_text.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/qt_wait.h"
 #include "tests/views/views_test_util.h"
@@ -188,10 +189,11 @@ TEST_F(ViewsTest, DoubleClickEntersANeverExpandedDirectoryAndOpensFilesOnTheDisc
     list->OnExplore();
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[1].toLocalFile().toStdString(), disc.path() + "/setup/tools/");
-    // The desktop refusing the file gives the unknown-error text.
+    // No program takes the file: the message says so, with the file.
     list->SetUrlOpener([](const QUrl&) { return false; });
     list->OpenRow(model.FindRow("a.exe"));
-    EXPECT_EQ(messages.last(), COrbView::kUnknownErrorText);
+    EXPECT_EQ(messages.last(),
+              QString::fromStdString(NoOpenerText(disc.path() + "/setup/tools/a.exe")));
 }
 
 TEST_F(ViewsTest, SortAndStyleChosenInOneWindowHoldInTheNext) {
