@@ -103,6 +103,14 @@ uint32_t Gb18030FourByteCodePoint(const unsigned char* p, size_t n) {
     return linear - it->linear < it->count ? it->codePoint + (linear - it->linear) : 0;
 }
 
+uint16_t PinyinReadingSet(const unsigned char* p, size_t n) {
+    return n >= 2 ? SetOf(p, n) : 0;
+}
+
+uint32_t PinyinReadingSetInitials(uint16_t set) {
+    return set < pd::kSetCount ? GetTables().setInitials[set] : 0;
+}
+
 std::vector<std::string_view> PinyinReadings(std::string_view ch) {
     std::vector<std::string_view> out;
     const auto* p = reinterpret_cast<const unsigned char*>(ch.data());

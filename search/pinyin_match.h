@@ -18,6 +18,12 @@ namespace orb {
 // u-umlaut as both "v" and "u"); empty for anything without a reading.
 std::vector<std::string_view> PinyinReadings(std::string_view ch);
 
+// The reading set (an index into the generated table, 0: no reading) of the
+// stored multi-byte character of n bytes at p, and the letters its readings begin
+// with (bit 0 = 'a').
+uint16_t PinyinReadingSet(const unsigned char* p, size_t n);
+uint32_t PinyinReadingSetInitials(uint16_t set);
+
 // The code point of a four-byte GB18030 sequence, or 0 when p does not start one.
 uint32_t Gb18030FourByteCodePoint(const unsigned char* p, size_t n);
 

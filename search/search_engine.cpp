@@ -282,6 +282,11 @@ void CIndexReader::PrepareMatching() {
         std::stable_sort(index.begin(), index.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
     }
+    searchPinyin_.reset();
+    if (searchOptions_ & SF_PINYIN) {
+        auto pinyin = std::make_shared<CPinyinMatcher>(searchKeyword_, matchCase);
+        if (pinyin->Active()) searchPinyin_ = std::move(pinyin);
+    }
     searchTotal_ = uint64_t{header_.fileCount} + uint64_t{header_.dirCount};
     searchPercent_ = 0;
     searchPercentRest_ = 0;
@@ -332,8 +337,16 @@ int CIndexReader::MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& ent
     if (at + kRecordFixedSize > fileSize_) return 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - at));
     if (!ReadFully(fd_, record, want, at)) return 0;
+    return MatchRecordBytes(record, want, recordOffset, id, entry, annotation);
+}
+
+int CIndexReader::MatchRecordBytes(const unsigned char* record, size_t available,
+                                   int32_t recordOffset, int32_t id, IndexEntry& entry,
+                                   const std::string*& annotation) {
+    annotation = nullptr;
+    if (available < kRecordFixedSize) return 0;
     const size_t n = record[kEntryFixedSize];
-    if (kRecordFixedSize + n > want) return 0;
+    if (kRecordFixedSize + n > available) return 0;
     DecodeEntryFixed(record, entry);
     std::memcpy(entry.name, record + kRecordFixedSize, n);
     entry.name[n] = '\0';
@@ -349,12 +362,6 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
     self->PrepareMatching();
     const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
     const std::string& kw = self->searchKeyword_;
-
-    self->searchPinyin_.reset();
-    if (self->searchOptions_ & SF_PINYIN) {
-        auto pinyin = std::make_shared<CPinyinMatcher>(kw, matchCase);
-        if (pinyin->Active()) self->searchPinyin_ = std::move(pinyin);
-    }
 
     // The whole file is read once; the keyword's bytes are looked for in it, and
     // the walk then runs the name tests only on names that hold them. A name found

@@ -19,28 +19,54 @@
 #include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "search/pinyin/pinyin_data.h"
+#include "search/pinyin_match.h"
 
 namespace orb {
 
 namespace {
 
-// Layout (little-endian): a fixed header, then the entries (record offset,
-// parent ordinal or -1, name offset, name length: 16 bytes each), the names, the
-// key table (key, offset of its list: 8 bytes each, ascending keys) and the
-// posting lists (ordinal gaps as base-128 varints).
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '1'};
-constexpr size_t kFixed = 168;
-constexpr size_t kEntrySize = 16;
-constexpr size_t kKeySize = 8;
-constexpr uint32_t kPairTag = 1u << 24;  // keys of byte pairs; trigrams stay below
+namespace pd = pinyin_data;
+
+// Layout (little-endian): a fixed part (magic, what the segment describes, the
+// counts and a checksum of the rest), then
+//   - the record offset of the first entry of every block of kBlock entries in walk
+//     order; when the index file does not hold its records in walk order, the
+//     record offset of every entry follows;
+//   - the directories (ordinal, ordinal after its subtree, parent directory,
+//     record offset: 16 bytes each), which give a hit its path;
+//   - per 32 buckets the bit offset of their first list;
+//   - the lists, one per bucket of hashed keys: the blocks holding a key of the
+//     bucket, Rice-coded gaps.
+// Names are not copied: they are read from the mapped index file, whose
+// identity the segment checks. Postings name blocks, not entries: a key of
+// random text is rare in a block, so a block costs about as many postings as
+// its entries would, and gaps between blocks are much shorter.
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '2'};
+constexpr size_t kIdentitySize = 48 + kHeaderSize;
+constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
+constexpr size_t kFixed = kCounts + 24 + 8;
+constexpr unsigned kBlockShift = 5;
+constexpr uint32_t kBlock = 1u << kBlockShift;
+constexpr unsigned kGroupShift = 5;  // buckets per entry of the group table
+constexpr size_t kDirSize = 16;
+constexpr uint32_t kFlagSequential = 1;
+constexpr uint32_t kMaxBucketBits = 22;
+
+// Key families, in the top byte.
+constexpr uint32_t kPairTag = 1u << 24;      // a double-byte character (its byte pair)
+constexpr uint32_t kPinyin2Tag = 2u << 24;   // first letters of two neighbouring characters
+constexpr uint32_t kPinyin3Tag = 3u << 24;   // ... of three
+constexpr uint32_t kReading2Tag = 4u << 24;  // a reading's first two letters
+constexpr uint32_t kReading3Tag = 5u << 24;  // ... first three
 
 inline unsigned char FoldByte(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
 }
 
-// Keys of a text: every byte trigram and every byte pair that starts with a high
-// byte, over the text with every A-Z byte folded. That fold also touches trailing
-// bytes of double-byte characters, which the engine leaves alone; it is a
+// Literal keys of a text: every byte trigram and every byte pair that starts with a
+// high byte, over the text with every A-Z byte folded. That fold also touches
+// trailing bytes of double-byte characters, which the engine leaves alone; it is a
 // function of single bytes, so any match the engine makes, in any letter case,
 // is still a match of the folded bytes, and the keys never rule out a hit.
 template <typename F>
@@ -54,6 +80,145 @@ void ForEachKey(std::string_view text, F add) {
     }
 }
 
+inline bool IsAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The symbols a character may start a pinyin piece with: bit 0-25 'a'-'z', bit
+// 26-35 '0'-'9'.
+inline uint64_t SymbolBit(unsigned char c) {
+    return c >= '0' && c <= '9' ? uint64_t{1} << (26 + (c - '0')) : uint64_t{1} << (c - 'a');
+}
+inline unsigned char SymbolChar(unsigned bit) {
+    return static_cast<unsigned char>(bit < 26 ? 'a' + bit : '0' + (bit - 26));
+}
+
+// Pinyin keys of a name. A pinyin match is a run of neighbouring characters,
+// each a letter or digit or a Chinese character with a reading, at least one of
+// them Chinese (a run of letters only is a literal match). Each character is
+// spelled by a piece of the keyword that starts with the character's symbol:
+// itself, or the first letter of one of its readings. So the run holds, for a
+// window of two or three of its characters with a Chinese one among them, the
+// symbols at the starts of the keyword's pieces; and a run of one character
+// holds a reading that starts with the keyword. These are the keys.
+template <typename F>
+void ForEachPinyinKey(std::string_view name, F add) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const auto* e = p + name.size();
+    struct Char {
+        uint64_t symbols;
+        bool chinese;
+    };
+    Char chars[kMaxPath];
+    size_t count = 0;
+    bool anyChinese = false;
+    while (p < e && count < kMaxPath) {
+        const size_t n = StoredCharLength(p, e);
+        Char c{0, false};
+        if (n == 1) {
+            if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
+        } else if (const uint16_t set = PinyinReadingSet(p, n)) {
+            c.symbols = PinyinReadingSetInitials(set);
+            c.chinese = c.symbols != 0;
+            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
+                const auto* r = reinterpret_cast<const unsigned char*>(
+                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
+                if (r[0] && r[1]) add(kReading2Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8);
+                if (r[0] && r[1] && r[2])
+                    add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
+            }
+        }
+        anyChinese = anyChinese || c.chinese;
+        chars[count++] = c;
+        p += n;
+    }
+    if (!anyChinese) return;
+    auto each = [](uint64_t bits, auto f) {
+        for (; bits; bits &= bits - 1) f(SymbolChar(static_cast<unsigned>(__builtin_ctzll(bits))));
+    };
+    for (size_t i = 0; i + 1 < count; ++i) {
+        const Char &a = chars[i], &b = chars[i + 1];
+        if (!a.symbols || !b.symbols) continue;
+        if (a.chinese || b.chinese)
+            each(a.symbols, [&](unsigned char x) {
+                each(b.symbols, [&](unsigned char y) {
+                    add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8);
+                });
+            });
+        if (i + 2 >= count) continue;
+        const Char& c = chars[i + 2];
+        if (!c.symbols || !(a.chinese || b.chinese || c.chinese)) continue;
+        each(a.symbols, [&](unsigned char x) {
+            each(b.symbols, [&](unsigned char y) {
+                each(c.symbols, [&](unsigned char z) {
+                    add(kPinyin3Tag | uint32_t{x} << 16 | uint32_t{y} << 8 | z);
+                });
+            });
+        });
+    }
+}
+
+// The pinyin keys a keyword may be found by, one of which every name it spells
+// holds (see ForEachPinyinKey); false when it cannot be narrowed (a single
+// letter). The keyword is cut into pieces every way the matcher could: a letter
+// or digit, an initial (zh, ch, sh also whole), a full reading, and at the end
+// the start of a reading. Cutting more ways than the matcher does only adds keys.
+bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
+    const std::string kw = LowerAZCopy(keyword);
+    const size_t n = kw.size();
+    if (n < 2) return false;
+    // edges[a]: where a piece starting at a may end.
+    std::vector<std::vector<size_t>> edges(n);
+    for (size_t a = 0; a < n; ++a) {
+        std::vector<size_t>& to = edges[a];
+        to.push_back(a + 1);
+        if (a + 2 <= n && kw[a + 1] == 'h' && (kw[a] == 'z' || kw[a] == 'c' || kw[a] == 's'))
+            to.push_back(a + 2);
+        for (unsigned i = 0; i < pd::kSyllableCount; ++i) {
+            const char* s = pd::kSyllableText + pd::kSyllableOffset[i];
+            const size_t len = std::strlen(s);
+            if (a + len <= n && kw.compare(a, len, s) == 0) to.push_back(a + len);
+            if (a + len > n && std::strncmp(s, kw.data() + a, n - a) == 0) to.push_back(n);
+        }
+        std::sort(to.begin(), to.end());
+        to.erase(std::unique(to.begin(), to.end()), to.end());
+    }
+    std::vector<char> from(n + 1, 0), toEnd(n + 1, 0);
+    from[0] = 1;
+    for (size_t a = 0; a < n; ++a)
+        if (from[a])
+            for (size_t b : edges[a]) from[b] = 1;
+    toEnd[n] = 1;
+    for (size_t a = n; a-- > 0;)
+        for (size_t b : edges[a]) toEnd[a] = toEnd[a] || toEnd[b];
+    auto sym = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(kw[at])); };
+    for (size_t b : edges[0]) {
+        if (b == n) {
+            // One character: its reading starts with the keyword.
+            keys.push_back(n == 2 ? kReading2Tag | sym(0) << 16 | sym(1) << 8
+                                  : kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
+        } else if (std::find(edges[b].begin(), edges[b].end(), n) != edges[b].end()) {
+            keys.push_back(kPinyin2Tag | sym(0) << 16 | sym(b) << 8);
+        }
+    }
+    for (size_t a = 0; a < n; ++a) {
+        if (!from[a]) continue;
+        for (size_t b : edges[a]) {
+            if (b >= n) continue;
+            for (size_t c : edges[b])
+                if (c < n && toEnd[c])
+                    keys.push_back(kPinyin3Tag | sym(a) << 16 | sym(b) << 8 | sym(c));
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return true;
+}
+
+inline uint32_t BucketOf(uint32_t key, unsigned bits) {
+    return static_cast<uint32_t>((uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
+}
+
 uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 1469598103934665603ULL) {
     for (size_t i = 0; i < n; ++i) {
         h ^= p[i];
@@ -62,8 +227,7 @@ uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 146959810393466560
     return h;
 }
 
-// A checksum of the segment's body, eight bytes a step: fast enough to check
-// every segment a search takes candidates from.
+// A checksum of the segment's body, eight bytes a step.
 uint64_t BodySum(const unsigned char* p, size_t n) {
     uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
     size_t i = 0;
@@ -93,6 +257,105 @@ uint32_t Get32(const unsigned char* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// Bits, lowest first.
+class CBitWriter {
+public:
+    void Put(uint64_t value, unsigned bits) {  // bits <= 32
+        acc_ |= (value & ((uint64_t{1} << bits) - 1)) << pending_;
+        pending_ += bits;
+        bits_ += bits;
+        while (pending_ >= 8) {
+            bytes_ += static_cast<char>(acc_);
+            acc_ >>= 8;
+            pending_ -= 8;
+        }
+    }
+    void Ones(uint64_t n) {
+        for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
+        Put(0xFFFFFFFFu, static_cast<unsigned>(n));
+    }
+    // x >= 1: the length of its binary form less one in unary, then its bits
+    // below the top one.
+    void Gamma(uint64_t x) {
+        const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
+        Ones(top);
+        Put(0, 1);
+        Put(x, top);
+    }
+    static uint64_t RiceBits(uint64_t v, unsigned k) { return (v >> k) + 1 + k; }
+    void Rice(uint64_t v, unsigned k) {
+        Ones(v >> k);
+        Put(0, 1);
+        Put(v, k);
+    }
+    uint64_t Size() const { return bits_; }
+    // The bytes, the last one completed with zero bits.
+    std::string& Finish() {
+        if (pending_) bytes_ += static_cast<char>(acc_);
+        acc_ = 0;
+        pending_ = 0;
+        return bytes_;
+    }
+
+private:
+    std::string bytes_;
+    uint64_t acc_ = 0;
+    unsigned pending_ = 0;
+    uint64_t bits_ = 0;
+};
+
+// Reads what CBitWriter wrote; any read past the end fails and stays failed.
+class CBitReader {
+public:
+    CBitReader(const unsigned char* data, uint64_t bits, uint64_t at)
+        : data_(data), end_(bits), at_(at) {}
+    bool Ok() const { return ok_; }
+    uint64_t At() const { return at_; }
+    void Seek(uint64_t at) {
+        if (at > end_) ok_ = false;
+        at_ = at;
+    }
+    unsigned Bit() {
+        if (at_ >= end_) {
+            ok_ = false;
+            return 0;
+        }
+        const unsigned b = (data_[at_ >> 3] >> (at_ & 7)) & 1;
+        ++at_;
+        return b;
+    }
+    uint64_t Get(unsigned bits) {
+        uint64_t v = 0;
+        for (unsigned i = 0; i < bits; ++i) v |= uint64_t{Bit()} << i;
+        return v;
+    }
+    uint64_t Ones(uint64_t most) {
+        uint64_t n = 0;
+        while (Bit() && ok_) {
+            if (++n > most) {
+                ok_ = false;
+                return 0;
+            }
+        }
+        return n;
+    }
+    uint64_t Gamma() {
+        const uint64_t top = Ones(40);
+        if (!ok_) return 0;
+        return (uint64_t{1} << top) | Get(static_cast<unsigned>(top));
+    }
+    uint64_t Rice(unsigned k, uint64_t most) {
+        const uint64_t q = Ones(most >> k);
+        return (q << k) | Get(k);
+    }
+
+private:
+    const unsigned char* data_;
+    uint64_t end_;
+    uint64_t at_;
+    bool ok_ = true;
+};
+
 // What a segment must agree with to describe its index: the index file's size,
 // time, inode and header, and the companion's size and time (-1 when absent).
 struct Identity {
@@ -105,25 +368,44 @@ struct Identity {
     unsigned char header[kHeaderSize] = {};
 };
 
-bool ReadIdentity(const std::string& indexPath, Identity& id) {
-    int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              ReadFully(fd, id.header, kHeaderSize, kMagicSize);
-    ::close(fd);
-    if (!ok) return false;
-    id.size = static_cast<uint64_t>(st.st_size);
-    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-    id.ino = st.st_ino;
-    id.dev = st.st_dev;
-    struct stat cs {};
-    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
-        id.companionSize = cs.st_size;
-        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+// The index file read-only in memory, with its identity.
+struct MappedIndex {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    Identity id;
+    MappedIndex() = default;
+    MappedIndex(const MappedIndex&) = delete;
+    MappedIndex& operator=(const MappedIndex&) = delete;
+    ~MappedIndex() {
+        if (data) ::munmap(const_cast<unsigned char*>(data), size);
     }
-    return true;
-}
+    bool Open(const std::string& indexPath) {
+        int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
+        if (fd < 0) return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_size < static_cast<off_t>(kFirstEntryOffset)) {
+            ::close(fd);
+            return false;
+        }
+        void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (map == MAP_FAILED) return false;
+        data = static_cast<const unsigned char*>(map);
+        size = static_cast<size_t>(st.st_size);
+        id.size = size;
+        id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        id.ino = st.st_ino;
+        id.dev = st.st_dev;
+        std::memcpy(id.header, data + kMagicSize, kHeaderSize);
+        struct stat cs {};
+        if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
+            id.companionSize = cs.st_size;
+            id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+        }
+        return true;
+    }
+};
 
 void PutIdentity(std::string& out, const Identity& id) {
     Put64(out, id.size);
@@ -141,6 +423,23 @@ bool MakeDirectories(const std::string& path) {
         std::string part = path.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
+    return true;
+}
+
+// The keys a search looks up: every literal key must be in a candidate's block;
+// with pinyin, a block holding any pinyin key is a candidate too.
+struct KeyQuery {
+    std::vector<uint32_t> all;
+    std::vector<uint32_t> any;
+};
+
+bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
+    q.all = NameIndexKeys(options.keyword);
+    if (q.all.empty()) return false;
+    // Annotations are matched by their bytes only, so pinyin needs names searched.
+    if ((options.flags & SF_PINYIN) && (options.flags & (SF_FILES | SF_DIRECTORIES)) &&
+        IsPinyinKeyword(options.keyword))
+        return PinyinQueryKeys(options.keyword, q.any);
     return true;
 }
 
@@ -187,6 +486,11 @@ std::vector<uint32_t> NameIndexKeys(std::string_view keyword) {
     return keys;
 }
 
+bool NameIndexCanNarrow(const DiscSearchOptions& options) {
+    KeyQuery q;
+    return MakeQuery(options, q);
+}
+
 std::string NameSegmentPath(const std::string& cacheDir, const std::string& indexPath) {
     struct stat st {};
     if (::stat(indexPath.c_str(), &st) != 0) return std::string();
@@ -198,8 +502,8 @@ std::string NameSegmentPath(const std::string& cacheDir, const std::string& inde
 
 bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                       std::string& error) {
-    Identity id;
-    if (!ReadIdentity(indexPath, id)) {
+    MappedIndex file;
+    if (!file.Open(indexPath)) {
         error = "cannot read the index";
         return false;
     }
@@ -212,85 +516,146 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::unordered_map<int32_t, const std::string*> notes;
     for (const Annotation& a : reader.Annotations()) notes.emplace(a.id, &a.text);
 
+    // Bucket count from the entry count: a bucket then holds a key or two of
+    // typical names.
+    const uint64_t most = reader.MaxEntryCount();
     // The walk of the engine: depth first, each directory before its contents.
-    std::string entries, names;
-    std::vector<uint64_t> pairs;  // key << 32 | ordinal
+    std::vector<uint32_t> offsets;
+    struct Dir {
+        uint32_t ordinal, end;
+        int32_t parent;
+        uint32_t recordOffset;
+    };
+    std::vector<Dir> dirs;
+    std::vector<uint32_t> keyed;      // keys in walk order, a block's after the previous block's
+    std::vector<uint32_t> blockEnds;  // per block, the end of its keys in keyed
     struct Level {
         IndexEntry entry;
-        int32_t ordinal;
+        int32_t dir;
     };
     std::vector<Level> stack;  // the open directories, innermost last
-    uint64_t budget = reader.MaxEntryCount();
+    uint64_t budget = most;
     uint32_t ordinal = 0;
+    bool sequential = true;
+    uint64_t nextOffset = kFirstEntryOffset;
     IndexEntry e;
     bool more = reader.ReadFirstEntry(nullptr, e) != 0;
+    auto add = [&](uint32_t key) { keyed.push_back(key); };
     while (more && budget-- > 0) {
-        const int32_t parent = stack.empty() ? -1 : stack.back().ordinal;
+        const uint32_t at = static_cast<uint32_t>(e.recordOffset);
+        offsets.push_back(at);
+        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.size) sequential = false;
+        if (uint64_t{at} + kRecordFixedSize <= file.size)
+            nextOffset = uint64_t{at} + kRecordFixedSize + file.data[at + kEntryFixedSize];
         std::string_view name = e.Name();
-        Put32(entries, static_cast<uint32_t>(e.recordOffset));
-        Put32(entries, static_cast<uint32_t>(parent));
-        Put32(entries, static_cast<uint32_t>(names.size()));
-        Put32(entries, static_cast<uint32_t>(name.size()));
-        names.append(name);
-        auto add = [&](uint32_t key) { pairs.push_back(uint64_t{key} << 32 | ordinal); };
         ForEachKey(name, add);
+        ForEachPinyinKey(name, add);
         const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
                                     ? kFirstEntryId
                                     : e.recordOffset;
         auto note = notes.find(entryId);
         if (note != notes.end()) ForEachKey(*note->second, add);
         ++ordinal;
+        if ((ordinal & (kBlock - 1)) == 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
 
         IndexEntry next;
-        if (e.IsDirectory() && reader.ReadFirstEntry(&e, next)) {
-            stack.push_back({e, static_cast<int32_t>(ordinal - 1)});
-            e = next;
-            continue;
+        if (e.IsDirectory()) {
+            dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
+            if (reader.ReadFirstEntry(&e, next)) {
+                stack.push_back({e, static_cast<int32_t>(dirs.size() - 1)});
+                e = next;
+                continue;
+            }
+            dirs.back().end = ordinal;
         }
         // On to the next sibling, leaving every level that has none.
         more = false;
-        IndexEntry at = e;
+        IndexEntry at2 = e;
         for (;;) {
-            if (reader.ReadNextEntry(at, next)) {
+            if (reader.ReadNextEntry(at2, next)) {
                 e = next;
                 more = true;
                 break;
             }
             if (stack.empty()) break;
-            at = stack.back().entry;
+            at2 = stack.back().entry;
+            dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
             stack.pop_back();
         }
     }
+    for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
     reader.Close();
+    if (blockEnds.empty() || blockEnds.back() != keyed.size())
+        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
+    blockEnds.resize(blocks);
 
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-    std::string keys, postings;
-    for (size_t i = 0; i < pairs.size();) {
-        const uint32_t key = static_cast<uint32_t>(pairs[i] >> 32);
-        Put32(keys, key);
-        Put32(keys, static_cast<uint32_t>(postings.size()));
-        uint32_t last = 0;
-        bool first = true;
-        for (; i < pairs.size() && static_cast<uint32_t>(pairs[i] >> 32) == key; ++i) {
-            const uint32_t ord = static_cast<uint32_t>(pairs[i]);
-            uint32_t gap = first ? ord : ord - last;
-            first = false;
-            last = ord;
-            do {
-                unsigned char b = gap & 0x7F;
-                gap >>= 7;
-                postings += static_cast<char>(gap ? b | 0x80 : b);
-            } while (gap);
+    unsigned bucketBits = 6;
+    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 4)
+        ++bucketBits;
+    const size_t buckets = size_t{1} << bucketBits;
+    // The blocks of each bucket, ascending: keys are laid out block by block, so a
+    // counting sort by bucket keeps each bucket's blocks in order.
+    std::vector<uint32_t> start(buckets + 1, 0);
+    for (uint32_t key : keyed) ++start[BucketOf(key, bucketBits) + 1];
+    for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+    std::vector<uint32_t> sorted(keyed.size());
+    for (uint32_t blk = 0, k = 0; blk < blocks; ++blk)
+        for (; k < blockEnds[blk]; ++k) sorted[fill[BucketOf(keyed[k], bucketBits)]++] = blk;
+
+    std::string groups;
+    CBitWriter bits;
+    std::vector<uint32_t> list;
+    for (size_t b = 0; b < buckets; ++b) {
+        if ((b & ((size_t{1} << kGroupShift) - 1)) == 0)
+            Put32(groups, static_cast<uint32_t>(bits.Size()));
+        list.clear();
+        for (uint32_t i = start[b]; i < start[b + 1]; ++i)
+            if (list.empty() || list.back() != sorted[i]) list.push_back(sorted[i]);
+        if (list.empty()) {
+            bits.Gamma(1);
+            continue;
         }
+        // Rice parameter from the mean gap.
+        unsigned k = 0;
+        while (k < 15 && (uint64_t{list.size()} << (k + 1)) <= blocks) ++k;
+        uint64_t length = 4;
+        for (size_t i = 0; i < list.size(); ++i)
+            length += CBitWriter::RiceBits(i == 0 ? list[i] : list[i] - list[i - 1] - 1, k);
+        bits.Gamma(length + 1);
+        bits.Put(k, 4);
+        for (size_t i = 0; i < list.size(); ++i)
+            bits.Rice(i == 0 ? list[i] : list[i] - list[i - 1] - 1, k);
     }
-    std::string body = entries + names + keys + postings;
+    Put32(groups, static_cast<uint32_t>(bits.Size()));
+    const std::string& stream = bits.Finish();
+    if (bits.Size() > UINT32_MAX) {
+        error = "the index is too large for its segment";
+        return false;
+    }
+
+    std::string body;
+    for (uint32_t blk = 0; blk < blocks; ++blk) Put32(body, offsets[size_t{blk} * kBlock]);
+    if (!sequential)
+        for (uint32_t o : offsets) Put32(body, o);
+    for (const Dir& d : dirs) {
+        Put32(body, d.ordinal);
+        Put32(body, d.end);
+        Put32(body, static_cast<uint32_t>(d.parent));
+        Put32(body, d.recordOffset);
+    }
+    body += groups;
+    body += stream;
+
     std::string out(kMagic, sizeof(kMagic));
-    PutIdentity(out, id);
+    PutIdentity(out, file.id);
     Put32(out, ordinal);
-    Put32(out, static_cast<uint32_t>(names.size()));
-    Put32(out, static_cast<uint32_t>(keys.size() / kKeySize));
-    Put32(out, static_cast<uint32_t>(postings.size()));
+    Put32(out, sequential ? kFlagSequential : 0);
+    Put32(out, kBlockShift);
+    Put32(out, bucketBits);
+    Put32(out, static_cast<uint32_t>(dirs.size()));
+    Put32(out, static_cast<uint32_t>(stream.size()));
     Put64(out, BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size()));
     out += body;
 
@@ -311,15 +676,18 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 
 CNameSegment::~CNameSegment() {
     if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
+    if (file_) ::munmap(const_cast<unsigned char*>(file_), fileSize_);
 }
 
 std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDir,
                                                       const std::string& indexPath) {
-    Identity id;
-    if (!ReadIdentity(indexPath, id)) return nullptr;
-    std::string path = NameSegmentPath(cacheDir, indexPath);
-    if (path.empty()) return nullptr;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto file = std::make_unique<MappedIndex>();
+    if (!file->Open(indexPath)) return nullptr;
+    char name[64];
+    std::snprintf(name, sizeof(name), "/%llx-%llx.seg",
+                  static_cast<unsigned long long>(file->id.dev),
+                  static_cast<unsigned long long>(file->id.ino));
+    int fd = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kFixed)) {
@@ -332,8 +700,11 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     std::unique_ptr<CNameSegment> seg(new CNameSegment);
     seg->data_ = static_cast<const unsigned char*>(map);
     seg->size_ = static_cast<size_t>(st.st_size);
+    seg->file_ = file->data;
+    seg->fileSize_ = file->size;
+    file->data = nullptr;  // the segment unmaps it
     std::string expected(kMagic, sizeof(kMagic));
-    PutIdentity(expected, id);
+    PutIdentity(expected, file->id);
     if (std::memcmp(seg->data_, expected.data(), expected.size()) != 0 || !seg->Check())
         return nullptr;
     return seg;
@@ -344,116 +715,187 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
 // not read the whole segment); the checksum is checked when the index is
 // refreshed.
 bool CNameSegment::Check() {
-    const unsigned char* h = data_ + kFixed - 24;
+    const unsigned char* h = data_ + kCounts;
     entryCount_ = Get32(h);
-    namesBytes_ = Get32(h + 4);
-    keyCount_ = Get32(h + 8);
-    postingBytes_ = Get32(h + 12);
-    const uint64_t total = kFixed + uint64_t{entryCount_} * kEntrySize + namesBytes_ +
-                           uint64_t{keyCount_} * kKeySize + postingBytes_;
+    sequential_ = (Get32(h + 4) & kFlagSequential) != 0;
+    const uint32_t blockShift = Get32(h + 8);
+    bucketBits_ = Get32(h + 12);
+    dirCount_ = Get32(h + 16);
+    streamBytes_ = Get32(h + 20);
+    if (blockShift != kBlockShift || bucketBits_ < 6 || bucketBits_ > kMaxBucketBits) return false;
+    blockCount_ = (entryCount_ + kBlock - 1) / kBlock;
+    groupCount_ = ((uint32_t{1} << bucketBits_) >> kGroupShift) + 1;
+    const uint64_t total =
+        kFixed + uint64_t{blockCount_} * 4 + (sequential_ ? 0 : uint64_t{entryCount_} * 4) +
+        uint64_t{dirCount_} * kDirSize + uint64_t{groupCount_} * 4 + streamBytes_;
     if (total != size_) return false;
-    entries_ = data_ + kFixed;
-    names_ = entries_ + size_t{entryCount_} * kEntrySize;
-    keys_ = names_ + namesBytes_;
-    postings_ = keys_ + size_t{keyCount_} * kKeySize;
+    blockStarts_ = data_ + kFixed;
+    offsets_ = blockStarts_ + size_t{blockCount_} * 4;
+    dirs_ = offsets_ + (sequential_ ? 0 : size_t{entryCount_} * 4);
+    groups_ = dirs_ + size_t{dirCount_} * kDirSize;
+    stream_ = groups_ + size_t{groupCount_} * 4;
     IndexHeader header;
-    DecodeHeader(data_ + 56, header);
+    DecodeHeader(data_ + sizeof(kMagic) + 48, header);
     label_ = std::string(HeaderLabel(header));
     return true;
 }
 
-bool CNameSegment::DecodeList(uint32_t key, std::vector<uint32_t>& out) const {
+bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     out.clear();
-    size_t lo = 0, hi = keyCount_;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        if (Get32(keys_ + mid * kKeySize) < key)
-            lo = mid + 1;
-        else
-            hi = mid;
+    const uint32_t bucket = BucketOf(key, bucketBits_);
+    const uint64_t streamBits = uint64_t{streamBytes_} * 8;
+    const uint32_t groupStart = Get32(groups_ + size_t{bucket >> kGroupShift} * 4);
+    CBitReader r(stream_, streamBits, groupStart);
+    r.Seek(groupStart);
+    for (uint32_t skip = bucket & ((1u << kGroupShift) - 1); skip > 0; --skip) {
+        const uint64_t length = r.Gamma() - 1;
+        r.Seek(r.At() + length);
     }
-    if (lo == keyCount_ || Get32(keys_ + lo * kKeySize) != key) return true;  // no entry
-    const uint32_t begin = Get32(keys_ + lo * kKeySize + 4);
-    const uint32_t end =
-        lo + 1 < keyCount_ ? Get32(keys_ + (lo + 1) * kKeySize + 4) : postingBytes_;
-    if (end < begin) return false;
-    uint64_t ord = 0;
-    bool first = true;
-    for (uint32_t at = begin; at < end;) {
-        uint64_t gap = 0;
-        int shift = 0;
-        unsigned char b;
-        do {
-            if (at >= end || shift > 28) return false;
-            b = postings_[at++];
-            gap |= uint64_t{b & 0x7Fu} << shift;
-            shift += 7;
-        } while (b & 0x80);
-        if (!first && gap == 0) return false;
-        ord = first ? gap : ord + gap;
-        first = false;
-        if (ord >= entryCount_) return false;
-        out.push_back(static_cast<uint32_t>(ord));
+    const uint64_t length = r.Gamma() - 1;
+    if (!r.Ok() || length > streamBits - r.At()) return false;
+    const uint64_t end = r.At() + length;
+    CBitReader list(stream_, end, r.At());
+    if (length == 0) return true;
+    const unsigned k = static_cast<unsigned>(list.Get(4));
+    uint64_t block = 0;
+    for (bool first = true; list.Ok() && list.At() < end; first = false) {
+        const uint64_t v = list.Rice(k, blockCount_);
+        block = first ? v : block + 1 + v;
+        if (!list.Ok() || block >= blockCount_) return false;
+        out.push_back(static_cast<uint32_t>(block));
+    }
+    return list.Ok();
+}
+
+bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
+                                   const std::vector<uint32_t>& any,
+                                   std::vector<uint32_t>& out) const {
+    std::vector<uint32_t> list, merged;
+    out.clear();
+    bool firstList = true;
+    for (uint32_t key : all) {
+        if (!BlocksOf(key, list)) return false;
+        if (firstList) {
+            out.swap(list);
+            firstList = false;
+        } else {
+            merged.clear();
+            std::set_intersection(out.begin(), out.end(), list.begin(), list.end(),
+                                  std::back_inserter(merged));
+            out.swap(merged);
+        }
+        if (out.empty()) break;
+    }
+    for (uint32_t key : any) {
+        if (!BlocksOf(key, list)) return false;
+        merged.clear();
+        std::set_union(out.begin(), out.end(), list.begin(), list.end(),
+                       std::back_inserter(merged));
+        out.swap(merged);
     }
     return true;
 }
 
 std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys) const {
-    std::vector<uint32_t> result, list, merged;
-    bool firstList = true;
-    for (uint32_t key : keys) {
-        // A list that does not decode cannot be trusted to narrow: every entry.
-        if (!DecodeList(key, list)) {
-            list.resize(entryCount_);
-            for (uint32_t i = 0; i < entryCount_; ++i) list[i] = i;
-        }
-        if (firstList) {
-            result.swap(list);
-            firstList = false;
-        } else {
-            merged.clear();
-            std::set_intersection(result.begin(), result.end(), list.begin(), list.end(),
-                                  std::back_inserter(merged));
-            result.swap(merged);
-        }
-        if (result.empty()) break;
-    }
+    std::vector<uint32_t> blocks, result;
+    if (!CandidateBlocks(keys, {}, blocks)) blocks.clear();
+    for (uint32_t b : blocks)
+        for (uint32_t o = b * kBlock; o < entryCount_ && o < (b + 1) * kBlock; ++o)
+            result.push_back(o);
     return result;
 }
 
 bool CNameSegment::ChecksumMatches() const {
-    return Get64(data_ + kFixed - 8) == BodySum(data_ + kFixed, size_ - kFixed);
+    return Get64(data_ + kCounts + 24) == BodySum(data_ + kFixed, size_ - kFixed);
+}
+
+const unsigned char* CNameSegment::Record(uint32_t ordinal, uint32_t& offset, size_t& available,
+                                          uint32_t& next) const {
+    if (ordinal >= entryCount_) return nullptr;
+    if (!sequential_) {
+        offset = Get32(offsets_ + size_t{ordinal} * 4);
+    } else if ((ordinal & (kBlock - 1)) == 0 || next == 0) {
+        // From the block's first record, one record after another.
+        offset = Get32(blockStarts_ + size_t{ordinal >> kBlockShift} * 4);
+        for (uint32_t o = ordinal & ~(kBlock - 1); o < ordinal; ++o) {
+            if (uint64_t{offset} + kRecordFixedSize > fileSize_) return nullptr;
+            offset += kRecordFixedSize + file_[offset + kEntryFixedSize];
+        }
+    } else {
+        offset = next;
+    }
+    if (offset < kFirstEntryOffset || uint64_t{offset} + kRecordFixedSize > fileSize_)
+        return nullptr;
+    available = fileSize_ - offset;
+    next = offset + kRecordFixedSize + file_[offset + kEntryFixedSize];
+    return file_ + offset;
+}
+
+bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
+    // The innermost directory that starts before the entry and whose subtree
+    // holds it.
+    auto dirAt = [&](size_t i, uint32_t& ord, uint32_t& end, int32_t& parent, uint32_t& rec) {
+        const unsigned char* d = dirs_ + i * kDirSize;
+        ord = Get32(d);
+        end = Get32(d + 4);
+        parent = static_cast<int32_t>(Get32(d + 8));
+        rec = Get32(d + 12);
+    };
+    size_t lo = 0, hi = dirCount_;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        uint32_t ord, end, rec;
+        int32_t parent;
+        dirAt(mid, ord, end, parent, rec);
+        if (ord < ordinal)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    std::string_view chain[kMaxPath];
+    size_t depth = 0;
+    int64_t d = static_cast<int64_t>(lo) - 1;
+    bool inside = false;
+    while (d >= 0) {
+        uint32_t ord, end, rec;
+        int32_t parent;
+        dirAt(static_cast<size_t>(d), ord, end, parent, rec);
+        // Parents come before their children, so the chain ends.
+        if (parent >= d || parent < -1) return false;
+        if (!inside && end <= ordinal) {
+            d = parent;
+            continue;
+        }
+        inside = true;
+        if (depth == kMaxPath || uint64_t{rec} + kRecordFixedSize > fileSize_ ||
+            rec < kFirstEntryOffset)
+            return false;
+        const size_t n = file_[rec + kEntryFixedSize];
+        if (uint64_t{rec} + kRecordFixedSize + n > fileSize_) return false;
+        std::string_view name(reinterpret_cast<const char*>(file_ + rec + kRecordFixedSize), n);
+        chain[depth++] = name.substr(0, name.find('\0'));
+        d = parent;
+    }
+    parentPath = label_ + ":\\";
+    while (depth > 0) {
+        parentPath.append(chain[--depth]);
+        parentPath += '\\';
+    }
+    return true;
 }
 
 bool CNameSegment::Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                          std::string_view& name) const {
-    auto read = [&](uint32_t at, int32_t& parent, std::string_view& n) {
-        const unsigned char* e = entries_ + size_t{at} * kEntrySize;
-        parent = static_cast<int32_t>(Get32(e + 4));
-        const uint32_t offset = Get32(e + 8), length = Get32(e + 12);
-        if (length > kMaxNameBytes || offset > namesBytes_ || length > namesBytes_ - offset)
-            return false;
-        n = std::string_view(reinterpret_cast<const char*>(names_ + offset), length);
-        // Parents come before their children in walk order, so the chain ends.
-        return parent >= -1 && parent < static_cast<int32_t>(at);
-    };
-    if (ordinal >= entryCount_) return false;
-    int32_t parent;
-    if (!read(ordinal, parent, name)) return false;
-    recordOffset = static_cast<int32_t>(Get32(entries_ + size_t{ordinal} * kEntrySize));
-    std::vector<std::string_view> chain;
-    while (parent >= 0) {
-        std::string_view n;
-        const uint32_t at = static_cast<uint32_t>(parent);
-        if (!read(at, parent, n)) return false;
-        chain.push_back(n);
-    }
-    parentPath = label_ + ":\\";
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        parentPath.append(it->data(), it->size());
-        parentPath += '\\';
-    }
-    return true;
+    uint32_t offset, next = 0;
+    size_t available;
+    const unsigned char* r = Record(ordinal, offset, available, next);
+    if (!r) return false;
+    const size_t n = r[kEntryFixedSize];
+    if (kRecordFixedSize + n > available) return false;
+    name = std::string_view(reinterpret_cast<const char*>(r + kRecordFixedSize), n);
+    name = name.substr(0, name.find('\0'));
+    recordOffset = static_cast<int32_t>(offset);
+    return ParentPath(ordinal, parentPath);
 }
 
 NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
@@ -503,12 +945,13 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
 bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
                             const DiscSearchOptions& options, CIndexReader& reader,
                             const std::function<void(const SearchResult&)>& onHit) {
-    std::vector<uint32_t> keys = NameIndexKeys(options.keyword);
-    if (keys.empty()) return false;
+    KeyQuery q;
+    if (!MakeQuery(options, q)) return false;
     std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPath);
     if (!seg) return false;
-    std::vector<uint32_t> candidates = seg->Candidates(keys);
-    if (candidates.empty()) return true;
+    std::vector<uint32_t> blocks;
+    if (!seg->CandidateBlocks(q.all, q.any, blocks)) return false;
+    if (blocks.empty()) return true;
     if (!reader.Open(indexPath, OpenMode::ReadShareAll)) return false;
     reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
     reader.PrepareEntryMatch(options.keyword);
@@ -518,27 +961,31 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     SearchResult hit;
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
-    for (uint32_t ordinal : candidates) {
-        int32_t offset;
-        std::string_view name;
-        const std::string* annotation = nullptr;
-        if (!seg->Entry(ordinal, offset, hit.fullParentPath, name)) {
-            reader.Close();
-            return false;
+    const uint32_t count = seg->EntryCount();
+    for (uint32_t b : blocks) {
+        uint32_t next = 0;
+        for (uint32_t ordinal = b * kBlock; ordinal < count && ordinal < (b + 1) * kBlock;
+             ++ordinal) {
+            uint32_t offset;
+            size_t available;
+            const unsigned char* record = seg->Record(ordinal, offset, available, next);
+            const std::string* annotation = nullptr;
+            if (!record) {
+                reader.Close();
+                return false;
+            }
+            const int32_t at = static_cast<int32_t>(offset);
+            const int32_t id = offset == kFirstEntryOffset ? kFirstEntryId : at;
+            if (!reader.MatchRecordBytes(record, available, at, id, hit.entry, annotation))
+                continue;
+            if (!seg->ParentPath(ordinal, hit.fullParentPath)) {
+                reader.Close();
+                return false;
+            }
+            CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
+            hit.annotation = annotation ? *annotation : std::string();
+            hits.push_back(hit);
         }
-        const int32_t id =
-            offset == static_cast<int32_t>(kFirstEntryOffset) ? kFirstEntryId : offset;
-        const bool match = reader.MatchEntryAt(offset, id, hit.entry, annotation) != 0;
-        // The record must be the one the segment names.
-        if (offset < static_cast<int32_t>(kFirstEntryOffset) || hit.entry.recordOffset != offset ||
-            hit.entry.Name() != name) {
-            reader.Close();
-            return false;
-        }
-        if (!match) continue;
-        CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
-        hit.annotation = annotation ? *annotation : std::string();
-        hits.push_back(hit);
     }
     for (const SearchResult& h : hits) onHit(h);
     reader.Close();

@@ -27,7 +27,12 @@ std::string NameIndexDirectory(const std::string& libraryDir);
 // cannot narrow the keyword (one or two single-byte characters): walk instead.
 std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
 
-// One disc's segment, memory-mapped and read in place.
+// Whether a search with these options can be narrowed by the index: false for a
+// keyword of one or two single-byte characters (also as pinyin) or one letter.
+bool NameIndexCanNarrow(const DiscSearchOptions& options);
+
+// One disc's segment, memory-mapped and read in place, with its index file mapped
+// beside it (names are read from there, not copied into the segment).
 class CNameSegment {
 public:
     ~CNameSegment();
@@ -41,11 +46,23 @@ public:
                                                    const std::string& indexPath);
 
     uint32_t EntryCount() const { return entryCount_; }
-    // Ordinals (walk order) of the entries whose keys include every key, ascending.
+    // Ordinals (walk order) of the entries that may hold every key, ascending: the
+    // entries of every block whose keys include them all.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
-    // An entry's record offset in the index file, the display path of its
-    // directory ("LABEL:\dir\") and its name; false when the segment is damaged
+    // The blocks (of 32 entries in walk order) holding every key of all, and
+    // those holding any key of any, ascending; false when the segment is damaged
     // there.
+    bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
+                         std::vector<uint32_t>& out) const;
+    // The record of an entry in the mapped index file: its offset and the bytes
+    // available from it; null when the segment or file is damaged there. next
+    // carries the following record's offset from one call to the next (0: unknown).
+    const unsigned char* Record(uint32_t ordinal, uint32_t& offset, size_t& available,
+                                uint32_t& next) const;
+    // The display path of an entry's directory ("LABEL:\dir\").
+    bool ParentPath(uint32_t ordinal, std::string& parentPath) const;
+    // An entry's record offset in the index file, the display path of its
+    // directory and its name; false when the segment is damaged there.
     bool Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                std::string_view& name) const;
     uint64_t FileSize() const { return size_; }
@@ -56,15 +73,20 @@ public:
 private:
     CNameSegment() = default;
     bool Check();
-    bool DecodeList(uint32_t key, std::vector<uint32_t>& out) const;
+    bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
 
     const unsigned char* data_ = nullptr;
     size_t size_ = 0;
-    uint32_t entryCount_ = 0, namesBytes_ = 0, keyCount_ = 0, postingBytes_ = 0;
-    const unsigned char* entries_ = nullptr;
-    const unsigned char* names_ = nullptr;
-    const unsigned char* keys_ = nullptr;
-    const unsigned char* postings_ = nullptr;
+    const unsigned char* file_ = nullptr;  // the index file
+    size_t fileSize_ = 0;
+    uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;
+    uint32_t bucketBits_ = 0;
+    bool sequential_ = false;
+    const unsigned char* blockStarts_ = nullptr;
+    const unsigned char* offsets_ = nullptr;
+    const unsigned char* dirs_ = nullptr;
+    const unsigned char* groups_ = nullptr;
+    const unsigned char* stream_ = nullptr;
     std::string label_;
 };
 
