@@ -42,7 +42,7 @@ namespace pd = pinyin_data;
 // identity the segment checks. Postings name blocks, not entries: a key of
 // random text is rare in a block, so a block costs about as many postings as
 // its entries would, and gaps between blocks are much shorter.
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '2'};
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '3'};
 constexpr size_t kIdentitySize = 48 + kHeaderSize;
 constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
 constexpr size_t kFixed = kCounts + 24 + 8;
@@ -57,8 +57,7 @@ constexpr uint32_t kMaxBucketBits = 22;
 constexpr uint32_t kPairTag = 1u << 24;      // a double-byte character (its byte pair)
 constexpr uint32_t kPinyin2Tag = 2u << 24;   // first letters of two neighbouring characters
 constexpr uint32_t kPinyin3Tag = 3u << 24;   // ... of three
-constexpr uint32_t kReading2Tag = 4u << 24;  // a reading's first two letters
-constexpr uint32_t kReading3Tag = 5u << 24;  // ... first three
+constexpr uint32_t kReading3Tag = 4u << 24;  // a reading's first three letters
 
 inline unsigned char FoldByte(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
@@ -123,7 +122,6 @@ void ForEachPinyinKey(std::string_view name, F add) {
             for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
                 const auto* r = reinterpret_cast<const unsigned char*>(
                     pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
-                if (r[0] && r[1]) add(kReading2Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8);
                 if (r[0] && r[1] && r[2])
                     add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
             }
@@ -166,7 +164,8 @@ void ForEachPinyinKey(std::string_view name, F add) {
 bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
     const std::string kw = LowerAZCopy(keyword);
     const size_t n = kw.size();
-    if (n < 2) return false;
+    // Shorter keywords have no literal keys either.
+    if (n < 3) return false;
     // edges[a]: where a piece starting at a may end.
     std::vector<std::vector<size_t>> edges(n);
     for (size_t a = 0; a < n; ++a) {
@@ -195,8 +194,7 @@ bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
     for (size_t b : edges[0]) {
         if (b == n) {
             // One character: its reading starts with the keyword.
-            keys.push_back(n == 2 ? kReading2Tag | sym(0) << 16 | sym(1) << 8
-                                  : kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
+            keys.push_back(kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
         } else if (std::find(edges[b].begin(), edges[b].end(), n) != edges[b].end()) {
             keys.push_back(kPinyin2Tag | sym(0) << 16 | sym(b) << 8);
         }
@@ -304,45 +302,42 @@ private:
     uint64_t bits_ = 0;
 };
 
-// Reads what CBitWriter wrote; any read past the end fails and stays failed.
+// Reads what CBitWriter wrote, a word at a time. The stream is followed by eight
+// zero bytes, so a word read at any bit before its end stays inside the mapping;
+// any read past the end fails and stays failed.
 class CBitReader {
 public:
     CBitReader(const unsigned char* data, uint64_t bits, uint64_t at)
-        : data_(data), end_(bits), at_(at) {}
+        : data_(data), end_(bits), at_(at), ok_(at <= bits) {}
     bool Ok() const { return ok_; }
-    uint64_t At() const { return at_; }
-    void Seek(uint64_t at) {
-        if (at > end_) ok_ = false;
-        at_ = at;
-    }
-    unsigned Bit() {
-        if (at_ >= end_) {
-            ok_ = false;
-            return 0;
-        }
-        const unsigned b = (data_[at_ >> 3] >> (at_ & 7)) & 1;
-        ++at_;
-        return b;
-    }
-    uint64_t Get(unsigned bits) {
-        uint64_t v = 0;
-        for (unsigned i = 0; i < bits; ++i) v |= uint64_t{Bit()} << i;
+    uint64_t Get(unsigned bits) {  // bits <= 32
+        if (!ok_) return 0;
+        const uint64_t v = Peek() & ((uint64_t{1} << bits) - 1);
+        Advance(bits);
         return v;
     }
+    // A run of one bits and the zero that ends it: the run's length.
     uint64_t Ones(uint64_t most) {
         uint64_t n = 0;
-        while (Bit() && ok_) {
-            if (++n > most) {
+        while (ok_) {
+            const uint64_t w = Peek();
+            const unsigned run = static_cast<unsigned>(__builtin_ctzll(~w | (uint64_t{1} << 56)));
+            n += run;
+            if (n > most) {
                 ok_ = false;
                 return 0;
             }
+            if (run < 56) {
+                Advance(run + 1);
+                break;
+            }
+            Advance(run);
         }
         return n;
     }
     uint64_t Gamma() {
-        const uint64_t top = Ones(40);
-        if (!ok_) return 0;
-        return (uint64_t{1} << top) | Get(static_cast<unsigned>(top));
+        const uint64_t top = Ones(32);
+        return ok_ ? (uint64_t{1} << top) | Get(static_cast<unsigned>(top)) : 0;
     }
     uint64_t Rice(unsigned k, uint64_t most) {
         const uint64_t q = Ones(most >> k);
@@ -350,10 +345,19 @@ public:
     }
 
 private:
+    uint64_t Peek() const {
+        uint64_t v;
+        std::memcpy(&v, data_ + (at_ >> 3), sizeof(v));
+        return v >> (at_ & 7);
+    }
+    void Advance(uint64_t bits) {
+        at_ += bits;
+        if (at_ > end_) ok_ = false;
+    }
     const unsigned char* data_;
     uint64_t end_;
     uint64_t at_;
-    bool ok_ = true;
+    bool ok_;
 };
 
 // What a segment must agree with to describe its index: the index file's size,
@@ -416,6 +420,19 @@ void PutIdentity(std::string& out, const Identity& id) {
     Put64(out, static_cast<uint64_t>(id.companionMtimeNs));
     out.append(reinterpret_cast<const char*>(id.header), kHeaderSize);
 }
+
+struct BuildWork {
+    std::vector<uint32_t> offsets, keyed, blockEnds, start, fill, sorted, lists;
+    void Clear() {
+        // A huge disc's buffers are not kept for the next.
+        constexpr size_t kKeep = size_t{8} << 20;
+        for (std::vector<uint32_t>* v :
+             {&offsets, &keyed, &blockEnds, &start, &fill, &sorted, &lists}) {
+            if (v->capacity() > kKeep) std::vector<uint32_t>().swap(*v);
+            v->clear();
+        }
+    }
+};
 
 bool MakeDirectories(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
@@ -516,23 +533,26 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::unordered_map<int32_t, const std::string*> notes;
     for (const Annotation& a : reader.Annotations()) notes.emplace(a.id, &a.text);
 
-    // Bucket count from the entry count: a bucket then holds a key or two of
-    // typical names.
+    // Buffers kept from disc to disc: building a library then allocates (and page
+    // faults) once per thread, not per disc.
+    static thread_local BuildWork work;
+    work.Clear();
     const uint64_t most = reader.MaxEntryCount();
     // The walk of the engine: depth first, each directory before its contents.
-    std::vector<uint32_t> offsets;
+    std::vector<uint32_t>& offsets = work.offsets;
     struct Dir {
         uint32_t ordinal, end;
         int32_t parent;
         uint32_t recordOffset;
     };
     std::vector<Dir> dirs;
-    std::vector<uint32_t> keyed;      // keys in walk order, a block's after the previous block's
-    std::vector<uint32_t> blockEnds;  // per block, the end of its keys in keyed
+    std::vector<uint32_t>& keyed = work.keyed;          // keys in walk order, block after block
+    std::vector<uint32_t>& blockEnds = work.blockEnds;  // per block, the end of its keys
     struct Level {
-        IndexEntry entry;
+        IndexEntry entry;  // links and offset only
         int32_t dir;
     };
+    IndexEntry links;
     std::vector<Level> stack;  // the open directories, innermost last
     uint64_t budget = most;
     uint32_t ordinal = 0;
@@ -558,27 +578,27 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         ++ordinal;
         if ((ordinal & (kBlock - 1)) == 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
 
-        IndexEntry next;
+        // Only an entry's links and offset are needed to go on after it (a read
+        // that fails may leave e half written).
+        links.nextSibling = e.nextSibling;
+        links.recordOffset = e.recordOffset;
         if (e.IsDirectory()) {
             dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
-            if (reader.ReadFirstEntry(&e, next)) {
-                stack.push_back({e, static_cast<int32_t>(dirs.size() - 1)});
-                e = next;
+            if (reader.ReadFirstEntry(&e, e)) {
+                stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
                 continue;
             }
             dirs.back().end = ordinal;
         }
         // On to the next sibling, leaving every level that has none.
         more = false;
-        IndexEntry at2 = e;
         for (;;) {
-            if (reader.ReadNextEntry(at2, next)) {
-                e = next;
+            if (reader.ReadNextEntry(links, e)) {
                 more = true;
                 break;
             }
             if (stack.empty()) break;
-            at2 = stack.back().entry;
+            links = stack.back().entry;
             dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
             stack.pop_back();
         }
@@ -590,46 +610,60 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
     blockEnds.resize(blocks);
 
-    unsigned bucketBits = 6;
-    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 4)
+    // Buckets from the entry count: about three per entry gives a bucket a few
+    // keys of typical names, a balance of size against candidates.
+    unsigned bucketBits = kGroupShift;
+    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 3)
         ++bucketBits;
     const size_t buckets = size_t{1} << bucketBits;
     // The blocks of each bucket, ascending: keys are laid out block by block, so a
     // counting sort by bucket keeps each bucket's blocks in order.
-    std::vector<uint32_t> start(buckets + 1, 0);
-    for (uint32_t key : keyed) ++start[BucketOf(key, bucketBits) + 1];
+    std::vector<uint32_t>& start = work.start;
+    start.assign(buckets + 1, 0);
+    for (uint32_t& key : keyed) {
+        key = BucketOf(key, bucketBits);  // from here on only its bucket counts
+        ++start[key + 1];
+    }
     for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
-    std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-    std::vector<uint32_t> sorted(keyed.size());
+    std::vector<uint32_t>& fill = work.fill;
+    fill.assign(start.begin(), start.end() - 1);
+    std::vector<uint32_t>& sorted = work.sorted;
+    sorted.resize(keyed.size());
     for (uint32_t blk = 0, k = 0; blk < blocks; ++blk)
-        for (; k < blockEnds[blk]; ++k) sorted[fill[BucketOf(keyed[k], bucketBits)]++] = blk;
+        for (; k < blockEnds[blk]; ++k) sorted[fill[keyed[k]]++] = blk;
 
+    // Per group of buckets its Rice parameter, then per bucket the number of its
+    // blocks and their gaps.
     std::string groups;
     CBitWriter bits;
-    std::vector<uint32_t> list;
-    for (size_t b = 0; b < buckets; ++b) {
-        if ((b & ((size_t{1} << kGroupShift) - 1)) == 0)
-            Put32(groups, static_cast<uint32_t>(bits.Size()));
-        list.clear();
-        for (uint32_t i = start[b]; i < start[b + 1]; ++i)
-            if (list.empty() || list.back() != sorted[i]) list.push_back(sorted[i]);
-        if (list.empty()) {
-            bits.Gamma(1);
-            continue;
+    std::vector<uint32_t>& lists = work.lists;  // the blocks of a group's buckets
+    uint32_t counts[size_t{1} << kGroupShift];
+    for (size_t g = 0; g < buckets; g += size_t{1} << kGroupShift) {
+        Put32(groups, static_cast<uint32_t>(bits.Size()));
+        lists.clear();
+        uint64_t used = 0;
+        for (size_t b = g; b < g + (size_t{1} << kGroupShift); ++b) {
+            const size_t before = lists.size();
+            for (uint32_t i = start[b]; i < start[b + 1]; ++i)
+                if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
+            counts[b - g] = static_cast<uint32_t>(lists.size() - before);
+            used += counts[b - g] != 0;
         }
-        // Rice parameter from the mean gap.
+        // Rice parameter near the mean gap times ln 2.
         unsigned k = 0;
-        while (k < 15 && (uint64_t{list.size()} << (k + 1)) <= blocks) ++k;
-        uint64_t length = 4;
-        for (size_t i = 0; i < list.size(); ++i)
-            length += CBitWriter::RiceBits(i == 0 ? list[i] : list[i] - list[i - 1] - 1, k);
-        bits.Gamma(length + 1);
+        while (k < 15 && (uint64_t{lists.size()} << (k + 1)) * 10 <= uint64_t{blocks} * used * 7)
+            ++k;
         bits.Put(k, 4);
-        for (size_t i = 0; i < list.size(); ++i)
-            bits.Rice(i == 0 ? list[i] : list[i] - list[i - 1] - 1, k);
+        size_t at = 0;
+        for (size_t b = 0; b < (size_t{1} << kGroupShift); ++b) {
+            bits.Gamma(uint64_t{counts[b]} + 1);
+            for (uint32_t i = 0; i < counts[b]; ++i, ++at)
+                bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, k);
+        }
     }
     Put32(groups, static_cast<uint32_t>(bits.Size()));
-    const std::string& stream = bits.Finish();
+    std::string& stream = bits.Finish();
+    stream.append(8, '\0');  // the reader's word reads stay inside
     if (bits.Size() > UINT32_MAX) {
         error = "the index is too large for its segment";
         return false;
@@ -675,67 +709,80 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 }
 
 CNameSegment::~CNameSegment() {
-    if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
-    if (file_) ::munmap(const_cast<unsigned char*>(file_), fileSize_);
+    if (fd_ >= 0) ::close(fd_);
+    if (fileFd_ >= 0) ::close(fileFd_);
 }
 
+bool CNameSegment::ReadSegment(uint64_t at, void* buf, size_t n) const {
+    return at <= size_ && n <= size_ - at && ReadFully(fd_, buf, n, at);
+}
+
+// Read, not mapped: a search touches a few hundred bytes of most segments, and
+// mapping and unmapping two files per disc costs more than a few reads.
 std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDir,
                                                       const std::string& indexPath) {
-    auto file = std::make_unique<MappedIndex>();
-    if (!file->Open(indexPath)) return nullptr;
-    char name[64];
-    std::snprintf(name, sizeof(name), "/%llx-%llx.seg",
-                  static_cast<unsigned long long>(file->id.dev),
-                  static_cast<unsigned long long>(file->id.ino));
-    int fd = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kFixed)) {
-        ::close(fd);
-        return nullptr;
-    }
-    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map == MAP_FAILED) return nullptr;
     std::unique_ptr<CNameSegment> seg(new CNameSegment);
-    seg->data_ = static_cast<const unsigned char*>(map);
-    seg->size_ = static_cast<size_t>(st.st_size);
-    seg->file_ = file->data;
-    seg->fileSize_ = file->size;
-    file->data = nullptr;  // the segment unmaps it
+    seg->fileFd_ = OpenShared(indexPath, OpenMode::ReadShareAll);
+    if (seg->fileFd_ < 0) return nullptr;
+    struct stat st {};
+    Identity id;
+    if (::fstat(seg->fileFd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadFully(seg->fileFd_, id.header, kHeaderSize, kMagicSize))
+        return nullptr;
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    id.ino = st.st_ino;
+    id.dev = st.st_dev;
+    struct stat cs {};
+    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
+        id.companionSize = cs.st_size;
+        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+    }
+    seg->fileSize_ = id.size;
+    char name[64];
+    std::snprintf(name, sizeof(name), "/%llx-%llx.seg", static_cast<unsigned long long>(id.dev),
+                  static_cast<unsigned long long>(id.ino));
+    seg->fd_ = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat ss {};
+    if (seg->fd_ < 0 || ::fstat(seg->fd_, &ss) != 0 || ss.st_size < static_cast<off_t>(kFixed))
+        return nullptr;
+    seg->size_ = static_cast<size_t>(ss.st_size);
+    unsigned char fixed[kFixed];
+    if (!seg->ReadSegment(0, fixed, kFixed)) return nullptr;
     std::string expected(kMagic, sizeof(kMagic));
-    PutIdentity(expected, file->id);
-    if (std::memcmp(seg->data_, expected.data(), expected.size()) != 0 || !seg->Check())
+    PutIdentity(expected, id);
+    if (std::memcmp(fixed, expected.data(), expected.size()) != 0 || !seg->Check(fixed))
         return nullptr;
     return seg;
 }
 
 // Sizes that add up to the file: a truncated, extended or foreign file is refused
-// here. Only what a search reads is checked further, as it reads it (an open must
-// not read the whole segment); the checksum is checked when the index is
-// refreshed.
-bool CNameSegment::Check() {
-    const unsigned char* h = data_ + kCounts;
+// here. Only what a search reads is checked further, as it reads it; the checksum
+// is checked when the index is refreshed.
+bool CNameSegment::Check(const unsigned char* fixed) {
+    const unsigned char* h = fixed + kCounts;
     entryCount_ = Get32(h);
     sequential_ = (Get32(h + 4) & kFlagSequential) != 0;
     const uint32_t blockShift = Get32(h + 8);
     bucketBits_ = Get32(h + 12);
     dirCount_ = Get32(h + 16);
     streamBytes_ = Get32(h + 20);
-    if (blockShift != kBlockShift || bucketBits_ < 6 || bucketBits_ > kMaxBucketBits) return false;
+    if (blockShift != kBlockShift || bucketBits_ < kGroupShift || bucketBits_ > kMaxBucketBits ||
+        streamBytes_ < 8)
+        return false;
     blockCount_ = (entryCount_ + kBlock - 1) / kBlock;
     groupCount_ = ((uint32_t{1} << bucketBits_) >> kGroupShift) + 1;
     const uint64_t total =
         kFixed + uint64_t{blockCount_} * 4 + (sequential_ ? 0 : uint64_t{entryCount_} * 4) +
         uint64_t{dirCount_} * kDirSize + uint64_t{groupCount_} * 4 + streamBytes_;
     if (total != size_) return false;
-    blockStarts_ = data_ + kFixed;
-    offsets_ = blockStarts_ + size_t{blockCount_} * 4;
-    dirs_ = offsets_ + (sequential_ ? 0 : size_t{entryCount_} * 4);
-    groups_ = dirs_ + size_t{dirCount_} * kDirSize;
-    stream_ = groups_ + size_t{groupCount_} * 4;
+    blockStarts_ = kFixed;
+    offsets_ = blockStarts_ + uint64_t{blockCount_} * 4;
+    dirs_ = offsets_ + (sequential_ ? 0 : uint64_t{entryCount_} * 4);
+    groups_ = dirs_ + uint64_t{dirCount_} * kDirSize;
+    stream_ = groups_ + uint64_t{groupCount_} * 4;
     IndexHeader header;
-    DecodeHeader(data_ + sizeof(kMagic) + 48, header);
+    DecodeHeader(fixed + sizeof(kMagic) + 48, header);
     label_ = std::string(HeaderLabel(header));
     return true;
 }
@@ -743,28 +790,36 @@ bool CNameSegment::Check() {
 bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     out.clear();
     const uint32_t bucket = BucketOf(key, bucketBits_);
-    const uint64_t streamBits = uint64_t{streamBytes_} * 8;
-    const uint32_t groupStart = Get32(groups_ + size_t{bucket >> kGroupShift} * 4);
-    CBitReader r(stream_, streamBits, groupStart);
-    r.Seek(groupStart);
-    for (uint32_t skip = bucket & ((1u << kGroupShift) - 1); skip > 0; --skip) {
-        const uint64_t length = r.Gamma() - 1;
-        r.Seek(r.At() + length);
+    // The group's bits, read with the eight bytes after them (the stream's
+    // padding at its end).
+    unsigned char bounds[8];
+    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * 4, bounds, 8)) return false;
+    const uint64_t from = Get32(bounds), to = Get32(bounds + 4);
+    const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
+    if (from > to || to > streamBits) return false;
+    const uint64_t firstByte = from / 8;
+    const size_t bytes = static_cast<size_t>((to + 7) / 8 - firstByte + 8);
+    std::vector<unsigned char>& buf = groupBuffer_;
+    buf.resize(bytes);
+    if (!ReadSegment(stream_ + firstByte, buf.data(), bytes)) return false;
+    CBitReader r(buf.data(), to - firstByte * 8, from - firstByte * 8);
+    const unsigned k = static_cast<unsigned>(r.Get(4));
+    for (uint32_t b = bucket & ~((1u << kGroupShift) - 1);; ++b) {
+        const uint64_t count = r.Gamma() - 1;
+        if (!r.Ok() || count > blockCount_) return false;
+        if (b < bucket) {
+            for (uint64_t i = 0; i < count; ++i) r.Rice(k, blockCount_);
+            continue;
+        }
+        uint64_t block = 0;
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint64_t v = r.Rice(k, blockCount_);
+            block = i == 0 ? v : block + 1 + v;
+            if (!r.Ok() || block >= blockCount_) return false;
+            out.push_back(static_cast<uint32_t>(block));
+        }
+        return r.Ok();
     }
-    const uint64_t length = r.Gamma() - 1;
-    if (!r.Ok() || length > streamBits - r.At()) return false;
-    const uint64_t end = r.At() + length;
-    CBitReader list(stream_, end, r.At());
-    if (length == 0) return true;
-    const unsigned k = static_cast<unsigned>(list.Get(4));
-    uint64_t block = 0;
-    for (bool first = true; list.Ok() && list.At() < end; first = false) {
-        const uint64_t v = list.Rice(k, blockCount_);
-        block = first ? v : block + 1 + v;
-        if (!list.Ok() || block >= blockCount_) return false;
-        out.push_back(static_cast<uint32_t>(block));
-    }
-    return list.Ok();
 }
 
 bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
@@ -806,41 +861,82 @@ std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys
 }
 
 bool CNameSegment::ChecksumMatches() const {
-    return Get64(data_ + kCounts + 24) == BodySum(data_ + kFixed, size_ - kFixed);
+    std::string body(size_ - kFixed, '\0');
+    unsigned char sum[8];
+    return ReadSegment(kCounts + 24, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
+           Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 }
 
-const unsigned char* CNameSegment::Record(uint32_t ordinal, uint32_t& offset, size_t& available,
-                                          uint32_t& next) const {
-    if (ordinal >= entryCount_) return nullptr;
-    if (!sequential_) {
-        offset = Get32(offsets_ + size_t{ordinal} * 4);
-    } else if ((ordinal & (kBlock - 1)) == 0 || next == 0) {
-        // From the block's first record, one record after another.
-        offset = Get32(blockStarts_ + size_t{ordinal >> kBlockShift} * 4);
-        for (uint32_t o = ordinal & ~(kBlock - 1); o < ordinal; ++o) {
-            if (uint64_t{offset} + kRecordFixedSize > fileSize_) return nullptr;
-            offset += kRecordFixedSize + file_[offset + kEntryFixedSize];
+bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
+                             std::string& buffer) const {
+    records.clear();
+    if (block >= blockCount_) return false;
+    const uint32_t first = block * kBlock;
+    const uint32_t count = std::min(kBlock, entryCount_ - first);
+    constexpr uint64_t kMostRecord = kRecordFixedSize + kMaxNameBytes;
+    auto parse = [&](size_t at, uint32_t ordinal, uint32_t offset) {
+        if (offset < kFirstEntryOffset || at + kRecordFixedSize > buffer.size()) return false;
+        const size_t n = static_cast<unsigned char>(buffer[at + kEntryFixedSize]);
+        if (at + kRecordFixedSize + n > buffer.size()) return false;
+        records.push_back({ordinal, offset, at, kRecordFixedSize + n});
+        return true;
+    };
+    if (sequential_) {
+        // The block's records lie back to back, up to the next block's first.
+        unsigned char starts[8];
+        const bool last = block + 1 == blockCount_;
+        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, last ? 4 : 8)) return false;
+        const uint64_t begin = Get32(starts);
+        const uint64_t end =
+            last ? std::min<uint64_t>(fileSize_, begin + count * kMostRecord) : Get32(starts + 4);
+        if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
+            end - begin > count * kMostRecord)
+            return false;
+        buffer.resize(static_cast<size_t>(end - begin));
+        if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;
+        size_t at = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!parse(at, first + i, static_cast<uint32_t>(begin + at))) return false;
+            at += records.back().length;
         }
-    } else {
-        offset = next;
+        return true;
     }
-    if (offset < kFirstEntryOffset || uint64_t{offset} + kRecordFixedSize > fileSize_)
-        return nullptr;
-    available = fileSize_ - offset;
-    next = offset + kRecordFixedSize + file_[offset + kEntryFixedSize];
-    return file_ + offset;
+    unsigned char offsets[kBlock * 4];
+    if (!ReadSegment(offsets_ + uint64_t{first} * 4, offsets, count * 4)) return false;
+    buffer.assign(count * kMostRecord, '\0');
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset = Get32(offsets + i * 4);
+        if (offset >= fileSize_) return false;
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(kMostRecord, fileSize_ - offset));
+        const size_t at = i * kMostRecord;
+        if (!ReadFully(fileFd_, buffer.data() + at, want, offset)) return false;
+        // parse checks against the buffer's size: bound it by what was read.
+        if (want < kRecordFixedSize ||
+            kRecordFixedSize + static_cast<unsigned char>(buffer[at + kEntryFixedSize]) > want)
+            return false;
+        if (!parse(at, first + i, offset)) return false;
+    }
+    return true;
 }
 
 bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
-    // The innermost directory that starts before the entry and whose subtree
-    // holds it.
+    if (dirTable_.size() != size_t{dirCount_} * kDirSize) {
+        dirTable_.resize(size_t{dirCount_} * kDirSize);
+        if (!ReadSegment(dirs_, dirTable_.data(), dirTable_.size())) {
+            dirTable_.clear();
+            return false;
+        }
+    }
     auto dirAt = [&](size_t i, uint32_t& ord, uint32_t& end, int32_t& parent, uint32_t& rec) {
-        const unsigned char* d = dirs_ + i * kDirSize;
+        const unsigned char* d = dirTable_.data() + i * kDirSize;
         ord = Get32(d);
         end = Get32(d + 4);
         parent = static_cast<int32_t>(Get32(d + 8));
         rec = Get32(d + 12);
     };
+    // The innermost directory that starts before the entry and whose subtree
+    // holds it.
     size_t lo = 0, hi = dirCount_;
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
@@ -852,7 +948,7 @@ bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
         else
             hi = mid;
     }
-    std::string_view chain[kMaxPath];
+    const std::string* chain[kMaxPath];
     size_t depth = 0;
     int64_t d = static_cast<int64_t>(lo) - 1;
     bool inside = false;
@@ -867,18 +963,29 @@ bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
             continue;
         }
         inside = true;
-        if (depth == kMaxPath || uint64_t{rec} + kRecordFixedSize > fileSize_ ||
-            rec < kFirstEntryOffset)
-            return false;
-        const size_t n = file_[rec + kEntryFixedSize];
-        if (uint64_t{rec} + kRecordFixedSize + n > fileSize_) return false;
-        std::string_view name(reinterpret_cast<const char*>(file_ + rec + kRecordFixedSize), n);
-        chain[depth++] = name.substr(0, name.find('\0'));
+        if (depth == kMaxPath) return false;
+        auto cached = dirNames_.find(static_cast<uint32_t>(d));
+        if (cached == dirNames_.end()) {
+            unsigned char record[kRecordFixedSize + kMaxNameBytes];
+            if (rec < kFirstEntryOffset || uint64_t{rec} + kRecordFixedSize > fileSize_)
+                return false;
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - rec));
+            if (!ReadFully(fileFd_, record, want, rec)) return false;
+            const size_t n = record[kEntryFixedSize];
+            if (kRecordFixedSize + n > want) return false;
+            std::string_view name(reinterpret_cast<const char*>(record + kRecordFixedSize), n);
+            cached =
+                dirNames_
+                    .emplace(static_cast<uint32_t>(d), std::string(name.substr(0, name.find('\0'))))
+                    .first;
+        }
+        chain[depth++] = &cached->second;
         d = parent;
     }
     parentPath = label_ + ":\\";
     while (depth > 0) {
-        parentPath.append(chain[--depth]);
+        parentPath.append(*chain[--depth]);
         parentPath += '\\';
     }
     return true;
@@ -886,15 +993,13 @@ bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
 
 bool CNameSegment::Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                          std::string_view& name) const {
-    uint32_t offset, next = 0;
-    size_t available;
-    const unsigned char* r = Record(ordinal, offset, available, next);
-    if (!r) return false;
-    const size_t n = r[kEntryFixedSize];
-    if (kRecordFixedSize + n > available) return false;
-    name = std::string_view(reinterpret_cast<const char*>(r + kRecordFixedSize), n);
+    std::vector<BlockRecord> records;
+    if (ordinal >= entryCount_ || !ReadBlock(ordinal / kBlock, records, entryBuffer_)) return false;
+    const BlockRecord& r = records[ordinal % kBlock];
+    name = std::string_view(entryBuffer_.data() + r.at + kRecordFixedSize,
+                            r.length - kRecordFixedSize);
     name = name.substr(0, name.find('\0'));
-    recordOffset = static_cast<int32_t>(offset);
+    recordOffset = static_cast<int32_t>(r.offset);
     return ParentPath(ordinal, parentPath);
 }
 
@@ -961,24 +1066,22 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     SearchResult hit;
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
-    const uint32_t count = seg->EntryCount();
+    std::vector<CNameSegment::BlockRecord> records;
+    std::string buffer;
     for (uint32_t b : blocks) {
-        uint32_t next = 0;
-        for (uint32_t ordinal = b * kBlock; ordinal < count && ordinal < (b + 1) * kBlock;
-             ++ordinal) {
-            uint32_t offset;
-            size_t available;
-            const unsigned char* record = seg->Record(ordinal, offset, available, next);
+        if (!seg->ReadBlock(b, records, buffer)) {
+            reader.Close();
+            return false;
+        }
+        for (const CNameSegment::BlockRecord& r : records) {
             const std::string* annotation = nullptr;
-            if (!record) {
-                reader.Close();
-                return false;
-            }
-            const int32_t at = static_cast<int32_t>(offset);
-            const int32_t id = offset == kFirstEntryOffset ? kFirstEntryId : at;
-            if (!reader.MatchRecordBytes(record, available, at, id, hit.entry, annotation))
+            const int32_t at = static_cast<int32_t>(r.offset);
+            const int32_t id = r.offset == kFirstEntryOffset ? kFirstEntryId : at;
+            if (!reader.MatchRecordBytes(
+                    reinterpret_cast<const unsigned char*>(buffer.data()) + r.at, r.length, at, id,
+                    hit.entry, annotation))
                 continue;
-            if (!seg->ParentPath(ordinal, hit.fullParentPath)) {
+            if (!seg->ParentPath(r.ordinal, hit.fullParentPath)) {
                 reader.Close();
                 return false;
             }

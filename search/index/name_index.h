@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "index/index_reader.h"
@@ -31,8 +32,8 @@ std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
 // keyword of one or two single-byte characters (also as pinyin) or one letter.
 bool NameIndexCanNarrow(const DiscSearchOptions& options);
 
-// One disc's segment, memory-mapped and read in place, with its index file mapped
-// beside it (names are read from there, not copied into the segment).
+// One disc's segment, read in place (a few hundred bytes per search) beside its
+// index file, from which names are read (they are not copied into the segment).
 class CNameSegment {
 public:
     ~CNameSegment();
@@ -54,15 +55,21 @@ public:
     // there.
     bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
                          std::vector<uint32_t>& out) const;
-    // The record of an entry in the mapped index file: its offset and the bytes
-    // available from it; null when the segment or file is damaged there. next
-    // carries the following record's offset from one call to the next (0: unknown).
-    const unsigned char* Record(uint32_t ordinal, uint32_t& offset, size_t& available,
-                                uint32_t& next) const;
-    // The display path of an entry's directory ("LABEL:\dir\").
+    // The records of a block's entries, read from the index file into buffer:
+    // each with its ordinal, record offset, and place and length in buffer.
+    // False when the segment or the file is damaged there.
+    struct BlockRecord {
+        uint32_t ordinal;
+        uint32_t offset;
+        size_t at;
+        size_t length;
+    };
+    bool ReadBlock(uint32_t block, std::vector<BlockRecord>& records, std::string& buffer) const;
+    // The display path of an entry's directory ("LABEL:\\dir\\").
     bool ParentPath(uint32_t ordinal, std::string& parentPath) const;
     // An entry's record offset in the index file, the display path of its
-    // directory and its name; false when the segment is damaged there.
+    // directory and its name (valid until the next call); false when the segment
+    // is damaged there.
     bool Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                std::string_view& name) const;
     uint64_t FileSize() const { return size_; }
@@ -72,22 +79,25 @@ public:
 
 private:
     CNameSegment() = default;
-    bool Check();
+    bool Check(const unsigned char* fixed);
+    bool ReadSegment(uint64_t at, void* buf, size_t n) const;
     bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
 
-    const unsigned char* data_ = nullptr;
+    int fd_ = -1;      // the segment
+    int fileFd_ = -1;  // the index file
     size_t size_ = 0;
-    const unsigned char* file_ = nullptr;  // the index file
-    size_t fileSize_ = 0;
+    uint64_t fileSize_ = 0;
     uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;
     uint32_t bucketBits_ = 0;
     bool sequential_ = false;
-    const unsigned char* blockStarts_ = nullptr;
-    const unsigned char* offsets_ = nullptr;
-    const unsigned char* dirs_ = nullptr;
-    const unsigned char* groups_ = nullptr;
-    const unsigned char* stream_ = nullptr;
+    // Where the sections start in the segment.
+    uint64_t blockStarts_ = 0, offsets_ = 0, dirs_ = 0, groups_ = 0, stream_ = 0;
     std::string label_;
+    // Read on demand.
+    mutable std::vector<unsigned char> groupBuffer_;
+    mutable std::vector<unsigned char> dirTable_;
+    mutable std::unordered_map<uint32_t, std::string> dirNames_;
+    mutable std::string entryBuffer_;
 };
 
 // The segment file of an index (named by its device and inode, so a disc that is
