@@ -10,7 +10,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <random>
+#include <utility>
 
+#include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
 #include "search/pinyin_match.h"
@@ -236,6 +238,48 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
     EXPECT_EQ(r.removed, 1u);
     EXPECT_EQ(r.discs, 2u);
     EXPECT_TRUE(SameAsWalk("alph"));
+}
+
+// An index whose records are not stored in walk order (another writer may lay
+// them out breadth first): the segment keeps every entry's offset.
+TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
+    // Top level: "sub" and 40 files; then sub's 40 files. Links all lead forward.
+    std::vector<std::string> top{"sub"}, inner;
+    for (int i = 0; i < 40; ++i) {
+        top.push_back("top-needle" + std::to_string(i) + ".txt");
+        inner.push_back("in-needle" + std::to_string(i) + ".doc");
+    }
+    std::vector<uint32_t> topAt, innerAt;
+    uint32_t pos = kFirstEntryOffset;
+    for (const std::string& n : top)
+        topAt.push_back(std::exchange(pos, pos + kRecordFixedSize + n.size()));
+    for (const std::string& n : inner)
+        innerAt.push_back(std::exchange(pos, pos + kRecordFixedSize + n.size()));
+    std::string records;
+    const FILETIME t{1, 2};
+    for (size_t i = 0; i < top.size(); ++i)
+        AppendRecord(records, i == 0 ? static_cast<int32_t>(innerAt[0]) : kNoLink,
+                     i + 1 < top.size() ? static_cast<int32_t>(topAt[i + 1]) : kNoLink,
+                     i == 0 ? kEntryDirectory : 0, i, t, top[i]);
+    for (size_t i = 0; i < inner.size(); ++i)
+        AppendRecord(records, kNoLink,
+                     i + 1 < inner.size() ? static_cast<int32_t>(innerAt[i + 1]) : kNoLink, 0, i, t,
+                     inner[i]);
+    IndexHeader h;
+    SetHeaderLabel(h, "BFS");
+    h.fileCount = 80;
+    h.dirCount = 1;
+    h.remarkOffset = h.coverOffset = pos;
+    unsigned char header[kHeaderSize];
+    EncodeHeader(h, header);
+    std::string file(kIndexMagic, kMagicSize);
+    file.append(reinterpret_cast<const char*>(header), kHeaderSize);
+    file += records;
+    ASSERT_TRUE(ReplaceFileAtomically(Lib() + "/bfs.orb", file, false));
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_TRUE(SameAsWalk("needle"));
+    EXPECT_TRUE(SameAsWalk("needle3"));
+    EXPECT_TRUE(SameAsWalk("in-needle39"));
 }
 
 TEST_F(NameIndexTest, DamagedCacheIsRebuiltNeverTrusted) {
