@@ -206,7 +206,10 @@ int main(int argc, char** argv) {
         SetHeaderLabel(h, "ADDED");
         h.fileCount = tree.FileCount();
         h.dirCount = tree.DirectoryCount();
-        const std::string added = lib + "/added-disc.orb";
+        // Beside the library, not in it: the library may be shared with other
+        // benchmarks running at the same time.
+        ::mkdir((root + "/added").c_str(), 0755);
+        const std::string added = root + "/added/added-disc.orb";
         if (WriteIndexFile(added, h, tree) == WriteResult::Ok) {
             double best = 1e30;
             for (int r = 0; r < rounds; ++r) {
@@ -225,7 +228,7 @@ int main(int argc, char** argv) {
     bool plocate = true;
     if (FileBytes(db) == 0) {
         start = Clock::now();
-        plocate = Command("plocate-build -p " + Quote(BenchNamesFile(0)) + " " + Quote(db) +
+        plocate = Command("LC_ALL=C plocate-build -p " + Quote(BenchNamesFile(0)) + " " + Quote(db) +
                           " 2>&1") >= 0;
         if (plocate) std::printf("plocate-build: %.0f ms\n", Ms(start));
     }
@@ -259,12 +262,12 @@ int main(int argc, char** argv) {
         std::string count;
         if (plocate) {
             for (int r = 0; r < rounds; ++r) {
-                p100 = std::min(p100, Command("plocate -i -d " + Quote(db) + " -l 100 -- " +
+                p100 = std::min(p100, Command("LC_ALL=C plocate -i -d " + Quote(db) + " -l 100 -- " +
                                               Quote(c.keyword) + " >/dev/null"));
                 count.clear();
                 pAll = std::min(
                     pAll,
-                    Command("plocate -i -c -d " + Quote(db) + " -- " + Quote(c.keyword), &count));
+                    Command("LC_ALL=C plocate -i -c -d " + Quote(db) + " -- " + Quote(c.keyword), &count));
             }
         }
         while (!count.empty() && (count.back() == '\n')) count.pop_back();
