@@ -64,9 +64,12 @@ private:
     size_t length_ = 0;
     size_t words_ = 0;
     bool matchCase_ = false;
-    bool startAscii_[128] = {};  // the ASCII characters a run may begin with
-    uint64_t startMask_ = 0;     // the same as a word test: (v | mask) ^ lanes is 0
-    uint64_t startLanes_ = 0;    // in the lanes that may begin one
+    bool startAscii_[128] = {};            // the ASCII characters a run may begin with
+    uint64_t startMask_ = 0;               // the same as a word test: (v | mask) ^ lanes is 0
+    uint64_t startLanes_ = 0;              // in the lanes that may begin one
+    const void* tables_ = nullptr;         // the derived tables (pinyin_match.cpp)
+    uint32_t firstBit_ = 0;                // the keyword's first letter (bit 0 = 'a'), 0: a digit
+    const uint64_t* gbkStarts_ = nullptr;  // GBK codes with a reading starting with it
 };
 
 }  // namespace orb

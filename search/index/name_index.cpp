@@ -450,7 +450,7 @@ struct KeyQuery {
     std::vector<uint32_t> any;
 };
 
-bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
+bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
     q.all = NameIndexKeys(options.keyword);
     if (q.all.empty()) return false;
     // Annotations are matched by their bytes only, so pinyin needs names searched.
@@ -458,6 +458,28 @@ bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
         IsPinyinKeyword(options.keyword))
         return PinyinQueryKeys(options.keyword, q.any);
     return true;
+}
+
+// The keys of the last search on this thread: a search asks once per disc.
+bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
+    struct Last {
+        std::string keyword;
+        uint8_t flags = 0;
+        bool ok = false;
+        bool made = false;
+        KeyQuery q;
+    };
+    static thread_local Last last;
+    const uint8_t flags = options.flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
+    if (!last.made || last.keyword != options.keyword || last.flags != flags) {
+        last.made = true;
+        last.keyword = options.keyword;
+        last.flags = flags;
+        last.q = KeyQuery{};
+        last.ok = MakeQueryNow(options, last.q);
+    }
+    q = last.q;
+    return last.ok;
 }
 
 }  // namespace
