@@ -228,8 +228,8 @@ int main(int argc, char** argv) {
     bool plocate = true;
     if (FileBytes(db) == 0) {
         start = Clock::now();
-        plocate = Command("LC_ALL=C plocate-build -p " + Quote(BenchNamesFile(0)) + " " + Quote(db) +
-                          " 2>&1") >= 0;
+        plocate = Command("LC_ALL=C plocate-build -p " + Quote(BenchNamesFile(0)) + " " +
+                          Quote(db) + " 2>&1") >= 0;
         if (plocate) std::printf("plocate-build: %.0f ms\n", Ms(start));
     }
     if (plocate && FileBytes(db) > 0)
@@ -261,13 +261,19 @@ int main(int argc, char** argv) {
         double p100 = 1e30, pAll = 1e30;
         std::string count;
         if (plocate) {
+            // plocate folds case only in valid text of the locale; GBK bytes are
+            // searched as they are (they have no case).
+            const bool ascii = std::all_of(c.keyword.begin(), c.keyword.end(), [](char ch) {
+                return static_cast<unsigned char>(ch) < 0x80;
+            });
+            const std::string fold = ascii ? "-i " : "";
             for (int r = 0; r < rounds; ++r) {
-                p100 = std::min(p100, Command("LC_ALL=C plocate -i -d " + Quote(db) + " -l 100 -- " +
-                                              Quote(c.keyword) + " >/dev/null"));
+                p100 = std::min(p100, Command("LC_ALL=C plocate " + fold + "-d " + Quote(db) +
+                                              " -l 100 -- " + Quote(c.keyword) + " >/dev/null"));
                 count.clear();
-                pAll = std::min(
-                    pAll,
-                    Command("LC_ALL=C plocate -i -c -d " + Quote(db) + " -- " + Quote(c.keyword), &count));
+                pAll = std::min(pAll, Command("LC_ALL=C plocate " + fold + "-c -d " + Quote(db) +
+                                                  " -- " + Quote(c.keyword),
+                                              &count));
             }
         }
         while (!count.empty() && (count.back() == '\n')) count.pop_back();
