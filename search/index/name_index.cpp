@@ -3,7 +3,6 @@
 #include "search/index/name_index.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +37,7 @@ namespace pd = pinyin_data;
 //   - per 32 buckets the bit offset of their first list;
 //   - the lists, one per bucket of hashed keys: the blocks holding a key of the
 //     bucket, Rice-coded gaps.
-// Names are not copied: they are read from the mapped index file, whose
+// Names are not copied: they are read from the index file, whose
 // identity the segment checks. Postings name blocks, not entries: a key of
 // random text is rare in a block, so a block costs about as many postings as
 // its entries would, and gaps between blocks are much shorter.
@@ -372,36 +371,33 @@ struct Identity {
     unsigned char header[kHeaderSize] = {};
 };
 
-// The index file read-only in memory, with its identity.
-struct MappedIndex {
-    const unsigned char* data = nullptr;
-    size_t size = 0;
+// Index files up to this size are read whole to learn whether their records lie
+// in walk order; larger ones get every entry's offset in the segment.
+constexpr uint64_t kWholeIndexLimit = uint64_t{64} << 20;
+
+// The index file's identity and, when small enough, its bytes. Read, not
+// mapped: a file cut short by someone else while it is mapped would kill the
+// process.
+struct LoadedIndex {
+    std::string data;
     Identity id;
-    MappedIndex() = default;
-    MappedIndex(const MappedIndex&) = delete;
-    MappedIndex& operator=(const MappedIndex&) = delete;
-    ~MappedIndex() {
-        if (data) ::munmap(const_cast<unsigned char*>(data), size);
-    }
     bool Open(const std::string& indexPath) {
         int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
         if (fd < 0) return false;
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_size < static_cast<off_t>(kFirstEntryOffset)) {
-            ::close(fd);
-            return false;
+        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                  st.st_size >= static_cast<off_t>(kFirstEntryOffset) &&
+                  ReadFully(fd, id.header, kHeaderSize, kMagicSize);
+        if (ok && static_cast<uint64_t>(st.st_size) <= kWholeIndexLimit) {
+            data.resize(static_cast<size_t>(st.st_size));
+            ok = ReadFully(fd, data.data(), data.size(), 0);
         }
-        void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
         ::close(fd);
-        if (map == MAP_FAILED) return false;
-        data = static_cast<const unsigned char*>(map);
-        size = static_cast<size_t>(st.st_size);
-        id.size = size;
+        if (!ok) return false;
+        id.size = static_cast<uint64_t>(st.st_size);
         id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
         id.ino = st.st_ino;
         id.dev = st.st_dev;
-        std::memcpy(id.header, data + kMagicSize, kHeaderSize);
         struct stat cs {};
         if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
             id.companionSize = cs.st_size;
@@ -541,7 +537,7 @@ std::string NameSegmentPath(const std::string& cacheDir, const std::string& inde
 
 bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                       std::string& error) {
-    MappedIndex file;
+    LoadedIndex file;
     if (!file.Open(indexPath)) {
         error = "cannot read the index";
         return false;
@@ -578,7 +574,8 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::vector<Level> stack;  // the open directories, innermost last
     uint64_t budget = most;
     uint32_t ordinal = 0;
-    bool sequential = true;
+    bool sequential = !file.data.empty();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data.data());
     uint64_t nextOffset = kFirstEntryOffset;
     IndexEntry e;
     bool more = reader.ReadFirstEntry(nullptr, e) != 0;
@@ -586,9 +583,10 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     while (more && budget-- > 0) {
         const uint32_t at = static_cast<uint32_t>(e.recordOffset);
         offsets.push_back(at);
-        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.size) sequential = false;
-        if (uint64_t{at} + kRecordFixedSize <= file.size)
-            nextOffset = uint64_t{at} + kRecordFixedSize + file.data[at + kEntryFixedSize];
+        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.data.size())
+            sequential = false;
+        else
+            nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
         std::string_view name = e.Name();
         ForEachKey(name, add);
         ForEachPinyinKey(name, add);
