@@ -34,17 +34,19 @@ namespace pd = pinyin_data;
 //     record offset of every entry follows;
 //   - the directories (ordinal, ordinal after its subtree, parent directory,
 //     record offset: 16 bytes each), which give a hit its path;
-//   - per 32 buckets the bit offset of their first list;
+//   - per 32 buckets the bit offset of their first list and a check of their
+//     bytes;
 //   - the lists, one per bucket of hashed keys: the blocks holding a key of the
 //     bucket, Rice-coded gaps.
 // Names are not copied: they are read from the index file, whose
 // identity the segment checks. Postings name blocks, not entries: a key of
 // random text is rare in a block, so a block costs about as many postings as
 // its entries would, and gaps between blocks are much shorter.
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '3'};
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '4'};
 constexpr size_t kIdentitySize = 48 + kHeaderSize;
 constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
-constexpr size_t kFixed = kCounts + 24 + 8;
+constexpr size_t kFixed = kCounts + 32 + 8;
+constexpr size_t kGroupEntry = 6;  // bit offset of the group, check of its bytes
 constexpr unsigned kBlockShift = 5;
 constexpr uint32_t kBlock = 1u << kBlockShift;
 constexpr unsigned kGroupShift = 5;  // buckets per entry of the group table
@@ -222,6 +224,15 @@ uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 146959810393466560
         h *= 1099511628211ULL;
     }
     return h;
+}
+
+// The check of a group's lists: its bits [from, to) of the stream, whole bytes.
+uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
+    const uint64_t h = Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8));
+    return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
+}
+uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
+    return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);
 }
 
 // A checksum of the segment's body, eight bytes a step.
@@ -654,12 +665,12 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 
     // Per group of buckets its Rice parameter, then per bucket the number of its
     // blocks and their gaps.
-    std::string groups;
+    std::vector<uint32_t> groupBits;
     CBitWriter bits;
     std::vector<uint32_t>& lists = work.lists;  // the blocks of a group's buckets
     uint32_t counts[size_t{1} << kGroupShift];
     for (size_t g = 0; g < buckets; g += size_t{1} << kGroupShift) {
-        Put32(groups, static_cast<uint32_t>(bits.Size()));
+        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
         lists.clear();
         uint64_t used = 0;
         for (size_t b = g; b < g + (size_t{1} << kGroupShift); ++b) {
@@ -681,24 +692,40 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                 bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, k);
         }
     }
-    Put32(groups, static_cast<uint32_t>(bits.Size()));
+    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     std::string& stream = bits.Finish();
     stream.append(8, '\0');  // the reader's word reads stay inside
     if (bits.Size() > UINT32_MAX) {
         error = "the index is too large for its segment";
         return false;
     }
+    // A search checks the bytes of each group it reads, so a damaged list is
+    // found before it is trusted.
+    std::string groups;
+    for (size_t g = 0; g < groupBits.size(); ++g) {
+        Put32(groups, groupBits[g]);
+        const uint16_t check =
+            g + 1 < groupBits.size() ? GroupCheck(stream, groupBits[g], groupBits[g + 1]) : 0;
+        groups += static_cast<char>(check);
+        groups += static_cast<char>(check >> 8);
+    }
 
     std::string body;
     for (uint32_t blk = 0; blk < blocks; ++blk) Put32(body, offsets[size_t{blk} * kBlock]);
+    // Where the last record ends, so that every block's records can be checked to
+    // fill it exactly (0 when they are not in walk order).
+    Put32(body, sequential ? static_cast<uint32_t>(nextOffset) : 0);
     if (!sequential)
         for (uint32_t o : offsets) Put32(body, o);
+    const size_t dirsAt = body.size();
     for (const Dir& d : dirs) {
         Put32(body, d.ordinal);
         Put32(body, d.end);
         Put32(body, static_cast<uint32_t>(d.parent));
         Put32(body, d.recordOffset);
     }
+    const uint32_t dirSum = static_cast<uint32_t>(
+        Fnv1a(reinterpret_cast<const unsigned char*>(body.data()) + dirsAt, body.size() - dirsAt));
     body += groups;
     body += stream;
 
@@ -710,6 +737,8 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     Put32(out, bucketBits);
     Put32(out, static_cast<uint32_t>(dirs.size()));
     Put32(out, static_cast<uint32_t>(stream.size()));
+    Put32(out, dirSum);
+    Put32(out, 0);
     Put64(out, BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size()));
     out += body;
 
@@ -787,20 +816,21 @@ bool CNameSegment::Check(const unsigned char* fixed) {
     bucketBits_ = Get32(h + 12);
     dirCount_ = Get32(h + 16);
     streamBytes_ = Get32(h + 20);
+    dirSum_ = Get32(h + 24);
     if (blockShift != kBlockShift || bucketBits_ < kGroupShift || bucketBits_ > kMaxBucketBits ||
         streamBytes_ < 8)
         return false;
     blockCount_ = (entryCount_ + kBlock - 1) / kBlock;
     groupCount_ = ((uint32_t{1} << bucketBits_) >> kGroupShift) + 1;
     const uint64_t total =
-        kFixed + uint64_t{blockCount_} * 4 + (sequential_ ? 0 : uint64_t{entryCount_} * 4) +
-        uint64_t{dirCount_} * kDirSize + uint64_t{groupCount_} * 4 + streamBytes_;
+        kFixed + (uint64_t{blockCount_} + 1) * 4 + (sequential_ ? 0 : uint64_t{entryCount_} * 4) +
+        uint64_t{dirCount_} * kDirSize + uint64_t{groupCount_} * kGroupEntry + streamBytes_;
     if (total != size_) return false;
     blockStarts_ = kFixed;
-    offsets_ = blockStarts_ + uint64_t{blockCount_} * 4;
+    offsets_ = blockStarts_ + (uint64_t{blockCount_} + 1) * 4;
     dirs_ = offsets_ + (sequential_ ? 0 : uint64_t{entryCount_} * 4);
     groups_ = dirs_ + uint64_t{dirCount_} * kDirSize;
-    stream_ = groups_ + uint64_t{groupCount_} * 4;
+    stream_ = groups_ + uint64_t{groupCount_} * kGroupEntry;
     IndexHeader header;
     DecodeHeader(fixed + sizeof(kMagic) + 48, header);
     label_ = std::string(HeaderLabel(header));
@@ -812,9 +842,12 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     const uint32_t bucket = BucketOf(key, bucketBits_);
     // The group's bits, read with the eight bytes after them (the stream's
     // padding at its end).
-    unsigned char bounds[8];
-    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * 4, bounds, 8)) return false;
-    const uint64_t from = Get32(bounds), to = Get32(bounds + 4);
+    unsigned char bounds[kGroupEntry + 4];
+    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * kGroupEntry, bounds,
+                     sizeof(bounds)))
+        return false;
+    const uint64_t from = Get32(bounds), to = Get32(bounds + kGroupEntry);
+    const uint16_t check = static_cast<uint16_t>(bounds[4] | bounds[5] << 8);
     const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
     if (from > to || to > streamBits) return false;
     const uint64_t firstByte = from / 8;
@@ -822,6 +855,7 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     std::vector<unsigned char>& buf = groupBuffer_;
     buf.resize(bytes);
     if (!ReadSegment(stream_ + firstByte, buf.data(), bytes)) return false;
+    if (GroupCheck(buf.data() + (from / 8 - firstByte), from, to) != check) return false;
     CBitReader r(buf.data(), to - firstByte * 8, from - firstByte * 8);
     const unsigned k = static_cast<unsigned>(r.Get(4));
     for (uint32_t b = bucket & ~((1u << kGroupShift) - 1);; ++b) {
@@ -883,7 +917,7 @@ std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys
 bool CNameSegment::ChecksumMatches() const {
     std::string body(size_ - kFixed, '\0');
     unsigned char sum[8];
-    return ReadSegment(kCounts + 24, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
+    return ReadSegment(kCounts + 32, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
            Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 }
 
@@ -904,11 +938,8 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
     if (sequential_) {
         // The block's records lie back to back, up to the next block's first.
         unsigned char starts[8];
-        const bool last = block + 1 == blockCount_;
-        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, last ? 4 : 8)) return false;
-        const uint64_t begin = Get32(starts);
-        const uint64_t end =
-            last ? std::min<uint64_t>(fileSize_, begin + count * kMostRecord) : Get32(starts + 4);
+        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, 8)) return false;
+        const uint64_t begin = Get32(starts), end = Get32(starts + 4);
         if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
             end - begin > count * kMostRecord)
             return false;
@@ -919,7 +950,8 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
             if (!parse(at, first + i, static_cast<uint32_t>(begin + at))) return false;
             at += records.back().length;
         }
-        return true;
+        // The records fill the block exactly up to the next one.
+        return at == buffer.size();
     }
     unsigned char offsets[kBlock * 4];
     if (!ReadSegment(offsets_ + uint64_t{first} * 4, offsets, count * 4)) return false;
@@ -943,7 +975,8 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
 bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
     if (dirTable_.size() != size_t{dirCount_} * kDirSize) {
         dirTable_.resize(size_t{dirCount_} * kDirSize);
-        if (!ReadSegment(dirs_, dirTable_.data(), dirTable_.size())) {
+        if (!ReadSegment(dirs_, dirTable_.data(), dirTable_.size()) ||
+            static_cast<uint32_t>(Fnv1a(dirTable_.data(), dirTable_.size())) != dirSum_) {
             dirTable_.clear();
             return false;
         }

@@ -89,6 +89,7 @@ private:
     uint64_t fileSize_ = 0;
     uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;
     uint32_t bucketBits_ = 0;
+    uint32_t dirSum_ = 0;
     bool sequential_ = false;
     // Where the sections start in the segment.
     uint64_t blockStarts_ = 0, offsets_ = 0, dirs_ = 0, groups_ = 0, stream_ = 0;
