@@ -50,7 +50,7 @@ public:
     // Ordinals (walk order) of the entries that may hold every key, ascending: the
     // entries of every block whose keys include them all.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
-    // The blocks (of 32 entries in walk order) holding every key of all, and
+    // The blocks (of 128 entries in walk order) holding every key of all, and
     // those holding any key of any, ascending; false when the segment is damaged
     // there.
     bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
