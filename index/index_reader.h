@@ -159,6 +159,10 @@ public:
     void PrepareEntryMatch(std::string_view keyword);
     int MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& entry,
                      const std::string*& annotation);
+    // The same test on a record the caller already holds in memory (available
+    // bytes from its start), e.g. from a mapping of the index file.
+    int MatchRecordBytes(const unsigned char* record, size_t available, int32_t recordOffset,
+                         int32_t id, IndexEntry& entry, const std::string*& annotation);
 
 private:
     bool ReadAt(uint64_t offset, void* buf, size_t n);

@@ -103,6 +103,14 @@ uint32_t Gb18030FourByteCodePoint(const unsigned char* p, size_t n) {
     return linear - it->linear < it->count ? it->codePoint + (linear - it->linear) : 0;
 }
 
+uint16_t PinyinReadingSet(const unsigned char* p, size_t n) {
+    return n >= 2 ? SetOf(p, n) : 0;
+}
+
+uint32_t PinyinReadingSetInitials(uint16_t set) {
+    return set < pd::kSetCount ? GetTables().setInitials[set] : 0;
+}
+
 std::vector<std::string_view> PinyinReadings(std::string_view ch) {
     std::vector<std::string_view> out;
     const auto* p = reinterpret_cast<const unsigned char*>(ch.data());
@@ -138,6 +146,12 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     const bool letter = folded >= 'a' && folded <= 'z';
     startMask_ = letter ? kLanes01 * 0x20 : 0;
     startLanes_ = kLanes01 * (letter ? folded : first);
+    // The tables and the first letter's start set, looked up once, not per name.
+    const Tables& t = GetTables();
+    tables_ = &t;
+    const auto low0 = static_cast<unsigned char>(lower_[0]);
+    firstBit_ = low0 >= 'a' && low0 <= 'z' ? 1u << (low0 - 'a') : 0;
+    gbkStarts_ = firstBit_ ? t.gbkStarts[low0 - 'a'].data() : nullptr;
     for (int c = 0; c < 128; ++c)
         startAscii_[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) &&
                          (matchCase ? static_cast<char>(c) == keyword[0]
@@ -146,13 +160,13 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
 
 bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool reseed, bool mustEnd,
                           const unsigned char** hitEnd) const {
-    const Tables& t = GetTables();
+    const Tables& t = *static_cast<const Tables*>(tables_);
     const size_t k = length_;
     const size_t words = words_;
     const auto* low = reinterpret_cast<const unsigned char*>(lower_.data());
     const auto* lat = reinterpret_cast<const unsigned char*>(latin_.data());
-    const uint32_t firstBit = low[0] >= 'a' ? 1u << (low[0] - 'a') : 0;
-    const uint64_t* gbkStarts = firstBit ? t.gbkStarts[low[0] - 'a'].data() : nullptr;
+    const uint32_t firstBit = firstBit_;
+    const uint64_t* gbkStarts = gbkStarts_;
     Positions open;
     bool live = false;  // some keyword position is open after the previous character
     for (const unsigned char* p = s; p < e;) {

@@ -18,6 +18,12 @@ namespace orb {
 // u-umlaut as both "v" and "u"); empty for anything without a reading.
 std::vector<std::string_view> PinyinReadings(std::string_view ch);
 
+// The reading set (an index into the generated table, 0: no reading) of the
+// stored multi-byte character of n bytes at p, and the letters its readings begin
+// with (bit 0 = 'a').
+uint16_t PinyinReadingSet(const unsigned char* p, size_t n);
+uint32_t PinyinReadingSetInitials(uint16_t set);
+
 // The code point of a four-byte GB18030 sequence, or 0 when p does not start one.
 uint32_t Gb18030FourByteCodePoint(const unsigned char* p, size_t n);
 
@@ -58,9 +64,12 @@ private:
     size_t length_ = 0;
     size_t words_ = 0;
     bool matchCase_ = false;
-    bool startAscii_[128] = {};  // the ASCII characters a run may begin with
-    uint64_t startMask_ = 0;     // the same as a word test: (v | mask) ^ lanes is 0
-    uint64_t startLanes_ = 0;    // in the lanes that may begin one
+    bool startAscii_[128] = {};            // the ASCII characters a run may begin with
+    uint64_t startMask_ = 0;               // the same as a word test: (v | mask) ^ lanes is 0
+    uint64_t startLanes_ = 0;              // in the lanes that may begin one
+    const void* tables_ = nullptr;         // the derived tables (pinyin_match.cpp)
+    uint32_t firstBit_ = 0;                // the keyword's first letter (bit 0 = 'a'), 0: a digit
+    const uint64_t* gbkStarts_ = nullptr;  // GBK codes with a reading starting with it
 };
 
 }  // namespace orb

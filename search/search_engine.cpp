@@ -282,6 +282,11 @@ void CIndexReader::PrepareMatching() {
         std::stable_sort(index.begin(), index.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
     }
+    searchPinyin_.reset();
+    if (searchOptions_ & SF_PINYIN) {
+        auto pinyin = std::make_shared<CPinyinMatcher>(searchKeyword_, matchCase);
+        if (pinyin->Active()) searchPinyin_ = std::move(pinyin);
+    }
     searchTotal_ = uint64_t{header_.fileCount} + uint64_t{header_.dirCount};
     searchPercent_ = 0;
     searchPercentRest_ = 0;
@@ -332,8 +337,16 @@ int CIndexReader::MatchEntryAt(int32_t recordOffset, int32_t id, IndexEntry& ent
     if (at + kRecordFixedSize > fileSize_) return 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - at));
     if (!ReadFully(fd_, record, want, at)) return 0;
+    return MatchRecordBytes(record, want, recordOffset, id, entry, annotation);
+}
+
+int CIndexReader::MatchRecordBytes(const unsigned char* record, size_t available,
+                                   int32_t recordOffset, int32_t id, IndexEntry& entry,
+                                   const std::string*& annotation) {
+    annotation = nullptr;
+    if (available < kRecordFixedSize) return 0;
     const size_t n = record[kEntryFixedSize];
-    if (kRecordFixedSize + n > want) return 0;
+    if (kRecordFixedSize + n > available) return 0;
     DecodeEntryFixed(record, entry);
     std::memcpy(entry.name, record + kRecordFixedSize, n);
     entry.name[n] = '\0';
@@ -350,21 +363,16 @@ void CIndexReader::SearchThreadProc(CIndexReader* self) {
     const bool matchCase = (self->searchOptions_ & SF_MATCHCASE) != 0;
     const std::string& kw = self->searchKeyword_;
 
-    self->searchPinyin_.reset();
-    if (self->searchOptions_ & SF_PINYIN) {
-        auto pinyin = std::make_shared<CPinyinMatcher>(kw, matchCase);
-        if (pinyin->Active()) self->searchPinyin_ = std::move(pinyin);
-    }
-
     // The whole file is read once; the keyword's bytes are looked for in it, and
-    // the walk then runs the name tests only on names that hold them. A name found
-    // by pinyin holds none of the keyword's bytes, so then every name is tested.
+    // the walk then runs the literal tests only on names that hold them. A name
+    // found by pinyin holds none of the keyword's bytes: with pinyin every name
+    // with a multi-byte character is still given to the pinyin test, and no disc
+    // is ruled out.
     self->searchByteTest_ = false;
     bool mayHit = true;
-    if (!kw.empty() && !self->searchPinyin_ &&
-        (self->searchOptions_ & (SF_FILES | SF_DIRECTORIES)) &&
+    if (!kw.empty() && (self->searchOptions_ & (SF_FILES | SF_DIRECTORIES)) &&
         self->LoadWholeFile(kWholeFileLimit))
-        mayHit = self->FindKeywordBytes();
+        mayHit = self->FindKeywordBytes() || self->searchPinyin_ != nullptr;
     if (!mayHit && (self->searchOptions_ & SF_ANNOTATIONS)) {
         // The engine's own annotation test, over the whole table.
         for (const Annotation& a : self->annotations_) {
@@ -547,8 +555,10 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     std::string_view name;
     char folded[kMaxPath];
     bool hit = false;
-    const bool nameMay =
-        (searchOptions_ & (SF_FILES | SF_DIRECTORIES)) != 0 && NameMayHoldKeyword(entry);
+    // literalMay: the byte test leaves a literal match possible.
+    const bool literalMay = NameMayHoldKeyword(entry);
+    const bool nameMay = (searchOptions_ & (SF_FILES | SF_DIRECTORIES)) != 0 &&
+                         (literalMay || searchPinyin_ != nullptr);
 
     if (entry.IsDirectory()) {
         if ((searchOptions_ & SF_DIRECTORIES) && nameMay) {
@@ -559,7 +569,8 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
                 text = std::string_view(folded, name.size());
             }
             // Byte-wise: a match may start on the second byte of a character.
-            hit = wholeName ? text == keyword : FindBytes(text, keyword) != std::string_view::npos;
+            hit = literalMay && (wholeName ? text == keyword
+                                           : FindBytes(text, keyword) != std::string_view::npos);
             // A name of single bytes only matches pinyin where it matched literally.
             if (!hit && searchPinyin_ && HasMultiByte(name))
                 hit = searchPinyin_->Matches(name, wholeName);
@@ -577,7 +588,9 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
         name = std::string_view(entry.name, scan.length);
         std::string_view base = name.substr(0, baseLength);
         bool nameMatches;
-        if (wholeName) {
+        if (!literalMay) {
+            nameMatches = false;
+        } else if (wholeName) {
             if (!matchCase) {
                 LowerAZCopyTo(base.data(), base.size(), folded);
                 base = std::string_view(folded, base.size());
@@ -590,7 +603,7 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
         }
         // A keyword with a dot ("setup.exe") may also name the extension: it is
         // tried on the full name too. Without a dot nothing changes.
-        if (!nameMatches && hasDot && keyword.find('.') != std::string_view::npos) {
+        if (!nameMatches && literalMay && hasDot && keyword.find('.') != std::string_view::npos) {
             if (wholeName) {
                 std::string_view full = name;
                 if (!matchCase) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/search/bench_library.h"
+#include "library/store/library_store.h"
 #include "search/disc_search.h"
 
 namespace orb {
@@ -35,6 +36,14 @@ double CpuSeconds() {
 
 // The first `discs` discs of the benchmark library, built as it builds them.
 std::vector<std::string> EnsureDiscs(int discs) {
+    // The search benchmarks' library of the same size holds the same discs (same
+    // generator, same seed): used when it is there, instead of a second copy.
+    Discs() = discs;
+    struct stat ready {};
+    if (::stat((BenchRoot(0) + "/complete").c_str(), &ready) == 0) {
+        std::vector<std::string> paths = LibraryDiscPaths(BenchLibrary(0));
+        if (paths.size() == static_cast<size_t>(discs)) return paths;
+    }
     const char* tmp = std::getenv("TMPDIR");
     const std::string dir =
         std::string(tmp && *tmp ? tmp : "/tmp") + "/orb-pinyin-bench-" + std::to_string(discs);

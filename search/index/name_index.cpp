@@ -3,7 +3,6 @@
 #include "search/index/name_index.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,28 +18,57 @@
 #include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "search/pinyin/pinyin_data.h"
+#include "search/pinyin_match.h"
 
 namespace orb {
 
 namespace {
 
-// Layout (little-endian): a fixed header, then the entries (record offset,
-// parent ordinal or -1, name offset, name length: 16 bytes each), the names, the
-// key table (key, offset of its list: 8 bytes each, ascending keys) and the
-// posting lists (ordinal gaps as base-128 varints).
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '1'};
-constexpr size_t kFixed = 168;
-constexpr size_t kEntrySize = 16;
-constexpr size_t kKeySize = 8;
-constexpr uint32_t kPairTag = 1u << 24;  // keys of byte pairs; trigrams stay below
+namespace pd = pinyin_data;
+
+// Layout (little-endian): a fixed part (magic, what the segment describes, the
+// counts and a checksum of the rest), then
+//   - the record offset of the first entry of every block of kBlock entries in walk
+//     order; when the index file does not hold its records in walk order, the
+//     record offset of every entry follows;
+//   - the directories (ordinal, ordinal after its subtree, parent directory,
+//     record offset: 16 bytes each), which give a hit its path;
+//   - per 32 buckets the bit offset of their first list and a check of their
+//     bytes;
+//   - the lists, one per bucket of hashed keys: the blocks holding a key of the
+//     bucket, Rice-coded gaps.
+// Names are not copied: they are read from the index file, whose
+// identity the segment checks. Postings name blocks, not entries: a key of
+// random text is rare in a block, so a block costs about as many postings as
+// its entries would, and gaps between blocks are much shorter. Blocks of 128
+// entries keep the index within 16 bytes an entry; smaller blocks check fewer
+// names per candidate (32: a quarter, for about 40% more bytes).
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '4'};
+constexpr size_t kIdentitySize = 48 + kHeaderSize;
+constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
+constexpr size_t kFixed = kCounts + 32 + 8;
+constexpr size_t kGroupEntry = 6;  // bit offset of the group, check of its bytes
+constexpr unsigned kBlockShift = 7;
+constexpr uint32_t kBlock = 1u << kBlockShift;
+constexpr unsigned kGroupShift = 5;  // buckets per entry of the group table
+constexpr size_t kDirSize = 16;
+constexpr uint32_t kFlagSequential = 1;
+constexpr uint32_t kMaxBucketBits = 22;
+
+// Key families, in the top byte.
+constexpr uint32_t kPairTag = 1u << 24;      // a double-byte character (its byte pair)
+constexpr uint32_t kPinyin2Tag = 2u << 24;   // first letters of two neighbouring characters
+constexpr uint32_t kPinyin3Tag = 3u << 24;   // ... of three
+constexpr uint32_t kReading3Tag = 4u << 24;  // a reading's first three letters
 
 inline unsigned char FoldByte(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
 }
 
-// Keys of a text: every byte trigram and every byte pair that starts with a high
-// byte, over the text with every A-Z byte folded. That fold also touches trailing
-// bytes of double-byte characters, which the engine leaves alone; it is a
+// Literal keys of a text: every byte trigram and every byte pair that starts with a
+// high byte, over the text with every A-Z byte folded. That fold also touches
+// trailing bytes of double-byte characters, which the engine leaves alone; it is a
 // function of single bytes, so any match the engine makes, in any letter case,
 // is still a match of the folded bytes, and the keys never rule out a hit.
 template <typename F>
@@ -54,6 +82,144 @@ void ForEachKey(std::string_view text, F add) {
     }
 }
 
+inline bool IsAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The symbols a character may start a pinyin piece with: bit 0-25 'a'-'z', bit
+// 26-35 '0'-'9'.
+inline uint64_t SymbolBit(unsigned char c) {
+    return c >= '0' && c <= '9' ? uint64_t{1} << (26 + (c - '0')) : uint64_t{1} << (c - 'a');
+}
+inline unsigned char SymbolChar(unsigned bit) {
+    return static_cast<unsigned char>(bit < 26 ? 'a' + bit : '0' + (bit - 26));
+}
+
+// Pinyin keys of a name. A pinyin match is a run of neighbouring characters,
+// each a letter or digit or a Chinese character with a reading, at least one of
+// them Chinese (a run of letters only is a literal match). Each character is
+// spelled by a piece of the keyword that starts with the character's symbol:
+// itself, or the first letter of one of its readings. So the run holds, for a
+// window of two or three of its characters with a Chinese one among them, the
+// symbols at the starts of the keyword's pieces; and a run of one character
+// holds a reading that starts with the keyword. These are the keys.
+template <typename F>
+void ForEachPinyinKey(std::string_view name, F add) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const auto* e = p + name.size();
+    struct Char {
+        uint64_t symbols;
+        bool chinese;
+    };
+    Char chars[kMaxPath];
+    size_t count = 0;
+    bool anyChinese = false;
+    while (p < e && count < kMaxPath) {
+        const size_t n = StoredCharLength(p, e);
+        Char c{0, false};
+        if (n == 1) {
+            if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
+        } else if (const uint16_t set = PinyinReadingSet(p, n)) {
+            c.symbols = PinyinReadingSetInitials(set);
+            c.chinese = c.symbols != 0;
+            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
+                const auto* r = reinterpret_cast<const unsigned char*>(
+                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
+                if (r[0] && r[1] && r[2])
+                    add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
+            }
+        }
+        anyChinese = anyChinese || c.chinese;
+        chars[count++] = c;
+        p += n;
+    }
+    if (!anyChinese) return;
+    auto each = [](uint64_t bits, auto f) {
+        for (; bits; bits &= bits - 1) f(SymbolChar(static_cast<unsigned>(__builtin_ctzll(bits))));
+    };
+    for (size_t i = 0; i + 1 < count; ++i) {
+        const Char &a = chars[i], &b = chars[i + 1];
+        if (!a.symbols || !b.symbols) continue;
+        if (a.chinese || b.chinese)
+            each(a.symbols, [&](unsigned char x) {
+                each(b.symbols, [&](unsigned char y) {
+                    add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8);
+                });
+            });
+        if (i + 2 >= count) continue;
+        const Char& c = chars[i + 2];
+        if (!c.symbols || !(a.chinese || b.chinese || c.chinese)) continue;
+        each(a.symbols, [&](unsigned char x) {
+            each(b.symbols, [&](unsigned char y) {
+                each(c.symbols, [&](unsigned char z) {
+                    add(kPinyin3Tag | uint32_t{x} << 16 | uint32_t{y} << 8 | z);
+                });
+            });
+        });
+    }
+}
+
+// The pinyin keys a keyword may be found by, one of which every name it spells
+// holds (see ForEachPinyinKey); false when it cannot be narrowed (a single
+// letter). The keyword is cut into pieces every way the matcher could: a letter
+// or digit, an initial (zh, ch, sh also whole), a full reading, and at the end
+// the start of a reading. Cutting more ways than the matcher does only adds keys.
+bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
+    const std::string kw = LowerAZCopy(keyword);
+    const size_t n = kw.size();
+    // Shorter keywords have no literal keys either.
+    if (n < 3) return false;
+    // edges[a]: where a piece starting at a may end.
+    std::vector<std::vector<size_t>> edges(n);
+    for (size_t a = 0; a < n; ++a) {
+        std::vector<size_t>& to = edges[a];
+        to.push_back(a + 1);
+        if (a + 2 <= n && kw[a + 1] == 'h' && (kw[a] == 'z' || kw[a] == 'c' || kw[a] == 's'))
+            to.push_back(a + 2);
+        for (unsigned i = 0; i < pd::kSyllableCount; ++i) {
+            const char* s = pd::kSyllableText + pd::kSyllableOffset[i];
+            const size_t len = std::strlen(s);
+            if (a + len <= n && kw.compare(a, len, s) == 0) to.push_back(a + len);
+            if (a + len > n && std::strncmp(s, kw.data() + a, n - a) == 0) to.push_back(n);
+        }
+        std::sort(to.begin(), to.end());
+        to.erase(std::unique(to.begin(), to.end()), to.end());
+    }
+    std::vector<char> from(n + 1, 0), toEnd(n + 1, 0);
+    from[0] = 1;
+    for (size_t a = 0; a < n; ++a)
+        if (from[a])
+            for (size_t b : edges[a]) from[b] = 1;
+    toEnd[n] = 1;
+    for (size_t a = n; a-- > 0;)
+        for (size_t b : edges[a]) toEnd[a] = toEnd[a] || toEnd[b];
+    auto sym = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(kw[at])); };
+    for (size_t b : edges[0]) {
+        if (b == n) {
+            // One character: its reading starts with the keyword.
+            keys.push_back(kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
+        } else if (std::find(edges[b].begin(), edges[b].end(), n) != edges[b].end()) {
+            keys.push_back(kPinyin2Tag | sym(0) << 16 | sym(b) << 8);
+        }
+    }
+    for (size_t a = 0; a < n; ++a) {
+        if (!from[a]) continue;
+        for (size_t b : edges[a]) {
+            if (b >= n) continue;
+            for (size_t c : edges[b])
+                if (c < n && toEnd[c])
+                    keys.push_back(kPinyin3Tag | sym(a) << 16 | sym(b) << 8 | sym(c));
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return true;
+}
+
+inline uint32_t BucketOf(uint32_t key, unsigned bits) {
+    return static_cast<uint32_t>((uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
+}
+
 uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 1469598103934665603ULL) {
     for (size_t i = 0; i < n; ++i) {
         h ^= p[i];
@@ -62,8 +228,16 @@ uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 146959810393466560
     return h;
 }
 
-// A checksum of the segment's body, eight bytes a step: fast enough to check
-// every segment a search takes candidates from.
+// The check of a group's lists: its bits [from, to) of the stream, whole bytes.
+uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
+    const uint64_t h = Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8));
+    return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
+}
+uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
+    return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);
+}
+
+// A checksum of the segment's body, eight bytes a step.
 uint64_t BodySum(const unsigned char* p, size_t n) {
     uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
     size_t i = 0;
@@ -93,6 +267,111 @@ uint32_t Get32(const unsigned char* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// Bits, lowest first.
+class CBitWriter {
+public:
+    void Put(uint64_t value, unsigned bits) {  // bits <= 32
+        acc_ |= (value & ((uint64_t{1} << bits) - 1)) << pending_;
+        pending_ += bits;
+        bits_ += bits;
+        while (pending_ >= 8) {
+            bytes_ += static_cast<char>(acc_);
+            acc_ >>= 8;
+            pending_ -= 8;
+        }
+    }
+    void Ones(uint64_t n) {
+        for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
+        Put(0xFFFFFFFFu, static_cast<unsigned>(n));
+    }
+    // x >= 1: the length of its binary form less one in unary, then its bits
+    // below the top one.
+    void Gamma(uint64_t x) {
+        const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
+        Ones(top);
+        Put(0, 1);
+        Put(x, top);
+    }
+    static uint64_t RiceBits(uint64_t v, unsigned k) { return (v >> k) + 1 + k; }
+    void Rice(uint64_t v, unsigned k) {
+        Ones(v >> k);
+        Put(0, 1);
+        Put(v, k);
+    }
+    uint64_t Size() const { return bits_; }
+    // The bytes, the last one completed with zero bits.
+    std::string& Finish() {
+        if (pending_) bytes_ += static_cast<char>(acc_);
+        acc_ = 0;
+        pending_ = 0;
+        return bytes_;
+    }
+
+private:
+    std::string bytes_;
+    uint64_t acc_ = 0;
+    unsigned pending_ = 0;
+    uint64_t bits_ = 0;
+};
+
+// Reads what CBitWriter wrote, a word at a time. The stream is followed by eight
+// zero bytes, so a word read at any bit before its end stays inside the mapping;
+// any read past the end fails and stays failed.
+class CBitReader {
+public:
+    CBitReader(const unsigned char* data, uint64_t bits, uint64_t at)
+        : data_(data), end_(bits), at_(at), ok_(at <= bits) {}
+    bool Ok() const { return ok_; }
+    uint64_t Get(unsigned bits) {  // bits <= 32
+        if (!ok_) return 0;
+        const uint64_t v = Peek() & ((uint64_t{1} << bits) - 1);
+        Advance(bits);
+        return v;
+    }
+    // A run of one bits and the zero that ends it: the run's length.
+    uint64_t Ones(uint64_t most) {
+        uint64_t n = 0;
+        while (ok_) {
+            const uint64_t w = Peek();
+            const unsigned run = static_cast<unsigned>(__builtin_ctzll(~w | (uint64_t{1} << 56)));
+            n += run;
+            if (n > most) {
+                ok_ = false;
+                return 0;
+            }
+            if (run < 56) {
+                Advance(run + 1);
+                break;
+            }
+            Advance(run);
+        }
+        return n;
+    }
+    uint64_t Gamma() {
+        const uint64_t top = Ones(32);
+        return ok_ ? (uint64_t{1} << top) | Get(static_cast<unsigned>(top)) : 0;
+    }
+    uint64_t Rice(unsigned k, uint64_t most) {
+        const uint64_t q = Ones(most >> k);
+        return (q << k) | Get(k);
+    }
+
+private:
+    uint64_t Peek() const {
+        uint64_t v;
+        std::memcpy(&v, data_ + (at_ >> 3), sizeof(v));
+        return v >> (at_ & 7);
+    }
+    void Advance(uint64_t bits) {
+        at_ += bits;
+        if (at_ > end_) ok_ = false;
+    }
+    const unsigned char* data_;
+    uint64_t end_;
+    uint64_t at_;
+    bool ok_;
+};
+
 // What a segment must agree with to describe its index: the index file's size,
 // time, inode and header, and the companion's size and time (-1 when absent).
 struct Identity {
@@ -105,25 +384,41 @@ struct Identity {
     unsigned char header[kHeaderSize] = {};
 };
 
-bool ReadIdentity(const std::string& indexPath, Identity& id) {
-    int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              ReadFully(fd, id.header, kHeaderSize, kMagicSize);
-    ::close(fd);
-    if (!ok) return false;
-    id.size = static_cast<uint64_t>(st.st_size);
-    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-    id.ino = st.st_ino;
-    id.dev = st.st_dev;
-    struct stat cs {};
-    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
-        id.companionSize = cs.st_size;
-        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+// Index files up to this size are read whole to learn whether their records lie
+// in walk order; larger ones get every entry's offset in the segment.
+constexpr uint64_t kWholeIndexLimit = uint64_t{64} << 20;
+
+// The index file's identity and, when small enough, its bytes. Read, not
+// mapped: a file cut short by someone else while it is mapped would kill the
+// process.
+struct LoadedIndex {
+    std::string data;
+    Identity id;
+    bool Open(const std::string& indexPath) {
+        int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
+        if (fd < 0) return false;
+        struct stat st {};
+        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                  st.st_size >= static_cast<off_t>(kFirstEntryOffset) &&
+                  ReadFully(fd, id.header, kHeaderSize, kMagicSize);
+        if (ok && static_cast<uint64_t>(st.st_size) <= kWholeIndexLimit) {
+            data.resize(static_cast<size_t>(st.st_size));
+            ok = ReadFully(fd, data.data(), data.size(), 0);
+        }
+        ::close(fd);
+        if (!ok) return false;
+        id.size = static_cast<uint64_t>(st.st_size);
+        id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        id.ino = st.st_ino;
+        id.dev = st.st_dev;
+        struct stat cs {};
+        if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
+            id.companionSize = cs.st_size;
+            id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+        }
+        return true;
     }
-    return true;
-}
+};
 
 void PutIdentity(std::string& out, const Identity& id) {
     Put64(out, id.size);
@@ -135,6 +430,19 @@ void PutIdentity(std::string& out, const Identity& id) {
     out.append(reinterpret_cast<const char*>(id.header), kHeaderSize);
 }
 
+struct BuildWork {
+    std::vector<uint32_t> offsets, keyed, blockEnds, start, fill, sorted, lists;
+    void Clear() {
+        // A huge disc's buffers are not kept for the next.
+        constexpr size_t kKeep = size_t{8} << 20;
+        for (std::vector<uint32_t>* v :
+             {&offsets, &keyed, &blockEnds, &start, &fill, &sorted, &lists}) {
+            if (v->capacity() > kKeep) std::vector<uint32_t>().swap(*v);
+            v->clear();
+        }
+    }
+};
+
 bool MakeDirectories(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/') continue;
@@ -142,6 +450,45 @@ bool MakeDirectories(const std::string& path) {
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     return true;
+}
+
+// The keys a search looks up: every literal key must be in a candidate's block;
+// with pinyin, a block holding any pinyin key is a candidate too.
+struct KeyQuery {
+    std::vector<uint32_t> all;
+    std::vector<uint32_t> any;
+};
+
+bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
+    q.all = NameIndexKeys(options.keyword);
+    if (q.all.empty()) return false;
+    // Annotations are matched by their bytes only, so pinyin needs names searched.
+    if ((options.flags & SF_PINYIN) && (options.flags & (SF_FILES | SF_DIRECTORIES)) &&
+        IsPinyinKeyword(options.keyword))
+        return PinyinQueryKeys(options.keyword, q.any);
+    return true;
+}
+
+// The keys of the last search on this thread: a search asks once per disc.
+bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
+    struct Last {
+        std::string keyword;
+        uint8_t flags = 0;
+        bool ok = false;
+        bool made = false;
+        KeyQuery q;
+    };
+    static thread_local Last last;
+    const uint8_t flags = options.flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
+    if (!last.made || last.keyword != options.keyword || last.flags != flags) {
+        last.made = true;
+        last.keyword = options.keyword;
+        last.flags = flags;
+        last.q = KeyQuery{};
+        last.ok = MakeQueryNow(options, last.q);
+    }
+    q = last.q;
+    return last.ok;
 }
 
 }  // namespace
@@ -187,6 +534,11 @@ std::vector<uint32_t> NameIndexKeys(std::string_view keyword) {
     return keys;
 }
 
+bool NameIndexCanNarrow(const DiscSearchOptions& options) {
+    KeyQuery q;
+    return MakeQuery(options, q);
+}
+
 std::string NameSegmentPath(const std::string& cacheDir, const std::string& indexPath) {
     struct stat st {};
     if (::stat(indexPath.c_str(), &st) != 0) return std::string();
@@ -198,8 +550,8 @@ std::string NameSegmentPath(const std::string& cacheDir, const std::string& inde
 
 bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                       std::string& error) {
-    Identity id;
-    if (!ReadIdentity(indexPath, id)) {
+    LoadedIndex file;
+    if (!file.Open(indexPath)) {
         error = "cannot read the index";
         return false;
     }
@@ -212,85 +564,183 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::unordered_map<int32_t, const std::string*> notes;
     for (const Annotation& a : reader.Annotations()) notes.emplace(a.id, &a.text);
 
+    // Buffers kept from disc to disc: building a library then allocates (and page
+    // faults) once per thread, not per disc.
+    static thread_local BuildWork work;
+    work.Clear();
+    const uint64_t most = reader.MaxEntryCount();
     // The walk of the engine: depth first, each directory before its contents.
-    std::string entries, names;
-    std::vector<uint64_t> pairs;  // key << 32 | ordinal
-    struct Level {
-        IndexEntry entry;
-        int32_t ordinal;
+    std::vector<uint32_t>& offsets = work.offsets;
+    struct Dir {
+        uint32_t ordinal, end;
+        int32_t parent;
+        uint32_t recordOffset;
     };
+    std::vector<Dir> dirs;
+    std::vector<uint32_t>& keyed = work.keyed;          // keys in walk order, block after block
+    std::vector<uint32_t>& blockEnds = work.blockEnds;  // per block, the end of its keys
+    struct Level {
+        IndexEntry entry;  // links and offset only
+        int32_t dir;
+    };
+    IndexEntry links;
     std::vector<Level> stack;  // the open directories, innermost last
-    uint64_t budget = reader.MaxEntryCount();
+    uint64_t budget = most;
     uint32_t ordinal = 0;
+    bool sequential = !file.data.empty();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data.data());
+    uint64_t nextOffset = kFirstEntryOffset;
     IndexEntry e;
     bool more = reader.ReadFirstEntry(nullptr, e) != 0;
+    auto add = [&](uint32_t key) { keyed.push_back(key); };
     while (more && budget-- > 0) {
-        const int32_t parent = stack.empty() ? -1 : stack.back().ordinal;
+        const uint32_t at = static_cast<uint32_t>(e.recordOffset);
+        offsets.push_back(at);
+        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.data.size())
+            sequential = false;
+        else
+            nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
         std::string_view name = e.Name();
-        Put32(entries, static_cast<uint32_t>(e.recordOffset));
-        Put32(entries, static_cast<uint32_t>(parent));
-        Put32(entries, static_cast<uint32_t>(names.size()));
-        Put32(entries, static_cast<uint32_t>(name.size()));
-        names.append(name);
-        auto add = [&](uint32_t key) { pairs.push_back(uint64_t{key} << 32 | ordinal); };
         ForEachKey(name, add);
+        ForEachPinyinKey(name, add);
         const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
                                     ? kFirstEntryId
                                     : e.recordOffset;
         auto note = notes.find(entryId);
         if (note != notes.end()) ForEachKey(*note->second, add);
         ++ordinal;
+        if ((ordinal & (kBlock - 1)) == 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
 
-        IndexEntry next;
-        if (e.IsDirectory() && reader.ReadFirstEntry(&e, next)) {
-            stack.push_back({e, static_cast<int32_t>(ordinal - 1)});
-            e = next;
-            continue;
+        // Only an entry's links and offset are needed to go on after it (a read
+        // that fails may leave e half written).
+        links.nextSibling = e.nextSibling;
+        links.recordOffset = e.recordOffset;
+        if (e.IsDirectory()) {
+            dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
+            if (reader.ReadFirstEntry(&e, e)) {
+                stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
+                continue;
+            }
+            dirs.back().end = ordinal;
         }
         // On to the next sibling, leaving every level that has none.
         more = false;
-        IndexEntry at = e;
         for (;;) {
-            if (reader.ReadNextEntry(at, next)) {
-                e = next;
+            if (reader.ReadNextEntry(links, e)) {
                 more = true;
                 break;
             }
             if (stack.empty()) break;
-            at = stack.back().entry;
+            links = stack.back().entry;
+            dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
             stack.pop_back();
         }
     }
+    for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
     reader.Close();
+    if (blockEnds.empty() || blockEnds.back() != keyed.size())
+        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
+    blockEnds.resize(blocks);
 
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-    std::string keys, postings;
-    for (size_t i = 0; i < pairs.size();) {
-        const uint32_t key = static_cast<uint32_t>(pairs[i] >> 32);
-        Put32(keys, key);
-        Put32(keys, static_cast<uint32_t>(postings.size()));
-        uint32_t last = 0;
-        bool first = true;
-        for (; i < pairs.size() && static_cast<uint32_t>(pairs[i] >> 32) == key; ++i) {
-            const uint32_t ord = static_cast<uint32_t>(pairs[i]);
-            uint32_t gap = first ? ord : ord - last;
-            first = false;
-            last = ord;
-            do {
-                unsigned char b = gap & 0x7F;
-                gap >>= 7;
-                postings += static_cast<char>(gap ? b | 0x80 : b);
-            } while (gap);
+    // Buckets from the entry count: about three per entry gives a bucket a few
+    // keys of typical names, a balance of size against candidates.
+    unsigned bucketBits = kGroupShift;
+    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 3)
+        ++bucketBits;
+    const size_t buckets = size_t{1} << bucketBits;
+    // The blocks of each bucket, ascending: keys are laid out block by block, so a
+    // counting sort by bucket keeps each bucket's blocks in order.
+    std::vector<uint32_t>& start = work.start;
+    start.assign(buckets + 1, 0);
+    for (uint32_t& key : keyed) {
+        key = BucketOf(key, bucketBits);  // from here on only its bucket counts
+        ++start[key + 1];
+    }
+    for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    std::vector<uint32_t>& fill = work.fill;
+    fill.assign(start.begin(), start.end() - 1);
+    std::vector<uint32_t>& sorted = work.sorted;
+    sorted.resize(keyed.size());
+    for (uint32_t blk = 0, k = 0; blk < blocks; ++blk)
+        for (; k < blockEnds[blk]; ++k) sorted[fill[keyed[k]]++] = blk;
+
+    // Per group of buckets its Rice parameter, then per bucket the number of its
+    // blocks and their gaps.
+    std::vector<uint32_t> groupBits;
+    CBitWriter bits;
+    std::vector<uint32_t>& lists = work.lists;  // the blocks of a group's buckets
+    uint32_t counts[size_t{1} << kGroupShift];
+    for (size_t g = 0; g < buckets; g += size_t{1} << kGroupShift) {
+        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+        lists.clear();
+        uint64_t used = 0;
+        for (size_t b = g; b < g + (size_t{1} << kGroupShift); ++b) {
+            const size_t before = lists.size();
+            for (uint32_t i = start[b]; i < start[b + 1]; ++i)
+                if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
+            counts[b - g] = static_cast<uint32_t>(lists.size() - before);
+            used += counts[b - g] != 0;
+        }
+        // Rice parameter near the mean gap times ln 2.
+        unsigned k = 0;
+        while (k < 15 && (uint64_t{lists.size()} << (k + 1)) * 10 <= uint64_t{blocks} * used * 7)
+            ++k;
+        bits.Put(k, 4);
+        size_t at = 0;
+        for (size_t b = 0; b < (size_t{1} << kGroupShift); ++b) {
+            bits.Gamma(uint64_t{counts[b]} + 1);
+            for (uint32_t i = 0; i < counts[b]; ++i, ++at)
+                bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, k);
         }
     }
-    std::string body = entries + names + keys + postings;
+    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+    std::string& stream = bits.Finish();
+    stream.append(8, '\0');  // the reader's word reads stay inside
+    if (bits.Size() > UINT32_MAX) {
+        error = "the index is too large for its segment";
+        return false;
+    }
+    // A search checks the bytes of each group it reads, so a damaged list is
+    // found before it is trusted.
+    std::string groups;
+    for (size_t g = 0; g < groupBits.size(); ++g) {
+        Put32(groups, groupBits[g]);
+        const uint16_t check =
+            g + 1 < groupBits.size() ? GroupCheck(stream, groupBits[g], groupBits[g + 1]) : 0;
+        groups += static_cast<char>(check);
+        groups += static_cast<char>(check >> 8);
+    }
+
+    std::string body;
+    for (uint32_t blk = 0; blk < blocks; ++blk) Put32(body, offsets[size_t{blk} * kBlock]);
+    // Where the last record ends, so that every block's records can be checked to
+    // fill it exactly (0 when they are not in walk order).
+    Put32(body, sequential ? static_cast<uint32_t>(nextOffset) : 0);
+    if (!sequential)
+        for (uint32_t o : offsets) Put32(body, o);
+    const size_t dirsAt = body.size();
+    for (const Dir& d : dirs) {
+        Put32(body, d.ordinal);
+        Put32(body, d.end);
+        Put32(body, static_cast<uint32_t>(d.parent));
+        Put32(body, d.recordOffset);
+    }
+    const uint32_t dirSum = static_cast<uint32_t>(
+        Fnv1a(reinterpret_cast<const unsigned char*>(body.data()) + dirsAt, body.size() - dirsAt));
+    body += groups;
+    body += stream;
+
     std::string out(kMagic, sizeof(kMagic));
-    PutIdentity(out, id);
+    PutIdentity(out, file.id);
     Put32(out, ordinal);
-    Put32(out, static_cast<uint32_t>(names.size()));
-    Put32(out, static_cast<uint32_t>(keys.size() / kKeySize));
-    Put32(out, static_cast<uint32_t>(postings.size()));
+    Put32(out, sequential ? kFlagSequential : 0);
+    Put32(out, kBlockShift);
+    Put32(out, bucketBits);
+    Put32(out, static_cast<uint32_t>(dirs.size()));
+    Put32(out, static_cast<uint32_t>(stream.size()));
+    Put32(out, dirSum);
+    Put32(out, 0);
     Put64(out, BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size()));
     out += body;
 
@@ -310,150 +760,302 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 }
 
 CNameSegment::~CNameSegment() {
-    if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
+    if (fd_ >= 0) ::close(fd_);
+    if (fileFd_ >= 0) ::close(fileFd_);
 }
 
+bool CNameSegment::ReadSegment(uint64_t at, void* buf, size_t n) const {
+    return at <= size_ && n <= size_ - at && ReadFully(fd_, buf, n, at);
+}
+
+// Read, not mapped: a search touches a few hundred bytes of most segments, and
+// mapping and unmapping two files per disc costs more than a few reads.
 std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDir,
                                                       const std::string& indexPath) {
-    Identity id;
-    if (!ReadIdentity(indexPath, id)) return nullptr;
-    std::string path = NameSegmentPath(cacheDir, indexPath);
-    if (path.empty()) return nullptr;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kFixed)) {
-        ::close(fd);
-        return nullptr;
-    }
-    void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map == MAP_FAILED) return nullptr;
     std::unique_ptr<CNameSegment> seg(new CNameSegment);
-    seg->data_ = static_cast<const unsigned char*>(map);
-    seg->size_ = static_cast<size_t>(st.st_size);
+    seg->fileFd_ = OpenShared(indexPath, OpenMode::ReadShareAll);
+    if (seg->fileFd_ < 0) return nullptr;
+    struct stat st {};
+    Identity id;
+    if (::fstat(seg->fileFd_, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadFully(seg->fileFd_, id.header, kHeaderSize, kMagicSize))
+        return nullptr;
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    id.ino = st.st_ino;
+    id.dev = st.st_dev;
+    struct stat cs {};
+    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
+        id.companionSize = cs.st_size;
+        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+    }
+    seg->fileSize_ = id.size;
+    char name[64];
+    std::snprintf(name, sizeof(name), "/%llx-%llx.seg", static_cast<unsigned long long>(id.dev),
+                  static_cast<unsigned long long>(id.ino));
+    seg->fd_ = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat ss {};
+    if (seg->fd_ < 0 || ::fstat(seg->fd_, &ss) != 0 || ss.st_size < static_cast<off_t>(kFixed))
+        return nullptr;
+    seg->size_ = static_cast<size_t>(ss.st_size);
+    unsigned char fixed[kFixed];
+    if (!seg->ReadSegment(0, fixed, kFixed)) return nullptr;
     std::string expected(kMagic, sizeof(kMagic));
     PutIdentity(expected, id);
-    if (std::memcmp(seg->data_, expected.data(), expected.size()) != 0 || !seg->Check())
+    if (std::memcmp(fixed, expected.data(), expected.size()) != 0 || !seg->Check(fixed))
         return nullptr;
     return seg;
 }
 
 // Sizes that add up to the file: a truncated, extended or foreign file is refused
-// here. Only what a search reads is checked further, as it reads it (an open must
-// not read the whole segment); the checksum is checked when the index is
-// refreshed.
-bool CNameSegment::Check() {
-    const unsigned char* h = data_ + kFixed - 24;
+// here. Only what a search reads is checked further, as it reads it; the checksum
+// is checked when the index is refreshed.
+bool CNameSegment::Check(const unsigned char* fixed) {
+    const unsigned char* h = fixed + kCounts;
     entryCount_ = Get32(h);
-    namesBytes_ = Get32(h + 4);
-    keyCount_ = Get32(h + 8);
-    postingBytes_ = Get32(h + 12);
-    const uint64_t total = kFixed + uint64_t{entryCount_} * kEntrySize + namesBytes_ +
-                           uint64_t{keyCount_} * kKeySize + postingBytes_;
+    sequential_ = (Get32(h + 4) & kFlagSequential) != 0;
+    const uint32_t blockShift = Get32(h + 8);
+    bucketBits_ = Get32(h + 12);
+    dirCount_ = Get32(h + 16);
+    streamBytes_ = Get32(h + 20);
+    dirSum_ = Get32(h + 24);
+    if (blockShift != kBlockShift || bucketBits_ < kGroupShift || bucketBits_ > kMaxBucketBits ||
+        streamBytes_ < 8)
+        return false;
+    blockCount_ = (entryCount_ + kBlock - 1) / kBlock;
+    groupCount_ = ((uint32_t{1} << bucketBits_) >> kGroupShift) + 1;
+    const uint64_t total =
+        kFixed + (uint64_t{blockCount_} + 1) * 4 + (sequential_ ? 0 : uint64_t{entryCount_} * 4) +
+        uint64_t{dirCount_} * kDirSize + uint64_t{groupCount_} * kGroupEntry + streamBytes_;
     if (total != size_) return false;
-    entries_ = data_ + kFixed;
-    names_ = entries_ + size_t{entryCount_} * kEntrySize;
-    keys_ = names_ + namesBytes_;
-    postings_ = keys_ + size_t{keyCount_} * kKeySize;
+    blockStarts_ = kFixed;
+    offsets_ = blockStarts_ + (uint64_t{blockCount_} + 1) * 4;
+    dirs_ = offsets_ + (sequential_ ? 0 : uint64_t{entryCount_} * 4);
+    groups_ = dirs_ + uint64_t{dirCount_} * kDirSize;
+    stream_ = groups_ + uint64_t{groupCount_} * kGroupEntry;
     IndexHeader header;
-    DecodeHeader(data_ + 56, header);
+    DecodeHeader(fixed + sizeof(kMagic) + 48, header);
     label_ = std::string(HeaderLabel(header));
     return true;
 }
 
-bool CNameSegment::DecodeList(uint32_t key, std::vector<uint32_t>& out) const {
+bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     out.clear();
-    size_t lo = 0, hi = keyCount_;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        if (Get32(keys_ + mid * kKeySize) < key)
-            lo = mid + 1;
-        else
-            hi = mid;
+    const uint32_t bucket = BucketOf(key, bucketBits_);
+    // The group's bits, read with the eight bytes after them (the stream's
+    // padding at its end).
+    unsigned char bounds[kGroupEntry + 4];
+    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * kGroupEntry, bounds,
+                     sizeof(bounds)))
+        return false;
+    const uint64_t from = Get32(bounds), to = Get32(bounds + kGroupEntry);
+    const uint16_t check = static_cast<uint16_t>(bounds[4] | bounds[5] << 8);
+    const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
+    if (from > to || to > streamBits) return false;
+    const uint64_t firstByte = from / 8;
+    const size_t bytes = static_cast<size_t>((to + 7) / 8 - firstByte + 8);
+    std::vector<unsigned char>& buf = groupBuffer_;
+    buf.resize(bytes);
+    if (!ReadSegment(stream_ + firstByte, buf.data(), bytes)) return false;
+    if (GroupCheck(buf.data() + (from / 8 - firstByte), from, to) != check) return false;
+    CBitReader r(buf.data(), to - firstByte * 8, from - firstByte * 8);
+    const unsigned k = static_cast<unsigned>(r.Get(4));
+    for (uint32_t b = bucket & ~((1u << kGroupShift) - 1);; ++b) {
+        const uint64_t count = r.Gamma() - 1;
+        if (!r.Ok() || count > blockCount_) return false;
+        if (b < bucket) {
+            for (uint64_t i = 0; i < count; ++i) r.Rice(k, blockCount_);
+            continue;
+        }
+        uint64_t block = 0;
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint64_t v = r.Rice(k, blockCount_);
+            block = i == 0 ? v : block + 1 + v;
+            if (!r.Ok() || block >= blockCount_) return false;
+            out.push_back(static_cast<uint32_t>(block));
+        }
+        return r.Ok();
     }
-    if (lo == keyCount_ || Get32(keys_ + lo * kKeySize) != key) return true;  // no entry
-    const uint32_t begin = Get32(keys_ + lo * kKeySize + 4);
-    const uint32_t end =
-        lo + 1 < keyCount_ ? Get32(keys_ + (lo + 1) * kKeySize + 4) : postingBytes_;
-    if (end < begin) return false;
-    uint64_t ord = 0;
-    bool first = true;
-    for (uint32_t at = begin; at < end;) {
-        uint64_t gap = 0;
-        int shift = 0;
-        unsigned char b;
-        do {
-            if (at >= end || shift > 28) return false;
-            b = postings_[at++];
-            gap |= uint64_t{b & 0x7Fu} << shift;
-            shift += 7;
-        } while (b & 0x80);
-        if (!first && gap == 0) return false;
-        ord = first ? gap : ord + gap;
-        first = false;
-        if (ord >= entryCount_) return false;
-        out.push_back(static_cast<uint32_t>(ord));
+}
+
+bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
+                                   const std::vector<uint32_t>& any,
+                                   std::vector<uint32_t>& out) const {
+    std::vector<uint32_t> list, merged;
+    out.clear();
+    bool firstList = true;
+    for (uint32_t key : all) {
+        if (!BlocksOf(key, list)) return false;
+        if (firstList) {
+            out.swap(list);
+            firstList = false;
+        } else {
+            merged.clear();
+            std::set_intersection(out.begin(), out.end(), list.begin(), list.end(),
+                                  std::back_inserter(merged));
+            out.swap(merged);
+        }
+        if (out.empty()) break;
+    }
+    for (uint32_t key : any) {
+        if (!BlocksOf(key, list)) return false;
+        merged.clear();
+        std::set_union(out.begin(), out.end(), list.begin(), list.end(),
+                       std::back_inserter(merged));
+        out.swap(merged);
     }
     return true;
 }
 
 std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys) const {
-    std::vector<uint32_t> result, list, merged;
-    bool firstList = true;
-    for (uint32_t key : keys) {
-        // A list that does not decode cannot be trusted to narrow: every entry.
-        if (!DecodeList(key, list)) {
-            list.resize(entryCount_);
-            for (uint32_t i = 0; i < entryCount_; ++i) list[i] = i;
-        }
-        if (firstList) {
-            result.swap(list);
-            firstList = false;
-        } else {
-            merged.clear();
-            std::set_intersection(result.begin(), result.end(), list.begin(), list.end(),
-                                  std::back_inserter(merged));
-            result.swap(merged);
-        }
-        if (result.empty()) break;
-    }
+    std::vector<uint32_t> blocks, result;
+    if (!CandidateBlocks(keys, {}, blocks)) blocks.clear();
+    for (uint32_t b : blocks)
+        for (uint32_t o = b * kBlock; o < entryCount_ && o < (b + 1) * kBlock; ++o)
+            result.push_back(o);
     return result;
 }
 
 bool CNameSegment::ChecksumMatches() const {
-    return Get64(data_ + kFixed - 8) == BodySum(data_ + kFixed, size_ - kFixed);
+    std::string body(size_ - kFixed, '\0');
+    unsigned char sum[8];
+    return ReadSegment(kCounts + 32, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
+           Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+}
+
+bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
+                             std::string& buffer) const {
+    records.clear();
+    if (block >= blockCount_) return false;
+    const uint32_t first = block * kBlock;
+    const uint32_t count = std::min(kBlock, entryCount_ - first);
+    constexpr uint64_t kMostRecord = kRecordFixedSize + kMaxNameBytes;
+    auto parse = [&](size_t at, uint32_t ordinal, uint32_t offset) {
+        if (offset < kFirstEntryOffset || at + kRecordFixedSize > buffer.size()) return false;
+        const size_t n = static_cast<unsigned char>(buffer[at + kEntryFixedSize]);
+        if (at + kRecordFixedSize + n > buffer.size()) return false;
+        records.push_back({ordinal, offset, at, kRecordFixedSize + n});
+        return true;
+    };
+    if (sequential_) {
+        // The block's records lie back to back, up to the next block's first.
+        unsigned char starts[8];
+        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, 8)) return false;
+        const uint64_t begin = Get32(starts), end = Get32(starts + 4);
+        if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
+            end - begin > count * kMostRecord)
+            return false;
+        buffer.resize(static_cast<size_t>(end - begin));
+        if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;
+        size_t at = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!parse(at, first + i, static_cast<uint32_t>(begin + at))) return false;
+            at += records.back().length;
+        }
+        // The records fill the block exactly up to the next one.
+        return at == buffer.size();
+    }
+    unsigned char offsets[kBlock * 4];
+    if (!ReadSegment(offsets_ + uint64_t{first} * 4, offsets, count * 4)) return false;
+    buffer.assign(count * kMostRecord, '\0');
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset = Get32(offsets + i * 4);
+        if (offset >= fileSize_) return false;
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(kMostRecord, fileSize_ - offset));
+        const size_t at = i * kMostRecord;
+        if (!ReadFully(fileFd_, buffer.data() + at, want, offset)) return false;
+        // parse checks against the buffer's size: bound it by what was read.
+        if (want < kRecordFixedSize ||
+            kRecordFixedSize + static_cast<unsigned char>(buffer[at + kEntryFixedSize]) > want)
+            return false;
+        if (!parse(at, first + i, offset)) return false;
+    }
+    return true;
+}
+
+bool CNameSegment::ParentPath(uint32_t ordinal, std::string& parentPath) const {
+    if (dirTable_.size() != size_t{dirCount_} * kDirSize) {
+        dirTable_.resize(size_t{dirCount_} * kDirSize);
+        if (!ReadSegment(dirs_, dirTable_.data(), dirTable_.size()) ||
+            static_cast<uint32_t>(Fnv1a(dirTable_.data(), dirTable_.size())) != dirSum_) {
+            dirTable_.clear();
+            return false;
+        }
+    }
+    auto dirAt = [&](size_t i, uint32_t& ord, uint32_t& end, int32_t& parent, uint32_t& rec) {
+        const unsigned char* d = dirTable_.data() + i * kDirSize;
+        ord = Get32(d);
+        end = Get32(d + 4);
+        parent = static_cast<int32_t>(Get32(d + 8));
+        rec = Get32(d + 12);
+    };
+    // The innermost directory that starts before the entry and whose subtree
+    // holds it.
+    size_t lo = 0, hi = dirCount_;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        uint32_t ord, end, rec;
+        int32_t parent;
+        dirAt(mid, ord, end, parent, rec);
+        if (ord < ordinal)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const std::string* chain[kMaxPath];
+    size_t depth = 0;
+    int64_t d = static_cast<int64_t>(lo) - 1;
+    bool inside = false;
+    while (d >= 0) {
+        uint32_t ord, end, rec;
+        int32_t parent;
+        dirAt(static_cast<size_t>(d), ord, end, parent, rec);
+        // Parents come before their children, so the chain ends.
+        if (parent >= d || parent < -1) return false;
+        if (!inside && end <= ordinal) {
+            d = parent;
+            continue;
+        }
+        inside = true;
+        if (depth == kMaxPath) return false;
+        auto cached = dirNames_.find(static_cast<uint32_t>(d));
+        if (cached == dirNames_.end()) {
+            unsigned char record[kRecordFixedSize + kMaxNameBytes];
+            if (rec < kFirstEntryOffset || uint64_t{rec} + kRecordFixedSize > fileSize_)
+                return false;
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(sizeof(record), fileSize_ - rec));
+            if (!ReadFully(fileFd_, record, want, rec)) return false;
+            const size_t n = record[kEntryFixedSize];
+            if (kRecordFixedSize + n > want) return false;
+            std::string_view name(reinterpret_cast<const char*>(record + kRecordFixedSize), n);
+            cached =
+                dirNames_
+                    .emplace(static_cast<uint32_t>(d), std::string(name.substr(0, name.find('\0'))))
+                    .first;
+        }
+        chain[depth++] = &cached->second;
+        d = parent;
+    }
+    parentPath = label_ + ":\\";
+    while (depth > 0) {
+        parentPath.append(*chain[--depth]);
+        parentPath += '\\';
+    }
+    return true;
 }
 
 bool CNameSegment::Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                          std::string_view& name) const {
-    auto read = [&](uint32_t at, int32_t& parent, std::string_view& n) {
-        const unsigned char* e = entries_ + size_t{at} * kEntrySize;
-        parent = static_cast<int32_t>(Get32(e + 4));
-        const uint32_t offset = Get32(e + 8), length = Get32(e + 12);
-        if (length > kMaxNameBytes || offset > namesBytes_ || length > namesBytes_ - offset)
-            return false;
-        n = std::string_view(reinterpret_cast<const char*>(names_ + offset), length);
-        // Parents come before their children in walk order, so the chain ends.
-        return parent >= -1 && parent < static_cast<int32_t>(at);
-    };
-    if (ordinal >= entryCount_) return false;
-    int32_t parent;
-    if (!read(ordinal, parent, name)) return false;
-    recordOffset = static_cast<int32_t>(Get32(entries_ + size_t{ordinal} * kEntrySize));
-    std::vector<std::string_view> chain;
-    while (parent >= 0) {
-        std::string_view n;
-        const uint32_t at = static_cast<uint32_t>(parent);
-        if (!read(at, parent, n)) return false;
-        chain.push_back(n);
-    }
-    parentPath = label_ + ":\\";
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        parentPath.append(it->data(), it->size());
-        parentPath += '\\';
-    }
-    return true;
+    std::vector<BlockRecord> records;
+    if (ordinal >= entryCount_ || !ReadBlock(ordinal / kBlock, records, entryBuffer_)) return false;
+    const BlockRecord& r = records[ordinal % kBlock];
+    name = std::string_view(entryBuffer_.data() + r.at + kRecordFixedSize,
+                            r.length - kRecordFixedSize);
+    name = name.substr(0, name.find('\0'));
+    recordOffset = static_cast<int32_t>(r.offset);
+    return ParentPath(ordinal, parentPath);
 }
 
 NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
@@ -503,12 +1105,13 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
 bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
                             const DiscSearchOptions& options, CIndexReader& reader,
                             const std::function<void(const SearchResult&)>& onHit) {
-    std::vector<uint32_t> keys = NameIndexKeys(options.keyword);
-    if (keys.empty()) return false;
+    KeyQuery q;
+    if (!MakeQuery(options, q)) return false;
     std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPath);
     if (!seg) return false;
-    std::vector<uint32_t> candidates = seg->Candidates(keys);
-    if (candidates.empty()) return true;
+    std::vector<uint32_t> blocks;
+    if (!seg->CandidateBlocks(q.all, q.any, blocks)) return false;
+    if (blocks.empty()) return true;
     if (!reader.Open(indexPath, OpenMode::ReadShareAll)) return false;
     reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
     reader.PrepareEntryMatch(options.keyword);
@@ -518,27 +1121,29 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     SearchResult hit;
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
-    for (uint32_t ordinal : candidates) {
-        int32_t offset;
-        std::string_view name;
-        const std::string* annotation = nullptr;
-        if (!seg->Entry(ordinal, offset, hit.fullParentPath, name)) {
+    std::vector<CNameSegment::BlockRecord> records;
+    std::string buffer;
+    for (uint32_t b : blocks) {
+        if (!seg->ReadBlock(b, records, buffer)) {
             reader.Close();
             return false;
         }
-        const int32_t id =
-            offset == static_cast<int32_t>(kFirstEntryOffset) ? kFirstEntryId : offset;
-        const bool match = reader.MatchEntryAt(offset, id, hit.entry, annotation) != 0;
-        // The record must be the one the segment names.
-        if (offset < static_cast<int32_t>(kFirstEntryOffset) || hit.entry.recordOffset != offset ||
-            hit.entry.Name() != name) {
-            reader.Close();
-            return false;
+        for (const CNameSegment::BlockRecord& r : records) {
+            const std::string* annotation = nullptr;
+            const int32_t at = static_cast<int32_t>(r.offset);
+            const int32_t id = r.offset == kFirstEntryOffset ? kFirstEntryId : at;
+            if (!reader.MatchRecordBytes(
+                    reinterpret_cast<const unsigned char*>(buffer.data()) + r.at, r.length, at, id,
+                    hit.entry, annotation))
+                continue;
+            if (!seg->ParentPath(r.ordinal, hit.fullParentPath)) {
+                reader.Close();
+                return false;
+            }
+            CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
+            hit.annotation = annotation ? *annotation : std::string();
+            hits.push_back(hit);
         }
-        if (!match) continue;
-        CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
-        hit.annotation = annotation ? *annotation : std::string();
-        hits.push_back(hit);
     }
     for (const SearchResult& h : hits) onHit(h);
     reader.Close();

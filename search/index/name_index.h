@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "index/index_reader.h"
@@ -27,7 +28,12 @@ std::string NameIndexDirectory(const std::string& libraryDir);
 // cannot narrow the keyword (one or two single-byte characters): walk instead.
 std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
 
-// One disc's segment, memory-mapped and read in place.
+// Whether a search with these options can be narrowed by the index: false for a
+// keyword of one or two single-byte characters (also as pinyin) or one letter.
+bool NameIndexCanNarrow(const DiscSearchOptions& options);
+
+// One disc's segment, read in place (a few hundred bytes per search) beside its
+// index file, from which names are read (they are not copied into the segment).
 class CNameSegment {
 public:
     ~CNameSegment();
@@ -41,11 +47,29 @@ public:
                                                    const std::string& indexPath);
 
     uint32_t EntryCount() const { return entryCount_; }
-    // Ordinals (walk order) of the entries whose keys include every key, ascending.
+    // Ordinals (walk order) of the entries that may hold every key, ascending: the
+    // entries of every block whose keys include them all.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
-    // An entry's record offset in the index file, the display path of its
-    // directory ("LABEL:\dir\") and its name; false when the segment is damaged
+    // The blocks (of 128 entries in walk order) holding every key of all, and
+    // those holding any key of any, ascending; false when the segment is damaged
     // there.
+    bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
+                         std::vector<uint32_t>& out) const;
+    // The records of a block's entries, read from the index file into buffer:
+    // each with its ordinal, record offset, and place and length in buffer.
+    // False when the segment or the file is damaged there.
+    struct BlockRecord {
+        uint32_t ordinal;
+        uint32_t offset;
+        size_t at;
+        size_t length;
+    };
+    bool ReadBlock(uint32_t block, std::vector<BlockRecord>& records, std::string& buffer) const;
+    // The display path of an entry's directory ("LABEL:\\dir\\").
+    bool ParentPath(uint32_t ordinal, std::string& parentPath) const;
+    // An entry's record offset in the index file, the display path of its
+    // directory and its name (valid until the next call); false when the segment
+    // is damaged there.
     bool Entry(uint32_t ordinal, int32_t& recordOffset, std::string& parentPath,
                std::string_view& name) const;
     uint64_t FileSize() const { return size_; }
@@ -55,17 +79,26 @@ public:
 
 private:
     CNameSegment() = default;
-    bool Check();
-    bool DecodeList(uint32_t key, std::vector<uint32_t>& out) const;
+    bool Check(const unsigned char* fixed);
+    bool ReadSegment(uint64_t at, void* buf, size_t n) const;
+    bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
 
-    const unsigned char* data_ = nullptr;
+    int fd_ = -1;      // the segment
+    int fileFd_ = -1;  // the index file
     size_t size_ = 0;
-    uint32_t entryCount_ = 0, namesBytes_ = 0, keyCount_ = 0, postingBytes_ = 0;
-    const unsigned char* entries_ = nullptr;
-    const unsigned char* names_ = nullptr;
-    const unsigned char* keys_ = nullptr;
-    const unsigned char* postings_ = nullptr;
+    uint64_t fileSize_ = 0;
+    uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;
+    uint32_t bucketBits_ = 0;
+    uint32_t dirSum_ = 0;
+    bool sequential_ = false;
+    // Where the sections start in the segment.
+    uint64_t blockStarts_ = 0, offsets_ = 0, dirs_ = 0, groups_ = 0, stream_ = 0;
     std::string label_;
+    // Read on demand.
+    mutable std::vector<unsigned char> groupBuffer_;
+    mutable std::vector<unsigned char> dirTable_;
+    mutable std::unordered_map<uint32_t, std::string> dirNames_;
+    mutable std::string entryBuffer_;
 };
 
 // The segment file of an index (named by its device and inode, so a disc that is

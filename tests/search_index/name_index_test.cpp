@@ -7,11 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <random>
+#include <utility>
 
+#include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
+#include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -82,10 +86,12 @@ protected:
 };
 
 TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
-    const char* pieces[] = {"a",        "B",        "c",        "Se",       "tup",
-                            ".",        "x",        "Z",        "_",        "Ab",
-                            "\xB0\xA1", "\xB9\xA4", "\xBE\xDF", "\x81\x41", "\x81\x61",
-                            "\xA1\xB0", "exe",      "EXE",      "1"};
+    const char* pieces[] = {"a", "B", "c", "Se", "tup", ".", "x", "Z", "_", "Ab", "\xB0\xA1",
+                            "\xB9\xA4", "\xBE\xDF", "\x81\x41", "\x81\x61", "\xA1\xB0", "exe",
+                            "EXE", "1",
+                            // 工具箱 银行 重庆 中期会: readings for pinyin keywords
+                            "\xB9\xA4\xBE\xDF", "\xCF\xE4", "\xD2\xF8\xD0\xD0", "\xD6\xD8\xC7\xEC",
+                            "\xD6\xD0\xC6\xDA\xBB\xE1", "g", "J"};
     std::mt19937 rng(2024);
     auto text = [&](int most) {
         std::string t;
@@ -120,30 +126,73 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
     ASSERT_EQ(r.failed, 0u);
 
     const uint8_t F = SF_FILES, D = SF_DIRECTORIES, A = SF_ANNOTATIONS, C = SF_MATCHCASE,
-                  W = SF_WHOLENAME;
-    const uint8_t combos[] = {F | D | A, F,     D,         A,     F | C,
-                              D | C,     A | C, F | D | W, A | W, F | D | A | C | W};
+                  W = SF_WHOLENAME, P = SF_PINYIN;
+    const uint8_t combos[] = {F | D | A,
+                              F,
+                              D,
+                              A,
+                              F | C,
+                              D | C,
+                              A | C,
+                              F | D | W,
+                              A | W,
+                              F | D | A | C | W,
+                              F | D | A | P,
+                              F | P,
+                              D | P | W,
+                              F | P | C,
+                              A | P,
+                              F | D | P | C | W};
     const char* filters[] = {"*", "exe|txt", "", "1|*"};
-    size_t narrowed = 0;
-    for (int k = 0; k < 300; ++k) {
+    // A keyword spelling a run of a name in pinyin: each character by one of its
+    // readings, its initial, or itself; the last reading maybe cut short.
+    auto spell = [&](const std::string& name) {
+        std::string out;
+        const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+        const auto* e = p + name.size();
+        size_t at = rng() % name.size();
+        while (at < name.size() && StoredCharLength(p + at, e) == 1 && rng() % 3) ++at;
+        for (int chars = 1 + static_cast<int>(rng() % 4); chars > 0 && at < name.size(); --chars) {
+            const size_t n = StoredCharLength(p + at, e);
+            std::vector<std::string_view> readings = PinyinReadings(name.substr(at, n));
+            if (!readings.empty()) {
+                std::string r(readings[rng() % readings.size()]);
+                const int how = static_cast<int>(rng() % 3);
+                out += how == 0 ? r.substr(0, 1) : how == 1 ? r : r.substr(0, 1 + rng() % r.size());
+            } else if (n == 1 && std::isalnum(p[at])) {
+                out += static_cast<char>(p[at]);
+            } else {
+                break;
+            }
+            at += n;
+        }
+        return out;
+    };
+    size_t narrowed = 0, pinyinNarrowed = 0;
+    for (int k = 0; k < 400; ++k) {
         const std::string& from = samples[rng() % samples.size()];
         size_t at = rng() % from.size();
         std::string keyword = k % 7 == 0 ? from : from.substr(at, 2 + rng() % 5);
         if (k % 3 == 0) keyword = LowerAZCopy(keyword);
         if (k % 11 == 0) keyword = text(2);
+        if (k % 4 == 1) keyword = spell(from);
         if (keyword.empty()) continue;
         DiscSearchOptions o;
         o.keyword = keyword;
-        o.flags = combos[k % std::size(combos)];
+        // Spelled keywords mostly with pinyin on (the last six option sets).
+        o.flags = combos[k % 4 == 1 && k % 5 ? 10 + k % 6 : k % std::size(combos)];
         o.typeFilter = filters[(k / 3) % std::size(filters)];
         size_t answered = 0;
         EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), Walk(Discs(), o))
             << ::testing::PrintToString(keyword) << " flags " << int(o.flags) << " filter "
             << o.typeFilter;
         narrowed += answered;
+        if ((o.flags & P) && keyword.size() >= 3 && IsPinyinKeyword(keyword))
+            pinyinNarrowed += answered;
     }
-    // Most keywords are long enough to be narrowed by the index.
-    EXPECT_GT(narrowed, 6u * 150);
+    // Most keywords are long enough to be narrowed by the index, pinyin ones too.
+    EXPECT_GT(narrowed, 6u * 200);
+    EXPECT_GT(pinyinNarrowed, 6u * 10);
 }
 
 TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
@@ -191,6 +240,48 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
     EXPECT_TRUE(SameAsWalk("alph"));
 }
 
+// An index whose records are not stored in walk order (another writer may lay
+// them out breadth first): the segment keeps every entry's offset.
+TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
+    // Top level: "sub" and 40 files; then sub's 40 files. Links all lead forward.
+    std::vector<std::string> top{"sub"}, inner;
+    for (int i = 0; i < 40; ++i) {
+        top.push_back("top-needle" + std::to_string(i) + ".txt");
+        inner.push_back("in-needle" + std::to_string(i) + ".doc");
+    }
+    std::vector<uint32_t> topAt, innerAt;
+    uint32_t pos = kFirstEntryOffset;
+    for (const std::string& n : top)
+        topAt.push_back(std::exchange(pos, pos + kRecordFixedSize + n.size()));
+    for (const std::string& n : inner)
+        innerAt.push_back(std::exchange(pos, pos + kRecordFixedSize + n.size()));
+    std::string records;
+    const FILETIME t{1, 2};
+    for (size_t i = 0; i < top.size(); ++i)
+        AppendRecord(records, i == 0 ? static_cast<int32_t>(innerAt[0]) : kNoLink,
+                     i + 1 < top.size() ? static_cast<int32_t>(topAt[i + 1]) : kNoLink,
+                     i == 0 ? kEntryDirectory : 0, i, t, top[i]);
+    for (size_t i = 0; i < inner.size(); ++i)
+        AppendRecord(records, kNoLink,
+                     i + 1 < inner.size() ? static_cast<int32_t>(innerAt[i + 1]) : kNoLink, 0, i, t,
+                     inner[i]);
+    IndexHeader h;
+    SetHeaderLabel(h, "BFS");
+    h.fileCount = 80;
+    h.dirCount = 1;
+    h.remarkOffset = h.coverOffset = pos;
+    unsigned char header[kHeaderSize];
+    EncodeHeader(h, header);
+    std::string file(kIndexMagic, kMagicSize);
+    file.append(reinterpret_cast<const char*>(header), kHeaderSize);
+    file += records;
+    ASSERT_TRUE(ReplaceFileAtomically(Lib() + "/bfs.orb", file, false));
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_TRUE(SameAsWalk("needle"));
+    EXPECT_TRUE(SameAsWalk("needle3"));
+    EXPECT_TRUE(SameAsWalk("in-needle39"));
+}
+
 TEST_F(NameIndexTest, DamagedCacheIsRebuiltNeverTrusted) {
     BuildIndex(Lib() + "/a.orb", "A", {"needle.txt", "hay.txt", "more/", "more/needles.doc"});
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
@@ -223,6 +314,33 @@ TEST_F(NameIndexTest, DamagedCacheIsRebuiltNeverTrusted) {
         ASSERT_TRUE(ReadWholeFile(seg, now));
         EXPECT_EQ(now, good) << i;
         EXPECT_TRUE(SameAsWalk("needle")) << i;
+    }
+}
+
+// Every single damaged byte of a segment: the index either declines or still
+// gives exactly the walk's hits, never a wrong answer, though the full checksum
+// is only read when the index is refreshed.
+TEST_F(NameIndexTest, NoDamagedByteGivesAWrongAnswer) {
+    ::mkdir((Lib() + "/d").c_str(), 0755);
+    std::vector<std::string> paths{"d/"};
+    for (int i = 0; i < 40; ++i)
+        paths.push_back((i % 9 == 0 ? "d/" : "") + std::string(i % 3 ? "hay" : "needle") +
+                        std::to_string(i) + ".txt");
+    BuildIndex(Lib() + "/d/a.orb", "A", paths, {{paths[4], "a needle note"}});
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    const std::string seg = NameSegmentPath(Cache(), Lib() + "/d/a.orb");
+    std::string good;
+    ASSERT_TRUE(ReadWholeFile(seg, good));
+    for (size_t at = 0; at < good.size(); ++at) {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ (at % 2 ? 0x01 : 0x5A));
+        ASSERT_TRUE(ReplaceFileAtomically(seg, bad, false));
+        SameAsWalk("needle");
+        SameAsWalk("hay1");
+        if (HasFailure()) {
+            ADD_FAILURE() << "byte " << at << " of " << good.size();
+            break;
+        }
     }
 }
 

@@ -358,11 +358,6 @@ int RunSearch(int argc, char** argv) {
     if (options.keyword.empty()) return Usage("没有指定查找关键词");
     if (parts == 0) parts = orb::SF_FILES | orb::SF_DIRECTORIES | orb::SF_ANNOTATIONS;
     options.flags = parts | modifiers;
-    // The name index keeps the keyword's bytes, which a name found by pinyin does not
-    // hold: such a keyword walks every disc.
-    const bool pinyinKeyword =
-        (options.flags & orb::SF_PINYIN) && orb::IsPinyinKeyword(options.keyword);
-    if (pinyinKeyword) useIndex = false;
 
     std::vector<std::string> indexPaths, cacheDirs;
     bool anyLibrary = false;
@@ -383,13 +378,12 @@ int RunSearch(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        const bool narrowable = !orb::NameIndexKeys(options.keyword).empty();
+        const bool narrowable = orb::NameIndexCanNarrow(options);
         std::fprintf(stderr,
                      "orbtool search: %zu discs, %zu through the name index, %zu walked%s; "
                      "%.1f ms\n",
                      indexPaths.size(), run.throughIndex_, indexPaths.size() - run.throughIndex_,
-                     pinyinKeyword ? " (a pinyin keyword is searched by the walk)"
-                     : !useIndex   ? " (--no-index)"
+                     !useIndex     ? " (--no-index)"
                      : !narrowable ? " (the keyword is too short for the index)"
                                    : "",
                      ms);

@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The library name index against plocate over the same names:
+//
+//   index_bench [--discs=N] [--entries=N] [--rounds=N] [--walk]
+//
+// Over the search benchmarks' synthetic library (default 1,000 discs of 10,000
+// entries, generated once into $TMPDIR and reused) it gives: the time to read
+// every index file once, to build the whole name index and to add one disc; the
+// index's bytes per entry beside plocate's database built from the same names;
+// and for a one- and a two-character Chinese keyword and a 3- and a 6-letter
+// keyword (letters with pinyin off and on) the time to the first 100 hits and
+// to the full count, through the index on one thread, beside `plocate -i`.
+// Times are wall clock, best of the rounds, page cache warm.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/search/bench_library.h"
+#include "library/store/library_store.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "search/disc_search.h"
+#include "search/index/name_index.h"
+
+namespace orb {
+namespace {
+
+using namespace orb::bench;
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+uint64_t FileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// Runs a shell command with its output discarded or captured; its wall time.
+double Command(const std::string& cmd, std::string* out = nullptr) {
+    auto start = Clock::now();
+    std::FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0)
+        if (out) out->append(buf, n);
+    const int status = ::pclose(p);
+    const double ms = Ms(start);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Keywords taken from the names, so each has hits.
+struct Keywords {
+    std::string chinese1, chinese2, letters3, letters6;
+};
+Keywords PickKeywords(const std::string& namesFile) {
+    Keywords k;
+    std::ifstream in(namesFile, std::ios::binary);
+    std::string name;
+    std::mt19937 rng(11);
+    for (int line = 0; std::getline(in, name); ++line) {
+        if (line < 5000) continue;  // past the first discs' directories
+        const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+        for (size_t i = 0; i + 1 < name.size(); ++i) {
+            if (p[i] >= 0x80) {
+                if (k.chinese1.empty()) k.chinese1 = name.substr(i, 2);
+                if (k.chinese2.empty() && i + 3 < name.size() && p[i + 2] >= 0x80)
+                    k.chinese2 = name.substr(i, 4);
+                ++i;
+                continue;
+            }
+            auto letters = [&](size_t n) {
+                if (i + n > name.size()) return false;
+                for (size_t j = i; j < i + n; ++j)
+                    if (!std::isalpha(p[j])) return false;
+                return true;
+            };
+            if (k.letters3.empty() && letters(3) && rng() % 7 == 0)
+                k.letters3 = LowerAZCopy(name.substr(i, 3));
+            if (k.letters6.empty() && letters(6) && rng() % 7 == 0)
+                k.letters6 = LowerAZCopy(name.substr(i, 6));
+        }
+        if (!k.chinese1.empty() && !k.chinese2.empty() && !k.letters3.empty() &&
+            !k.letters6.empty())
+            break;
+    }
+    return k;
+}
+
+struct QueryTimes {
+    double first100 = 1e30, full = 1e30;
+    uint64_t hits = 0;
+    size_t walked = 0;  // discs the index could not answer
+};
+
+QueryTimes Query(const std::string& cache, const std::vector<std::string>& discs,
+                 const DiscSearchOptions& o, int rounds) {
+    QueryTimes t;
+    CIndexReader reader;
+    for (int r = 0; r < rounds; ++r) {
+        auto start = Clock::now();
+        uint64_t hits = 0;
+        size_t walked = 0;
+        bool firstDone = false;
+        for (const std::string& d : discs) {
+            if (!SearchDiscThroughIndex(cache, d, o, reader,
+                                        [&](const SearchResult&) { ++hits; })) {
+                ++walked;
+                struct Count : IDiscSearchSink {
+                    uint64_t& n;
+                    explicit Count(uint64_t& h) : n(h) {}
+                    void OnHit(const SearchResult&) override { ++n; }
+                } sink(hits);
+                SearchDiscs({d}, o, sink);
+            }
+            if (!firstDone && hits >= 100) {
+                t.first100 = std::min(t.first100, Ms(start));
+                firstDone = true;
+            }
+        }
+        t.full = std::min(t.full, Ms(start));
+        if (!firstDone) t.first100 = std::min(t.first100, t.full);
+        t.hits = hits;
+        t.walked = walked;
+    }
+    return t;
+}
+
+}  // namespace
+}  // namespace orb
+
+int main(int argc, char** argv) {
+    using namespace orb;
+    using namespace orb::bench;
+    TakeLibrarySize(argc, argv);
+    int rounds = 3;
+    bool walk = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0)
+            rounds = std::max(1, std::atoi(argv[i] + 9));
+        if (std::strcmp(argv[i], "--walk") == 0) walk = true;
+    }
+    std::printf("library: %d discs x %d entries = %lld entries\n", Discs(), EntriesPerDisc(),
+                static_cast<long long>(LibraryEntries()));
+    auto start = Clock::now();
+    if (!EnsureBenchLibrary(0)) {
+        std::fprintf(stderr, "cannot build the library\n");
+        return 1;
+    }
+    std::printf("library ready in %.0f ms\n", Ms(start));
+    const std::string lib = BenchLibrary(0);
+    const std::string root = BenchRoot(0);
+    ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+    const std::string cache = NameIndexDirectory(lib);
+    const std::vector<std::string> discs = LibraryDiscPaths(lib);
+
+    // One read of every index file (twice: the second, warm, is the one shown).
+    double readMs = 0;
+    uint64_t orbBytes = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        start = Clock::now();
+        orbBytes = 0;
+        std::string data;
+        for (const std::string& d : discs) {
+            data.clear();
+            ReadWholeFile(d, data);
+            orbBytes += data.size();
+        }
+        readMs = Ms(start);
+    }
+    start = Clock::now();
+    NameIndexRefresh built = RefreshNameIndex(lib, true);
+    const double buildMs = Ms(start);
+    const double entries = static_cast<double>(LibraryEntries());
+    std::printf("read every .orb once: %.0f ms (%.1f MB)\n", readMs, orbBytes / 1e6);
+    std::printf("build the name index: %.0f ms (%.2f x the read), %zu failed\n", buildMs,
+                buildMs / readMs, built.failed);
+    std::printf("name index: %.1f MB, %.2f bytes per entry\n", built.bytes / 1e6,
+                static_cast<double>(built.bytes) / entries);
+
+    // Adding one disc: the segment of one new 10,000-entry disc.
+    {
+        CScanTree tree;
+        std::mt19937 rng(99);
+        BuildBenchDisc(Discs(), rng, 0, tree);
+        IndexHeader h;
+        SetHeaderLabel(h, "ADDED");
+        h.fileCount = tree.FileCount();
+        h.dirCount = tree.DirectoryCount();
+        // Beside the library, not in it: the library may be shared with other
+        // benchmarks running at the same time.
+        ::mkdir((root + "/added").c_str(), 0755);
+        const std::string added = root + "/added/added-disc.orb";
+        if (WriteIndexFile(added, h, tree) == WriteResult::Ok) {
+            double best = 1e30;
+            for (int r = 0; r < rounds; ++r) {
+                std::string error;
+                start = Clock::now();
+                BuildNameSegment(cache, added, error);
+                best = std::min(best, Ms(start));
+            }
+            std::printf("add one disc of %zu entries: %.1f ms\n", tree.Size(), best);
+            ::unlink(NameSegmentPath(cache, added).c_str());
+            ::unlink(added.c_str());
+        }
+    }
+
+    const std::string db = root + "/plocate.db";
+    bool plocate = true;
+    if (FileBytes(db) == 0) {
+        start = Clock::now();
+        plocate = Command("LC_ALL=C plocate-build -p " + Quote(BenchNamesFile(0)) + " " +
+                          Quote(db) + " 2>&1") >= 0;
+        if (plocate) std::printf("plocate-build: %.0f ms\n", Ms(start));
+    }
+    if (plocate && FileBytes(db) > 0)
+        std::printf("plocate database: %.1f MB, %.2f bytes per entry\n", FileBytes(db) / 1e6,
+                    static_cast<double>(FileBytes(db)) / entries);
+    else
+        std::printf("plocate: not available (Debian package plocate)\n");
+
+    Keywords k = PickKeywords(BenchNamesFile(0));
+    struct Case {
+        const char* what;
+        std::string keyword;
+        bool pinyin;
+    };
+    const Case cases[] = {
+        {"1 Chinese character", k.chinese1, false}, {"2 Chinese characters", k.chinese2, false},
+        {"3 letters", k.letters3, false},           {"3 letters, pinyin on", k.letters3, true},
+        {"6 letters", k.letters6, false},           {"6 letters, pinyin on", k.letters6, true},
+    };
+    std::printf("\n%-22s %-8s %12s %12s %10s %6s | %12s %12s %10s\n", "keyword", "", "first 100",
+                "full count", "hits", "walked", "plocate 100", "plocate all", "its hits");
+    for (const Case& c : cases) {
+        if (c.keyword.empty()) continue;
+        DiscSearchOptions o;
+        o.keyword = c.keyword;
+        o.flags = static_cast<uint8_t>(SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS |
+                                       (c.pinyin ? SF_PINYIN : 0));
+        QueryTimes t = Query(cache, discs, o, rounds);
+        double p100 = 1e30, pAll = 1e30;
+        std::string count;
+        if (plocate) {
+            // plocate folds case only in valid text of the locale; GBK bytes are
+            // searched as they are (they have no case).
+            const bool ascii = std::all_of(c.keyword.begin(), c.keyword.end(), [](char ch) {
+                return static_cast<unsigned char>(ch) < 0x80;
+            });
+            const std::string fold = ascii ? "-i " : "";
+            for (int r = 0; r < rounds; ++r) {
+                p100 = std::min(p100, Command("LC_ALL=C plocate " + fold + "-d " + Quote(db) +
+                                              " -l 100 -- " + Quote(c.keyword) + " >/dev/null"));
+                count.clear();
+                pAll = std::min(pAll, Command("LC_ALL=C plocate " + fold + "-c -d " + Quote(db) +
+                                                  " -- " + Quote(c.keyword),
+                                              &count));
+            }
+        }
+        while (!count.empty() && (count.back() == '\n')) count.pop_back();
+        std::printf("%-22s %-8s %9.1f ms %9.1f ms %10llu %6zu | %9.1f ms %9.1f ms %10s\n", c.what,
+                    StoredToHost(c.keyword).c_str(), t.first100, t.full,
+                    static_cast<unsigned long long>(t.hits), t.walked, p100, pAll, count.c_str());
+        if (walk) {
+            struct Count : IDiscSearchSink {
+                uint64_t n = 0;
+                void OnHit(const SearchResult&) override { ++n; }
+            } sink;
+            start = Clock::now();
+            SearchDiscs(discs, o, sink);
+            std::printf("%-22s walk: %.1f ms, %llu hits\n", "", Ms(start),
+                        static_cast<unsigned long long>(sink.n));
+        }
+    }
+    return 0;
+}
