@@ -86,6 +86,9 @@ private:
     std::vector<FileListItem> m_items;
     std::vector<uint32_t> m_order;  // row -> item
     std::string m_names;
+    // The order the rows are in, told to screen readers on the column's header.
+    int m_sortColumn = -1;
+    int m_sortDirection = 1;
 };
 
 // The report header: owner-drawn sections with the arrow of the sort column. It

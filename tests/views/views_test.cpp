@@ -3,6 +3,7 @@
 // the search and favourites panes use them.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QBuffer>
 #include <QClipboard>
 #include <QLineEdit>
@@ -253,10 +254,25 @@ TEST_F(ViewsTest, HeaderClicksSortAndNamesAndDirectoriesComeInNaturalOrder) {
     // Directories have no size: they keep the index's order.
     EXPECT_EQ(Rows(), (std::vector<std::string>{"d10", "d2", "d1", photo + "10.jpg",
                                                 photo + "1.jpg", photo + "2.jpg"}));
+    // A screen reader hears the order on the sorted column's header only.
+    auto headerDescription = [&](const QString& name) {
+        QAccessibleInterface* view = QAccessible::queryAccessibleInterface(header.parentWidget());
+        for (int i = 0; view && i < view->childCount(); ++i) {
+            QAccessibleInterface* cell = view->child(i);
+            if (cell && cell->role() == QAccessible::ColumnHeader &&
+                cell->text(QAccessible::Name) == name)
+                return cell->text(QAccessible::Description);
+        }
+        return QStringLiteral("<no header>");
+    };
+    EXPECT_EQ(headerDescription(QStringLiteral("大小")), QStringLiteral("升序排列"));
+    EXPECT_EQ(headerDescription(QStringLiteral("名称")), QString());
     click(kColName);
     click(kColName);
     EXPECT_EQ(header.SortDirection(), -1);
     EXPECT_EQ(Rows(), std::vector<std::string>(byName.rbegin(), byName.rend()));
+    EXPECT_EQ(headerDescription(QStringLiteral("名称")), QStringLiteral("降序排列"));
+    EXPECT_EQ(headerDescription(QStringLiteral("大小")), QString());
     list->hide();
     header.SetSort(kColName, 1);
 }
