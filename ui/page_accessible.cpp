@@ -115,6 +115,15 @@ public:
 
     int Buttons() const { return Strip{widget()}.Count(); }
 
+    QString text(QAccessible::Text t) const override {
+        QString text = QAccessibleWidget::text(t);
+        if (t != QAccessible::Name || !text.isEmpty()) return text;
+        // Unnamed, a strip is called by its pages: "注释、封面".
+        QStringList titles;
+        for (int i = 0; i < Buttons(); ++i) titles << Button(i)->text(QAccessible::Name);
+        return titles.join(QStringLiteral("、"));
+    }
+
     QAccessibleInterface* Button(int index) const {
         if (index < 0 || index >= Buttons()) return nullptr;
         if (const auto it = buttons_.constFind(index); it != buttons_.constEnd())

@@ -167,6 +167,9 @@ TEST(PageTabCtrl, ScreenReadersSeePageTabsWithTheCurrentOneSelected) {
     QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(f.tabs->TabBar());
     ASSERT_TRUE(strip);
     EXPECT_EQ(strip->role(), QAccessible::PageTabList);
+    EXPECT_EQ(strip->text(QAccessible::Name), QString::fromUtf8("tab 0、tab 1、tab 2"));
+    f.tabs->TabBar()->setAccessibleName(QStringLiteral("页"));
+    EXPECT_EQ(strip->text(QAccessible::Name), QStringLiteral("页"));
     f.tabs->SetCurrentPage(1);
     for (int i = 0; i < 3; ++i) {
         QAccessibleInterface* tab = strip->child(i);
