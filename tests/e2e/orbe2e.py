@@ -265,6 +265,43 @@ class Orb:
         return [[table.getAccessibleAt(r, c).name for c in range(table.nColumns)]
                 for r in range(table.nRows)]
 
+    def focused(self, within=None):
+        """The control that has the keyboard: the deepest focused node (a view's cells and
+        the scroll area parts that share their view's focus are left out)."""
+        found = None
+        level = [within or self.main_window()]
+        while level:
+            following = []
+            for node in level:
+                try:
+                    state = node.getState()
+                    role = node.getRoleName()
+                    if (state.contains(pyatspi.STATE_FOCUSED)
+                            and role not in ("frame", "filler", "panel", "table cell")):
+                        found = node
+                    if role in ("tree", "table", "list", "tree table", "menu bar"):
+                        continue  # rows and menus are not Tab stops
+                    if role != "frame" and not state.contains(pyatspi.STATE_SHOWING):
+                        continue
+                    following.extend(child for child in node if child is not None)
+                except Exception:
+                    continue
+            level = following
+        return found
+
+    def tab_order(self, count, key="Tab"):
+        """The names of the controls that Tab reaches, one press at a time."""
+        order = []
+        for _ in range(count):
+            before = self.focused()
+            was = path_of(before) if before is not None else "nothing"
+            self.keys(key)
+            now = wait_for(f"{key} to move the focus on from {was}",
+                           lambda: (lambda f: f if f is not None and path_of(f) != was
+                                    else None)(self.focused()), deadline=5)
+            order.append(now.name)
+        return order
+
     def type_into(self, node, text):
         editable = node.queryEditableText()
         editable.setTextContents(text)
