@@ -288,6 +288,21 @@ void CSortHeaderCtrl::ClickColumn(int column) {
         SetSort(column, 1);
 }
 
+void CSortHeaderCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Two quick clicks are two clicks: the second reverses the order. Qt would take
+    // it as a double click and drop it. (A double click on a divider still fits the
+    // column, as it did.)
+    const int pos = event->position().toPoint().x();
+    const int section = logicalIndexAt(pos);
+    const int edge = section < 0 ? 0 : sectionViewportPosition(section);
+    const bool onDivider =
+        section >= 0 && (pos - edge < 4 || edge + sectionSize(section) - pos < 4);
+    if (onDivider || section < 0)
+        QHeaderView::mouseDoubleClickEvent(event);
+    else
+        ClickColumn(section);
+}
+
 void CSortHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
     if (!rect.isValid()) return;
     painter->save();

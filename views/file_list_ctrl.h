@@ -112,6 +112,7 @@ signals:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     int m_sortColumn = 0;

@@ -238,18 +238,29 @@ class Orb:
             raise StepFailed(f"{path_of(node)} is not on the screen")
         return ext.x + min(ext.width // 2, 40), ext.y + ext.height // 2
 
+    def move_pointer(self, x, y):
+        """Puts the pointer at (x, y). xdotool's --sync waits for the pointer to move,
+        some 16 s when it is there already: it is only asked for a real move."""
+        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env,
+                               check=True, capture_output=True, text=True).stdout
+        at = dict(line.split("=", 1) for line in where.split() if "=" in line)
+        if (at.get("X"), at.get("Y")) != (str(x), str(y)):
+            subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], env=self.env,
+                           check=True)
+
     def click(self, node, double=False, button=1):
         """Clicks the middle of a control found by name, as a person would."""
         x, y = self.spot(node)
-        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click",
-                        "--repeat", "2" if double else "1", "--delay", "80", str(button)],
-                       env=self.env, check=True)
+        self.move_pointer(x, y)
+        subprocess.run(["xdotool", "click", "--repeat", "2" if double else "1", "--delay", "80",
+                        str(button)], env=self.env, check=True)
         return node
 
     def drag(self, node, onto):
         """Drags a control onto another with the mouse, in small steps as a hand would."""
         (x0, y0), (x1, y1) = self.spot(node), self.spot(onto)
-        steps = ["mousemove", "--sync", str(x0), str(y0), "mousedown", "1"]
+        self.move_pointer(x0, y0)
+        steps = ["mousedown", "1"]
         for i in range(1, 11):
             steps += ["sleep", "0.05", "mousemove", str(x0 + (x1 - x0) * i // 10),
                       str(y0 + (y1 - y0) * i // 10)]
@@ -309,8 +320,7 @@ class Orb:
         """Puts the pointer over a window: with no window manager, the keyboard goes to
         the window under the pointer."""
         ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        subprocess.run(["xdotool", "mousemove", "--sync", str(ext.x + ext.width // 2),
-                        str(ext.y + ext.height // 2)], env=self.env, check=True)
+        self.move_pointer(ext.x + ext.width // 2, ext.y + ext.height // 2)
 
     def select(self, cell):
         """Selects an item of a list, tree or table by clicking it."""
