@@ -13,6 +13,7 @@
 #include "ui/image_list.h"
 #include "ui/page_accessible.h"
 #include "ui/qt_geometry.h"
+#include "ui/theme.h"
 #include "ui/ui_font.h"
 
 namespace orb {
@@ -25,13 +26,6 @@ QString FitTitle(const QString& title) {
     if (stored.size() <= static_cast<size_t>(kPanelTitleBytes)) return title;
     const std::string_view cut = CutAtCharBoundary(stored, kPanelTitleBytes);
     return QString::fromStdString(StoredToHost(cut));
-}
-
-// The bar's own greys and blue are kept on a light desktop. A dark or high-contrast
-// theme gets its palette instead: the fixed grey would glare there, and the black
-// frame would vanish on a dark window.
-bool FollowsTheme(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightness() < 128;
 }
 
 }  // namespace
@@ -120,8 +114,8 @@ void CPanelBarCtrl::resizeEvent(QResizeEvent* event) {
 void CPanelBarCtrl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
-    painter.setPen(FollowsTheme(palette()) ? palette().color(QPalette::WindowText)
-                                           : QColor(Qt::black));
+    painter.setPen(FollowsDarkTheme(palette()) ? palette().color(QPalette::WindowText)
+                                               : QColor(Qt::black));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     for (int i = 0; i < GetItemCount(); ++i) {
@@ -133,7 +127,7 @@ void CPanelBarCtrl::DrawButton(QPainter& painter, int index, bool highlight) con
     const PanelItem& item = items_[static_cast<size_t>(index)];
     const QRect r = ButtonRect(index);
     const QPalette& pal = palette();
-    const bool theme = FollowsTheme(pal);
+    const bool theme = FollowsDarkTheme(pal);
     QFont font = SongtiFont(16);
     if (theme) {
         // Hot buttons take the theme's selection colours; the open page's title is

@@ -492,6 +492,23 @@ TEST_F(ViewsTest, AHostileNameIsNeverJoinedIntoAPathOnTheDisc) {
     EXPECT_EQ(opened.size(), 1);
 }
 
+TEST_F(ViewsTest, CoverPanelGroundFollowsADarkThemeSoItsTextShows) {
+    CCoverInfoPanel panel;
+    panel.resize(264, 200);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0, 0, 0));
+    dark.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    panel.setPalette(dark);
+    const QImage shot = panel.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(2, 2), QColor(0, 0, 0));
+    // The empty panel's title is drawn in the theme's text colour, on its ground.
+    bool titleSeen = false;
+    for (int y = 0; y < shot.height() && !titleSeen; ++y)
+        for (int x = 0; x < shot.width() && !titleSeen; ++x)
+            titleSeen = shot.pixelColor(x, y) == QColor(255, 255, 255);
+    EXPECT_TRUE(titleSeen);
+}
+
 TEST_F(ViewsTest, CoverPanelShowsNothingWithoutAnOpenReaderAndTheCoverWithOne) {
     CCoverInfoPanel panel;
     panel.resize(264, 200);
