@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 #include "ui/control_rules.h"
 
@@ -43,6 +45,13 @@ QSize CHoverButton::sizeHint() const {
 void CHoverButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     images_.Draw(painter, CurrentImage(), QPoint(0, 0));
+    // The images have no focused state: the keyboard's place is shown on top.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(1, 1, -1, -1);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
 }
 
 void CHoverButton::StartHover() {

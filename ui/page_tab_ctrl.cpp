@@ -8,6 +8,7 @@
 
 #include "ui/control_rules.h"
 #include "ui/image_list.h"
+#include "ui/page_accessible.h"
 #include "ui/qt_geometry.h"
 
 namespace orb {
@@ -21,7 +22,9 @@ QWidget* PageOf(const QTabBar* bar, int index) {
 
 }  // namespace
 
-CPageTabCtrl::CPageTabCtrl(QWidget* parent) : QWidget(parent), tabBar_(new QTabBar(this)) {
+CPageTabCtrl::CPageTabCtrl(QWidget* parent) : QWidget(parent) {
+    InstallPageAccessible();  // before the bar exists, so its interface is the strip's
+    tabBar_ = new QTabBar(this);
     tabBar_->setDrawBase(false);
     tabBar_->setExpanding(false);
     tabBar_->setUsesScrollButtons(true);
@@ -83,8 +86,10 @@ QRect CPageTabCtrl::DisplayRect() const {
 void CPageTabCtrl::OnSelChange(int index) {
     if (adding_ || index < 0) return;
     if (QWidget* old = GetPage(currentPage_)) old->hide();
+    const int before = currentPage_;
     currentPage_ = index;
     if (QWidget* page = GetPage(currentPage_)) page->show();
+    NotifyPageSelection(tabBar_, before, index);
     emit currentPageChanged(currentPage_);
 }
 

@@ -11,7 +11,9 @@
 
 #include "platform/text.h"
 #include "ui/image_list.h"
+#include "ui/page_accessible.h"
 #include "ui/qt_geometry.h"
+#include "ui/theme.h"
 #include "ui/ui_font.h"
 
 namespace orb {
@@ -34,6 +36,7 @@ CPanelBarCtrl::CPanelBarCtrl(QWidget* parent) : QWidget(parent) {
     dragTimer_.setSingleShot(true);
     connect(&dragTimer_, &QTimer::timeout, this, [this] { DragOverAt(dragPos_); });
     clock_.start();
+    InstallPageAccessible();
 }
 
 bool CPanelBarCtrl::Create(const QRect& rect, QWidget* parent, int id) {
@@ -77,9 +80,11 @@ void CPanelBarCtrl::SelectItem(int index) {
     if (index < 0 || index >= GetItemCount() || index == selected_) return;
     if (QWidget* old = items_[static_cast<size_t>(selected_)].page) old->hide();
     if (QWidget* page = items_[static_cast<size_t>(index)].page) page->show();
+    const int before = selected_;
     selected_ = index;
     // The buttons between the old and new page change sides.
     update();
+    NotifyPageSelection(this, before, index);
     emit itemSelected(index);
 }
 
@@ -109,7 +114,8 @@ void CPanelBarCtrl::resizeEvent(QResizeEvent* event) {
 void CPanelBarCtrl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
-    painter.setPen(Qt::black);
+    painter.setPen(FollowsDarkTheme(palette()) ? palette().color(QPalette::WindowText)
+                                               : QColor(Qt::black));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     for (int i = 0; i < GetItemCount(); ++i) {
@@ -120,11 +126,26 @@ void CPanelBarCtrl::paintEvent(QPaintEvent*) {
 void CPanelBarCtrl::DrawButton(QPainter& painter, int index, bool highlight) const {
     const PanelItem& item = items_[static_cast<size_t>(index)];
     const QRect r = ButtonRect(index);
-    painter.setPen(Qt::black);
-    painter.setBrush(highlight ? QColor(230, 230, 200) : QColor(200, 200, 200));
+    const QPalette& pal = palette();
+    const bool theme = FollowsDarkTheme(pal);
+    QFont font = SongtiFont(16);
+    if (theme) {
+        // Hot buttons take the theme's selection colours; the open page's title is
+        // bold, as a coloured title alone may not stand out against the theme.
+        painter.setPen(pal.color(QPalette::WindowText));
+        painter.setBrush(pal.brush(highlight ? QPalette::Highlight : QPalette::Button));
+        font.setBold(index == selected_);
+    } else {
+        painter.setPen(Qt::black);
+        painter.setBrush(highlight ? QColor(230, 230, 200) : QColor(200, 200, 200));
+    }
     painter.drawRect(r.adjusted(0, 0, -1, -1));
-    painter.setFont(SongtiFont(16));
-    painter.setPen(index == selected_ ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    painter.setFont(font);
+    if (theme) {
+        painter.setPen(pal.color(highlight ? QPalette::HighlightedText : QPalette::ButtonText));
+    } else {
+        painter.setPen(index == selected_ ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    }
     painter.drawText(r, Qt::AlignCenter | Qt::TextSingleLine, item.title);
     if (images_) images_->Draw(painter, item.image, r.topLeft() + QPoint(2, 2));
 }

@@ -11,6 +11,7 @@
 #include "index/index_reader.h"
 #include "platform/qt/qt_picture.h"
 #include "platform/text.h"
+#include "ui/theme.h"
 #include "ui/ui_font.h"
 #include "views/view_rules.h"
 
@@ -56,7 +57,9 @@ QImage CCoverInfoPanel::CurrentCover() const {
 void CCoverInfoPanel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect area = rect();
-    p.fillRect(area, QColor(240, 240, 240));
+    // The information table keeps its own colours; only the ground follows a dark theme.
+    p.fillRect(area,
+               FollowsDarkTheme(palette()) ? palette().window() : QBrush(QColor(240, 240, 240)));
     if (!m_reader || !m_reader->IsOpen()) {
         p.setPen(palette().color(QPalette::WindowText));
         p.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("Kelvane光盘库"));

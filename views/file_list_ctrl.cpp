@@ -60,6 +60,8 @@ void CFileListModel::ListDirectory(CIndexReader& reader, const IndexEntry* direc
     }
     m_items.shrink_to_fit();
     SortOrder(m_order, sortColumn, sortDirection);
+    m_sortColumn = sortColumn;
+    m_sortDirection = sortDirection;
     endResetModel();
 }
 
@@ -170,7 +172,10 @@ void CFileListModel::Sort(int column, int direction) {
             after << index(static_cast<int>(rowOf[itemsBefore[i]]), before[i].column());
         changePersistentIndexList(before, after);
     }
+    m_sortColumn = column;
+    m_sortDirection = direction;
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
 int CFileListModel::rowCount(const QModelIndex& parent) const {
@@ -229,6 +234,9 @@ QVariant CFileListModel::headerData(int section, Qt::Orientation orientation, in
                 return QStringLiteral("修改时间");
         }
     }
+    // The arrow is drawn; a screen reader is told the order in words.
+    if (role == Qt::AccessibleDescriptionRole && section == m_sortColumn)
+        return m_sortDirection == -1 ? QStringLiteral("降序排列") : QStringLiteral("升序排列");
     if (role == Qt::TextAlignmentRole)
         return section == kColSize ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                    : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
@@ -278,6 +286,21 @@ void CSortHeaderCtrl::ClickColumn(int column) {
         SetSort(column, -m_sortDirection);
     else
         SetSort(column, 1);
+}
+
+void CSortHeaderCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Two quick clicks are two clicks: the second reverses the order. Qt would take
+    // it as a double click and drop it. (A double click on a divider still fits the
+    // column, as it did.)
+    const int pos = event->position().toPoint().x();
+    const int section = logicalIndexAt(pos);
+    const int edge = section < 0 ? 0 : sectionViewportPosition(section);
+    const bool onDivider =
+        section >= 0 && (pos - edge < 4 || edge + sectionSize(section) - pos < 4);
+    if (onDivider || section < 0)
+        QHeaderView::mouseDoubleClickEvent(event);
+    else
+        ClickColumn(section);
 }
 
 void CSortHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {

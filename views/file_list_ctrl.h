@@ -86,6 +86,9 @@ private:
     std::vector<FileListItem> m_items;
     std::vector<uint32_t> m_order;  // row -> item
     std::string m_names;
+    // The order the rows are in, told to screen readers on the column's header.
+    int m_sortColumn = -1;
+    int m_sortDirection = 1;
 };
 
 // The report header: owner-drawn sections with the arrow of the sort column. It
@@ -109,6 +112,7 @@ signals:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     int m_sortColumn = 0;

@@ -93,10 +93,12 @@ CTrayTipCtrl::CTrayTipCtrl(IOrbShell& shell, QWidget* owner)
 
     m_close = new CHoverButton(this);
     m_close->setObjectName(QStringLiteral("tipCloseButton"));
+    m_close->setAccessibleName(QStringLiteral("关闭"));
     m_close->LoadStateImages(CloseButtonStrip(), kCloseSize, QColor());
     m_close->move(kTipWidth - kCloseSize - 2, 2);
     m_add = new CHoverButton(this);
     m_add->setObjectName(QStringLiteral("tipAddButton"));
+    m_add->setAccessibleName(QStringLiteral("新建光盘映象"));
     m_add->LoadStateImages(AddButtonStrip(), kAddWidth, QColor());
     m_add->move(30, 80);
     connect(m_close, &QPushButton::clicked, this, &CTrayTipCtrl::OnClose);

@@ -107,6 +107,11 @@ void CLibraryPane::Initialise() {
     tabs_->AddPage(cover_, QString::fromUtf8("封面"), -1);
     tabs_->SetCurrentPage(0);
     modifyButton_->raise();
+    // Tab goes top to bottom as drawn: the tree, the shown page, its tabs, 修改.
+    setTabOrder(tree_, remarkBox_);
+    setTabOrder(remarkBox_, cover_);
+    setTabOrder(cover_, tabs_->TabBar());
+    setTabOrder(tabs_->TabBar(), modifyButton_);
     tree_->SetImageList(AppImageList());
 
     connect(tree_, &QTreeWidget::currentItemChanged, this,

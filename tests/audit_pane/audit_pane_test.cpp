@@ -76,6 +76,17 @@ TEST_F(VerifyDlgTest, ADiscThatCannotBeOpenedEndsWithItsReason) {
     EXPECT_TRUE(dlg.status->text().contains(QStringLiteral("nowhere")));
 }
 
+TEST_F(VerifyDlgTest, EnterStartsAndEscapeCloses) {
+    CVerifyDlg dlg(index, disc);
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRunning() && !dlg.Items().empty(); }, 30000));
+    EXPECT_EQ(dlg.Items().size(), 3u);
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+}
+
 TEST(AuditRules, RowFilterAndProgressText) {
     EXPECT_TRUE(VerifyRowShown(VerifyKind::Identical, -1, false));
     EXPECT_FALSE(VerifyRowShown(VerifyKind::Identical, -1, true));
@@ -157,6 +168,18 @@ TEST_F(DupesDlgTest, ScopeSearchAndOpeningACopy) {
     // A group row opens nothing.
     dlg.OpenCopy(group);
     EXPECT_EQ(shell.opened.size(), 1u);
+}
+
+TEST_F(DupesDlgTest, EnterFindsAndEscapeCloses) {
+    test::CFakeShell shell;
+    CDupesDlg dlg(&shell, lib);
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !dlg.IsRunning() && dlg.model->rowCount() == 1; }, 30000));
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
 }
 
 // Sorting reorders groups, keeps each group's copies under it, and keeps ties in

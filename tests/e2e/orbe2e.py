@@ -230,17 +230,43 @@ class Orb:
             node = self.find("menu item", item, within=node)
         self.act(node)
 
-    def click(self, node, double=False):
-        """Clicks the middle of a control found by name, as a person would."""
+    def spot(self, node):
+        """Where a person would point at a control: its middle, or near the start of a
+        wide one (a row's text)."""
         ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         if ext.width <= 0 or ext.height <= 0:
             raise StepFailed(f"{path_of(node)} is not on the screen")
-        x = ext.x + min(ext.width // 2, 40)
-        y = ext.y + ext.height // 2
-        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click",
-                        "--repeat", "2" if double else "1", "--delay", "80", "1"],
-                       env=self.env, check=True)
+        return ext.x + min(ext.width // 2, 40), ext.y + ext.height // 2
+
+    def move_pointer(self, x, y):
+        """Puts the pointer at (x, y). xdotool's --sync waits for the pointer to move,
+        some 16 s when it is there already: it is only asked for a real move."""
+        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.env,
+                               check=True, capture_output=True, text=True).stdout
+        at = dict(line.split("=", 1) for line in where.split() if "=" in line)
+        if (at.get("X"), at.get("Y")) != (str(x), str(y)):
+            subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], env=self.env,
+                           check=True)
+
+    def click(self, node, double=False, button=1):
+        """Clicks the middle of a control found by name, as a person would."""
+        x, y = self.spot(node)
+        self.move_pointer(x, y)
+        subprocess.run(["xdotool", "click", "--repeat", "2" if double else "1", "--delay", "80",
+                        str(button)], env=self.env, check=True)
         return node
+
+    def drag(self, node, onto):
+        """Drags a control onto another with the mouse, in small steps as a hand would."""
+        (x0, y0), (x1, y1) = self.spot(node), self.spot(onto)
+        self.move_pointer(x0, y0)
+        steps = ["mousedown", "1"]
+        for i in range(1, 11):
+            steps += ["sleep", "0.05", "mousemove", str(x0 + (x1 - x0) * i // 10),
+                      str(y0 + (y1 - y0) * i // 10)]
+        steps += ["sleep", "0.3", "mousemove", str(x1 + 1), str(y1), "sleep", "0.3",
+                  "mouseup", "1"]
+        subprocess.run(["xdotool", *steps], env=self.env, check=True)
 
     def activate(self, window):
         """Makes a window take the keyboard, as a click into it does (with no window
@@ -248,12 +274,53 @@ class Orb:
         self.click(self.find("status bar", within=window) if window.getRoleName() == "frame"
                    else window)
 
+    def choose(self, name, then_focus=None, max_steps=12):
+        """Chooses an item of the open pop-up menu by the keyboard, as a screen-reader
+        user does: Down until the item read out is the one wanted, then Enter. (Qt keeps
+        pop-up menus, and the editors of view items, out of the accessible tree: they are
+        only heard.) then_focus: the role of a control the choice puts the focus in
+        (an item's label editor), awaited before this returns."""
+        heard = []
+
+        def on_focus(event):
+            try:
+                if event.detail1:
+                    heard.append((event.source.getRoleName(), event.source.name))
+            except Exception:
+                pass
+
+        def pump():
+            context = GLib.MainContext.default()
+            while context.iteration(False):
+                pass
+
+        def heard_since(count, role):
+            pump()
+            return next((n for r, n in heard[count:] if r == role), None) is not None
+
+        pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+        try:
+            for _ in range(max_steps):
+                before = len(heard)
+                self.keys("Down")
+                wait_for("a menu item to be read out", lambda: heard_since(before, "menu item"),
+                         deadline=5)
+                if [n for r, n in heard[before:] if r == "menu item"][-1] == name:
+                    before = len(heard)
+                    self.keys("Return")
+                    if then_focus:
+                        wait_for(f"a {then_focus} to take the focus after '{name}'",
+                                 lambda: heard_since(before, then_focus))
+                    return
+            raise StepFailed(f"menu item '{name}' not in the menu; heard {heard}")
+        finally:
+            pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+
     def point_at(self, node):
         """Puts the pointer over a window: with no window manager, the keyboard goes to
         the window under the pointer."""
         ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        subprocess.run(["xdotool", "mousemove", "--sync", str(ext.x + ext.width // 2),
-                        str(ext.y + ext.height // 2)], env=self.env, check=True)
+        self.move_pointer(ext.x + ext.width // 2, ext.y + ext.height // 2)
 
     def select(self, cell):
         """Selects an item of a list, tree or table by clicking it."""
@@ -264,6 +331,43 @@ class Orb:
         table = view.queryTable()
         return [[table.getAccessibleAt(r, c).name for c in range(table.nColumns)]
                 for r in range(table.nRows)]
+
+    def focused(self, within=None):
+        """The control that has the keyboard: the deepest focused node (a view's cells and
+        the scroll area parts that share their view's focus are left out)."""
+        found = None
+        level = [within or self.main_window()]
+        while level:
+            following = []
+            for node in level:
+                try:
+                    state = node.getState()
+                    role = node.getRoleName()
+                    if (state.contains(pyatspi.STATE_FOCUSED)
+                            and role not in ("frame", "filler", "panel", "table cell")):
+                        found = node
+                    if role in ("tree", "table", "list", "tree table", "menu bar"):
+                        continue  # rows and menus are not Tab stops
+                    if role != "frame" and not state.contains(pyatspi.STATE_SHOWING):
+                        continue
+                    following.extend(child for child in node if child is not None)
+                except Exception:
+                    continue
+            level = following
+        return found
+
+    def tab_order(self, count, key="Tab"):
+        """The names of the controls that Tab reaches, one press at a time."""
+        order = []
+        for _ in range(count):
+            before = self.focused()
+            was = path_of(before) if before is not None else "nothing"
+            self.keys(key)
+            now = wait_for(f"{key} to move the focus on from {was}",
+                           lambda: (lambda f: f if f is not None and path_of(f) != was
+                                    else None)(self.focused()), deadline=5)
+            order.append(now.name)
+        return order
 
     def type_into(self, node, text):
         editable = node.queryEditableText()

@@ -31,6 +31,19 @@ class KeyboardTests(OrbTestCase):
             orb.keys("Escape")
             orb.no_dialog(title)
 
+        # Tab goes through the shown pane top to bottom, then the views left to right,
+        # and comes round again; Shift+Tab goes back the same way.
+        orb.keys("ctrl+1")
+        orb.click(orb.find("tree", "光盘库", showing=True))
+        pane = ["光盘注释", "注释、封面", "修改"]
+        views = ["目录树", "文件列表", "注释"]
+        self.assertEqual(orb.tab_order(7), pane + views + ["光盘库"])
+        self.assertEqual(orb.tab_order(2, "shift+Tab"), ["注释", "文件列表"])
+        orb.keys("ctrl+3")
+        orb.click(orb.find("label", "关键词:", showing=True))
+        orb.click(orb.find("text", within=orb.find("label", "关键词:").parent, showing=True))
+        self.assertEqual(orb.tab_order(5), ["搜索", "范围、选项", "范围", "搜索结果", "目录树"])
+
 
 if __name__ == "__main__":
     unittest.main()

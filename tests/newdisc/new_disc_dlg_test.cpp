@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -565,6 +566,11 @@ TEST(TrayTipCtrl, AddButtonRestoresTheWindowOpensTheDialogAndTheTipSinksAway) {
     tip->show();
     EXPECT_EQ(tip->CloseButton()->size(), QSize(17, 17));
     EXPECT_EQ(tip->AddButton()->geometry(), QRect(30, 80, 100, 20));
+    // The image buttons have names a screen reader can say.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(tip->AddButton())->text(QAccessible::Name),
+              QStringLiteral("新建光盘映象"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(tip->CloseButton())->text(QAccessible::Name),
+              QStringLiteral("关闭"));
     QTRY_VERIFY_WITH_TIMEOUT(tip->Motion().phase == TipPhase::Holding, 10000);
     EXPECT_TRUE(tip->HoldTimerActive());
     EXPECT_EQ(tip->y() + 150, tip->screen()->availableGeometry().bottom() + 1);

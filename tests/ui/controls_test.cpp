@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
@@ -159,6 +161,28 @@ struct SplitFixture : WithApp {
                   Qt::LeftButton);
     }
 };
+
+TEST(PageTabCtrl, ScreenReadersSeePageTabsWithTheCurrentOneSelected) {
+    TabFixture f;
+    QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(f.tabs->TabBar());
+    ASSERT_TRUE(strip);
+    EXPECT_EQ(strip->role(), QAccessible::PageTabList);
+    EXPECT_EQ(strip->text(QAccessible::Name), QString::fromUtf8("tab 0、tab 1、tab 2"));
+    f.tabs->TabBar()->setAccessibleName(QStringLiteral("页"));
+    EXPECT_EQ(strip->text(QAccessible::Name), QStringLiteral("页"));
+    f.tabs->SetCurrentPage(1);
+    for (int i = 0; i < 3; ++i) {
+        QAccessibleInterface* tab = strip->child(i);
+        ASSERT_TRUE(tab) << i;
+        EXPECT_EQ(tab->role(), QAccessible::PageTab);
+        EXPECT_EQ(tab->text(QAccessible::Name), QString("tab %1").arg(i));
+        EXPECT_EQ(tab->state().selected, i == 1) << i;
+        EXPECT_EQ(tab->state().checked, i == 1) << i;
+    }
+    strip->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(f.tabs->GetCurrentPage(), 2);
+    EXPECT_TRUE(f.pages[2]->isVisible());
+}
 
 TEST(PaneSplitter, TrackerStaysInsideTheBandAndTheReleaseMovesBothControls) {
     SplitFixture f;
@@ -453,6 +477,69 @@ TEST(PanelBarCtrl, ImagesAndTitles) {
     EXPECT_EQ(f.bar->GetItem(3).title, longTitle.left(25));
 }
 
+TEST(PanelBarCtrl, ScreenReadersSeePageTabsThatOpenTheirPage) {
+    PanelFixture f;
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(f.bar);
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->role(), QAccessible::PageTabList);
+    auto button = [&](int i) { return bar->child(i); };
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(button(i)) << i;
+        EXPECT_EQ(button(i)->role(), QAccessible::PageTab);
+        EXPECT_EQ(bar->indexOfChild(button(i)), i);
+        EXPECT_EQ(button(i)->parent(), bar);
+        EXPECT_EQ(button(i)->state().checked, i == 0) << i;
+        EXPECT_EQ(button(i)->state().selected, i == 0) << i;
+        const QRect r = f.bar->ButtonRect(i);
+        EXPECT_EQ(button(i)->rect(), QRect(f.bar->mapToGlobal(r.topLeft()), r.size()));
+    }
+    EXPECT_EQ(button(1)->text(QAccessible::Name), QString::fromUtf8("收藏夹"));
+    // The pages stay in the tree after the buttons, so their controls can be found.
+    for (QWidget* page : f.pages) {
+        bool found = false;
+        for (int i = 3; i < bar->childCount(); ++i) found |= bar->child(i)->object() == page;
+        EXPECT_TRUE(found);
+    }
+
+    // A screen reader's press opens the page, as a click does.
+    QAccessibleActionInterface* action = button(2)->actionInterface();
+    ASSERT_TRUE(action);
+    ASSERT_TRUE(action->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    action->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(f.bar->GetSelectedItem(), 2);
+    EXPECT_TRUE(f.pages[2]->isVisible());
+    EXPECT_TRUE(button(2)->state().checked);
+    EXPECT_FALSE(button(0)->state().checked);
+    // The button under a point is found where it is drawn now.
+    const QRect r = f.bar->ButtonRect(0);
+    EXPECT_EQ(bar->childAt(f.bar->mapToGlobal(r.center()).x(), f.bar->mapToGlobal(r.center()).y()),
+              button(0));
+}
+
+TEST(PanelBarCtrl, DarkThemeDrawsWithThePaletteNotFixedGreys) {
+    PanelFixture f;
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0, 0, 0));
+    dark.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    dark.setColor(QPalette::Button, QColor(20, 20, 60));
+    dark.setColor(QPalette::ButtonText, QColor(255, 255, 0));
+    dark.setColor(QPalette::Highlight, QColor(0, 160, 255));
+    dark.setColor(QPalette::HighlightedText, QColor(0, 0, 0));
+    f.bar->setPalette(dark);
+    EXPECT_EQ(PixelAt(*f.bar, 115, 10), qRgb(20, 20, 60) & 0x00FFFFFF);
+    // The frame is drawn in the text colour, so it shows on the dark window.
+    EXPECT_EQ(PixelAt(*f.bar, 119, 270), qRgb(255, 255, 255) & 0x00FFFFFF);
+    SendMouse(f.bar, QEvent::MouseMove, QPoint(60, 270), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(PixelAt(*f.bar, 115, 270), qRgb(0, 160, 255) & 0x00FFFFFF);
+    // The title is drawn in the theme's button text.
+    const QImage shot = f.bar->grab(f.bar->ButtonRect(2)).toImage();
+    bool titleSeen = false;
+    for (int y = 0; y < shot.height() && !titleSeen; ++y)
+        for (int x = 20; x < shot.width() - 20 && !titleSeen; ++x)
+            titleSeen = (shot.pixel(x, y) & 0x00FFFFFF) == (qRgb(255, 255, 0) & 0x00FFFFFF);
+    EXPECT_TRUE(titleSeen);
+}
+
 // ---------------------------------------------------------------------------------
 
 // A strip of four 17-pixel images, each one colour with a mask-coloured corner.
@@ -531,6 +618,34 @@ TEST(HoverButton, ShowsTheImageOfItsState) {
 
     button->setEnabled(false);
     EXPECT_EQ(PixelAt(*button, 8, 8), Colour(Qt::yellow));
+}
+
+TEST(HoverButton, ScreenReadersSeeAPushButtonPressedWhileDown) {
+    App();
+    CHoverButton button;
+    ASSERT_TRUE(button.LoadStateImages(FourStateStrip(), 17, QColor(255, 0, 255)));
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&button);
+    ASSERT_TRUE(iface);
+    EXPECT_EQ(iface->role(), QAccessible::Button);
+    EXPECT_FALSE(iface->state().pressed);
+    button.setDown(true);
+    EXPECT_TRUE(iface->state().pressed);
+}
+
+TEST(HoverButton, FocusIsDrawnOverTheImage) {
+    App();
+    QWidget parent;
+    parent.resize(100, 100);
+    CHoverButton* button = new CHoverButton(&parent);
+    ASSERT_TRUE(button->LoadStateImages(FourStateStrip(), 17, QColor(255, 0, 255)));
+    parent.show();
+    QApplication::setActiveWindow(&parent);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&parent));
+    const QImage before = button->grab().toImage();
+    // Focus that came by the keyboard is the focus that must be seen.
+    QTest::keyClick(&parent, Qt::Key_Tab);
+    ASSERT_TRUE(button->hasFocus());
+    EXPECT_NE(button->grab().toImage(), before);
 }
 
 TEST(HoverButton, ShortStripDrawsNothingForAMissingState) {
