@@ -44,14 +44,6 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
-// The same disc: what the program itself identifies a disc by, plus where its
-// records end (a rewrite of remark or cover never moves that).
-bool SameDisc(const IndexHeader& a, const IndexHeader& b) {
-    return std::memcmp(a.label, b.label, kLabelSize) == 0 && a.capacity == b.capacity &&
-           a.fileCount == b.fileCount && a.dirCount == b.dirCount &&
-           a.remarkOffset == b.remarkOffset;
-}
-
 // The path an open file has now, if it still has one (a renamed file's new name).
 std::string CurrentPathOf(int fd) {
     struct stat st {};
@@ -63,6 +55,12 @@ std::string CurrentPathOf(int fd) {
     return std::string(buf, static_cast<size_t>(n));
 }
 }  // namespace
+
+bool SameDisc(const IndexHeader& a, const IndexHeader& b) {
+    return std::memcmp(a.label, b.label, kLabelSize) == 0 && a.capacity == b.capacity &&
+           a.fileCount == b.fileCount && a.dirCount == b.dirCount &&
+           a.remarkOffset == b.remarkOffset;
+}
 
 int ProbeIndexHeader(const std::string& path, IndexHeader& header) {
     int fd = OpenShared(path, OpenMode::ReadShareAll);
@@ -241,8 +239,7 @@ void CIndexReader::LoadAnnotations() {
     if (ReadWholeFile(CompanionPath(path_), data)) annotations_ = ParseAnnotations(data);
 }
 
-bool CIndexReader::MergeAndWriteCompanion(const std::string& indexPath) {
-    const std::string companion = CompanionPath(indexPath);
+bool CIndexReader::MergeAndWriteCompanion(const std::string& companion) {
     // What is there now, with only this reader's edits applied on top.
     std::string data;
     std::vector<Annotation> merged;
@@ -299,7 +296,7 @@ bool CIndexReader::SaveAnnotations() {
         SetError(kErrIndexMoved);
         return false;
     }
-    if (!MergeAndWriteCompanion(path_)) {
+    if (!MergeAndWriteCompanion(CompanionPath(path_))) {
         SetError(kErrCompanionFailed);
         return false;
     }
@@ -321,7 +318,26 @@ bool CIndexReader::SaveAnnotationsBeside(const std::string& indexPath) {
         SetError(kErrIndexMoved);
         return false;
     }
-    if (!MergeAndWriteCompanion(indexPath)) {
+    if (!MergeAndWriteCompanion(CompanionPath(indexPath))) {
+        SetError(kErrCompanionFailed);
+        return false;
+    }
+    indexMoved_ = false;
+    movedIndexPath_.clear();
+    return true;
+}
+
+bool CIndexReader::SaveAnnotationsAs(const std::string& file) {
+    if (!open_) {
+        SetError(kErrNotOpen);
+        return false;
+    }
+    CLockFile lock(LockPathFor(file));
+    if (!lock.Lock()) {
+        SetError(errno == ETIMEDOUT ? kErrBusy : kErrCompanionFailed);
+        return false;
+    }
+    if (!MergeAndWriteCompanion(file)) {
         SetError(kErrCompanionFailed);
         return false;
     }

@@ -56,6 +56,9 @@ struct SearchResult {
 // Reads the header of an index file without a reader: 1 when the file opened and
 // began with the magic, else 0.
 int ProbeIndexHeader(const std::string& path, IndexHeader& header);
+// Two headers of one disc: what the program identifies a disc by, plus where its
+// records end (a rewrite of remark or cover never moves that).
+bool SameDisc(const IndexHeader& a, const IndexHeader& b);
 
 class CIndexReader {
 public:
@@ -115,6 +118,10 @@ public:
     // Saves the changed annotations as the companion of another index of the same
     // disc (the moved index, or one the user picked), merged the same way.
     bool SaveAnnotationsBeside(const std::string& indexPath);
+    // Saves the changed annotations into a file the user chose, in the companion's
+    // layout and merged with what that file holds. The caller makes sure the name
+    // is no other disc's companion.
+    bool SaveAnnotationsAs(const std::string& file);
 
     // The cover's copy and picture are made on the first call of either (or of a
     // remark or cover change), not by Open: a search opens many indexes and never
@@ -191,7 +198,7 @@ private:
     bool ReopenAt(const std::string& path);
     static std::vector<Annotation> ParseAnnotations(const std::string& data);
     void LoadAnnotations();
-    bool MergeAndWriteCompanion(const std::string& indexPath);
+    bool MergeAndWriteCompanion(const std::string& companion);
     void SetError(const char* text) { lastError_ = text; }
     // Stops a running search before the file goes away: a finished worker is
     // joined, a running one is told to stop, to send nothing more, and is detached.
