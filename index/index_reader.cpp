@@ -236,7 +236,40 @@ void CIndexReader::LoadAnnotations() {
     annotations_.clear();
     changedIds_.clear();
     std::string data;
+    // Stamped before the read: a change made meanwhile is seen by the next refresh.
+    companionStamp_ = StampOfFile(CompanionPath(path_));
     if (ReadWholeFile(CompanionPath(path_), data)) annotations_ = ParseAnnotations(data);
+}
+
+void CIndexReader::ApplyOwnChanges(std::vector<Annotation>& into) const {
+    for (int32_t id : changedIds_) {
+        const std::string* mine = FindAnnotation(id);
+        auto it = std::find_if(into.begin(), into.end(),
+                               [id](const Annotation& a) { return a.id == id; });
+        if (mine && it != into.end())
+            it->text = *mine;
+        else if (mine)
+            into.push_back({id, *mine});
+        else if (it != into.end())
+            into.erase(it);
+    }
+}
+
+bool CIndexReader::RefreshAnnotations() {
+    if (!open_) return false;
+    const std::string companion = CompanionPath(path_);
+    const FileStamp now = StampOfFile(companion);
+    if (now == companionStamp_) return false;
+    std::vector<Annotation> fresh;
+    std::string data;
+    if (ReadWholeFile(companion, data))
+        fresh = ParseAnnotations(data);
+    else if (now != FileStamp{})
+        return false;  // there but unreadable now: keep what is shown
+    companionStamp_ = now;
+    ApplyOwnChanges(fresh);
+    annotations_ = std::move(fresh);
+    return true;
 }
 
 bool CIndexReader::MergeAndWriteCompanion(const std::string& companion) {
@@ -244,17 +277,7 @@ bool CIndexReader::MergeAndWriteCompanion(const std::string& companion) {
     std::string data;
     std::vector<Annotation> merged;
     if (ReadWholeFile(companion, data)) merged = ParseAnnotations(data);
-    for (int32_t id : changedIds_) {
-        const std::string* mine = FindAnnotation(id);
-        auto it = std::find_if(merged.begin(), merged.end(),
-                               [id](const Annotation& a) { return a.id == id; });
-        if (mine && it != merged.end())
-            it->text = *mine;
-        else if (mine)
-            merged.push_back({id, *mine});
-        else if (it != merged.end())
-            merged.erase(it);
-    }
+    ApplyOwnChanges(merged);
     data.clear();
     unsigned char num[4];
     PutLE32(num, static_cast<uint32_t>(merged.size()));
@@ -267,6 +290,8 @@ bool CIndexReader::MergeAndWriteCompanion(const std::string& companion) {
         data.append(a.text);
     }
     if (!ReplaceFileAtomically(companion, data, true)) return false;
+    // Written under the lock: no other saver came in between.
+    if (companion == CompanionPath(path_)) companionStamp_ = StampOfFile(companion);
     annotations_ = std::move(merged);
     changedIds_.clear();
     annotationsChanged_ = false;

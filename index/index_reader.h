@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "index/index_format.h"
+#include "platform/file_stamp.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/picture.h"
@@ -100,6 +101,10 @@ public:
     const std::string* FindAnnotation(int32_t id) const;
     void SetAnnotation(int32_t id, std::string_view text);
     const std::vector<Annotation>& Annotations() const { return annotations_; }
+    // Rereads the companion when it is no longer the file last read or written here
+    // (another window or machine saved notes; a share sends no notice of that),
+    // keeping this reader's unsaved edits on top. True when it was reread.
+    bool RefreshAnnotations();
     bool AnnotationsChanged() const { return annotationsChanged_; }
     // Writes the changed annotations now and keeps the index open (SaveAnnotations).
     bool SaveAnnotationsNow();
@@ -198,6 +203,8 @@ private:
     bool ReopenAt(const std::string& path);
     static std::vector<Annotation> ParseAnnotations(const std::string& data);
     void LoadAnnotations();
+    // Applies the entries edited here since the companion was last read.
+    void ApplyOwnChanges(std::vector<Annotation>& into) const;
     bool MergeAndWriteCompanion(const std::string& companion);
     void SetError(const char* text) { lastError_ = text; }
     // Stops a running search before the file goes away: a finished worker is
@@ -239,6 +246,7 @@ private:
     mutable bool coverLoaded_ = false;
     std::vector<Annotation> annotations_;
     bool annotationsChanged_ = false;
+    FileStamp companionStamp_;         // the companion as last read or written here
     std::vector<int32_t> changedIds_;  // edited since the companion was last read
     bool indexMoved_ = false;
     std::string movedIndexPath_;

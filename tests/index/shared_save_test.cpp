@@ -413,6 +413,34 @@ TEST(MovedDisc, SaveRefusesAnOrphanCompanionAndCanFollowTheIndex) {
     EXPECT_FALSE(test::FileExists(dir / "b.orc"));
 }
 
+// Notes saved by another window are shown here when next looked at, with this
+// window's unsaved edit kept on top; nothing is reread while the file stays.
+TEST(SharedNotes, RefreshRereadsAChangedCompanionKeepingOwnEdits) {
+    TempDir dir;
+    const std::string disc = WriteDisc(dir / "a.orb");
+    CIndexReader here;
+    CIndexReader there;
+    ASSERT_EQ(here.Open(disc, OpenMode::ReadShareAll), 1);
+    ASSERT_EQ(there.Open(disc, OpenMode::ReadShareAll), 1);
+    EXPECT_FALSE(here.RefreshAnnotations());
+    here.SetAnnotation(6, "mine");
+    there.SetAnnotation(5, "theirs");
+    there.SetAnnotation(6, "overwritten by mine");
+    ASSERT_TRUE(there.SaveAnnotations());
+    ASSERT_TRUE(here.RefreshAnnotations());
+    ASSERT_NE(here.FindAnnotation(5), nullptr);
+    EXPECT_EQ(*here.FindAnnotation(5), "theirs");
+    EXPECT_EQ(*here.FindAnnotation(6), "mine");
+    EXPECT_FALSE(here.RefreshAnnotations());
+    // Its own save is no outside change.
+    ASSERT_TRUE(here.SaveAnnotations());
+    EXPECT_FALSE(here.RefreshAnnotations());
+    // Notes deleted elsewhere go here too.
+    ASSERT_EQ(::unlink((dir / "a.orc").c_str()), 0);
+    ASSERT_TRUE(here.RefreshAnnotations());
+    EXPECT_TRUE(here.Annotations().empty());
+}
+
 // Another window rewriting the remark replaces the index file; that is the same
 // disc, so annotations are still saved beside it.
 TEST(MovedDisc, ARemarkWriteElsewhereIsNotAMove) {
