@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -503,6 +504,15 @@ TEST(LockFile, StaleLocksAreTakenOverLiveOnesWaitedFor) {
     // A live local process keeps its lock.
     WriteFile(lockPath, host + "\n" + std::to_string(::getppid()) + "\nu\n0\n");
     EXPECT_FALSE(lock.Lock(100));
+
+    // A lock left half made names no holder: waited for briefly, then taken over
+    // long before a minute.
+    WriteFile(lockPath, "");
+    EXPECT_FALSE(lock.Lock(100));
+    SetAge(lockPath, CLockFile::kHalfMadeSeconds + 1);
+    ASSERT_TRUE(lock.Lock(1000));
+    // A lock appears whole: no other locker ever reads it empty.
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), '\n'), 4);
 }
 
 TEST(LeftOverTemporaries, DeadLocalAndDayOldForeignOnesAreRemoved) {
