@@ -44,14 +44,6 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
 
-// The same disc: what the program itself identifies a disc by, plus where its
-// records end (a rewrite of remark or cover never moves that).
-bool SameDisc(const IndexHeader& a, const IndexHeader& b) {
-    return std::memcmp(a.label, b.label, kLabelSize) == 0 && a.capacity == b.capacity &&
-           a.fileCount == b.fileCount && a.dirCount == b.dirCount &&
-           a.remarkOffset == b.remarkOffset;
-}
-
 // The path an open file has now, if it still has one (a renamed file's new name).
 std::string CurrentPathOf(int fd) {
     struct stat st {};
@@ -63,6 +55,12 @@ std::string CurrentPathOf(int fd) {
     return std::string(buf, static_cast<size_t>(n));
 }
 }  // namespace
+
+bool SameDisc(const IndexHeader& a, const IndexHeader& b) {
+    return std::memcmp(a.label, b.label, kLabelSize) == 0 && a.capacity == b.capacity &&
+           a.fileCount == b.fileCount && a.dirCount == b.dirCount &&
+           a.remarkOffset == b.remarkOffset;
+}
 
 int ProbeIndexHeader(const std::string& path, IndexHeader& header) {
     int fd = OpenShared(path, OpenMode::ReadShareAll);
@@ -238,26 +236,48 @@ void CIndexReader::LoadAnnotations() {
     annotations_.clear();
     changedIds_.clear();
     std::string data;
+    // Stamped before the read: a change made meanwhile is seen by the next refresh.
+    companionStamp_ = StampOfFile(CompanionPath(path_));
     if (ReadWholeFile(CompanionPath(path_), data)) annotations_ = ParseAnnotations(data);
 }
 
-bool CIndexReader::MergeAndWriteCompanion(const std::string& indexPath) {
-    const std::string companion = CompanionPath(indexPath);
+void CIndexReader::ApplyOwnChanges(std::vector<Annotation>& into) const {
+    for (int32_t id : changedIds_) {
+        const std::string* mine = FindAnnotation(id);
+        auto it = std::find_if(into.begin(), into.end(),
+                               [id](const Annotation& a) { return a.id == id; });
+        if (mine && it != into.end())
+            it->text = *mine;
+        else if (mine)
+            into.push_back({id, *mine});
+        else if (it != into.end())
+            into.erase(it);
+    }
+}
+
+bool CIndexReader::RefreshAnnotations() {
+    if (!open_) return false;
+    const std::string companion = CompanionPath(path_);
+    const FileStamp now = StampOfFile(companion);
+    if (now == companionStamp_) return false;
+    std::vector<Annotation> fresh;
+    std::string data;
+    if (ReadWholeFile(companion, data))
+        fresh = ParseAnnotations(data);
+    else if (now != FileStamp{})
+        return false;  // there but unreadable now: keep what is shown
+    companionStamp_ = now;
+    ApplyOwnChanges(fresh);
+    annotations_ = std::move(fresh);
+    return true;
+}
+
+bool CIndexReader::MergeAndWriteCompanion(const std::string& companion) {
     // What is there now, with only this reader's edits applied on top.
     std::string data;
     std::vector<Annotation> merged;
     if (ReadWholeFile(companion, data)) merged = ParseAnnotations(data);
-    for (int32_t id : changedIds_) {
-        const std::string* mine = FindAnnotation(id);
-        auto it = std::find_if(merged.begin(), merged.end(),
-                               [id](const Annotation& a) { return a.id == id; });
-        if (mine && it != merged.end())
-            it->text = *mine;
-        else if (mine)
-            merged.push_back({id, *mine});
-        else if (it != merged.end())
-            merged.erase(it);
-    }
+    ApplyOwnChanges(merged);
     data.clear();
     unsigned char num[4];
     PutLE32(num, static_cast<uint32_t>(merged.size()));
@@ -270,6 +290,8 @@ bool CIndexReader::MergeAndWriteCompanion(const std::string& indexPath) {
         data.append(a.text);
     }
     if (!ReplaceFileAtomically(companion, data, true)) return false;
+    // Written under the lock: no other saver came in between.
+    if (companion == CompanionPath(path_)) companionStamp_ = StampOfFile(companion);
     annotations_ = std::move(merged);
     changedIds_.clear();
     annotationsChanged_ = false;
@@ -299,7 +321,7 @@ bool CIndexReader::SaveAnnotations() {
         SetError(kErrIndexMoved);
         return false;
     }
-    if (!MergeAndWriteCompanion(path_)) {
+    if (!MergeAndWriteCompanion(CompanionPath(path_))) {
         SetError(kErrCompanionFailed);
         return false;
     }
@@ -321,7 +343,26 @@ bool CIndexReader::SaveAnnotationsBeside(const std::string& indexPath) {
         SetError(kErrIndexMoved);
         return false;
     }
-    if (!MergeAndWriteCompanion(indexPath)) {
+    if (!MergeAndWriteCompanion(CompanionPath(indexPath))) {
+        SetError(kErrCompanionFailed);
+        return false;
+    }
+    indexMoved_ = false;
+    movedIndexPath_.clear();
+    return true;
+}
+
+bool CIndexReader::SaveAnnotationsAs(const std::string& file) {
+    if (!open_) {
+        SetError(kErrNotOpen);
+        return false;
+    }
+    CLockFile lock(LockPathFor(file));
+    if (!lock.Lock()) {
+        SetError(errno == ETIMEDOUT ? kErrBusy : kErrCompanionFailed);
+        return false;
+    }
+    if (!MergeAndWriteCompanion(file)) {
         SetError(kErrCompanionFailed);
         return false;
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "index/index_format.h"
+#include "platform/file_stamp.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/picture.h"
@@ -56,6 +57,9 @@ struct SearchResult {
 // Reads the header of an index file without a reader: 1 when the file opened and
 // began with the magic, else 0.
 int ProbeIndexHeader(const std::string& path, IndexHeader& header);
+// Two headers of one disc: what the program identifies a disc by, plus where its
+// records end (a rewrite of remark or cover never moves that).
+bool SameDisc(const IndexHeader& a, const IndexHeader& b);
 
 class CIndexReader {
 public:
@@ -97,6 +101,10 @@ public:
     const std::string* FindAnnotation(int32_t id) const;
     void SetAnnotation(int32_t id, std::string_view text);
     const std::vector<Annotation>& Annotations() const { return annotations_; }
+    // Rereads the companion when it is no longer the file last read or written here
+    // (another window or machine saved notes; a share sends no notice of that),
+    // keeping this reader's unsaved edits on top. True when it was reread.
+    bool RefreshAnnotations();
     bool AnnotationsChanged() const { return annotationsChanged_; }
     // Writes the changed annotations now and keeps the index open (SaveAnnotations).
     bool SaveAnnotationsNow();
@@ -115,6 +123,10 @@ public:
     // Saves the changed annotations as the companion of another index of the same
     // disc (the moved index, or one the user picked), merged the same way.
     bool SaveAnnotationsBeside(const std::string& indexPath);
+    // Saves the changed annotations into a file the user chose, in the companion's
+    // layout and merged with what that file holds. The caller makes sure the name
+    // is no other disc's companion.
+    bool SaveAnnotationsAs(const std::string& file);
 
     // The cover's copy and picture are made on the first call of either (or of a
     // remark or cover change), not by Open: a search opens many indexes and never
@@ -195,7 +207,9 @@ private:
     bool ReopenAt(const std::string& path);
     static std::vector<Annotation> ParseAnnotations(const std::string& data);
     void LoadAnnotations();
-    bool MergeAndWriteCompanion(const std::string& indexPath);
+    // Applies the entries edited here since the companion was last read.
+    void ApplyOwnChanges(std::vector<Annotation>& into) const;
+    bool MergeAndWriteCompanion(const std::string& companion);
     void SetError(const char* text) { lastError_ = text; }
     // Stops a running search before the file goes away: a finished worker is
     // joined, a running one is told to stop, to send nothing more, and is detached.
@@ -236,6 +250,7 @@ private:
     mutable bool coverLoaded_ = false;
     std::vector<Annotation> annotations_;
     bool annotationsChanged_ = false;
+    FileStamp companionStamp_;         // the companion as last read or written here
     std::vector<int32_t> changedIds_;  // edited since the companion was last read
     bool indexMoved_ = false;
     std::string movedIndexPath_;

@@ -20,6 +20,7 @@
 
 #include "platform/error_text.h"
 #include "platform/fault_point.h"
+#include "platform/file_stamp.h"
 #include "platform/text.h"
 
 namespace orb {
@@ -556,6 +557,17 @@ bool ListDirectory(const std::string& path, const std::function<bool(const DirEn
     }
     closedir(dir);
     return complete;
+}
+
+FileStamp StampOfFile(const std::string& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.device = static_cast<uint64_t>(st.st_dev);
+    stamp.inode = static_cast<uint64_t>(st.st_ino);
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return stamp;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,21 +38,50 @@ CLockFile::~CLockFile() {
 }
 
 bool CLockFile::TryCreate() {
-    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return false;
     const std::string text = HostNameForFiles() + "\n" + std::to_string(::getpid()) + "\n" +
                              UserName() + "\n" + std::to_string(::time(nullptr)) + "\n";
-    // A plain write: the lock is no part of the saved data, and one that holds
-    // nothing could only be taken over after a minute.
-    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        ::close(fd);
-        ::unlink(path_.c_str());
+    // Written whole under a name of its own and then put in place: a process
+    // killed between creating the lock and filling it would leave an empty lock
+    // that names no process, so nobody could tell that its holder is gone.
+    std::string tmp;
+    int fd = CreateUniqueTemp(SaveTarget{path_, false, 0644}, tmp);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written) {
+        ::unlink(tmp.c_str());
         errno = EIO;
         return false;
     }
+    // Put in place without replacing a lock that is there. Direct calls rather
+    // than PublishNoReplace: the lock is no part of the saved data, and a save's
+    // fault points must not count it.
+    int err = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0
+                  ? 0
+                  : errno;
+    if (err != 0 && err != EEXIST) err = ::link(tmp.c_str(), path_.c_str()) == 0 ? 0 : errno;
+    ::unlink(tmp.c_str());  // gone already after the rename
+    if (err != 0 && err != EEXIST) {
+        // Neither is offered: an exclusive create, filled at once. Only a crash
+        // between the two leaves it half made.
+        fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) return false;
+        const bool filled =
+            ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ::close(fd);
+        if (!filled) {
+            ::unlink(path_.c_str());
+            errno = EIO;
+            return false;
+        }
+        err = 0;
+    }
+    if (err != 0) {
+        errno = err;
+        return false;
+    }
     struct stat st {};
-    ::fstat(fd, &st);
-    ::close(fd);
+    ::lstat(path_.c_str(), &st);
     dev_ = st.st_dev;
     ino_ = st.st_ino;
     text_ = text;
@@ -65,8 +95,12 @@ bool CLockFile::TakeOverIfStale() {
     if (!S_ISREG(st.st_mode)) return false;
     std::string text;
     ReadWholeFile(path_, text, 4096);
-    // host, pid, user, time; a lock still being written has no lines yet.
-    bool stale = ::time(nullptr) - st.st_mtime >= kStaleSeconds;
+    // host, pid, user, time. A lock is put in place whole; one without its four
+    // lines was left half made (a crash inside the last fallback of publishing,
+    // a full disk) and names no holder: it is stale after a few seconds.
+    const long age = static_cast<long>(::time(nullptr) - st.st_mtime);
+    const bool whole = std::count(text.begin(), text.end(), '\n') >= 4;
+    bool stale = age >= kStaleSeconds || (!whole && age >= kHalfMadeSeconds);
     size_t nl = text.find('\n');
     if (!stale && nl != std::string::npos && text.substr(0, nl) == HostNameForFiles()) {
         const long pid = std::strtol(text.c_str() + nl + 1, nullptr, 10);

@@ -30,6 +30,8 @@ public:
 
     // How old a lock of another host must be before it is taken over.
     static constexpr int kStaleSeconds = 60;
+    // How old a lock file without its holder's lines must be to be taken over.
+    static constexpr int kHalfMadeSeconds = 3;
 
 private:
     bool TryCreate();

@@ -73,6 +73,8 @@ void COrbView::ShowItemAnnotation() {
     CRemarkView* remark = m_shell.RemarkView();
     if (!remark) return;
     const int32_t id = m_list->Model().Item(row).id;
+    // Another window or machine may have saved notes since they were read.
+    m_doc.Index().RefreshAnnotations();
     remark->ShowAnnotation(id, m_doc.Index().FindAnnotation(id));
 }
 

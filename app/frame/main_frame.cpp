@@ -47,6 +47,7 @@
 #include "library/newdisc/new_disc_dlg.h"
 #include "library/pane/library_files.h"
 #include "library/pane/library_pane.h"
+#include "library/store/library_store.h"
 #include "library/tree/library_tree.h"
 #include "library/tree/library_watcher.h"
 #include "platform/drive_watcher.h"
@@ -82,12 +83,16 @@ QString AppTitle() {
 
 CMainFrame::CMainFrame(COrbDoc& doc, Options options)
     : QMainWindow(nullptr), m_doc(doc), m_options(options) {
+    // The library pane, the scope tree and the library watcher are filled from
+    // one walk of the library.
+    CSharedLibraryWalk walkOnce;
     setObjectName(QStringLiteral("CMainFrame"));
     setWindowIcon(
         QIcon::fromTheme(QString::fromLatin1(kProgramIconName), MakeToolIcon(ToolIcon::AppIcon)));
     setAcceptDrops(true);
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
     m_doc.SetMainWindow(this);
+    m_doc.SetLibraryDirectoryProvider([] { return GetLibraryDirectory(); });
 
     CreateViews();
     CreateActions();

@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileSystemWatcher>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -21,6 +22,7 @@
 #include "favorites/pane/favorite_drop_target.h"
 #include "favorites/tree/favorite_tree.h"
 #include "index/doc/orb_doc.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "shell/app_settings.h"
 #include "shell/orb_shell.h"
@@ -139,6 +141,16 @@ void CFavoritePane::Init(const std::string& libraryPath) {
     connect(m_dropTarget, &CFavoriteDropTarget::changed, this, &CFavoritePane::Changed);
     connect(m_dropTarget, &CFavoriteDropTarget::refused, this, &CFavoritePane::Refuse);
 
+    m_fileWatcher = new QFileSystemWatcher(this);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(kSettleMs);
+    m_poll.setInterval(kPollMs);
+    connect(m_fileWatcher, &QFileSystemWatcher::fileChanged, this, [this] { m_settle.start(); });
+    connect(m_fileWatcher, &QFileSystemWatcher::directoryChanged, this,
+            [this] { m_settle.start(); });
+    connect(&m_settle, &QTimer::timeout, this, &CFavoritePane::CheckFavoritesFile);
+    connect(&m_poll, &QTimer::timeout, this, &CFavoritePane::CheckFavoritesFile);
+
     LoadFavorites(libraryPath);
 
     m_splitter->BindPanes(m_tree, m_remark, 100, 100, kSplitUpDown);
@@ -155,6 +167,7 @@ void CFavoritePane::Init(const std::string& libraryPath) {
 
 void CFavoritePane::LoadFavorites(const std::string& libraryPath) {
     m_tree->LoadFavorites(libraryPath);
+    WatchFavoritesFile();
     const FavoriteStatus loaded = m_tree->LastStatus();
     if (loaded != FavoriteStatus::Damaged && loaded != FavoriteStatus::NotFavorites) return;
     // The next change rewrites the file from what could be read: keep the original
@@ -202,6 +215,36 @@ bool CFavoritePane::SaveNow() {
     if (m_ui.message)
         m_ui.message(text, QString::fromUtf8(kFavCaptionError), QMessageBox::Critical);
     return false;
+}
+
+void CFavoritePane::WatchFavoritesFile() {
+    m_poll.stop();
+    m_settle.stop();
+    const QStringList watched = m_fileWatcher->files() + m_fileWatcher->directories();
+    if (!watched.isEmpty()) m_fileWatcher->removePaths(watched);
+    const std::string file = m_tree->FavoritesFilePath();
+    m_fileStamp = StampOfFile(file);
+    if (file.empty()) return;
+    if (IsNetworkFileSystem(m_tree->GetLibraryPath())) {
+        m_poll.start();
+        return;
+    }
+    // Saves replace the file by a rename, which ends a watch on the file itself:
+    // the folder's watch sees the new one arrive.
+    m_fileWatcher->addPath(QString::fromStdString(m_tree->GetLibraryPath()));
+    if (m_fileStamp != FileStamp{}) m_fileWatcher->addPath(QString::fromStdString(file));
+}
+
+void CFavoritePane::CheckFavoritesFile() {
+    const std::string file = m_tree->FavoritesFilePath();
+    if (file.empty()) return;
+    const FileStamp now = StampOfFile(file);
+    if (now == m_fileStamp) return;
+    m_fileStamp = now;
+    if (!m_poll.isActive() && now != FileStamp{} &&
+        !m_fileWatcher->files().contains(QString::fromStdString(file)))
+        m_fileWatcher->addPath(QString::fromStdString(file));
+    if (m_tree->ReloadFromFile()) ShowRemark(m_tree->currentItem());
 }
 
 void CFavoritePane::Changed() {

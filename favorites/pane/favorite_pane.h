@@ -7,14 +7,17 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
 
 #include "favorites/pane/favorite_rules.h"
 #include "favorites/store/fav_drag.h"
+#include "platform/file_stamp.h"
 
 class QDialog;
+class QFileSystemWatcher;
 class QMenu;
 class QPlainTextEdit;
 class QTreeWidgetItem;
@@ -73,6 +76,14 @@ public:
     // Writes favorite.dat; a failure is shown to the user.
     bool SaveNow();
 
+    // favorite.dat is watched (inotify, or a poll on a network file system where
+    // inotify misses other machines): a change made outside reloads the tree.
+    static constexpr int kSettleMs = 300;
+    static constexpr int kPollMs = 3000;
+    bool IsPollingFile() const { return m_poll.isActive(); }
+    // Rereads favorite.dat when it is no longer the file last seen.
+    void CheckFavoritesFile();
+
     // How the pane talks to the user; tests replace these.
     struct UiHooks {
         std::function<bool(QDialog& dialog)> runDialog;
@@ -103,6 +114,7 @@ private:
     void EditRemark(QTreeWidgetItem* item);
     void Delete(QTreeWidgetItem* item);
     QTreeWidgetItem* SelectedSoftware() const;
+    void WatchFavoritesFile();
 
     IOrbShell& m_shell;
     CFavoriteTree* m_tree = nullptr;
@@ -112,6 +124,10 @@ private:
     bool m_initialised = false;
     UiHooks m_ui;
     LocateSteps m_locate;
+    QFileSystemWatcher* m_fileWatcher = nullptr;
+    QTimer m_settle;
+    QTimer m_poll;
+    FileStamp m_fileStamp;
 };
 
 }  // namespace orb

@@ -142,6 +142,18 @@ bool CFavoriteTree::LoadFavorites(const std::string& libraryPath) {
     return true;
 }
 
+bool CFavoriteTree::ReloadFromFile() {
+    if (m_libraryPath.empty()) return false;
+    FavoriteReadResult read = ReadFavoritesFile(FavoritesFilePath());
+    if (read.status != FavoriteStatus::Ok || read.items == m_base) return false;
+    std::vector<FavoriteNode> mine = ToNodes();
+    std::vector<FavoriteNode> shown =
+        m_modified ? MergeFavorites(m_base, mine, read.items) : read.items;
+    m_base = std::move(read.items);
+    if (!(shown == mine)) ShowNodes(std::move(shown));
+    return true;
+}
+
 bool CFavoriteTree::SaveFavorites(const std::string& filePath) {
     m_lastSaveError.clear();
     std::vector<FavoriteNode> mine = ToNodes();

@@ -28,6 +28,11 @@ public:
     // reads favorite.dat of the new library (a host path). True when the file
     // could be opened; LastStatus tells whether it was damaged.
     bool LoadFavorites(const std::string& libraryPath);
+    // favorite.dat was changed outside (another window or machine): shows what it
+    // holds now, with this tree's unsaved changes applied on top, keeping the
+    // current item and the expanded categories. False, with the tree kept, when
+    // the file holds what was last read or cannot be read whole.
+    bool ReloadFromFile();
     // Writes the whole tree to a file (through a temporary file and a rename).
     // False when it cannot be written; LastStatus tells why.
     bool SaveFavorites(const std::string& filePath);

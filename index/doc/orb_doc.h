@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "index/index_reader.h"
 
@@ -28,6 +29,36 @@ public:
     virtual int32_t ShownEntryId() const = 0;
 };
 
+// A save that found the open index renamed, moved or deleted by someone else
+// offers to save the notes beside the disc's index where it is now, or into a
+// file the user picks.
+struct MovedSaveOffer {
+    std::string oldPath;
+    // The disc's index where it is now; empty when none or several were found.
+    std::string newIndex;
+};
+struct MovedSaveChoice {
+    enum Kind { BesideNewIndex, PickedFile, Cancel } kind = Cancel;
+    std::string pickedFile;  // for PickedFile
+};
+// The offer for the indexes found (FindIndexesOfDisc, the present name first when
+// known): the present name when the system knew it, else the library's only one.
+MovedSaveOffer MakeMovedSaveOffer(const std::string& oldPath, const std::string& knownPath,
+                                  const std::vector<std::string>& found);
+// The question of the offer.
+QString MovedSaveQuestion(const MovedSaveOffer& offer);
+
+// What a file picked for the notes of a disc means. A companion name (".orc")
+// belongs to the index beside it: that index must hold this disc, and one that is
+// missing would hand the notes to the next disc of that name, so both are
+// refused; an index itself is refused; any other name gets the notes as its own.
+struct PickedNotesFile {
+    enum Kind { BesideIndex, OwnFile, Refused } kind = Refused;
+    std::string indexPath;  // for BesideIndex
+    QString reason;         // for Refused
+};
+PickedNotesFile JudgePickedNotesFile(const std::string& picked, const IndexHeader& disc);
+
 class COrbDoc : public QObject {
     Q_OBJECT
 
@@ -42,6 +73,8 @@ public:
 
     // Shows a companion that could not be written: its path and the system's reason.
     using SaveFailureHandler = std::function<void(const QString& path, const QString& reason)>;
+    // Asks what to do with the notes of a disc whose index moved.
+    using MovedSaveAsker = std::function<MovedSaveChoice(const MovedSaveOffer& offer)>;
 
     explicit COrbDoc(QObject* parent = nullptr);
     ~COrbDoc() override;
@@ -51,6 +84,12 @@ public:
     void SetAnnotationEditor(IAnnotationEditor* editor) { m_editor = editor; }
     // Replaces the default message box "注释文件保存失败!" (tests, other front ends).
     void SetSaveFailureHandler(SaveFailureHandler handler) { m_saveFailed = std::move(handler); }
+    // Replaces the default question and file dialog for a moved index (tests).
+    void SetMovedSaveAsker(MovedSaveAsker asker) { m_askMoved = std::move(asker); }
+    // Where the library is, for finding a moved index by its header.
+    void SetLibraryDirectoryProvider(std::function<std::string()> provider) {
+        m_libraryDir = std::move(provider);
+    }
 
     CIndexReader& Index() { return m_index; }
     const CIndexReader& Index() const { return m_index; }
@@ -109,7 +148,12 @@ private:
     // Before the index is closed or replaced: its edits reach the companion, or the
     // failure is shown (the reader's own close drops what it cannot write).
     void SaveBeforeLeaving();
+    bool Save(bool reportNow, bool leaving);
     void ReportSaveFailure(const QString& path, const QString& reason, bool now);
+    // The index moved: asks where the notes go and saves them there. With leaving
+    // the index is about to close, so the document does not follow it.
+    bool OfferMovedSave(bool leaving);
+    MovedSaveChoice AskMovedSave(const MovedSaveOffer& offer);
     void SetPathName(const std::string& hostPath);
     void SetTitle(const QString& title);
 
@@ -122,6 +166,10 @@ private:
     QWidget* m_window = nullptr;
     IAnnotationEditor* m_editor = nullptr;
     SaveFailureHandler m_saveFailed;
+    MovedSaveAsker m_askMoved;
+    std::function<std::string()> m_libraryDir;
+    // A moved-index question is on screen or queued: no second one.
+    bool m_movedAsking = false;
     // A deferred failure message is waiting: later failures add nothing to it.
     bool m_failureQueued = false;
     // The last failed write was shown and the table has not changed since.

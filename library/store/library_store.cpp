@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/store/library_store.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <set>
 #include <utility>
 
 #include "platform/files.h"
@@ -16,16 +18,9 @@ namespace orb {
 namespace {
 constexpr size_t kDiscSuffixLength = 4;  // ".orb"
 
-struct DirId {
-    dev_t dev;
-    ino_t ino;
-};
-
-bool StatDir(const std::string& path, DirId& id) {
+bool IsDirectory(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    id = {st.st_dev, st.st_ino};
-    return true;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 }  // namespace
 
@@ -49,30 +44,47 @@ std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showD
     std::vector<LibraryItem> items;
     std::string dir = hostDir;
     if (dir.empty() || dir.back() != '/') dir += '/';
-    ListDirectory(dir, [&](const DirEntry& e) {
-        if (e.name == "." || e.name == "..") return true;
-        bool isDir = e.isDirectory;
-        if (!isDir && e.isSymlink) {
-            DirId ignored;
-            isDir = StatDir(dir + e.name, ignored);
+    // The kind of each entry comes from the listing itself: a stat per file would
+    // cost a round trip each on a share. Only links, and file systems that do not
+    // give kinds, are asked.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return items;
+    DIR* listing = fdopendir(dfd);
+    if (!listing) {
+        ::close(dfd);
+        return items;
+    }
+    while (const struct dirent* d = readdir(listing)) {
+        const std::string_view name(d->d_name);
+        if (name == "." || name == "..") continue;
+        unsigned char type = d->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         }
+        const bool isLink = type == DT_LNK;
+        bool isDir = type == DT_DIR;
+        if (isLink) {
+            struct stat st {};
+            isDir = fstatat(dfd, d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (!isDir && (!showDiscs || !IsDiscFileName(name))) continue;
         LibraryItem item;
         item.depth = depth;
-        item.hostName = e.name;
-        item.isLink = e.isSymlink;
+        item.hostName.assign(name);
+        item.isLink = isLink;
         if (isDir) {
             item.isCategory = true;
-            item.label = HostToStored(e.name);
-            item.hostPath = dir + e.name + '/';
-        } else if (showDiscs && IsDiscFileName(e.name)) {
-            item.label = HostToStored(DiscLabelOfFileName(e.name));
-            item.hostPath = dir + e.name;
+            item.label = HostToStored(name);
+            item.hostPath = dir + item.hostName + '/';
         } else {
-            return true;
+            item.label = HostToStored(DiscLabelOfFileName(name));
+            item.hostPath = dir + item.hostName;
         }
         items.push_back(std::move(item));
-        return true;
-    });
+    }
+    closedir(listing);
     // Stable, so labels equal after folding keep the file system's order.
     std::stable_sort(items.begin(), items.end(), [](const LibraryItem& a, const LibraryItem& b) {
         return CompareLibraryItems(a, b) < 0;
@@ -80,37 +92,59 @@ std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showD
     return items;
 }
 
+namespace {
+thread_local CSharedLibraryWalk* g_sharedWalk = nullptr;
+
+bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
+                     const std::function<bool(const LibraryItem&)>& visit);
+}  // namespace
+
+CSharedLibraryWalk::CSharedLibraryWalk() : outer_(g_sharedWalk) {
+    g_sharedWalk = this;
+}
+
+CSharedLibraryWalk::~CSharedLibraryWalk() {
+    g_sharedWalk = outer_;
+}
+
 bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
                  const std::function<bool(const LibraryItem&)>& visit) {
+    CSharedLibraryWalk* share = g_sharedWalk;
+    if (!share) return WalkDirectories(hostRoot, showDiscs, visit);
+    const CSharedLibraryWalk::Recording* recording = nullptr;
+    for (const auto& r : share->recordings_)
+        if (r.root == hostRoot && r.showDiscs == showDiscs) recording = &r;
+    if (!recording) {
+        CSharedLibraryWalk::Recording r{hostRoot, showDiscs, {}};
+        WalkDirectories(hostRoot, showDiscs, [&](const LibraryItem& item) {
+            r.items.push_back(item);
+            return true;
+        });
+        ++share->walks_;
+        share->recordings_.push_back(std::move(r));
+        recording = &share->recordings_.back();
+    }
+    for (const LibraryItem& item : recording->items)
+        if (!visit(item)) return false;
+    return true;
+}
+
+namespace {
+bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
+                     const std::function<bool(const LibraryItem&)>& visit) {
     // An explicit stack instead of recursion: a deep library cannot exhaust the
-    // thread's stack, and the chain of open directories is at hand for the loop
-    // check.
+    // thread's stack.
     struct Level {
         std::vector<LibraryItem> items;
         size_t next = 0;
-        DirId id;
     };
     std::vector<Level> stack;
+    if (!IsDirectory(hostRoot)) return true;
+    // A link to a directory is shown but never entered: one to "/" or to the
+    // library itself would walk the whole machine or loop, and a real directory
+    // is always reached by its own path. So every directory is entered at most
+    // once and the listing's kinds are enough, with no stat per directory.
     Level root;
-    if (!StatDir(hostRoot, root.id)) return true;
-    // Each directory is entered once. A link to a directory of the library itself
-    // is shown but not entered (the directory is listed where it really is), so
-    // chains of links cannot multiply the walk; a link leading out of the library
-    // is entered the first time its directory is reached.
-    std::set<std::pair<dev_t, ino_t>> entered{{root.id.dev, root.id.ino}};
-    std::string realRoot;
-    if (char* real = ::realpath(hostRoot.c_str(), nullptr)) {
-        realRoot = real;
-        std::free(real);
-        if (realRoot.back() != '/') realRoot += '/';
-    }
-    auto insideLibrary = [&](const std::string& path) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (!real) return true;  // cannot tell: do not enter
-        std::string r = std::string(real) + '/';
-        std::free(real);
-        return !realRoot.empty() && r.compare(0, realRoot.size(), realRoot) == 0;
-    };
     root.items = ListLibraryLevel(hostRoot, showDiscs, 0);
     stack.push_back(std::move(root));
     while (!stack.empty()) {
@@ -121,19 +155,14 @@ bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
         }
         const LibraryItem& item = top.items[top.next++];
         if (!visit(item)) return false;
-        if (!item.isCategory) continue;
-        DirId id;
-        if (!StatDir(item.hostPath, id)) continue;
-        if (entered.count({id.dev, id.ino})) continue;
-        if (item.isLink && insideLibrary(item.hostPath)) continue;
-        entered.insert({id.dev, id.ino});
+        if (!item.isCategory || item.isLink) continue;
         Level child;
-        child.id = id;
         child.items = ListLibraryLevel(item.hostPath, showDiscs, item.depth + 1);
         stack.push_back(std::move(child));  // invalidates top and item
     }
     return true;
 }
+}  // namespace
 
 std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot) {
     std::vector<std::string> paths;

@@ -53,20 +53,47 @@ std::string FileNameOf(const std::string& path);
 // The categories and (with showDiscs) discs directly inside one directory, in
 // library order. A directory that cannot be listed gives an empty list. Other
 // files, "." and ".." are left out; hidden directories are categories too. A
-// symbolic link to a directory is a category; a link named *.orb is a disc.
+// symbolic link to a directory is a category; a link named *.orb is a disc. Kinds
+// come from the directory listing; only links are looked up.
 std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showDiscs = true,
                                           int depth = 0);
 
 // Visits every item below the library root depth first in library order: each
 // category right before its contents, each level's categories before its discs.
-// This is the order a filled library tree gives when walked item by item. Every
-// directory is entered at most once: a symbolic link to a directory inside the
-// library (a loop or a second way to a category) is shown but not entered, and a
-// link leading out of the library is entered only the first time its directory
-// is reached, so links can never multiply the walk.
+// This is the order a filled library tree gives when walked item by item. A
+// symbolic link to a directory is visited as a category but never entered,
+// wherever it leads (a loop, a second way to a category, "/"), so links can
+// never multiply or widen the walk.
 // visit returns false to end the walk; WalkLibrary then returns false.
 bool WalkLibrary(const std::string& hostRoot, bool showDiscs,
                  const std::function<bool(const LibraryItem&)>& visit);
+
+// While one lives, walks on its thread of a root already walked (with the same
+// showDiscs) replay the first walk instead of listing the directories again:
+// start-up fills the library pane, the scope tree and the watcher's snapshot
+// from one walk. Only for a stretch in which the library is not changed.
+class CSharedLibraryWalk {
+public:
+    CSharedLibraryWalk();
+    ~CSharedLibraryWalk();
+    CSharedLibraryWalk(const CSharedLibraryWalk&) = delete;
+    CSharedLibraryWalk& operator=(const CSharedLibraryWalk&) = delete;
+
+    struct Recording {
+        std::string root;
+        bool showDiscs = true;
+        std::vector<LibraryItem> items;
+    };
+    // Walks made while this lived that read the directories.
+    int DirectoryWalks() const { return walks_; }
+
+private:
+    friend bool WalkLibrary(const std::string&, bool,
+                            const std::function<bool(const LibraryItem&)>&);
+    CSharedLibraryWalk* outer_;
+    std::vector<Recording> recordings_;
+    int walks_ = 0;
+};
 
 // The index paths of every disc of the library, in walk order.
 std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot);

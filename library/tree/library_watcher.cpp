@@ -2,6 +2,8 @@
 // Notices categories and discs of the library changed on disk by anyone.
 #include "library/tree/library_watcher.h"
 
+#include <QTreeWidgetItemIterator>
+
 #include "library/store/library_store.h"
 #include "library/tree/library_tree.h"
 #include "platform/files.h"
@@ -20,9 +22,9 @@ std::vector<std::string> LibraryListing(const std::string& root) {
 
 std::vector<std::string> TreeListing(const CLibraryTree& tree) {
     std::vector<std::string> paths;
-    QTreeWidgetItem* root = tree.RootItem();
-    for (QTreeWidgetItem* at = tree.NextItemPreorder(root); at; at = tree.NextItemPreorder(at))
-        paths.push_back(tree.GetItemPath(at, true));
+    // Linear where NextItemPreorder looks each item up among its siblings.
+    for (QTreeWidgetItemIterator it(const_cast<CLibraryTree*>(&tree)); *it; ++it)
+        if (*it != tree.RootItem()) paths.push_back(tree.GetItemPath(*it, true));
     return paths;
 }
 
@@ -36,14 +38,21 @@ CLibraryWatcher::CLibraryWatcher(QObject* parent) : QObject(parent) {
     connect(&m_poll, &QTimer::timeout, this, &CLibraryWatcher::Check);
 }
 
+CLibraryWatcher::~CLibraryWatcher() {
+    m_stopWalk = true;
+    if (m_walker.joinable()) m_walker.join();
+}
+
 void CLibraryWatcher::SetRoot(const std::string& root) {
+    // A walk of the old library still running reports nothing.
+    m_stopWalk = true;
     m_poll.stop();
     m_settle.stop();
     if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
     m_root = root;
     m_listing = LibraryListing(root);
     if (root.empty()) return;
-    if (IsNetworkFileSystem(root))
+    if (m_alwaysPoll || IsNetworkFileSystem(root))
         m_poll.start();
     else
         WatchCategories();
@@ -61,7 +70,43 @@ void CLibraryWatcher::WatchCategories() {
 }
 
 void CLibraryWatcher::Check() {
-    std::vector<std::string> listing = LibraryListing(m_root);
+    if (m_poll.isActive()) {
+        StartPollWalk();
+        return;
+    }
+    TakeListing(LibraryListing(m_root));
+}
+
+void CLibraryWatcher::StartPollWalk() {
+    // A walk slower than the poll's interval: this tick is skipped.
+    if (m_walking) return;
+    if (m_walker.joinable()) m_walker.join();
+    m_walking = true;
+    m_stopWalk = false;
+    const std::string root = m_root;
+    m_walker = std::thread([this, root] {
+        std::vector<std::string> listing;
+        const bool whole = WalkLibrary(root, true, [&](const LibraryItem& item) {
+            if (m_stopWalk) return false;
+            listing.push_back(item.hostPath);
+            return true;
+        });
+        const std::thread::id self = std::this_thread::get_id();
+        // Queued to the watcher's thread. The destructor joins this thread first,
+        // and events left for a destroyed object are dropped.
+        QMetaObject::invokeMethod(
+            this,
+            [this, root, whole, self, listing = std::move(listing)]() mutable {
+                m_walking = false;
+                m_lastPollThread = self;
+                if (whole && !m_stopWalk && root == m_root && m_poll.isActive())
+                    TakeListing(std::move(listing));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CLibraryWatcher::TakeListing(std::vector<std::string> listing) {
     if (listing == m_listing) return;
     m_listing = std::move(listing);
     // New categories are watched too; gone ones drop out of the watcher by themselves.

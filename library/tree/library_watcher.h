@@ -5,7 +5,9 @@
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orb {
@@ -21,7 +23,9 @@ std::vector<std::string> TreeListing(const CLibraryTree& tree);
 // Watches the library root and its categories with inotify on a local file
 // system; on a network file system, where inotify misses other machines' changes,
 // lists the library every few seconds instead. Reports only changes of the
-// listing: annotation or favourites saves in the library do not count.
+// listing: annotation or favourites saves in the library do not count. The poll's
+// walk runs on a worker thread: over a share it takes one round trip per
+// directory, too long for the window's thread.
 class CLibraryWatcher : public QObject {
     Q_OBJECT
 public:
@@ -29,9 +33,15 @@ public:
     static constexpr int kPollMs = 3000;
 
     explicit CLibraryWatcher(QObject* parent = nullptr);
+    // Stops a running poll walk and waits for it.
+    ~CLibraryWatcher() override;
     // Starts watching another library (an empty root stops watching).
     void SetRoot(const std::string& root);
     bool IsPolling() const { return m_poll.isActive(); }
+    // Polls even on a local file system (tests; a file system inotify misses).
+    void SetAlwaysPoll(bool poll) { m_alwaysPoll = poll; }
+    // The thread the last poll walk ran on (tests).
+    std::thread::id LastPollThread() const { return m_lastPollThread; }
 
 signals:
     void libraryChanged();
@@ -39,12 +49,19 @@ signals:
 private:
     void WatchCategories();
     void Check();
+    void StartPollWalk();
+    void TakeListing(std::vector<std::string> listing);
 
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QTimer m_poll;
     std::string m_root;
     std::vector<std::string> m_listing;
+    bool m_alwaysPoll = false;
+    std::thread m_walker;
+    bool m_walking = false;
+    std::atomic<bool> m_stopWalk{false};
+    std::thread::id m_lastPollThread;
 };
 
 }  // namespace orb

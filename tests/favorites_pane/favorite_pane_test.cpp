@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
+#include <QTreeWidgetItemIterator>
 #include <QUrl>
 #include <memory>
 
@@ -24,6 +25,7 @@
 #include "favorites/tree/favorite_tree.h"
 #include "platform/text.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/qt_wait.h"
 #include "tests/support/test_support.h"
 #include "views/drag_origin.h"
 
@@ -461,6 +463,48 @@ TEST_F(FavoritePaneTest, ADamagedFileIsKeptBeforeItIsRewritten) {
     EXPECT_EQ(test::ReadFile(other / "favorite.dat.bak"), damaged);
     ASSERT_EQ(shell.statusMessages.size(), 1);
     EXPECT_TRUE(shell.statusMessages[0].contains("favorite.dat.bak"));
+}
+
+// Another window (here a second tree on the same library) saves favorite.dat:
+// this pane shows its change without a save of its own, keeping the selection,
+// and a damaged or vanished file leaves the tree as it is.
+TEST_F(FavoritePaneTest, AChangeSavedElsewhereIsShownKeepingTheSelection) {
+    QTreeWidgetItem* tools = tree->AddCategoryPath(U("工具"), nullptr);
+    QTreeWidgetItem* mine = AddSoftware(tools, "mine");
+    ASSERT_TRUE(pane->SaveNow());
+    tree->setCurrentItem(mine);
+    ASSERT_FALSE(pane->IsPollingFile());  // a local file system: inotify
+
+    CFavoriteTree other;
+    ASSERT_TRUE(other.LoadFavorites(dir.path()));
+    QTreeWidgetItem* otherTools = other.topLevelItem(0);
+    ASSERT_TRUE(other.AddSoftware(otherTools, U("theirs"), "", nullptr));
+    ASSERT_TRUE(other.SaveFavorites(other.FavoritesFilePath()));
+
+    auto names = [&] {
+        QStringList out;
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) out << (*it)->text(0);
+        return out;
+    };
+    ASSERT_TRUE(test::WaitUntil([&] { return names().contains("theirs"); }))
+        << names().join(",").toStdString();
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem()->text(0).toStdString(), "mine");
+    EXPECT_TRUE(messages.isEmpty());
+
+    // A second change is seen too (the first rename ended the watch on the file).
+    ASSERT_TRUE(other.AddSoftware(otherTools, U("again"), "", nullptr));
+    ASSERT_TRUE(other.SaveFavorites(other.FavoritesFilePath()));
+    ASSERT_TRUE(test::WaitUntil([&] { return names().contains("again"); }));
+
+    // Damaged or gone: nothing shown changes.
+    const QStringList before = names();
+    test::WriteFile(dir / "favorite.dat", "\xFB\xFD\x01junk");
+    pane->CheckFavoritesFile();
+    EXPECT_TRUE(names() == before);
+    ASSERT_EQ(::unlink((dir / "favorite.dat").c_str()), 0);
+    pane->CheckFavoritesFile();
+    EXPECT_TRUE(names() == before);
 }
 
 }  // namespace

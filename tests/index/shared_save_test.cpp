@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -413,6 +414,34 @@ TEST(MovedDisc, SaveRefusesAnOrphanCompanionAndCanFollowTheIndex) {
     EXPECT_FALSE(test::FileExists(dir / "b.orc"));
 }
 
+// Notes saved by another window are shown here when next looked at, with this
+// window's unsaved edit kept on top; nothing is reread while the file stays.
+TEST(SharedNotes, RefreshRereadsAChangedCompanionKeepingOwnEdits) {
+    TempDir dir;
+    const std::string disc = WriteDisc(dir / "a.orb");
+    CIndexReader here;
+    CIndexReader there;
+    ASSERT_EQ(here.Open(disc, OpenMode::ReadShareAll), 1);
+    ASSERT_EQ(there.Open(disc, OpenMode::ReadShareAll), 1);
+    EXPECT_FALSE(here.RefreshAnnotations());
+    here.SetAnnotation(6, "mine");
+    there.SetAnnotation(5, "theirs");
+    there.SetAnnotation(6, "overwritten by mine");
+    ASSERT_TRUE(there.SaveAnnotations());
+    ASSERT_TRUE(here.RefreshAnnotations());
+    ASSERT_NE(here.FindAnnotation(5), nullptr);
+    EXPECT_EQ(*here.FindAnnotation(5), "theirs");
+    EXPECT_EQ(*here.FindAnnotation(6), "mine");
+    EXPECT_FALSE(here.RefreshAnnotations());
+    // Its own save is no outside change.
+    ASSERT_TRUE(here.SaveAnnotations());
+    EXPECT_FALSE(here.RefreshAnnotations());
+    // Notes deleted elsewhere go here too.
+    ASSERT_EQ(::unlink((dir / "a.orc").c_str()), 0);
+    ASSERT_TRUE(here.RefreshAnnotations());
+    EXPECT_TRUE(here.Annotations().empty());
+}
+
 // Another window rewriting the remark replaces the index file; that is the same
 // disc, so annotations are still saved beside it.
 TEST(MovedDisc, ARemarkWriteElsewhereIsNotAMove) {
@@ -475,6 +504,15 @@ TEST(LockFile, StaleLocksAreTakenOverLiveOnesWaitedFor) {
     // A live local process keeps its lock.
     WriteFile(lockPath, host + "\n" + std::to_string(::getppid()) + "\nu\n0\n");
     EXPECT_FALSE(lock.Lock(100));
+
+    // A lock left half made names no holder: waited for briefly, then taken over
+    // long before a minute.
+    WriteFile(lockPath, "");
+    EXPECT_FALSE(lock.Lock(100));
+    SetAge(lockPath, CLockFile::kHalfMadeSeconds + 1);
+    ASSERT_TRUE(lock.Lock(1000));
+    // A lock appears whole: no other locker ever reads it empty.
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), '\n'), 4);
 }
 
 TEST(LeftOverTemporaries, DeadLocalAndDayOldForeignOnesAreRemoved) {

@@ -189,19 +189,23 @@ TEST(WalkLibrary, ChainsOfDirectoryLinksAreWalkedOnce) {
     EXPECT_EQ(LibraryDiscPaths(dir.path()).size(), static_cast<size_t>(kLevels + 1));
 }
 
-TEST(WalkLibrary, LinkOutOfTheLibraryIsEnteredOnce) {
+// A link to a folder outside the library, or to "/", is listed but not followed:
+// searching would otherwise read every index on the machine.
+TEST(WalkLibrary, LinkOutOfTheLibraryIsListedButNotEntered) {
     TempDir lib;
     TempDir outside;
     MakeDir(outside / "shared");
     WriteFile(outside / "shared/ext.orb", "");
     ASSERT_EQ(::symlink((outside / "shared").c_str(), (lib / "one").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "shared").c_str(), (lib / "two").c_str()), 0);
+    ASSERT_EQ(::symlink("/", (lib / "root").c_str()), 0);
+    WriteFile(lib / "own.orb", "");
     std::vector<std::string> seen;
     WalkLibrary(lib.path(), true, [&](const LibraryItem& i) {
         seen.push_back(std::string(i.depth, '>') + i.label + (i.isCategory ? "/" : ""));
         return true;
     });
-    EXPECT_EQ(seen, (std::vector<std::string>{"one/", ">ext", "two/"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"one/", "root/", "own"}));
+    EXPECT_EQ(LibraryDiscPaths(lib.path()), (std::vector<std::string>{lib / "own.orb"}));
 }
 
 }  // namespace

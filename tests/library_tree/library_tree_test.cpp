@@ -10,10 +10,13 @@
 #include <QTreeWidgetItemIterator>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "index/index_format.h"
 #include "library/tree/category_name.h"
+#include "library/tree/library_watcher.h"
 #include "platform/text.h"
+#include "tests/support/qt_wait.h"
 #include "tests/support/test_support.h"
 
 namespace orb {
@@ -322,6 +325,22 @@ TEST_F(LibraryTreeTest, InsertedItemsSortAndRename) {
     EXPECT_EQ(tree->GetItemPath(disc, true), root + "a.ORB");
     tree->SortChildItems(top);
     EXPECT_EQ(ChildLabels(top), (std::vector<std::string>{"z", "a", "B"}));
+}
+
+// On a share the watcher polls: the walk runs off the window's thread, and a new
+// category is reported once.
+TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
+    CLibraryWatcher watcher;
+    watcher.SetAlwaysPoll(true);
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetRoot(root);
+    ASSERT_TRUE(watcher.IsPolling());
+    MakeDir(dir / "new");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes > 0; }));
+    EXPECT_EQ(changes, 1);
+    EXPECT_NE(watcher.LastPollThread(), std::thread::id());
+    EXPECT_NE(watcher.LastPollThread(), std::this_thread::get_id());
 }
 
 }  // namespace

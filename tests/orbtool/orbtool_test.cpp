@@ -348,5 +348,25 @@ TEST_F(OrbtoolTest, VerifyDupesAndRecursiveListing) {
     EXPECT_EQ(Tool({"ls", out, "--recursive"}).status, 2);
 }
 
+// A link to a folder outside the library, or to "/", is not followed by a search
+// of the library: it would read every index on the machine.
+TEST_F(OrbtoolTest, SearchDoesNotFollowALinkOutOfTheLibrary) {
+    const std::string lib = tmp_ / "lib";
+    const std::string outside = tmp_ / "outside";
+    ::mkdir(lib.c_str(), 0755);
+    ::mkdir(outside.c_str(), 0755);
+    ASSERT_EQ(Tool({"scan", disc_, lib + "/own.orb", "--label", "OWN"}).status, 0);
+    ASSERT_EQ(Tool({"scan", disc_, outside + "/far.orb", "--label", "FAR"}).status, 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (lib + "/ext").c_str()), 0);
+    ASSERT_EQ(::symlink("/", (lib + "/root").c_str()), 0);
+    ToolRun r = Tool({"search", lib, "--keyword", "README", "--no-index"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("own.orb"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("far.orb"), std::string::npos) << r.out;
+    // The index file itself can still be named.
+    EXPECT_NE(Tool({"search", outside + "/far.orb", "--keyword", "README"}).out.find("README"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace orb
