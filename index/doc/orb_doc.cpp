@@ -256,7 +256,7 @@ bool COrbDoc::OfferMovedSave(bool leaving) {
         const int err = errno;
         ReportSaveFailure(
             HostToQString(indexPath.empty() ? choice.pickedFile : CompanionPath(indexPath)),
-            QString::fromLocal8Bit(err ? std::strerror(err) : m_index.LastError().c_str()), true);
+            QString::fromStdString(err ? ErrorText(err) : m_index.LastError()), true);
     }
     m_movedAsking = false;
     // A cancelled question is not asked again until the notes change or the index

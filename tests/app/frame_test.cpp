@@ -330,7 +330,8 @@ TEST_F(FrameTest, DroppedFilesOpenUnlessAFileListDragRuns) {
     EXPECT_FALSE(doc->Index().IsOpen());
     frame->SetFileListDragActive(false);
     EXPECT_TRUE(drop());
-    QTRY_VERIFY_WITH_TIMEOUT(doc->Index().IsOpen(), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return doc->Index().IsOpen(); }, 10000))
+        << "waited for: doc->Index().IsOpen()";
     EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
 }
 
@@ -361,9 +362,10 @@ TEST_F(FrameTest, DroppedDiscImageIsOfferedForCataloguing) {
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     static_cast<QObject*>(frame.get())->event(&event);
     EXPECT_TRUE(event.isAccepted());
-    QTRY_VERIFY_WITH_TIMEOUT(seen, 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return seen; }, 10000)) << "waited for: seen";
     EXPECT_FALSE(doc->Index().IsOpen());
-    QTRY_VERIFY_WITH_TIMEOUT(!frame->IsNewDiscDialogOpen(), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return !frame->IsNewDiscDialogOpen(); }, 10000))
+        << "waited for: !frame->IsNewDiscDialogOpen()";
 }
 
 TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {

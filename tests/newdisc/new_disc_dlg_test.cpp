@@ -34,6 +34,7 @@
 #include "platform/drives.h"
 #include "platform/text.h"
 #include "tests/support/fake_shell.h"
+#include "tests/support/qt_wait.h"
 #include "tests/support/test_support.h"
 #include "tray_tip.h"
 #include "ui/hover_button.h"
@@ -289,17 +290,21 @@ TEST_F(NewDiscDlgTest, CompletionInsertsTheScannedFileWritesItsRemarkAndEjects) 
     reader.Close();
 
     // The disc was ejected (off the window's thread).
-    QTRY_VERIFY_WITH_TIMEOUT(
+    ASSERT_TRUE(orb::test::WaitUntil(
         [&] {
             DiskGeometry g;
             return !drives->GetDiskFreeSpace(disc, g);
-        }(),
-        10000);
+        },
+        10000))
+        << "the disc was not ejected";
+    return !drives->GetDiskFreeSpace(disc, g);
+}
+() ";
     EXPECT_TRUE(prompts.empty());
-    // Typing a name makes "创建" usable again.
-    EXPECT_FALSE(dlg.CreateButton()->isEnabled());
-    QTest::keyClicks(dlg.NameEdit(), "2");
-    EXPECT_TRUE(dlg.CreateButton()->isEnabled());
+// Typing a name makes "创建" usable again.
+EXPECT_FALSE(dlg.CreateButton()->isEnabled());
+QTest::keyClicks(dlg.NameEdit(), "2");
+EXPECT_TRUE(dlg.CreateButton()->isEnabled());
 }
 
 TEST_F(NewDiscDlgTest, StopDuringListingLeavesNoFileAndExitWaitsForTheFinalStatus) {
@@ -340,7 +345,8 @@ TEST_F(NewDiscDlgTest, StopDuringListingLeavesNoFileAndExitWaitsForTheFinalStatu
     EXPECT_FALSE(test::FileExists(out + ".tmp"));
     EXPECT_EQ(tree.FindItemByPath(lib + "/MYDISC"), nullptr);
     EXPECT_TRUE(dlg.CreateButton()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return !dlg.isVisible(); }, 10000))
+        << "waited for: !dlg.isVisible()";
 }
 
 TEST_F(NewDiscDlgTest, UnreadableTextFileDoesNotStopTheCompletion) {
@@ -352,7 +358,8 @@ TEST_F(NewDiscDlgTest, UnreadableTextFileDoesNotStopTheCompletion) {
     dlg.OnCreate();
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_NE(tree.FindItemByPath(lib + "/MYDISC"), nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(Prompted("无法读取文本文件"), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Prompted("无法读取文本文件"); }, 10000))
+        << "waited for: Prompted(\"无法读取文本文件\")";
     CIndexReader reader;
     ASSERT_EQ(reader.Open(lib + "/MYDISC.orb", OpenMode::ReadShareAll), 1);
     std::string remark;
@@ -369,7 +376,8 @@ TEST_F(NewDiscDlgTest, DriveChangeRefreshesOneSecondAfterwards) {
     QElapsedTimer clock;
     clock.start();
     WriteTable({{disc, "NEWDISC", 2048 * 100, false}, {tmp / "empty", "", 0, true}});
-    QTRY_VERIFY_WITH_TIMEOUT(Name(dlg) == "NEWDISC", 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Name(dlg) == "NEWDISC"; }, 10000))
+        << "waited for: Name(dlg) == \"NEWDISC\"";
     EXPECT_GE(clock.elapsed(), CNewDiscDlg::kRefreshDelayMs - 5);
     EXPECT_EQ(dlg.DriveList()->currentIndex(), 0);
     EXPECT_EQ(dlg.DriveList()->itemText(0).toStdString(), "NEWDISC (" + disc + ")");
@@ -382,7 +390,8 @@ TEST_F(NewDiscDlgTest, DriveChangeRefreshesOneSecondAfterwards) {
     WriteTable({{disc, "NEWDISC", 2048 * 100, false},
                 {tmp / "empty", "", 0, true},
                 {other, "THIRD", 2048, false}});
-    QTRY_VERIFY_WITH_TIMEOUT(dlg.DriveList()->count() == 3, 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return dlg.DriveList()->count() == 3; }, 10000))
+        << "waited for: dlg.DriveList()->count() == 3";
     EXPECT_EQ(Name(dlg), "typed");
     EXPECT_EQ(dlg.DriveList()->currentIndex(), 0);
     EXPECT_TRUE(dlg.CreateButton()->isEnabled());
@@ -404,7 +413,8 @@ TEST_F(NewDiscDlgTest, FolderModeCataloguesAFolderAsItsOwnDrive) {
     EXPECT_EQ(dlg.DriveList()->itemText(0).toStdString(), folder);
     EXPECT_FALSE(dlg.EjectCheck()->isEnabled());
     dlg.show();  // the folder is taken as soon as the dialog is up
-    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("备份盘"), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Name(dlg) == std::string("备份盘"); }, 10000))
+        << "waited for: Name(dlg) == std::string(\"备份盘\")";
     EXPECT_EQ(dlg.TextFileList()->currentText(), "Readme.txt");
 
     QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
@@ -443,7 +453,8 @@ TEST_F(NewDiscDlgTest, FolderModeStoppedAtOnceLeavesNoMovingBarAndNoDoneLine) {
     for (int i = 0; i < 50; ++i) test::WriteFile(folder + "/f" + std::to_string(i), "x");
     CNewDiscDlg dlg(&tree, shell, nullptr, folder);
     dlg.show();
-    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("stick"), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Name(dlg) == std::string("stick"); }, 10000))
+        << "waited for: Name(dlg) == std::string(\"stick\")";
     QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
     dlg.OnCreate();
     answers = {true};
@@ -475,7 +486,8 @@ TEST_F(NewDiscDlgTest, AScanThatCouldNotReadEverythingSaysSoWithTheList) {
 
     CNewDiscDlg dlg(&tree, shell, nullptr, folder);
     dlg.show();
-    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("scratched"), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Name(dlg) == std::string("scratched"); }, 10000))
+        << "waited for: Name(dlg) == std::string(\"scratched\")";
     EXPECT_TRUE(dlg.UnreadableLabel()->isHidden());
     EXPECT_TRUE(dlg.UnreadableButton()->isHidden());
     QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
@@ -511,7 +523,8 @@ TEST_F(NewDiscDlgTest, ImageModeCataloguesAnImageFileWithItsReadmeAndRefusesADam
     EXPECT_TRUE(dlg.IsImageMode());
     EXPECT_FALSE(dlg.EjectCheck()->isEnabled());
     dlg.show();
-    QTRY_COMPARE_WITH_TIMEOUT(Name(dlg), std::string("安装盘V1"), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return Name(dlg) == std::string("安装盘V1"); }, 10000))
+        << "waited for: Name(dlg) == std::string(\"安装盘V1\")";
     QSignalSpy finished(&dlg, &CNewDiscDlg::ScanFinished);
     dlg.OnCreate();
     ASSERT_TRUE(finished.wait(10000));
@@ -536,12 +549,16 @@ TEST_F(NewDiscDlgTest, ImageModeCataloguesAnImageFileWithItsReadmeAndRefusesADam
     test::WriteFile(cut, test::ReadFile(image).substr(0, 19 * 2048));
     CNewDiscDlg bad(&tree, shell, nullptr, cut);
     bad.show();
-    QTRY_COMPARE_WITH_TIMEOUT(Name(bad), std::string("安装盘V1(1)"), 10000);
+    ASSERT_TRUE(
+        orb::test::WaitUntil([&] { return Name(bad) == std::string("安装盘V1(1)"); }, 10000))
+        << "waited for: Name(bad) == std::string(\"安装盘V1(1)\")";
     QSignalSpy failed(&bad, &CNewDiscDlg::ScanFinished);
     bad.OnCreate();
     ASSERT_TRUE(failed.wait(10000));
     EXPECT_EQ(failed.at(0).at(0).toInt(), static_cast<int>(SCAN_FAILED));
-    QTRY_VERIFY_WITH_TIMEOUT(Prompted(QStringLiteral("映象文件已损坏")), 10000);
+    ASSERT_TRUE(
+        orb::test::WaitUntil([&] { return Prompted(QStringLiteral("映象文件已损坏")); }, 10000))
+        << "waited for: Prompted(QStringLiteral(\"映象文件已损坏\"))";
     EXPECT_FALSE(test::FileExists(lib + "/安装盘V1(1).orb"));
 }
 
@@ -571,17 +588,21 @@ TEST(TrayTipCtrl, AddButtonRestoresTheWindowOpensTheDialogAndTheTipSinksAway) {
               QStringLiteral("新建光盘映象"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(tip->CloseButton())->text(QAccessible::Name),
               QStringLiteral("关闭"));
-    QTRY_VERIFY_WITH_TIMEOUT(tip->Motion().phase == TipPhase::Holding, 10000);
+    ASSERT_TRUE(
+        orb::test::WaitUntil([&] { return tip->Motion().phase == TipPhase::Holding; }, 10000))
+        << "waited for: tip->Motion().phase == TipPhase::Holding";
     EXPECT_TRUE(tip->HoldTimerActive());
     EXPECT_EQ(tip->y() + 150, tip->screen()->availableGeometry().bottom() + 1);
 
     QTest::mouseClick(tip->AddButton(), Qt::LeftButton);
     EXPECT_EQ(tip->Motion().phase, TipPhase::Sinking);
-    QTRY_COMPARE_WITH_TIMEOUT(shell.restores, 1, 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return shell.restores == 1; }, 10000))
+        << "waited for: shell.restores == 1";
     ASSERT_EQ(shell.newDiscDialogs.size(), 1u);
     EXPECT_EQ(shell.newDiscDialogs[0], "");
     EXPECT_FALSE(shell.inTray);
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isNull(), 10000);  // gone after the sink
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return tip.isNull(); }, 10000))
+        << "waited for: tip.isNull()";  // gone after the sink
 }
 
 TEST(TrayTipCtrl, CloseButtonSinksAndTheOwnerTakesThePopUpAlong) {
@@ -591,7 +612,8 @@ TEST(TrayTipCtrl, CloseButtonSinksAndTheOwnerTakesThePopUpAlong) {
     tip->show();
     QTest::mouseClick(tip->CloseButton(), Qt::LeftButton);
     EXPECT_EQ(tip->Motion().phase, TipPhase::Sinking);
-    QTRY_VERIFY_WITH_TIMEOUT(tip.isNull(), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return tip.isNull(); }, 10000))
+        << "waited for: tip.isNull()";
     EXPECT_EQ(shell.restores, 0);
     EXPECT_TRUE(shell.newDiscDialogs.empty());
 
@@ -599,7 +621,8 @@ TEST(TrayTipCtrl, CloseButtonSinksAndTheOwnerTakesThePopUpAlong) {
     QPointer<CTrayTipCtrl> owned = new CTrayTipCtrl(shell, owner.get());
     owned->show();
     owner.reset();
-    QTRY_VERIFY_WITH_TIMEOUT(owned.isNull(), 10000);
+    ASSERT_TRUE(orb::test::WaitUntil([&] { return owned.isNull(); }, 10000))
+        << "waited for: owned.isNull()";
 }
 
 }  // namespace
