@@ -421,8 +421,9 @@ TEST_F(FavoritePaneTest, RemarksFromDialogAndDroppedFile) {
     QDropEvent drop(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &one, Qt::LeftButton,
                     Qt::NoModifier);
     QApplication::sendEvent(box, &drop);
-    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(Software(soft).remark), QString("dropped"),
-                              10000);
+    ASSERT_TRUE(orb::test::WaitUntil(
+        [&] { return QString::fromStdString(Software(soft).remark) == QString("dropped"); }, 10000))
+        << "waited for: QString::fromStdString(Software(soft).remark) == QString(\"dropped\")";
     EXPECT_EQ(pane->RemarkBox()->toPlainText(), "dropped");
     pane->SetRemarkFromFile(dir / "README.TXT");
 
