@@ -297,14 +297,11 @@ TEST_F(NewDiscDlgTest, CompletionInsertsTheScannedFileWritesItsRemarkAndEjects) 
         },
         10000))
         << "the disc was not ejected";
-    return !drives->GetDiskFreeSpace(disc, g);
-}
-() ";
     EXPECT_TRUE(prompts.empty());
-// Typing a name makes "创建" usable again.
-EXPECT_FALSE(dlg.CreateButton()->isEnabled());
-QTest::keyClicks(dlg.NameEdit(), "2");
-EXPECT_TRUE(dlg.CreateButton()->isEnabled());
+    // Typing a name makes "创建" usable again.
+    EXPECT_FALSE(dlg.CreateButton()->isEnabled());
+    QTest::keyClicks(dlg.NameEdit(), "2");
+    EXPECT_TRUE(dlg.CreateButton()->isEnabled());
 }
 
 TEST_F(NewDiscDlgTest, StopDuringListingLeavesNoFileAndExitWaitsForTheFinalStatus) {
