@@ -129,6 +129,11 @@ WindowMemory ReadWindowMemory() {
     m.page = s->value(QStringLiteral("page"), -1).toInt(&ok);
     if (!ok) m.page = -1;
     m.lastIndex = s->value(QStringLiteral("lastIndex")).toString();
+    const QStringList shares = s->value(QStringLiteral("paneShares")).toString().split(',');
+    for (int i = 0; i < 3 && i < shares.size(); ++i) {
+        const double v = shares[i].toDouble(&ok);
+        m.paneShares[i] = ok && v > 0 && v < 1 ? v : -1;
+    }
     return m;
 }
 
@@ -140,6 +145,9 @@ void WriteWindowMemory(const WindowMemory& m) {
     s->setValue(QStringLiteral("outerSplitter"), m.outerSplitter);
     s->setValue(QStringLiteral("innerSplitter"), m.innerSplitter);
     s->setValue(QStringLiteral("page"), m.page);
+    QStringList shares;
+    for (double v : m.paneShares) shares << QString::number(v, 'f', 4);
+    s->setValue(QStringLiteral("paneShares"), shares.join(','));
     if (m.lastIndex.isEmpty())
         s->remove(QStringLiteral("lastIndex"));
     else

@@ -60,6 +60,9 @@ struct WindowMemory {
     QByteArray geometry;  // QWidget::saveGeometry: size, position, maximised
     QByteArray docks;     // QMainWindow::saveState: the navigation bar
     QByteArray outerSplitter, innerSplitter;
+    // The upper control's share in the library, favourites and search panes
+    // (-1: never stored).
+    double paneShares[3] = {-1, -1, -1};
     int page = -1;
     QString lastIndex;  // the index shown at close, empty when none
 };

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/pane_splitter.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
+#include <algorithm>
 
 #include "ui/qt_geometry.h"
 
@@ -117,6 +120,55 @@ void CPaneSplitter::ShowTracker() {
     tracker_->setGeometry(ToQRect(track_.TrackerRect(ToUiRect(geometry()))));
     tracker_->raise();
     tracker_->show();
+}
+
+double CPaneSplitter::FirstShare() const {
+    if (pendingShare_ > 0) return pendingShare_;
+    if (!first_ || !second_) return -1;
+    const bool sideways = track_.Orientation() == kSplitSideways;
+    const int a = sideways ? first_->width() : first_->height();
+    const int b = sideways ? second_->width() : second_->height();
+    return a + b > 0 ? static_cast<double>(a) / (a + b) : -1;
+}
+
+void CPaneSplitter::SetFirstShare(double share) {
+    if (!(share > 0 && share < 1)) return;
+    pendingShare_ = std::clamp(share, 0.05, 0.95);
+    ApplyPendingShare();
+}
+
+void CPaneSplitter::ApplyPendingShare() {
+    if (pendingShare_ <= 0 || !first_ || !second_) return;
+    const bool sideways = track_.Orientation() == kSplitSideways;
+    const int total =
+        sideways ? first_->width() + second_->width() : first_->height() + second_->height();
+    if (total <= 0) return;  // not laid out yet: the bar's first placement applies it
+    const int a = static_cast<int>(total * pendingShare_ + 0.5);
+    pendingShare_ = -1;
+    if (sideways) {
+        first_->resize(a, first_->height());
+        second_->resize(total - a, second_->height());
+    } else {
+        first_->resize(first_->width(), a);
+        second_->resize(second_->width(), total - a);
+    }
+    if (QWidget* pane = parentWidget()) {
+        QResizeEvent relayout(pane->size(), pane->size());
+        QCoreApplication::sendEvent(pane, &relayout);
+    }
+}
+
+void CPaneSplitter::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // Placed by the pane's layout: apply a remembered share once that is over.
+    if (pendingShare_ > 0)
+        QMetaObject::invokeMethod(this, &CPaneSplitter::ApplyPendingShare, Qt::QueuedConnection);
+}
+
+void CPaneSplitter::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (pendingShare_ > 0)
+        QMetaObject::invokeMethod(this, &CPaneSplitter::ApplyPendingShare, Qt::QueuedConnection);
 }
 
 }  // namespace orb

@@ -24,6 +24,14 @@ public:
     // kSplitSideways or kSplitUpDown. Until this is called the bar cannot be dragged.
     void BindPanes(QWidget* first, QWidget* second, int minBefore, int minAfter, int orientation);
 
+    // The first control's share of the two controls' extent along the bar's
+    // direction, in (0, 1); -1 before BindPanes or while both are empty.
+    double FirstShare() const;
+    // Gives the first control that share of the two (clamped to 0.05..0.95) and
+    // has the parent lay itself out again, which keeps the new proportion. A pane
+    // not laid out yet (a page never shown) takes it when it first is.
+    void SetFirstShare(double share);
+
     const CSplitterTrack& Track() const { return track_; }
     // The feedback showing where the bar will go while it is dragged; nullptr when
     // no drag has started yet.
@@ -39,12 +47,16 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QRect RectInParent(const QWidget* w) const;
     void ShowTracker();
+    void ApplyPendingShare();
 
     int controlId_ = 0;
+    double pendingShare_ = -1;
     QPointer<QWidget> first_;
     QPointer<QWidget> second_;
     CSplitterTrack track_;

@@ -61,6 +61,7 @@
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
 #include "ui/image_list.h"
+#include "ui/pane_splitter.h"
 #include "ui/panel_bar_ctrl.h"
 #include "ui/teardown.h"
 #include "views/dir_view.h"
@@ -460,6 +461,10 @@ void CMainFrame::RestoreWindowMemory(const WindowMemory& memory) {
     if (!memory.docks.isEmpty()) restoreState(memory.docks);
     if (!memory.outerSplitter.isEmpty()) m_outerSplitter->restoreState(memory.outerSplitter);
     if (!memory.innerSplitter.isEmpty()) m_innerSplitter->restoreState(memory.innerSplitter);
+    CPaneSplitter* bars[3] = {m_libraryPane->Splitter(), m_favoritePane->Splitter(),
+                              m_searchPane->Splitter()};
+    for (int i = 0; i < 3; ++i)
+        if (bars[i] && memory.paneShares[i] > 0) bars[i]->SetFirstShare(memory.paneShares[i]);
     if (memory.page >= kPageLibrary && memory.page <= kPageSearch)
         m_panelBar->SelectItem(memory.page);
     UpdateCommandStates();
@@ -471,6 +476,9 @@ WindowMemory CMainFrame::CurrentWindowMemory() const {
     memory.docks = saveState();
     memory.outerSplitter = m_outerSplitter->saveState();
     memory.innerSplitter = m_innerSplitter->saveState();
+    const CPaneSplitter* bars[3] = {m_libraryPane->Splitter(), m_favoritePane->Splitter(),
+                                    m_searchPane->Splitter()};
+    for (int i = 0; i < 3; ++i) memory.paneShares[i] = bars[i] ? bars[i]->FirstShare() : -1;
     memory.page = m_panelBar->GetSelectedItem();
     memory.lastIndex = QString::fromStdString(m_doc.PathName());
     return memory;

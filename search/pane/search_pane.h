@@ -78,6 +78,7 @@ private:
 class CSearchPane : public QWidget {
     Q_OBJECT
 public:
+    CPaneSplitter* Splitter() const { return splitter_; }
     // Texts of the pane.
     static constexpr const char* kNoKeyword = "没有指定查找关键词";
     static constexpr const char* kNoScope = "没有指定查找范围";

@@ -120,6 +120,7 @@ TEST_F(SettingsTest, WindowMemoryRoundTripsAndIsEmptyWhenNeverStored) {
     m.outerSplitter = "o";
     m.innerSplitter = "i";
     m.page = 2;
+    m.paneShares[1] = 0.25;
     m.lastIndex = QStringLiteral("/库/光盘.orb");
     WriteWindowMemory(m);
     const WindowMemory back = ReadWindowMemory();
@@ -128,6 +129,8 @@ TEST_F(SettingsTest, WindowMemoryRoundTripsAndIsEmptyWhenNeverStored) {
     EXPECT_EQ(back.outerSplitter, m.outerSplitter);
     EXPECT_EQ(back.innerSplitter, m.innerSplitter);
     EXPECT_EQ(back.page, 2);
+    EXPECT_EQ(back.paneShares[0], -1);  // never set: the pane keeps its own layout
+    EXPECT_DOUBLE_EQ(back.paneShares[1], 0.25);
     EXPECT_EQ(back.lastIndex, m.lastIndex);
     // Closing with no index open forgets the last one.
     m.lastIndex.clear();

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -42,12 +43,14 @@
 #include "platform/error_text.h"
 #include "platform/text.h"
 #include "quit_signals.h"
+#include "search/pane/search_pane.h"
 #include "search/pane/search_rules.h"
 #include "search/pane/search_scope_tree.h"
 #include "settings_dlg.h"
 #include "shell/app_settings.h"
 #include "tests/app/app_test_util.h"
 #include "tests/support/qt_wait.h"
+#include "ui/pane_splitter.h"
 #include "ui/panel_bar_ctrl.h"
 #include "ui/ui_font.h"
 #include "views/orb_view.h"
@@ -549,6 +552,9 @@ TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
         frame->SelectPage(kPageSearch);
         frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->setSizes({300, 400});
         outerSizes = frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes();
+        // The panes' own bars: the search page is shown, the library page is not.
+        frame->SearchPane()->Splitter()->SetFirstShare(0.7);
+        frame->LibraryPane()->Splitter()->SetFirstShare(0.3);
         ASSERT_TRUE(frame->OpenDocumentFile(lib / "other.orb"));
         frame->close();
     }
@@ -561,6 +567,15 @@ TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
         EXPECT_EQ(frame->findChild<QSplitter*>(QStringLiteral("outerSplitter"))->sizes(),
                   outerSizes);
         EXPECT_EQ(app.Doc()->PathName(), lib / "other.orb");
+        EXPECT_TRUE(orb::test::WaitUntil(
+            [&] { return std::abs(frame->SearchPane()->Splitter()->FirstShare() - 0.7) < 0.03; },
+            5000))
+            << frame->SearchPane()->Splitter()->FirstShare();
+        frame->SelectPage(kPageLibrary);
+        EXPECT_TRUE(orb::test::WaitUntil(
+            [&] { return std::abs(frame->LibraryPane()->Splitter()->FirstShare() - 0.3) < 0.03; },
+            5000))
+            << frame->LibraryPane()->Splitter()->FirstShare();
         frame->close();
     }
     // The catalogued disc in the drive at start-up is opened as if just inserted.
