@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Segments of the library name index: building, checking, mapping and searching.
+// Segments of the library name index: building, checking, reading and searching.
 #include "search/index/name_index.h"
 
 #include <fcntl.h>
@@ -18,14 +18,15 @@
 #include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "search/pinyin/pinyin_data.h"
-#include "search/pinyin_match.h"
+#include "search/index/name_keys.h"
+#include "search/index/segment_bits.h"
 
 namespace orb {
 
 namespace {
 
-namespace pd = pinyin_data;
+using namespace name_keys;
+using namespace segment_bits;
 
 // Layout (little-endian): a fixed part (magic, what the segment describes, the
 // counts and a checksum of the rest), then
@@ -56,322 +57,6 @@ constexpr size_t kDirSize = 16;
 constexpr uint32_t kFlagSequential = 1;
 constexpr uint32_t kMaxBucketBits = 22;
 
-// Key families, in the top byte.
-constexpr uint32_t kPairTag = 1u << 24;      // a double-byte character (its byte pair)
-constexpr uint32_t kPinyin2Tag = 2u << 24;   // first letters of two neighbouring characters
-constexpr uint32_t kPinyin3Tag = 3u << 24;   // ... of three
-constexpr uint32_t kReading3Tag = 4u << 24;  // a reading's first three letters
-
-inline unsigned char FoldByte(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
-}
-
-// Literal keys of a text: every byte trigram and every byte pair that starts with a
-// high byte, over the text with every A-Z byte folded. That fold also touches
-// trailing bytes of double-byte characters, which the engine leaves alone; it is a
-// function of single bytes, so any match the engine makes, in any letter case,
-// is still a match of the folded bytes, and the keys never rule out a hit.
-template <typename F>
-void ForEachKey(std::string_view text, F add) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i + 1 < n; ++i) {
-        const uint32_t a = FoldByte(p[i]), b = FoldByte(p[i + 1]);
-        if (a >= 0x80) add(kPairTag | (a << 8) | b);
-        if (i + 2 < n) add((a << 16) | (b << 8) | FoldByte(p[i + 2]));
-    }
-}
-
-inline bool IsAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// The symbols a character may start a pinyin piece with: bit 0-25 'a'-'z', bit
-// 26-35 '0'-'9'.
-inline uint64_t SymbolBit(unsigned char c) {
-    return c >= '0' && c <= '9' ? uint64_t{1} << (26 + (c - '0')) : uint64_t{1} << (c - 'a');
-}
-inline unsigned char SymbolChar(unsigned bit) {
-    return static_cast<unsigned char>(bit < 26 ? 'a' + bit : '0' + (bit - 26));
-}
-
-// Pinyin keys of a name. A pinyin match is a run of neighbouring characters,
-// each a letter or digit or a Chinese character with a reading, at least one of
-// them Chinese (a run of letters only is a literal match). Each character is
-// spelled by a piece of the keyword that starts with the character's symbol:
-// itself, or the first letter of one of its readings. So the run holds, for a
-// window of two or three of its characters with a Chinese one among them, the
-// symbols at the starts of the keyword's pieces; and a run of one character
-// holds a reading that starts with the keyword. These are the keys.
-template <typename F>
-void ForEachPinyinKey(std::string_view name, F add) {
-    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
-    const auto* e = p + name.size();
-    struct Char {
-        uint64_t symbols;
-        bool chinese;
-    };
-    Char chars[kMaxPath];
-    size_t count = 0;
-    bool anyChinese = false;
-    while (p < e && count < kMaxPath) {
-        const size_t n = StoredCharLength(p, e);
-        Char c{0, false};
-        if (n == 1) {
-            if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
-        } else if (const uint16_t set = PinyinReadingSet(p, n)) {
-            c.symbols = PinyinReadingSetInitials(set);
-            c.chinese = c.symbols != 0;
-            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
-                const auto* r = reinterpret_cast<const unsigned char*>(
-                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
-                if (r[0] && r[1] && r[2])
-                    add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
-            }
-        }
-        anyChinese = anyChinese || c.chinese;
-        chars[count++] = c;
-        p += n;
-    }
-    if (!anyChinese) return;
-    auto each = [](uint64_t bits, auto f) {
-        for (; bits; bits &= bits - 1) f(SymbolChar(static_cast<unsigned>(__builtin_ctzll(bits))));
-    };
-    for (size_t i = 0; i + 1 < count; ++i) {
-        const Char &a = chars[i], &b = chars[i + 1];
-        if (!a.symbols || !b.symbols) continue;
-        if (a.chinese || b.chinese)
-            each(a.symbols, [&](unsigned char x) {
-                each(b.symbols, [&](unsigned char y) {
-                    add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8);
-                });
-            });
-        if (i + 2 >= count) continue;
-        const Char& c = chars[i + 2];
-        if (!c.symbols || !(a.chinese || b.chinese || c.chinese)) continue;
-        each(a.symbols, [&](unsigned char x) {
-            each(b.symbols, [&](unsigned char y) {
-                each(c.symbols, [&](unsigned char z) {
-                    add(kPinyin3Tag | uint32_t{x} << 16 | uint32_t{y} << 8 | z);
-                });
-            });
-        });
-    }
-}
-
-// The pinyin keys a keyword may be found by, one of which every name it spells
-// holds (see ForEachPinyinKey); false when it cannot be narrowed (a single
-// letter). The keyword is cut into pieces every way the matcher could: a letter
-// or digit, an initial (zh, ch, sh also whole), a full reading, and at the end
-// the start of a reading. Cutting more ways than the matcher does only adds keys.
-bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
-    const std::string kw = LowerAZCopy(keyword);
-    const size_t n = kw.size();
-    // Shorter keywords have no literal keys either.
-    if (n < 3) return false;
-    // edges[a]: where a piece starting at a may end.
-    std::vector<std::vector<size_t>> edges(n);
-    for (size_t a = 0; a < n; ++a) {
-        std::vector<size_t>& to = edges[a];
-        to.push_back(a + 1);
-        if (a + 2 <= n && kw[a + 1] == 'h' && (kw[a] == 'z' || kw[a] == 'c' || kw[a] == 's'))
-            to.push_back(a + 2);
-        for (unsigned i = 0; i < pd::kSyllableCount; ++i) {
-            const char* s = pd::kSyllableText + pd::kSyllableOffset[i];
-            const size_t len = std::strlen(s);
-            if (a + len <= n && kw.compare(a, len, s) == 0) to.push_back(a + len);
-            if (a + len > n && std::strncmp(s, kw.data() + a, n - a) == 0) to.push_back(n);
-        }
-        std::sort(to.begin(), to.end());
-        to.erase(std::unique(to.begin(), to.end()), to.end());
-    }
-    std::vector<char> from(n + 1, 0), toEnd(n + 1, 0);
-    from[0] = 1;
-    for (size_t a = 0; a < n; ++a)
-        if (from[a])
-            for (size_t b : edges[a]) from[b] = 1;
-    toEnd[n] = 1;
-    for (size_t a = n; a-- > 0;)
-        for (size_t b : edges[a]) toEnd[a] = toEnd[a] || toEnd[b];
-    auto sym = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(kw[at])); };
-    for (size_t b : edges[0]) {
-        if (b == n) {
-            // One character: its reading starts with the keyword.
-            keys.push_back(kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
-        } else if (std::find(edges[b].begin(), edges[b].end(), n) != edges[b].end()) {
-            keys.push_back(kPinyin2Tag | sym(0) << 16 | sym(b) << 8);
-        }
-    }
-    for (size_t a = 0; a < n; ++a) {
-        if (!from[a]) continue;
-        for (size_t b : edges[a]) {
-            if (b >= n) continue;
-            for (size_t c : edges[b])
-                if (c < n && toEnd[c])
-                    keys.push_back(kPinyin3Tag | sym(a) << 16 | sym(b) << 8 | sym(c));
-        }
-    }
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    return true;
-}
-
-inline uint32_t BucketOf(uint32_t key, unsigned bits) {
-    return static_cast<uint32_t>((uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
-}
-
-uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 1469598103934665603ULL) {
-    for (size_t i = 0; i < n; ++i) {
-        h ^= p[i];
-        h *= 1099511628211ULL;
-    }
-    return h;
-}
-
-// The check of a group's lists: its bits [from, to) of the stream, whole bytes.
-uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
-    const uint64_t h = Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8));
-    return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
-}
-uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
-    return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);
-}
-
-// A checksum of the segment's body, eight bytes a step.
-uint64_t BodySum(const unsigned char* p, size_t n) {
-    uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t v;
-        std::memcpy(&v, p + i, 8);
-        h = (h ^ v) * 0xFF51AFD7ED558CCDULL;
-        h ^= h >> 29;
-    }
-    for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ULL;
-    return h;
-}
-
-void Put64(std::string& out, uint64_t v) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>(v >> (8 * i));
-}
-void Put32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
-}
-uint64_t Get64(const unsigned char* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-uint32_t Get32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Bits, lowest first.
-class CBitWriter {
-public:
-    void Put(uint64_t value, unsigned bits) {  // bits <= 32
-        acc_ |= (value & ((uint64_t{1} << bits) - 1)) << pending_;
-        pending_ += bits;
-        bits_ += bits;
-        while (pending_ >= 8) {
-            bytes_ += static_cast<char>(acc_);
-            acc_ >>= 8;
-            pending_ -= 8;
-        }
-    }
-    void Ones(uint64_t n) {
-        for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
-        Put(0xFFFFFFFFu, static_cast<unsigned>(n));
-    }
-    // x >= 1: the length of its binary form less one in unary, then its bits
-    // below the top one.
-    void Gamma(uint64_t x) {
-        const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
-        Ones(top);
-        Put(0, 1);
-        Put(x, top);
-    }
-    static uint64_t RiceBits(uint64_t v, unsigned k) { return (v >> k) + 1 + k; }
-    void Rice(uint64_t v, unsigned k) {
-        Ones(v >> k);
-        Put(0, 1);
-        Put(v, k);
-    }
-    uint64_t Size() const { return bits_; }
-    // The bytes, the last one completed with zero bits.
-    std::string& Finish() {
-        if (pending_) bytes_ += static_cast<char>(acc_);
-        acc_ = 0;
-        pending_ = 0;
-        return bytes_;
-    }
-
-private:
-    std::string bytes_;
-    uint64_t acc_ = 0;
-    unsigned pending_ = 0;
-    uint64_t bits_ = 0;
-};
-
-// Reads what CBitWriter wrote, a word at a time. The stream is followed by eight
-// zero bytes, so a word read at any bit before its end stays inside the mapping;
-// any read past the end fails and stays failed.
-class CBitReader {
-public:
-    CBitReader(const unsigned char* data, uint64_t bits, uint64_t at)
-        : data_(data), end_(bits), at_(at), ok_(at <= bits) {}
-    bool Ok() const { return ok_; }
-    uint64_t Get(unsigned bits) {  // bits <= 32
-        if (!ok_) return 0;
-        const uint64_t v = Peek() & ((uint64_t{1} << bits) - 1);
-        Advance(bits);
-        return v;
-    }
-    // A run of one bits and the zero that ends it: the run's length.
-    uint64_t Ones(uint64_t most) {
-        uint64_t n = 0;
-        while (ok_) {
-            const uint64_t w = Peek();
-            const unsigned run = static_cast<unsigned>(__builtin_ctzll(~w | (uint64_t{1} << 56)));
-            n += run;
-            if (n > most) {
-                ok_ = false;
-                return 0;
-            }
-            if (run < 56) {
-                Advance(run + 1);
-                break;
-            }
-            Advance(run);
-        }
-        return n;
-    }
-    uint64_t Gamma() {
-        const uint64_t top = Ones(32);
-        return ok_ ? (uint64_t{1} << top) | Get(static_cast<unsigned>(top)) : 0;
-    }
-    uint64_t Rice(unsigned k, uint64_t most) {
-        const uint64_t q = Ones(most >> k);
-        return (q << k) | Get(k);
-    }
-
-private:
-    uint64_t Peek() const {
-        uint64_t v;
-        std::memcpy(&v, data_ + (at_ >> 3), sizeof(v));
-        return v >> (at_ & 7);
-    }
-    void Advance(uint64_t bits) {
-        at_ += bits;
-        if (at_ > end_) ok_ = false;
-    }
-    const unsigned char* data_;
-    uint64_t end_;
-    uint64_t at_;
-    bool ok_;
-};
-
 // What a segment must agree with to describe its index: the index file's size,
 // time, inode and header, and the companion's size and time (-1 when absent).
 struct Identity {
@@ -383,6 +68,25 @@ struct Identity {
     int64_t companionMtimeNs = -1;
     unsigned char header[kHeaderSize] = {};
 };
+
+// The identity of an open index file, with its companion's; false when it is no
+// regular file or its header cannot be read.
+bool ReadIdentity(int fd, const std::string& indexPath, Identity& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadFully(fd, id.header, kHeaderSize, kMagicSize))
+        return false;
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    id.ino = st.st_ino;
+    id.dev = st.st_dev;
+    struct stat cs {};
+    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
+        id.companionSize = cs.st_size;
+        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
+    }
+    return true;
+}
 
 // Index files up to this size are read whole to learn whether their records lie
 // in walk order; larger ones get every entry's offset in the segment.
@@ -397,26 +101,13 @@ struct LoadedIndex {
     bool Open(const std::string& indexPath) {
         int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
         if (fd < 0) return false;
-        struct stat st {};
-        bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                  st.st_size >= static_cast<off_t>(kFirstEntryOffset) &&
-                  ReadFully(fd, id.header, kHeaderSize, kMagicSize);
-        if (ok && static_cast<uint64_t>(st.st_size) <= kWholeIndexLimit) {
-            data.resize(static_cast<size_t>(st.st_size));
+        bool ok = ReadIdentity(fd, indexPath, id) && id.size >= kFirstEntryOffset;
+        if (ok && id.size <= kWholeIndexLimit) {
+            data.resize(static_cast<size_t>(id.size));
             ok = ReadFully(fd, data.data(), data.size(), 0);
         }
         ::close(fd);
-        if (!ok) return false;
-        id.size = static_cast<uint64_t>(st.st_size);
-        id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-        id.ino = st.st_ino;
-        id.dev = st.st_dev;
-        struct stat cs {};
-        if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
-            id.companionSize = cs.st_size;
-            id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
-        }
-        return true;
+        return ok;
     }
 };
 
@@ -775,20 +466,8 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     std::unique_ptr<CNameSegment> seg(new CNameSegment);
     seg->fileFd_ = OpenShared(indexPath, OpenMode::ReadShareAll);
     if (seg->fileFd_ < 0) return nullptr;
-    struct stat st {};
     Identity id;
-    if (::fstat(seg->fileFd_, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !ReadFully(seg->fileFd_, id.header, kHeaderSize, kMagicSize))
-        return nullptr;
-    id.size = static_cast<uint64_t>(st.st_size);
-    id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-    id.ino = st.st_ino;
-    id.dev = st.st_dev;
-    struct stat cs {};
-    if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
-        id.companionSize = cs.st_size;
-        id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
-    }
+    if (!ReadIdentity(seg->fileFd_, indexPath, id)) return nullptr;
     seg->fileSize_ = id.size;
     char name[64];
     std::snprintf(name, sizeof(name), "/%llx-%llx.seg", static_cast<unsigned long long>(id.dev),

@@ -4,40 +4,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "audit/export.h"
 #include "platform/text.h"
 
 namespace orbtool {
 
 std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+    return orb::JsonQuote(utf8);  // one JSON quoting for the exports and the command line
 }
 
 std::string TerminalText(std::string_view stored) {

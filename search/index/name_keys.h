@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The keys the library name index files names under: literal byte keys and the
+// pinyin keys a keyword spelled in pinyin is narrowed by. Shared by the building
+// of segments and the queries that read them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "index/index_format.h"
+#include "platform/text.h"
+#include "search/pinyin/pinyin_data.h"
+#include "search/pinyin_match.h"
+
+namespace orb::name_keys {
+
+namespace pd = pinyin_data;
+
+// Key families, in the top byte.
+constexpr uint32_t kPairTag = 1u << 24;      // a double-byte character (its byte pair)
+constexpr uint32_t kPinyin2Tag = 2u << 24;   // first letters of two neighbouring characters
+constexpr uint32_t kPinyin3Tag = 3u << 24;   // ... of three
+constexpr uint32_t kReading3Tag = 4u << 24;  // a reading's first three letters
+
+inline unsigned char FoldByte(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
+
+// Literal keys of a text: every byte trigram and every byte pair that starts with a
+// high byte, over the text with every A-Z byte folded. That fold also touches
+// trailing bytes of double-byte characters, which the engine leaves alone; it is a
+// function of single bytes, so any match the engine makes, in any letter case,
+// is still a match of the folded bytes, and the keys never rule out a hit.
+template <typename F>
+void ForEachKey(std::string_view text, F add) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const uint32_t a = FoldByte(p[i]), b = FoldByte(p[i + 1]);
+        if (a >= 0x80) add(kPairTag | (a << 8) | b);
+        if (i + 2 < n) add((a << 16) | (b << 8) | FoldByte(p[i + 2]));
+    }
+}
+
+inline bool IsAlnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The symbols a character may start a pinyin piece with: bit 0-25 'a'-'z', bit
+// 26-35 '0'-'9'.
+inline uint64_t SymbolBit(unsigned char c) {
+    return c >= '0' && c <= '9' ? uint64_t{1} << (26 + (c - '0')) : uint64_t{1} << (c - 'a');
+}
+inline unsigned char SymbolChar(unsigned bit) {
+    return static_cast<unsigned char>(bit < 26 ? 'a' + bit : '0' + (bit - 26));
+}
+
+// Pinyin keys of a name. A pinyin match is a run of neighbouring characters,
+// each a letter or digit or a Chinese character with a reading, at least one of
+// them Chinese (a run of letters only is a literal match). Each character is
+// spelled by a piece of the keyword that starts with the character's symbol:
+// itself, or the first letter of one of its readings. So the run holds, for a
+// window of two or three of its characters with a Chinese one among them, the
+// symbols at the starts of the keyword's pieces; and a run of one character
+// holds a reading that starts with the keyword. These are the keys.
+template <typename F>
+void ForEachPinyinKey(std::string_view name, F add) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const auto* e = p + name.size();
+    struct Char {
+        uint64_t symbols;
+        bool chinese;
+    };
+    Char chars[kMaxPath];
+    size_t count = 0;
+    bool anyChinese = false;
+    while (p < e && count < kMaxPath) {
+        const size_t n = StoredCharLength(p, e);
+        Char c{0, false};
+        if (n == 1) {
+            if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
+        } else if (const uint16_t set = PinyinReadingSet(p, n)) {
+            c.symbols = PinyinReadingSetInitials(set);
+            c.chinese = c.symbols != 0;
+            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
+                const auto* r = reinterpret_cast<const unsigned char*>(
+                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
+                if (r[0] && r[1] && r[2])
+                    add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
+            }
+        }
+        anyChinese = anyChinese || c.chinese;
+        chars[count++] = c;
+        p += n;
+    }
+    if (!anyChinese) return;
+    auto each = [](uint64_t bits, auto f) {
+        for (; bits; bits &= bits - 1) f(SymbolChar(static_cast<unsigned>(__builtin_ctzll(bits))));
+    };
+    for (size_t i = 0; i + 1 < count; ++i) {
+        const Char &a = chars[i], &b = chars[i + 1];
+        if (!a.symbols || !b.symbols) continue;
+        if (a.chinese || b.chinese)
+            each(a.symbols, [&](unsigned char x) {
+                each(b.symbols, [&](unsigned char y) {
+                    add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8);
+                });
+            });
+        if (i + 2 >= count) continue;
+        const Char& c = chars[i + 2];
+        if (!c.symbols || !(a.chinese || b.chinese || c.chinese)) continue;
+        each(a.symbols, [&](unsigned char x) {
+            each(b.symbols, [&](unsigned char y) {
+                each(c.symbols, [&](unsigned char z) {
+                    add(kPinyin3Tag | uint32_t{x} << 16 | uint32_t{y} << 8 | z);
+                });
+            });
+        });
+    }
+}
+
+// The pinyin keys a keyword may be found by, one of which every name it spells
+// holds (see ForEachPinyinKey); false when it cannot be narrowed (a single
+// letter). The keyword is cut into pieces every way the matcher could: a letter
+// or digit, an initial (zh, ch, sh also whole), a full reading, and at the end
+// the start of a reading. Cutting more ways than the matcher does only adds keys.
+bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys);
+
+}  // namespace orb::name_keys
