@@ -255,8 +255,9 @@ void CMainFrame::FollowLibrary() {
     if (!tree) return;
     const std::vector<std::string> onDisk = LibraryListing(tree->GetLibraryRoot());
     // The pane's own changes are in its tree already: keep its expansion then.
-    if (TreeListing(*tree) != onDisk) m_libraryPane->RefreshLibrary();
-    if (CLibraryTree* scope = SearchScopeTree(); scope && TreeListing(*scope) != onDisk)
+    if (!SameLibraryItems(TreeListing(*tree), onDisk)) m_libraryPane->RefreshLibrary();
+    if (CLibraryTree* scope = SearchScopeTree();
+        scope && !SameLibraryItems(TreeListing(*scope), onDisk))
         m_searchPane->RefreshScope();
 }
 

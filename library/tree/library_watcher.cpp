@@ -3,6 +3,7 @@
 #include "library/tree/library_watcher.h"
 
 #include <QTreeWidgetItemIterator>
+#include <algorithm>
 
 #include "library/store/library_store.h"
 #include "library/tree/library_tree.h"
@@ -26,6 +27,13 @@ std::vector<std::string> TreeListing(const CLibraryTree& tree) {
     for (QTreeWidgetItemIterator it(const_cast<CLibraryTree*>(&tree)); *it; ++it)
         if (*it != tree.RootItem()) paths.push_back(tree.GetItemPath(*it, true));
     return paths;
+}
+
+bool SameLibraryItems(std::vector<std::string> a, std::vector<std::string> b) {
+    if (a.size() != b.size()) return false;
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return a == b;
 }
 
 CLibraryWatcher::CLibraryWatcher(QObject* parent) : QObject(parent) {

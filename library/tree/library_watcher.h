@@ -19,6 +19,10 @@ class CLibraryTree;
 std::vector<std::string> LibraryListing(const std::string& root);
 // The same for the items of a tree (its root left out).
 std::vector<std::string> TreeListing(const CLibraryTree& tree);
+// Whether two listings hold the same categories and discs, in whatever order: a
+// tree that placed a new or renamed item where the user made it shows the library
+// as it is, and refilling it then would only throw away an open menu or editor.
+bool SameLibraryItems(std::vector<std::string> a, std::vector<std::string> b);
 
 // Watches the library root and its categories with inotify on a local file
 // system; on a network file system, where inotify misses other machines' changes,

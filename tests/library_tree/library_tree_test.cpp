@@ -329,6 +329,15 @@ TEST_F(LibraryTreeTest, InsertedItemsSortAndRename) {
 
 // On a share the watcher polls: the walk runs off the window's thread, and a new
 // category is reported once.
+// A tree that shows a new or renamed item where the user made it holds what the
+// disk holds: only a real difference may refill it.
+TEST(LibraryItems, SameItemsInAnotherOrderAreTheSameLibrary) {
+    const std::vector<std::string> disk{"/l/a/", "/l/a/x.orb", "/l/b/", "/l/c.orb"};
+    EXPECT_TRUE(SameLibraryItems({"/l/b/", "/l/a/", "/l/a/x.orb", "/l/c.orb"}, disk));
+    EXPECT_FALSE(SameLibraryItems({"/l/a/", "/l/a/x.orb", "/l/b/"}, disk));
+    EXPECT_FALSE(SameLibraryItems({"/l/a/", "/l/a/y.orb", "/l/b/", "/l/c.orb"}, disk));
+}
+
 TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     CLibraryWatcher watcher;
     watcher.SetAlwaysPoll(true);
