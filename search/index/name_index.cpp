@@ -20,6 +20,7 @@
 #include "platform/text.h"
 #include "search/index/name_keys.h"
 #include "search/index/segment_bits.h"
+#include "search/index/segment_build.h"
 
 namespace orb {
 
@@ -122,12 +123,11 @@ void PutIdentity(std::string& out, const Identity& id) {
 }
 
 struct BuildWork {
-    std::vector<uint32_t> offsets, keyed, blockEnds, start, fill, sorted, lists;
+    std::vector<uint32_t> offsets, keyed, blockEnds;
     void Clear() {
         // A huge disc's buffers are not kept for the next.
         constexpr size_t kKeep = size_t{8} << 20;
-        for (std::vector<uint32_t>* v :
-             {&offsets, &keyed, &blockEnds, &start, &fill, &sorted, &lists}) {
+        for (std::vector<uint32_t>* v : {&offsets, &keyed, &blockEnds}) {
             if (v->capacity() > kKeep) std::vector<uint32_t>().swap(*v);
             v->clear();
         }
@@ -339,53 +339,9 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     unsigned bucketBits = kGroupShift;
     while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 3)
         ++bucketBits;
-    const size_t buckets = size_t{1} << bucketBits;
-    // The blocks of each bucket, ascending: keys are laid out block by block, so a
-    // counting sort by bucket keeps each bucket's blocks in order.
-    std::vector<uint32_t>& start = work.start;
-    start.assign(buckets + 1, 0);
-    for (uint32_t& key : keyed) {
-        key = BucketOf(key, bucketBits);  // from here on only its bucket counts
-        ++start[key + 1];
-    }
-    for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
-    std::vector<uint32_t>& fill = work.fill;
-    fill.assign(start.begin(), start.end() - 1);
-    std::vector<uint32_t>& sorted = work.sorted;
-    sorted.resize(keyed.size());
-    for (uint32_t blk = 0, k = 0; blk < blocks; ++blk)
-        for (; k < blockEnds[blk]; ++k) sorted[fill[keyed[k]]++] = blk;
-
-    // Per group of buckets its Rice parameter, then per bucket the number of its
-    // blocks and their gaps.
     std::vector<uint32_t> groupBits;
     CBitWriter bits;
-    std::vector<uint32_t>& lists = work.lists;  // the blocks of a group's buckets
-    uint32_t counts[size_t{1} << kGroupShift];
-    for (size_t g = 0; g < buckets; g += size_t{1} << kGroupShift) {
-        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
-        lists.clear();
-        uint64_t used = 0;
-        for (size_t b = g; b < g + (size_t{1} << kGroupShift); ++b) {
-            const size_t before = lists.size();
-            for (uint32_t i = start[b]; i < start[b + 1]; ++i)
-                if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
-            counts[b - g] = static_cast<uint32_t>(lists.size() - before);
-            used += counts[b - g] != 0;
-        }
-        // Rice parameter near the mean gap times ln 2.
-        unsigned k = 0;
-        while (k < 15 && (uint64_t{lists.size()} << (k + 1)) * 10 <= uint64_t{blocks} * used * 7)
-            ++k;
-        bits.Put(k, 4);
-        size_t at = 0;
-        for (size_t b = 0; b < (size_t{1} << kGroupShift); ++b) {
-            bits.Gamma(uint64_t{counts[b]} + 1);
-            for (uint32_t i = 0; i < counts[b]; ++i, ++at)
-                bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, k);
-        }
-    }
-    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+    segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits, bits);
     std::string& stream = bits.Finish();
     stream.append(8, '\0');  // the reader's word reads stay inside
     if (bits.Size() > UINT32_MAX) {

@@ -7,6 +7,31 @@
 
 namespace orb::name_keys {
 
+const PinyinKeyTables& KeyTables() {
+    static const PinyinKeyTables tables = [] {
+        PinyinKeyTables t;
+        t.sets.resize(pd::kSetCount);
+        for (unsigned set = 0; set < pd::kSetCount; ++set) {
+            PinyinSetKeys& s = t.sets[set];
+            s.symbols = set ? PinyinReadingSetInitials(static_cast<uint16_t>(set)) : 0;
+            s.first = static_cast<uint32_t>(t.reading3.size());
+            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
+                const auto* r = reinterpret_cast<const unsigned char*>(
+                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
+                if (!r[0] || !r[1] || !r[2]) continue;
+                const uint32_t key =
+                    kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2];
+                if (std::find(t.reading3.begin() + s.first, t.reading3.end(), key) ==
+                    t.reading3.end())
+                    t.reading3.push_back(key);
+            }
+            s.count = static_cast<uint32_t>(t.reading3.size()) - s.first;
+        }
+        return t;
+    }();
+    return tables;
+}
+
 bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
     const std::string kw = LowerAZCopy(keyword);
     const size_t n = kw.size();

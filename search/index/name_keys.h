@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -36,10 +37,16 @@ template <typename F>
 void ForEachKey(std::string_view text, F add) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
-    for (size_t i = 0; i + 1 < n; ++i) {
-        const uint32_t a = FoldByte(p[i]), b = FoldByte(p[i + 1]);
+    if (n < 2) return;
+    // Each byte folded once, carried along the window.
+    uint32_t a = FoldByte(p[0]), b = FoldByte(p[1]);
+    for (size_t i = 2;; ++i) {
         if (a >= 0x80) add(kPairTag | (a << 8) | b);
-        if (i + 2 < n) add((a << 16) | (b << 8) | FoldByte(p[i + 2]));
+        if (i >= n) break;
+        const uint32_t c = FoldByte(p[i]);
+        add((a << 16) | (b << 8) | c);
+        a = b;
+        b = c;
     }
 }
 
@@ -64,10 +71,38 @@ inline unsigned char SymbolChar(unsigned bit) {
 // window of two or three of its characters with a Chinese one among them, the
 // symbols at the starts of the keyword's pieces; and a run of one character
 // holds a reading that starts with the keyword. These are the keys.
+// Per reading set, the symbols its readings start with and its readings' distinct
+// first three letters as keys; made once.
+struct PinyinSetKeys {
+    uint64_t symbols;
+    uint32_t first, count;  // in PinyinKeyTables::reading3
+};
+struct PinyinKeyTables {
+    std::vector<PinyinSetKeys> sets;  // by set
+    std::vector<uint32_t> reading3;
+};
+const PinyinKeyTables& KeyTables();
+
+// Whether text holds a byte that may start a multi-byte character.
+inline bool HasHighByte(const unsigned char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ULL) return true;
+    }
+    for (; i < n; ++i)
+        if (p[i] & 0x80) return true;
+    return false;
+}
+
 template <typename F>
 void ForEachPinyinKey(std::string_view name, F add) {
     const auto* p = reinterpret_cast<const unsigned char*>(name.data());
     const auto* e = p + name.size();
+    // A name of single bytes has no Chinese character, so no key.
+    if (!HasHighByte(p, name.size())) return;
+    const PinyinKeyTables& tables = KeyTables();
     struct Char {
         uint64_t symbols;
         bool chinese;
@@ -80,15 +115,11 @@ void ForEachPinyinKey(std::string_view name, F add) {
         Char c{0, false};
         if (n == 1) {
             if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
-        } else if (const uint16_t set = PinyinReadingSet(p, n)) {
-            c.symbols = PinyinReadingSetInitials(set);
+        } else if (const uint16_t set = PinyinReadingSet(p, n); set && set < tables.sets.size()) {
+            const PinyinSetKeys& s = tables.sets[set];
+            c.symbols = s.symbols;
             c.chinese = c.symbols != 0;
-            for (unsigned m = pd::kSetStart[set]; m < pd::kSetStart[set + 1]; ++m) {
-                const auto* r = reinterpret_cast<const unsigned char*>(
-                    pd::kSyllableText + pd::kSyllableOffset[pd::kSetMember[m]]);
-                if (r[0] && r[1] && r[2])
-                    add(kReading3Tag | uint32_t{r[0]} << 16 | uint32_t{r[1]} << 8 | r[2]);
-            }
+            for (uint32_t i = s.first; i < s.first + s.count; ++i) add(tables.reading3[i]);
         }
         anyChinese = anyChinese || c.chinese;
         chars[count++] = c;

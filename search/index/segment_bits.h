@@ -60,18 +60,15 @@ inline uint32_t Get32(const unsigned char* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// Bits, lowest first.
+// Bits, lowest first. Whole words of 32 bits go out at once; a writer builds a
+// disc's lists of some hundred thousand codes.
 class CBitWriter {
 public:
-    void Put(uint64_t value, unsigned bits) {  // bits <= 32
+    __attribute__((always_inline)) void Put(uint64_t value, unsigned bits) {  // bits <= 32
         acc_ |= (value & ((uint64_t{1} << bits) - 1)) << pending_;
         pending_ += bits;
         bits_ += bits;
-        while (pending_ >= 8) {
-            bytes_ += static_cast<char>(acc_);
-            acc_ >>= 8;
-            pending_ -= 8;
-        }
+        if (pending_ >= 32) Spill();
     }
     void Ones(uint64_t n) {
         for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
@@ -81,26 +78,46 @@ public:
     // below the top one.
     void Gamma(uint64_t x) {
         const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
+        if (top <= 15) {
+            const uint64_t low = (uint64_t{1} << top) - 1;
+            Put(low | (x & low) << (top + 1), 2 * top + 1);
+            return;
+        }
         Ones(top);
         Put(0, 1);
         Put(x, top);
     }
     static uint64_t RiceBits(uint64_t v, unsigned k) { return (v >> k) + 1 + k; }
     void Rice(uint64_t v, unsigned k) {
-        Ones(v >> k);
+        const uint64_t q = v >> k;
+        if (q + 1 + k <= 32) {
+            Put(((uint64_t{1} << q) - 1) | (v & ((uint64_t{1} << k) - 1)) << (q + 1),
+                static_cast<unsigned>(q + 1 + k));
+            return;
+        }
+        Ones(q);
         Put(0, 1);
         Put(v, k);
     }
     uint64_t Size() const { return bits_; }
     // The bytes, the last one completed with zero bits.
     std::string& Finish() {
-        if (pending_) bytes_ += static_cast<char>(acc_);
+        for (; pending_ > 0; pending_ = pending_ > 8 ? pending_ - 8 : 0) {
+            bytes_ += static_cast<char>(acc_);
+            acc_ >>= 8;
+        }
         acc_ = 0;
-        pending_ = 0;
         return bytes_;
     }
 
 private:
+    void Spill() {
+        const char word[4] = {static_cast<char>(acc_), static_cast<char>(acc_ >> 8),
+                              static_cast<char>(acc_ >> 16), static_cast<char>(acc_ >> 24)};
+        bytes_.append(word, 4);
+        acc_ >>= 32;
+        pending_ -= 32;
+    }
     std::string bytes_;
     uint64_t acc_ = 0;
     unsigned pending_ = 0;

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Coding the posting lists of a name index segment from the keys of its blocks.
+#include "search/index/segment_build.h"
+
+#include <algorithm>
+
+namespace orb::segment_build {
+
+namespace {
+
+using segment_bits::BucketOf;
+using segment_bits::CBitWriter;
+
+// A matrix larger than this (in 64-bit words) is not worth its clearing and its
+// cache misses: the disc's keys are sorted instead. 10,000 entries take 64 K.
+constexpr size_t kMatrixWords = size_t{1} << 20;
+
+// Buffers kept from disc to disc on a thread, so building a library allocates
+// (and page faults) once, not per disc; a huge disc's are not kept.
+struct Work {
+    std::vector<uint64_t> matrix;
+    std::vector<uint32_t> buckets, start, fill, sorted, lists, counts;
+    void Trim() {
+        constexpr size_t kKeep = size_t{8} << 20;
+        if (matrix.capacity() > kKeep) std::vector<uint64_t>().swap(matrix);
+        for (std::vector<uint32_t>* v : {&buckets, &start, &fill, &sorted, &lists})
+            if (v->capacity() > kKeep) std::vector<uint32_t>().swap(*v);
+    }
+};
+
+// Rice parameter near the mean gap times ln 2.
+unsigned RiceParameter(uint64_t postings, uint64_t blocks, uint64_t used) {
+    unsigned k = 0;
+    while (k < 15 && (postings << (k + 1)) * 10 <= blocks * used * 7) ++k;
+    return k;
+}
+
+// Each bucket's row holds a bit per block: a key of the bucket in that block.
+void CodeByMatrix(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
+                  std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
+    const size_t blocks = in.blockEnds.size();
+    const size_t words = (blocks + 63) / 64;
+    const size_t buckets = size_t{1} << bucketBits;
+    w.matrix.assign(buckets * words, 0);
+    uint64_t* m = w.matrix.data();
+    const uint32_t* keys = in.keys.data();
+    size_t k = 0;
+    for (size_t blk = 0; blk < blocks; ++blk) {
+        uint64_t* column = m + blk / 64;
+        const uint64_t bit = uint64_t{1} << (blk % 64);
+        const size_t end = std::min<size_t>(in.blockEnds[blk], n);
+        if (words == 1) {
+            for (; k < end; ++k) column[BucketOf(keys[k], bucketBits)] |= bit;
+        } else {
+            for (; k < end; ++k) column[size_t{BucketOf(keys[k], bucketBits)} * words] |= bit;
+        }
+    }
+    const size_t group = size_t{1} << groupShift;
+    std::vector<uint32_t>& counts = w.counts;
+    counts.resize(group);
+    for (size_t g = 0; g < buckets; g += group) {
+        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+        const uint64_t* rows = m + g * words;
+        uint64_t postings = 0, used = 0;
+        for (size_t b = 0; b < group; ++b) {
+            uint32_t c = 0;
+            // Rows are sparse: a few bits of a disc's blocks.
+            for (size_t i = 0; i < words; ++i)
+                for (uint64_t word = rows[b * words + i]; word; word &= word - 1) ++c;
+            counts[b] = c;
+            postings += c;
+            used += c != 0;
+        }
+        const unsigned rice = RiceParameter(postings, blocks, used);
+        bits.Put(rice, 4);
+        for (size_t b = 0; b < group; ++b) {
+            bits.Gamma(uint64_t{counts[b]} + 1);
+            uint64_t next = 0;  // the block after the last one coded
+            for (size_t i = 0; i < words; ++i) {
+                for (uint64_t word = rows[b * words + i]; word; word &= word - 1) {
+                    const uint64_t blk = i * 64 + static_cast<unsigned>(__builtin_ctzll(word));
+                    bits.Rice(blk - next, rice);
+                    next = blk + 1;
+                }
+            }
+        }
+    }
+}
+
+// The keys' buckets sorted by counting: keys lie block by block, so each
+// bucket's blocks come out ascending, and repeats are dropped as they are coded.
+void CodeBySort(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
+                std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
+    const size_t blocks = in.blockEnds.size();
+    const size_t buckets = size_t{1} << bucketBits;
+    std::vector<uint32_t>& bucketOf = w.buckets;
+    bucketOf.resize(n);
+    std::vector<uint32_t>& start = w.start;
+    start.assign(buckets + 1, 0);
+    for (size_t i = 0; i < n; ++i) {
+        bucketOf[i] = BucketOf(in.keys[i], bucketBits);
+        ++start[bucketOf[i] + 1];
+    }
+    for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    std::vector<uint32_t>& fill = w.fill;
+    fill.assign(start.begin(), start.end() - 1);
+    std::vector<uint32_t>& sorted = w.sorted;
+    sorted.resize(n);
+    size_t k = 0;
+    for (size_t blk = 0; blk < blocks; ++blk)
+        for (const size_t end = std::min<size_t>(in.blockEnds[blk], n); k < end; ++k)
+            sorted[fill[bucketOf[k]]++] = static_cast<uint32_t>(blk);
+
+    const size_t group = size_t{1} << groupShift;
+    std::vector<uint32_t>& counts = w.counts;
+    counts.resize(group);
+    std::vector<uint32_t>& lists = w.lists;  // the blocks of a group's buckets
+    for (size_t g = 0; g < buckets; g += group) {
+        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+        lists.clear();
+        uint64_t used = 0;
+        for (size_t b = g; b < g + group; ++b) {
+            const size_t before = lists.size();
+            for (uint32_t i = start[b]; i < start[b + 1]; ++i)
+                if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
+            counts[b - g] = static_cast<uint32_t>(lists.size() - before);
+            used += counts[b - g] != 0;
+        }
+        const unsigned rice = RiceParameter(lists.size(), blocks, used);
+        bits.Put(rice, 4);
+        size_t at = 0;
+        for (size_t b = 0; b < group; ++b) {
+            bits.Gamma(uint64_t{counts[b]} + 1);
+            for (uint32_t i = 0; i < counts[b]; ++i, ++at)
+                bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, rice);
+        }
+    }
+}
+
+}  // namespace
+
+void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
+                     std::vector<uint32_t>& groupBits, CBitWriter& bits, ListMethod method) {
+    static thread_local Work work;
+    // Keys past the last block's end, if any, belong to no block.
+    const size_t n = std::min<size_t>(blocks.blockEnds.empty() ? 0 : blocks.blockEnds.back(),
+                                      blocks.keys.size());
+    const size_t words = (blocks.blockEnds.size() + 63) / 64;
+    if (method == ListMethod::Auto)
+        method = (size_t{1} << bucketBits) * words <= kMatrixWords ? ListMethod::Matrix
+                                                                   : ListMethod::Sort;
+    if (method == ListMethod::Matrix)
+        CodeByMatrix(blocks, n, bucketBits, groupShift, groupBits, bits, work);
+    else
+        CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
+    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+    work.Trim();
+}
+
+}  // namespace orb::segment_build
