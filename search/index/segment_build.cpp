@@ -35,6 +35,26 @@ unsigned RiceParameter(uint64_t postings, uint64_t blocks, uint64_t used) {
     return k;
 }
 
+// One group: its Rice parameter, then per bucket the number of its blocks and
+// their gaps. lists holds the group's buckets' blocks, counts how many each.
+void CodeGroup(const std::vector<uint32_t>& lists, const std::vector<uint32_t>& counts,
+               size_t blocks, std::vector<uint32_t>& groupBits, CBitWriter& bits) {
+    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+    uint64_t used = 0;
+    for (uint32_t c : counts) used += c != 0;
+    const unsigned rice = RiceParameter(lists.size(), blocks, used);
+    bits.Put(rice, 4);
+    size_t at = 0;
+    for (uint32_t c : counts) {
+        bits.Gamma(uint64_t{c} + 1);
+        uint32_t next = 0;  // the block after the last one coded
+        for (const size_t end = at + c; at < end; ++at) {
+            bits.Rice(lists[at] - next, rice);
+            next = lists[at] + 1;
+        }
+    }
+}
+
 // Each bucket's row holds a bit per block: a key of the bucket in that block.
 void CodeByMatrix(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
                   std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
@@ -58,32 +78,19 @@ void CodeByMatrix(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShi
     const size_t group = size_t{1} << groupShift;
     std::vector<uint32_t>& counts = w.counts;
     counts.resize(group);
+    std::vector<uint32_t>& lists = w.lists;  // the blocks of a group's buckets
     for (size_t g = 0; g < buckets; g += group) {
-        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
         const uint64_t* rows = m + g * words;
-        uint64_t postings = 0, used = 0;
+        lists.clear();
         for (size_t b = 0; b < group; ++b) {
-            uint32_t c = 0;
-            // Rows are sparse: a few bits of a disc's blocks.
+            const size_t before = lists.size();
             for (size_t i = 0; i < words; ++i)
-                for (uint64_t word = rows[b * words + i]; word; word &= word - 1) ++c;
-            counts[b] = c;
-            postings += c;
-            used += c != 0;
+                for (uint64_t word = rows[b * words + i]; word; word &= word - 1)
+                    lists.push_back(static_cast<uint32_t>(
+                        i * 64 + static_cast<unsigned>(__builtin_ctzll(word))));
+            counts[b] = static_cast<uint32_t>(lists.size() - before);
         }
-        const unsigned rice = RiceParameter(postings, blocks, used);
-        bits.Put(rice, 4);
-        for (size_t b = 0; b < group; ++b) {
-            bits.Gamma(uint64_t{counts[b]} + 1);
-            uint64_t next = 0;  // the block after the last one coded
-            for (size_t i = 0; i < words; ++i) {
-                for (uint64_t word = rows[b * words + i]; word; word &= word - 1) {
-                    const uint64_t blk = i * 64 + static_cast<unsigned>(__builtin_ctzll(word));
-                    bits.Rice(blk - next, rice);
-                    next = blk + 1;
-                }
-            }
-        }
+        CodeGroup(lists, counts, blocks, groupBits, bits);
     }
 }
 
@@ -116,24 +123,14 @@ void CodeBySort(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift
     counts.resize(group);
     std::vector<uint32_t>& lists = w.lists;  // the blocks of a group's buckets
     for (size_t g = 0; g < buckets; g += group) {
-        groupBits.push_back(static_cast<uint32_t>(bits.Size()));
         lists.clear();
-        uint64_t used = 0;
         for (size_t b = g; b < g + group; ++b) {
             const size_t before = lists.size();
             for (uint32_t i = start[b]; i < start[b + 1]; ++i)
                 if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
             counts[b - g] = static_cast<uint32_t>(lists.size() - before);
-            used += counts[b - g] != 0;
         }
-        const unsigned rice = RiceParameter(lists.size(), blocks, used);
-        bits.Put(rice, 4);
-        size_t at = 0;
-        for (size_t b = 0; b < group; ++b) {
-            bits.Gamma(uint64_t{counts[b]} + 1);
-            for (uint32_t i = 0; i < counts[b]; ++i, ++at)
-                bits.Rice(i == 0 ? lists[at] : lists[at] - lists[at - 1] - 1, rice);
-        }
+        CodeGroup(lists, counts, blocks, groupBits, bits);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
+#include "search/index/segment_build.h"
 #include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/test_support.h"
@@ -400,6 +401,34 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
         h = (h ^ static_cast<unsigned char>(seg[i])) * 1099511628211ULL;
     EXPECT_EQ(seg.size(), 72493u);
     EXPECT_EQ(h, 4086264774730388137ULL);
+}
+
+// The two ways of gathering each bucket's blocks give the same lists: a large
+// disc is coded by sorting, so the matrix's bytes must be its bytes.
+TEST(SegmentLists, MatrixAndSortAgree) {
+    using segment_build::ListMethod;
+    std::mt19937 rng(5);
+    for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u}) {
+        std::vector<uint32_t> keys, ends;
+        for (uint32_t b = 0; b < blockCount; ++b) {
+            // Some empty blocks, some keys repeated inside a block.
+            const uint32_t n = b % 7 == 3 ? 0 : rng() % 400;
+            for (uint32_t i = 0; i < n; ++i)
+                keys.push_back(i % 5 == 4 && !keys.empty() ? keys.back() : rng() % 50000);
+            ends.push_back(static_cast<uint32_t>(keys.size()));
+        }
+        for (unsigned bucketBits : {5u, 9u, 12u}) {
+            std::vector<uint32_t> groupsM, groupsS;
+            segment_bits::CBitWriter bitsM, bitsS;
+            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsM, bitsM,
+                                           ListMethod::Matrix);
+            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsS, bitsS,
+                                           ListMethod::Sort);
+            EXPECT_EQ(groupsM, groupsS) << blockCount << " " << bucketBits;
+            EXPECT_EQ(bitsM.Finish(), bitsS.Finish()) << blockCount << " " << bucketBits;
+            EXPECT_EQ(groupsM.size(), ((size_t{1} << bucketBits) >> 5) + 1);
+        }
+    }
 }
 
 TEST_F(NameIndexTest, CacheLivesOutsideTheLibrary) {
