@@ -10,6 +10,10 @@ namespace orb::name_keys {
 const PinyinKeyTables& KeyTables() {
     static const PinyinKeyTables tables = [] {
         PinyinKeyTables t;
+        for (unsigned c = 0; c < 256; ++c)
+            t.byteSymbols[c] = IsAlnum(static_cast<unsigned char>(c))
+                                   ? SymbolBit(FoldByte(static_cast<unsigned char>(c)))
+                                   : 0;
         t.sets.resize(pd::kSetCount);
         for (unsigned set = 0; set < pd::kSetCount; ++set) {
             PinyinSetKeys& s = t.sets[set];

@@ -80,6 +80,7 @@ struct PinyinSetKeys {
 struct PinyinKeyTables {
     std::vector<PinyinSetKeys> sets;  // by set
     std::vector<uint32_t> reading3;
+    uint64_t byteSymbols[256];  // a single byte's symbol (letters folded), 0 for none
 };
 const PinyinKeyTables& KeyTables();
 
@@ -94,6 +95,14 @@ inline bool HasHighByte(const unsigned char* p, size_t n) {
     for (; i < n; ++i)
         if (p[i] & 0x80) return true;
     return false;
+}
+
+// The reading set of a multi-byte character: a double-byte one straight from the
+// GBK table, as PinyinReadingSet finds it.
+inline uint16_t ReadingSet(const unsigned char* p, size_t n) {
+    if (n != 2) return PinyinReadingSet(p, n);
+    if (p[1] < 0x40 || p[1] == 0x7F || p[1] == 0xFF) return 0;
+    return pd::kGbkSet[(p[0] - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u)];
 }
 
 template <typename F>
@@ -114,8 +123,8 @@ void ForEachPinyinKey(std::string_view name, F add) {
         const size_t n = StoredCharLength(p, e);
         Char c{0, false};
         if (n == 1) {
-            if (IsAlnum(*p)) c.symbols = SymbolBit(FoldByte(*p));
-        } else if (const uint16_t set = PinyinReadingSet(p, n); set && set < tables.sets.size()) {
+            c.symbols = tables.byteSymbols[*p];
+        } else if (const uint16_t set = ReadingSet(p, n); set && set < tables.sets.size()) {
             const PinyinSetKeys& s = tables.sets[set];
             c.symbols = s.symbols;
             c.chinese = c.symbols != 0;
