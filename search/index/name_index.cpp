@@ -698,6 +698,7 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
     NameIndexRefresh r;
     const std::string cacheDir = NameIndexDirectory(libraryDir);
     std::set<std::string> used;
+    std::vector<std::string> stale;  // discs whose segment is built
     for (const std::string& path : LibraryDiscPaths(libraryDir)) {
         if (abort && abort->load()) return r;
         ++r.discs;
@@ -710,12 +711,13 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
                 continue;
             }
         }
-        std::string error;
-        if (BuildNameSegment(cacheDir, path, error))
-            ++r.built;
-        else
-            ++r.failed;
+        stale.push_back(path);
     }
+    const segment_build::SegmentBuilds builds =
+        segment_build::BuildSegments(cacheDir, stale, abort);
+    r.built = builds.built;
+    r.failed = builds.failed;
+    if (abort && abort->load()) return r;
     // Segments of discs that left the library, and what a crash left behind.
     ListDirectory(cacheDir, [&](const DirEntry& d) {
         const std::string full = cacheDir + "/" + d.name;

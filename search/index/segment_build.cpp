@@ -3,6 +3,10 @@
 #include "search/index/segment_build.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
+
+#include "search/index/name_index.h"
 
 namespace orb::segment_build {
 
@@ -152,6 +156,33 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
         CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     work.Trim();
+}
+
+SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
+                            const std::atomic<int>* abort) {
+    std::atomic<size_t> next{0}, built{0}, failed{0};
+    auto work = [&] {
+        // A thread inherits its creator's nice value, so a build in the
+        // background stays below the window.
+        for (size_t i; (i = next.fetch_add(1)) < indexPaths.size();) {
+            if (abort && abort->load()) return;
+            std::string error;
+            (BuildNameSegment(cacheDir, indexPaths[i], error) ? built : failed).fetch_add(1);
+        }
+    };
+    const size_t threads =
+        std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, indexPaths.size()});
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // no thread to be had: this one builds the rest
+        }
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+    return {built.load(), failed.load()};
 }
 
 }  // namespace orb::segment_build

@@ -2,7 +2,10 @@
 // Coding the posting lists of a name index segment from the keys of its blocks.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "search/index/segment_bits.h"
@@ -28,5 +31,16 @@ struct BlockKeys {
 void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
                      std::vector<uint32_t>& groupBits, segment_bits::CBitWriter& bits,
                      ListMethod method = ListMethod::Auto);
+
+struct SegmentBuilds {
+    size_t built = 0;
+    size_t failed = 0;
+};
+
+// Builds the segments of these index files, several at once on the machine's
+// cores (at most four), each thread at its caller's priority. Stops starting new
+// ones when abort becomes non-zero.
+SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
+                            const std::atomic<int>* abort);
 
 }  // namespace orb::segment_build
