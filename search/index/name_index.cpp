@@ -399,7 +399,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // Renamed into place, never written over: a crash leaves the old segment or
     // the new one. Not flushed to the disk: a cache lost with the power is only
     // rebuilt, and a flush per disc would make building a library take minutes.
-    if (path.empty() || !ReplaceFileAtomically(path, out, false)) {
+    if (path.empty() || !segment_build::SaveSegment(path, out)) {
         error = "cannot write " + path;
         return false;
     }

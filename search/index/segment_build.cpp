@@ -2,10 +2,13 @@
 // Coding the posting lists of a name index segment from the keys of its blocks.
 #include "search/index/segment_build.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <system_error>
 #include <thread>
 
+#include "platform/files.h"
 #include "search/index/name_index.h"
 
 namespace orb::segment_build {
@@ -156,6 +159,20 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
         CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     work.Trim();
+}
+
+bool SaveSegment(const std::string& path, std::string_view data) {
+    SaveTarget target;
+    int err = 0;
+    if (!ResolveSaveTarget(path, target, err)) return false;
+    std::string tmp;
+    const int fd = CreateUniqueTemp(target, tmp);
+    if (fd < 0) return false;
+    bool ok = WriteAppend(fd, data.data(), data.size());
+    ok = ::close(fd) == 0 && ok;
+    if (ok && RenameOver(tmp, target.path, false)) return true;
+    ::unlink(tmp.c_str());
+    return false;
 }
 
 SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "search/index/segment_bits.h"
@@ -31,6 +32,12 @@ struct BlockKeys {
 void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
                      std::vector<uint32_t>& groupBits, segment_bits::CBitWriter& bits,
                      ListMethod method = ListMethod::Auto);
+
+// Puts a segment at path as ReplaceFileAtomically does (a unique temporary
+// file renamed into place, not flushed), without its sweep of the folder for
+// crashed saves' temporaries: that lists and looks at every segment of the
+// library, once per disc built. The refresh sweeps them once.
+bool SaveSegment(const std::string& path, std::string_view data);
 
 struct SegmentBuilds {
     size_t built = 0;
