@@ -3,6 +3,7 @@
 // endian numbers and the Rice/gamma bit streams the posting lists are kept in.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -60,65 +61,109 @@ inline uint32_t Get32(const unsigned char* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// Bits, lowest first. Whole words of 32 bits go out at once; a writer builds a
-// disc's lists of some hundred thousand codes.
+// Bits, lowest first. Codes are written through a Run, whose state lives in
+// locals the compiler keeps in registers (through the writer's own fields every
+// byte stored would make it reload them): a disc's lists are some hundred
+// thousand codes.
 class CBitWriter {
 public:
-    __attribute__((always_inline)) void Put(uint64_t value, unsigned bits) {  // bits <= 32
-        acc_ |= (value & ((uint64_t{1} << bits) - 1)) << pending_;
-        pending_ += bits;
-        bits_ += bits;
-        if (pending_ >= 32) Spill();
-    }
-    void Ones(uint64_t n) {
-        for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
-        Put(0xFFFFFFFFu, static_cast<unsigned>(n));
-    }
-    // x >= 1: the length of its binary form less one in unary, then its bits
-    // below the top one.
-    void Gamma(uint64_t x) {
-        const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
-        if (top <= 15) {
-            const uint64_t low = (uint64_t{1} << top) - 1;
-            Put(low | (x & low) << (top + 1), 2 * top + 1);
-            return;
+    struct Run {
+        uint64_t acc;
+        unsigned pending;  // bits in acc, below 32
+        uint64_t bits;     // written in all
+        unsigned char* out;
+
+        __attribute__((always_inline)) void Put(uint64_t value, unsigned n) {  // n <= 32
+            acc |= (value & ((uint64_t{1} << n) - 1)) << pending;
+            pending += n;
+            bits += n;
+            if (pending >= 32) {
+                const uint32_t word = static_cast<uint32_t>(acc);
+                out[0] = static_cast<unsigned char>(word);
+                out[1] = static_cast<unsigned char>(word >> 8);
+                out[2] = static_cast<unsigned char>(word >> 16);
+                out[3] = static_cast<unsigned char>(word >> 24);
+                out += 4;
+                acc >>= 32;
+                pending -= 32;
+            }
         }
-        Ones(top);
-        Put(0, 1);
-        Put(x, top);
+        void Ones(uint64_t n) {
+            for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
+            Put(0xFFFFFFFFu, static_cast<unsigned>(n));
+        }
+        // x >= 1: the length of its binary form less one in unary, then its
+        // bits below the top one.
+        void Gamma(uint64_t x) {
+            const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
+            if (top <= 15) {
+                const uint64_t low = (uint64_t{1} << top) - 1;
+                Put(low | (x & low) << (top + 1), 2 * top + 1);
+                return;
+            }
+            Ones(top);
+            Put(0, 1);
+            Put(x, top);
+        }
+        void Rice(uint64_t v, unsigned k) {
+            const uint64_t q = v >> k;
+            if (q + 1 + k <= 32) {
+                Put(((uint64_t{1} << q) - 1) | (v & ((uint64_t{1} << k) - 1)) << (q + 1),
+                    static_cast<unsigned>(q + 1 + k));
+                return;
+            }
+            Ones(q);
+            Put(0, 1);
+            Put(v, k);
+        }
+    };
+    // A run of at most `most` bits; End takes its state back.
+    Run Begin(uint64_t most) {
+        const size_t have = used_;
+        if (bytes_.size() < have + most / 8 + 8)
+            bytes_.resize(std::max(bytes_.size() * 2, have + most / 8 + 8));
+        return Run{acc_, pending_, bits_, reinterpret_cast<unsigned char*>(bytes_.data()) + have};
+    }
+    void End(const Run& r) {
+        used_ = static_cast<size_t>(r.out - reinterpret_cast<unsigned char*>(bytes_.data()));
+        acc_ = r.acc;
+        pending_ = r.pending;
+        bits_ = r.bits;
+    }
+
+    // Single codes, for a few.
+    void Put(uint64_t value, unsigned bits) {
+        Run r = Begin(32);
+        r.Put(value, bits);
+        End(r);
+    }
+    void Gamma(uint64_t x) {
+        Run r = Begin(130);
+        r.Gamma(x);
+        End(r);
     }
     static uint64_t RiceBits(uint64_t v, unsigned k) { return (v >> k) + 1 + k; }
     void Rice(uint64_t v, unsigned k) {
-        const uint64_t q = v >> k;
-        if (q + 1 + k <= 32) {
-            Put(((uint64_t{1} << q) - 1) | (v & ((uint64_t{1} << k) - 1)) << (q + 1),
-                static_cast<unsigned>(q + 1 + k));
-            return;
-        }
-        Ones(q);
-        Put(0, 1);
-        Put(v, k);
+        Run r = Begin(RiceBits(v, k));
+        r.Rice(v, k);
+        End(r);
     }
     uint64_t Size() const { return bits_; }
     // The bytes, the last one completed with zero bits.
     std::string& Finish() {
+        bytes_.resize(used_);
         for (; pending_ > 0; pending_ = pending_ > 8 ? pending_ - 8 : 0) {
             bytes_ += static_cast<char>(acc_);
             acc_ >>= 8;
         }
         acc_ = 0;
+        used_ = bytes_.size();
         return bytes_;
     }
 
 private:
-    void Spill() {
-        const char word[4] = {static_cast<char>(acc_), static_cast<char>(acc_ >> 8),
-                              static_cast<char>(acc_ >> 16), static_cast<char>(acc_ >> 24)};
-        bytes_.append(word, 4);
-        acc_ >>= 32;
-        pending_ -= 32;
-    }
-    std::string bytes_;
+    std::string bytes_;  // the first used_ bytes written
+    size_t used_ = 0;
     uint64_t acc_ = 0;
     unsigned pending_ = 0;
     uint64_t bits_ = 0;

@@ -50,16 +50,21 @@ void CodeGroup(const std::vector<uint32_t>& lists, const std::vector<uint32_t>& 
     uint64_t used = 0;
     for (uint32_t c : counts) used += c != 0;
     const unsigned rice = RiceParameter(lists.size(), blocks, used);
-    bits.Put(rice, 4);
-    size_t at = 0;
+    // A bucket's gaps add up to less than the blocks, so its quotients too; a
+    // count's gamma code takes at most 65 bits.
+    const uint64_t most = 4 + counts.size() * (65 + (blocks >> rice)) + lists.size() * (1 + rice);
+    CBitWriter::Run run = bits.Begin(most);
+    run.Put(rice, 4);
+    const uint32_t* at = lists.data();
     for (uint32_t c : counts) {
-        bits.Gamma(uint64_t{c} + 1);
+        run.Gamma(uint64_t{c} + 1);
         uint32_t next = 0;  // the block after the last one coded
-        for (const size_t end = at + c; at < end; ++at) {
-            bits.Rice(lists[at] - next, rice);
-            next = lists[at] + 1;
+        for (const uint32_t* end = at + c; at < end; ++at) {
+            run.Rice(*at - next, rice);
+            next = *at + 1;
         }
     }
+    bits.End(run);
 }
 
 // Each bucket's row holds a bit per block: a key of the bucket in that block.
