@@ -18,18 +18,14 @@ namespace {
 using segment_bits::BucketOf;
 using segment_bits::CBitWriter;
 
-// A matrix larger than this (in 64-bit words) is not worth its clearing and its
-// cache misses: the disc's keys are sorted instead. 10,000 entries take 64 K.
-constexpr size_t kMatrixWords = size_t{1} << 20;
-
 // Buffers kept from disc to disc on a thread, so building a library allocates
 // (and page faults) once, not per disc; a huge disc's are not kept.
 struct Work {
-    std::vector<uint64_t> matrix;
+    std::vector<uint64_t> seen;
     std::vector<uint32_t> buckets, start, fill, sorted, lists, counts;
     void Trim() {
         constexpr size_t kKeep = size_t{8} << 20;
-        if (matrix.capacity() > kKeep) std::vector<uint64_t>().swap(matrix);
+        if (seen.capacity() > kKeep) std::vector<uint64_t>().swap(seen);
         for (std::vector<uint32_t>* v : {&buckets, &start, &fill, &sorted, &lists})
             if (v->capacity() > kKeep) std::vector<uint32_t>().swap(*v);
     }
@@ -44,18 +40,18 @@ unsigned RiceParameter(uint64_t postings, uint64_t blocks, uint64_t used) {
 
 // One group: its Rice parameter, then per bucket the number of its blocks and
 // their gaps. lists holds the group's buckets' blocks, counts how many each.
-void CodeGroup(const std::vector<uint32_t>& lists, const std::vector<uint32_t>& counts,
+void CodeGroup(const uint32_t* lists, size_t postings, const std::vector<uint32_t>& counts,
                size_t blocks, std::vector<uint32_t>& groupBits, CBitWriter& bits) {
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     uint64_t used = 0;
     for (uint32_t c : counts) used += c != 0;
-    const unsigned rice = RiceParameter(lists.size(), blocks, used);
+    const unsigned rice = RiceParameter(postings, blocks, used);
     // A bucket's gaps add up to less than the blocks, so its quotients too; a
     // count's gamma code takes at most 65 bits.
-    const uint64_t most = 4 + counts.size() * (65 + (blocks >> rice)) + lists.size() * (1 + rice);
+    const uint64_t most = 4 + counts.size() * (65 + (blocks >> rice)) + postings * (1 + rice);
     CBitWriter::Run run = bits.Begin(most);
     run.Put(rice, 4);
-    const uint32_t* at = lists.data();
+    const uint32_t* at = lists;
     for (uint32_t c : counts) {
         run.Gamma(uint64_t{c} + 1);
         uint32_t next = 0;  // the block after the last one coded
@@ -67,42 +63,65 @@ void CodeGroup(const std::vector<uint32_t>& lists, const std::vector<uint32_t>& 
     bits.End(run);
 }
 
-// Each bucket's row holds a bit per block: a key of the bucket in that block.
-void CodeByMatrix(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
-                  std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
+// Each block's buckets made distinct in a bit set of the buckets (a few
+// kilobytes, in the first-level cache), then the block put in the list of each
+// of them, by counting: blocks come in order, so each list is ascending.
+// Memory and time follow the keys, whatever the disc's size.
+void CodeByBlockSets(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
+                     std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
     const size_t blocks = in.blockEnds.size();
-    const size_t words = (blocks + 63) / 64;
     const size_t buckets = size_t{1} << bucketBits;
-    w.matrix.assign(buckets * words, 0);
-    uint64_t* m = w.matrix.data();
+    w.seen.assign((buckets + 63) / 64, 0);
+    uint64_t* seen = w.seen.data();
+    std::vector<uint32_t>& touched = w.fill;      // words of seen set in this block
+    std::vector<uint32_t>& postings = w.buckets;  // each block's buckets, block by block
+    std::vector<uint32_t>& start = w.start;
+    start.assign(buckets + 1, 0);
+    std::vector<uint32_t>& ends = w.lists;  // per block, the end of its postings
+    postings.clear();
+    ends.clear();
     const uint32_t* keys = in.keys.data();
     size_t k = 0;
     for (size_t blk = 0; blk < blocks; ++blk) {
-        uint64_t* column = m + blk / 64;
-        const uint64_t bit = uint64_t{1} << (blk % 64);
         const size_t end = std::min<size_t>(in.blockEnds[blk], n);
-        if (words == 1) {
-            for (; k < end; ++k) column[BucketOf(keys[k], bucketBits)] |= bit;
-        } else {
-            for (; k < end; ++k) column[size_t{BucketOf(keys[k], bucketBits)} * words] |= bit;
+        touched.resize(std::max<size_t>(touched.size(), end - std::min(k, end)));
+        uint32_t* t = touched.data();
+        size_t nt = 0;
+        for (; k < end; ++k) {
+            const uint32_t b = BucketOf(keys[k], bucketBits);
+            uint64_t& word = seen[b / 64];
+            t[nt] = b / 64;
+            nt += word == 0;
+            word |= uint64_t{1} << (b % 64);
         }
+        for (size_t i = 0; i < nt; ++i) {
+            const uint32_t at = t[i];
+            for (uint64_t word = seen[at]; word; word &= word - 1) {
+                const uint32_t b = at * 64 + static_cast<uint32_t>(__builtin_ctzll(word));
+                postings.push_back(b);
+                ++start[b + 1];
+            }
+            seen[at] = 0;
+        }
+        ends.push_back(static_cast<uint32_t>(postings.size()));
+    }
+    for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    std::vector<uint32_t>& sorted = w.sorted;
+    sorted.resize(postings.size());
+    {
+        std::vector<uint32_t>& fill = w.counts;
+        fill.assign(start.begin(), start.end() - 1);
+        size_t p = 0;
+        for (size_t blk = 0; blk < blocks; ++blk)
+            for (; p < ends[blk]; ++p) sorted[fill[postings[p]]++] = static_cast<uint32_t>(blk);
     }
     const size_t group = size_t{1} << groupShift;
     std::vector<uint32_t>& counts = w.counts;
     counts.resize(group);
-    std::vector<uint32_t>& lists = w.lists;  // the blocks of a group's buckets
     for (size_t g = 0; g < buckets; g += group) {
-        const uint64_t* rows = m + g * words;
-        lists.clear();
-        for (size_t b = 0; b < group; ++b) {
-            const size_t before = lists.size();
-            for (size_t i = 0; i < words; ++i)
-                for (uint64_t word = rows[b * words + i]; word; word &= word - 1)
-                    lists.push_back(static_cast<uint32_t>(
-                        i * 64 + static_cast<unsigned>(__builtin_ctzll(word))));
-            counts[b] = static_cast<uint32_t>(lists.size() - before);
-        }
-        CodeGroup(lists, counts, blocks, groupBits, bits);
+        for (size_t b = 0; b < group; ++b) counts[b] = start[g + b + 1] - start[g + b];
+        CodeGroup(sorted.data() + start[g], start[g + group] - start[g], counts, blocks, groupBits,
+                  bits);
     }
 }
 
@@ -142,7 +161,7 @@ void CodeBySort(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift
                 if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
             counts[b - g] = static_cast<uint32_t>(lists.size() - before);
         }
-        CodeGroup(lists, counts, blocks, groupBits, bits);
+        CodeGroup(lists.data(), lists.size(), counts, blocks, groupBits, bits);
     }
 }
 
@@ -154,12 +173,8 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
     // Keys past the last block's end, if any, belong to no block.
     const size_t n = std::min<size_t>(blocks.blockEnds.empty() ? 0 : blocks.blockEnds.back(),
                                       blocks.keys.size());
-    const size_t words = (blocks.blockEnds.size() + 63) / 64;
-    if (method == ListMethod::Auto)
-        method = (size_t{1} << bucketBits) * words <= kMatrixWords ? ListMethod::Matrix
-                                                                   : ListMethod::Sort;
-    if (method == ListMethod::Matrix)
-        CodeByMatrix(blocks, n, bucketBits, groupShift, groupBits, bits, work);
+    if (method == ListMethod::BlockSets)
+        CodeByBlockSets(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     else
         CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));

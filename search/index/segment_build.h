@@ -13,10 +13,11 @@
 
 namespace orb::segment_build {
 
-// How the blocks of each bucket are gathered; both give the same bytes. A bit
-// matrix of buckets by blocks needs no sorting and drops repeated keys for free,
-// but grows with the square of the entries, so large discs sort instead.
-enum class ListMethod { Auto, Matrix, Sort };
+// How the blocks of each bucket are gathered; both give the same bytes. Block
+// sets make each block's buckets distinct before sorting them by bucket, which
+// sorts fewer, in a cache-sized set; sorting every key is the plain way, kept
+// to check the other against.
+enum class ListMethod { BlockSets, Sort };
 
 // Keys laid out block after block: block b holds keys [blockEnds[b - 1],
 // blockEnds[b]) (from 0 for the first); blockEnds has one end per block.
@@ -31,7 +32,7 @@ struct BlockKeys {
 // each group's first bit and, last, the end of the lists.
 void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
                      std::vector<uint32_t>& groupBits, segment_bits::CBitWriter& bits,
-                     ListMethod method = ListMethod::Auto);
+                     ListMethod method = ListMethod::BlockSets);
 
 // Puts a segment at path as ReplaceFileAtomically does (a unique temporary
 // file renamed into place, not flushed), without its sweep of the folder for

@@ -403,9 +403,9 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     EXPECT_EQ(h, 4086264774730388137ULL);
 }
 
-// The two ways of gathering each bucket's blocks give the same lists: a large
-// disc is coded by sorting, so the matrix's bytes must be its bytes.
-TEST(SegmentLists, MatrixAndSortAgree) {
+// The two ways of gathering each bucket's blocks give the same lists: the block
+// sets, which build every segment, against plain sorting.
+TEST(SegmentLists, BlockSetsAndSortAgree) {
     using segment_build::ListMethod;
     std::mt19937 rng(5);
     for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u}) {
@@ -418,15 +418,15 @@ TEST(SegmentLists, MatrixAndSortAgree) {
             ends.push_back(static_cast<uint32_t>(keys.size()));
         }
         for (unsigned bucketBits : {5u, 9u, 12u}) {
-            std::vector<uint32_t> groupsM, groupsS;
-            segment_bits::CBitWriter bitsM, bitsS;
-            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsM, bitsM,
-                                           ListMethod::Matrix);
+            std::vector<uint32_t> groupsB, groupsS;
+            segment_bits::CBitWriter bitsB, bitsS;
+            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsB, bitsB,
+                                           ListMethod::BlockSets);
             segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsS, bitsS,
                                            ListMethod::Sort);
-            EXPECT_EQ(groupsM, groupsS) << blockCount << " " << bucketBits;
-            EXPECT_EQ(bitsM.Finish(), bitsS.Finish()) << blockCount << " " << bucketBits;
-            EXPECT_EQ(groupsM.size(), ((size_t{1} << bucketBits) >> 5) + 1);
+            EXPECT_EQ(groupsB, groupsS) << blockCount << " " << bucketBits;
+            EXPECT_EQ(bitsB.Finish(), bitsS.Finish()) << blockCount << " " << bucketBits;
+            EXPECT_EQ(groupsB.size(), ((size_t{1} << bucketBits) >> 5) + 1);
         }
     }
 }
