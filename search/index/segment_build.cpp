@@ -199,7 +199,7 @@ bool SaveSegment(const std::string& path, std::string_view data) {
 // Asks the kernel to read a file ahead, so a disc coming from the disk is in
 // memory by the time its turn comes.
 void ReadAhead(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
     ::close(fd);
