@@ -74,38 +74,33 @@ void CodeByBlockSets(BlockKeys in, size_t n, unsigned bucketBits, unsigned group
     const size_t buckets = size_t{1} << bucketBits;
     w.seen.assign((buckets + 63) / 64, 0);
     uint64_t* seen = w.seen.data();
-    std::vector<uint32_t>& touched = w.fill;      // words of seen set in this block
     std::vector<uint32_t>& postings = w.buckets;  // each block's buckets, block by block
+    postings.resize(n);
+    uint32_t* post = postings.data();
     std::vector<uint32_t>& start = w.start;
     start.assign(buckets + 1, 0);
     std::vector<uint32_t>& ends = w.lists;  // per block, the end of its postings
-    postings.clear();
     ends.clear();
     const uint32_t* keys = in.keys.data();
-    size_t k = 0;
+    size_t k = 0, np = 0;
     for (size_t blk = 0; blk < blocks; ++blk) {
-        const size_t end = std::min<size_t>(in.blockEnds[blk], n);
-        touched.resize(std::max<size_t>(touched.size(), end - std::min(k, end)));
-        uint32_t* t = touched.data();
-        size_t nt = 0;
+        const size_t end = std::min<size_t>(in.blockEnds[blk], n), first = np;
+        // Without a branch to guess: a bucket's first key keeps its place.
         for (; k < end; ++k) {
             const uint32_t b = BucketOf(keys[k], bucketBits);
             uint64_t& word = seen[b / 64];
-            t[nt] = b / 64;
-            nt += word == 0;
-            word |= uint64_t{1} << (b % 64);
+            const uint64_t bit = uint64_t{1} << (b % 64);
+            post[np] = b;
+            np += (word & bit) == 0;
+            word |= bit;
         }
-        for (size_t i = 0; i < nt; ++i) {
-            const uint32_t at = t[i];
-            for (uint64_t word = seen[at]; word; word &= word - 1) {
-                const uint32_t b = at * 64 + static_cast<uint32_t>(__builtin_ctzll(word));
-                postings.push_back(b);
-                ++start[b + 1];
-            }
-            seen[at] = 0;
+        for (size_t p = first; p < np; ++p) {
+            seen[post[p] / 64] = 0;
+            ++start[post[p] + 1];
         }
-        ends.push_back(static_cast<uint32_t>(postings.size()));
+        ends.push_back(static_cast<uint32_t>(np));
     }
+    postings.resize(np);
     for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
     std::vector<uint32_t>& sorted = w.sorted;
     sorted.resize(postings.size());
