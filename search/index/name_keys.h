@@ -4,6 +4,7 @@
 // of segments and the queries that read them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -138,18 +139,15 @@ void ForEachPinyinKey(std::string_view name, F add) {
     auto each = [](uint64_t bits, auto f) {
         for (; bits; bits &= bits - 1) f(SymbolChar(static_cast<unsigned>(__builtin_ctzll(bits))));
     };
-    for (size_t i = 0; i + 1 < count; ++i) {
-        const Char &a = chars[i], &b = chars[i + 1];
-        if (!a.symbols || !b.symbols) continue;
-        if (a.chinese || b.chinese)
-            each(a.symbols, [&](unsigned char x) {
-                each(b.symbols, [&](unsigned char y) {
-                    add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8);
-                });
-            });
-        if (i + 2 >= count) continue;
-        const Char& c = chars[i + 2];
-        if (!c.symbols || !(a.chinese || b.chinese || c.chinese)) continue;
+    auto pair = [&](const Char& a, const Char& b) {
+        if (!a.symbols || !b.symbols) return;
+        each(a.symbols, [&](unsigned char x) {
+            each(b.symbols,
+                 [&](unsigned char y) { add(kPinyin2Tag | uint32_t{x} << 16 | uint32_t{y} << 8); });
+        });
+    };
+    auto triple = [&](const Char& a, const Char& b, const Char& c) {
+        if (!a.symbols || !b.symbols || !c.symbols) return;
         each(a.symbols, [&](unsigned char x) {
             each(b.symbols, [&](unsigned char y) {
                 each(c.symbols, [&](unsigned char z) {
@@ -157,6 +155,20 @@ void ForEachPinyinKey(std::string_view name, F add) {
                 });
             });
         });
+    };
+    // Only windows with a Chinese character give keys: each is taken from its
+    // first Chinese character, so none twice.
+    size_t last = SIZE_MAX;  // the Chinese character before, if any
+    for (size_t j = 0; j < count; ++j) {
+        if (!chars[j].chinese) continue;
+        const bool none1 = last == SIZE_MAX || last + 1 < j;  // j - 1 holds none
+        const bool none2 = last == SIZE_MAX || last + 2 < j;  // nor j - 2
+        if (j >= 1 && none1) pair(chars[j - 1], chars[j]);
+        if (j + 1 < count) pair(chars[j], chars[j + 1]);
+        if (j >= 2 && none2) triple(chars[j - 2], chars[j - 1], chars[j]);
+        if (j >= 1 && j + 1 < count && none1) triple(chars[j - 1], chars[j], chars[j + 1]);
+        if (j + 2 < count) triple(chars[j], chars[j + 1], chars[j + 2]);
+        last = j;
     }
 }
 
