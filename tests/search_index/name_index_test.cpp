@@ -348,8 +348,8 @@ TEST_F(NameIndexTest, NoDamagedByteGivesAWrongAnswer) {
 
 // The bytes of a segment after its identity (the counts, the checksum and the
 // body) depend only on the index's records and annotations. Whatever way the
-// builder takes to them, they stay those the readers of existing caches expect:
-// the figure is that of the builder of the first format of this layout.
+// builder takes to them, they stay those existing caches hold: the size and hash
+// are those the earlier, slower builder wrote for this disc.
 TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     const char* pieces[] = {"a",
                             "B",
