@@ -24,6 +24,12 @@ struct Tables {
     // Per letter, a bit per GBK code whose character has a reading beginning with
     // it: the test that finds where a run may start.
     std::vector<uint64_t> gbkStarts[26];
+    // Per GBK code the letters its readings begin with (the quick test of a name).
+    std::vector<uint32_t> gbkInitials;
+    // Per letter the syllables beginning with it.
+    std::vector<uint16_t> syllablesFrom[26];
+    // Per ASCII byte the piece start it gives as a letter (either case) or digit.
+    uint64_t asciiStart[128] = {};
     Tables() {
         syllableLength.resize(pd::kSyllableCount);
         for (unsigned i = 0; i < pd::kSyllableCount; ++i)
@@ -41,6 +47,20 @@ struct Tables {
                 if (setInitials[pd::kGbkSet[i]] & (1u << letter))
                     gbkStarts[letter][i / 64] |= uint64_t{1} << (i % 64);
         }
+        gbkInitials.resize(cells);
+        for (size_t i = 0; i < cells; ++i)
+            if (i % pd::kGbkTrails != 0x7F - 0x40) gbkInitials[i] = setInitials[pd::kGbkSet[i]];
+        for (unsigned i = 0; i < pd::kSyllableCount; ++i)
+            syllablesFrom[pd::kSyllableText[pd::kSyllableOffset[i]] - 'a'].push_back(
+                static_cast<uint16_t>(i));
+        for (unsigned c = 0; c < 128; ++c) asciiStart[c] = StartBit(static_cast<unsigned char>(c));
+    }
+
+    // A letter's bit (either case, bit 0 = 'a'), a digit's (bit 26 = '0'), else 0.
+    static uint64_t StartBit(unsigned char c) {
+        if (c >= '0' && c <= '9') return uint64_t{1} << (26 + c - '0');
+        c |= 0x20;
+        return c >= 'a' && c <= 'z' ? uint64_t{1} << (c - 'a') : 0;
     }
 };
 
@@ -79,6 +99,34 @@ uint16_t SetOf(const unsigned char* p, size_t n) {
         std::lower_bound(pd::kFourByte, end, cp,
                          [](const pd::FourByteReading& r, uint32_t v) { return r.codePoint < v; });
     return it != end && it->codePoint == cp ? it->set : 0;
+}
+
+// Whether the lower-case keyword can be cut into pieces (a whole reading, an
+// initial, zh/ch/sh, a prefix of a reading at the end, or a single letter or
+// digit) each beginning with a start in allowed.
+bool Spellable(std::string_view low, uint64_t allowed, const Tables& t) {
+    const size_t k = low.size();
+    std::vector<char> reach(k + 1, 0);
+    reach[0] = 1;
+    for (size_t at = 0; at < k && !reach[k]; ++at) {
+        const auto c = static_cast<unsigned char>(low[at]);
+        if (!reach[at] || !(allowed & Tables::StartBit(c))) continue;
+        reach[at + 1] = 1;
+        if (c < 'a' || c > 'z') continue;
+        const size_t rest = k - at;
+        if (rest >= 2 && low[at + 1] == 'h' && (c == 'z' || c == 'c' || c == 's'))
+            reach[at + 2] = 1;
+        for (uint16_t id : t.syllablesFrom[c - 'a']) {
+            const char* r = pd::kSyllableText + pd::kSyllableOffset[id];
+            const size_t len = t.syllableLength[id];
+            if (rest <= len) {
+                if (std::memcmp(r, low.data() + at, rest) == 0) reach[k] = 1;
+            } else if (std::memcmp(r, low.data() + at, len) == 0) {
+                reach[at + len] = 1;
+            }
+        }
+    }
+    return reach[k] != 0;
 }
 
 }  // namespace
@@ -152,6 +200,14 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     const auto low0 = static_cast<unsigned char>(lower_[0]);
     firstBit_ = low0 >= 'a' && low0 <= 'z' ? 1u << (low0 - 'a') : 0;
     gbkStarts_ = firstBit_ ? t.gbkStarts[low0 - 'a'].data() : nullptr;
+    // A start is required when the keyword cannot be spelled without it; fewer
+    // starts only ever spell less, so a name without it cannot match.
+    uint64_t used = 0;
+    for (char c : lower_) used |= Tables::StartBit(static_cast<unsigned char>(c));
+    for (uint64_t bits = used; bits; bits &= bits - 1) {
+        const uint64_t bit = bits & (~bits + 1);
+        if (!Spellable(lower_, ~bit, t)) required_ |= bit;
+    }
     for (int c = 0; c < 128; ++c)
         startAscii_[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) &&
                          (matchCase ? static_cast<char>(c) == keyword[0]
@@ -263,16 +319,48 @@ bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool r
     return false;
 }
 
+bool CPinyinMatcher::HasRequiredStarts(const unsigned char* s, const unsigned char* e) const {
+    const Tables& t = *static_cast<const Tables*>(tables_);
+    // Decoded as Scan decodes, so every character Scan may use is counted.
+    uint64_t have = 0;
+    for (const unsigned char* p = s; p < e;) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            have |= t.asciiStart[c];
+            ++p;
+            continue;
+        }
+        const size_t n = StoredCharLength(p, e);
+        if (n == 2) {
+            if (p[1] >= 0x40 && p[1] != 0xFF)
+                have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u)];
+        } else if (n == 4) {
+            have |= t.setInitials[SetOf(p, n)];
+        }
+        p += n;
+    }
+    return (have & required_) == required_;
+}
+
+bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
+    if (!Active()) return false;
+    const auto* s = reinterpret_cast<const unsigned char*>(name);
+    const void* nul = std::memchr(name, 0, capacity);
+    return HasRequiredStarts(s, nul ? static_cast<const unsigned char*>(nul) : s + capacity);
+}
+
 bool CPinyinMatcher::Matches(std::string_view text, bool wholeText) const {
     if (!Active() || text.empty()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    return Scan(s, s + text.size(), !wholeText, wholeText, nullptr);
+    const auto* e = s + text.size();
+    return HasRequiredStarts(s, e) && Scan(s, e, !wholeText, wholeText, nullptr);
 }
 
 bool CPinyinMatcher::Find(std::string_view text, bool wholeText, size_t& begin, size_t& end) const {
     if (!Active() || text.empty()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const auto* e = s + text.size();
+    if (!HasRequiredStarts(s, e)) return false;
     const unsigned char* hitEnd = nullptr;
     for (const unsigned char* p = s; p < e; p += StoredCharLength(p, e)) {
         if (Scan(p, e, false, wholeText, &hitEnd)) {
