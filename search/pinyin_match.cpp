@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/text.h"
 #include "search/pinyin/pinyin_data.h"
@@ -24,6 +27,7 @@ struct Tables {
     // Per letter, a bit per GBK code whose character has a reading beginning with
     // it: the test that finds where a run may start.
     std::vector<uint64_t> gbkStarts[26];
+    std::vector<uint64_t> noCells;  // the same for no letter
     // Per GBK code the letters its readings begin with (the quick test of a name).
     std::vector<uint32_t> gbkInitials;
     // Per letter the syllables beginning with it.
@@ -43,6 +47,7 @@ struct Tables {
         constexpr size_t cells = size_t{pd::kGbkLeads} * pd::kGbkTrails;
         for (unsigned letter = 0; letter < 26; ++letter) {
             gbkStarts[letter].assign((cells + 63) / 64, 0);
+            noCells.assign((cells + 63) / 64, 0);
             for (size_t i = 0; i < cells; ++i)
                 if (setInitials[pd::kGbkSet[i]] & (1u << letter))
                     gbkStarts[letter][i / 64] |= uint64_t{1} << (i % 64);
@@ -99,6 +104,30 @@ uint16_t SetOf(const unsigned char* p, size_t n) {
         std::lower_bound(pd::kFourByte, end, cp,
                          [](const pd::FourByteReading& r, uint32_t v) { return r.codePoint < v; });
     return it != end && it->codePoint == cp ? it->set : 0;
+}
+
+// The piece starts the characters of [s, e) give: letters and digits, and the
+// initials of readings. Decoded as Scan decodes, so every character it may use
+// is counted.
+uint64_t StartsOf(const Tables& t, const unsigned char* s, const unsigned char* e) {
+    uint64_t have = 0;
+    for (const unsigned char* p = s; p < e;) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            have |= t.asciiStart[c];
+            ++p;
+            continue;
+        }
+        const size_t n = StoredCharLength(p, e);
+        if (n == 2) {
+            if (p[1] >= 0x40 && p[1] != 0xFF)
+                have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u)];
+        } else if (n == 4) {
+            have |= t.setInitials[SetOf(p, n)];
+        }
+        p += n;
+    }
+    return have;
 }
 
 // Whether the lower-case keyword can be cut into pieces (a whole reading, an
@@ -207,6 +236,21 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     for (uint64_t bits = used; bits; bits &= bits - 1) {
         const uint64_t bit = bits & (~bits + 1);
         if (!Spellable(lower_, ~bit, t)) required_ |= bit;
+    }
+    // The name's quick test looks for a few of them among its ASCII bytes all at
+    // once, the keyword's first letter first.
+    uint64_t left = required_;
+    for (const uint64_t*& cells : probeCells_) cells = t.noCells.data();
+    for (size_t i = 0; i < length_ && probes_ < kProbes; ++i) {
+        const auto c = static_cast<unsigned char>(lower_[i]);
+        const uint64_t bit = Tables::StartBit(c);
+        if (!(left & bit)) continue;
+        left &= ~bit;
+        probeByte_[probes_] = c;  // a digit already has bit 0x20
+        probeCells_[probes_] = c >= 'a' ? t.gbkStarts[c - 'a'].data() : t.noCells.data();
+        probeBit_[probes_] = bit;
+        probed_ |= bit;
+        ++probes_;
     }
     for (int c = 0; c < 128; ++c)
         startAscii_[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) &&
@@ -321,32 +365,75 @@ bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool r
 
 bool CPinyinMatcher::HasRequiredStarts(const unsigned char* s, const unsigned char* e) const {
     const Tables& t = *static_cast<const Tables*>(tables_);
-    // Decoded as Scan decodes, so every character Scan may use is counted.
-    uint64_t have = 0;
-    for (const unsigned char* p = s; p < e;) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            have |= t.asciiStart[c];
-            ++p;
-            continue;
-        }
-        const size_t n = StoredCharLength(p, e);
-        if (n == 2) {
-            if (p[1] >= 0x40 && p[1] != 0xFF)
-                have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u)];
-        } else if (n == 4) {
-            have |= t.setInitials[SetOf(p, n)];
-        }
-        p += n;
-    }
-    return (have & required_) == required_;
+    return (StartsOf(t, s, e) & required_) == required_;
 }
 
 bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
     if (!Active()) return false;
+    const Tables& t = *static_cast<const Tables*>(tables_);
     const auto* s = reinterpret_cast<const unsigned char*>(name);
-    const void* nul = std::memchr(name, 0, capacity);
-    return HasRequiredStarts(s, nul ? static_cast<const unsigned char*>(nul) : s + capacity);
+    uint64_t have = 0;
+    size_t off = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time. The multi-byte characters are found from their
+    // high bytes (all bytes before the first one are ASCII characters), decoded
+    // as Scan decodes the name ending at its NUL, and add their readings'
+    // initials; the other bytes before the NUL are compared with the probed
+    // starts all at once.
+    const __m128i fold = _mm_set1_epi8(0x20);
+    __m128i probe[kProbes];
+    for (unsigned k = 0; k < kProbes; ++k) probe[k] = _mm_set1_epi8(static_cast<char>(probeByte_[k]));
+    uint32_t carry = 0;  // the bytes of this block a character before it took
+    for (; off + 16 <= capacity; off += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
+        const auto nul = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, __m128i{})));
+        const uint32_t live = (nul ? (nul & (0 - nul)) - 1 : 0xFFFFu) & ~carry;
+        uint32_t high = static_cast<uint32_t>(_mm_movemask_epi8(v)) & live;
+        uint32_t ascii = ~high & live;
+        carry = 0;
+        while (high) {
+            const auto i = static_cast<unsigned>(__builtin_ctz(high));
+            const unsigned char* q = s + off + i;
+            const size_t room = capacity - off - i;  // q's bytes inside the buffer
+            const unsigned char c = q[0];
+            unsigned n = 1;
+            if (c >= 0x81 && c <= 0xFE && room >= 2 && q[1] != 0) {
+                const unsigned char c2 = q[1];
+                if (c2 >= 0x30 && c2 <= 0x39) {
+                    // Cut short by the NUL or the buffer's end: no reading.
+                    n = room < 3 || q[2] == 0 ? 2 : room < 4 || q[3] == 0 ? 3 : 4;
+                    if (n == 4) have |= t.setInitials[SetOf(q, 4)];
+                } else {
+                    n = 2;
+                    if (c2 >= 0x40 && c2 != 0xFF) {
+                        // The probed letters' small bit tables, not the whole one.
+                        const size_t cell = (c - 0x81u) * pd::kGbkTrails + (c2 - 0x40u);
+                        for (unsigned k = 0; k < kProbes; ++k)
+                            have |= probeBit_[k] &
+                                    (0 - ((probeCells_[k][cell / 64] >> (cell % 64)) & 1));
+                    }
+                }
+            }
+            const uint32_t used = ((1u << n) - 1) << i;
+            high &= ~used;
+            ascii &= ~used;
+            carry = used >> 16;
+        }
+        const __m128i folded = _mm_or_si128(v, fold);
+        for (unsigned k = 0; k < kProbes; ++k) {
+            const auto lanes =
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, probe[k])));
+            have |= probeBit_[k] & (0 - static_cast<uint64_t>((lanes & ascii) != 0));
+        }
+        if (nul & ~carry) return (have & probed_) == probed_;
+    }
+    off += static_cast<size_t>(__builtin_popcount(carry));
+#endif
+    if (off < capacity) {
+        const void* nul = std::memchr(s + off, 0, capacity - off);
+        have |= StartsOf(t, s + off, nul ? static_cast<const unsigned char*>(nul) : s + capacity);
+    }
+    return (have & probed_) == probed_;
 }
 
 bool CPinyinMatcher::Matches(std::string_view text, bool wholeText) const {

@@ -46,9 +46,8 @@ public:
     // The leftmost such run, as byte offsets [begin, end).
     bool Find(std::string_view text, bool wholeText, size_t& begin, size_t& end) const;
     // A quick test before Matches: false when no part of the name up to its NUL
-    // (name holds one within capacity bytes) can match, as it lacks a letter or
-    // digit that every spelling of the keyword needs to begin a syllable with.
-    // True says nothing.
+    // (or capacity bytes) can match, as it lacks a letter or digit that every
+    // spelling of the keyword needs to begin a syllable with. True says nothing.
     bool MayMatchName(const char* name, size_t capacity) const;
 
 private:
@@ -81,6 +80,14 @@ private:
     // spell the keyword begins some piece: a character's reading or initial, or a
     // letter or digit of the name. A name lacking one of them cannot match.
     uint64_t required_ = 0;
+    // The required starts the quick test of a name looks for: an ASCII byte b
+    // gives one when (b | 0x20) == probeByte_ (an unused probe's 0 never does).
+    static constexpr unsigned kProbes = 4;
+    unsigned probes_ = 0;
+    unsigned char probeByte_[kProbes] = {};
+    uint64_t probeBit_[kProbes] = {};
+    const uint64_t* probeCells_[kProbes] = {};  // GBK codes with a reading starting with it
+    uint64_t probed_ = 0;
 };
 
 }  // namespace orb
