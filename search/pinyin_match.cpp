@@ -382,7 +382,8 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
     // starts all at once.
     const __m128i fold = _mm_set1_epi8(0x20);
     __m128i probe[kProbes];
-    for (unsigned k = 0; k < kProbes; ++k) probe[k] = _mm_set1_epi8(static_cast<char>(probeByte_[k]));
+    for (unsigned k = 0; k < kProbes; ++k)
+        probe[k] = _mm_set1_epi8(static_cast<char>(probeByte_[k]));
     uint32_t carry = 0;  // the bytes of this block a character before it took
     for (; off + 16 <= capacity; off += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
