@@ -375,21 +375,26 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
     uint64_t have = 0;
     size_t off = 0;
 #if defined(__SSE2__)
-    // Sixteen bytes at a time. The multi-byte characters are found from their
-    // high bytes (all bytes before the first one are ASCII characters), decoded
-    // as Scan decodes the name ending at its NUL, and add their readings'
-    // initials; the other bytes before the NUL are compared with the probed
-    // starts all at once.
+    // Thirty-two bytes at a time, which hold most names whole. The multi-byte
+    // characters are found from their high bytes (all bytes before the first one
+    // are ASCII characters), decoded as Scan decodes the name ending at its NUL,
+    // and add their readings' initials; the other bytes before the NUL are
+    // compared with the probed starts all at once.
     const __m128i fold = _mm_set1_epi8(0x20);
     __m128i probe[kProbes];
     for (unsigned k = 0; k < kProbes; ++k)
         probe[k] = _mm_set1_epi8(static_cast<char>(probeByte_[k]));
+    auto lanes = [](__m128i lo, __m128i hi) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
+               static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+    };
     uint32_t carry = 0;  // the bytes of this block a character before it took
-    for (; off + 16 <= capacity; off += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
-        const auto nul = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, __m128i{})));
-        const uint32_t live = (nul ? (nul & (0 - nul)) - 1 : 0xFFFFu) & ~carry;
-        uint32_t high = static_cast<uint32_t>(_mm_movemask_epi8(v)) & live;
+    for (; off + 32 <= capacity; off += 32) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off + 16));
+        const uint32_t nul = lanes(_mm_cmpeq_epi8(v0, __m128i{}), _mm_cmpeq_epi8(v1, __m128i{}));
+        const uint32_t live = (nul ? (nul & (0 - nul)) - 1 : ~uint32_t{0}) & ~carry;
+        uint32_t high = lanes(v0, v1) & live;
         uint32_t ascii = ~high & live;
         carry = 0;
         while (high) {
@@ -415,18 +420,19 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
                     }
                 }
             }
-            const uint32_t used = ((1u << n) - 1) << i;
-            high &= ~used;
-            ascii &= ~used;
-            carry = used >> 16;
+            const uint64_t used = ((uint64_t{1} << n) - 1) << i;
+            high &= ~static_cast<uint32_t>(used);
+            ascii &= ~static_cast<uint32_t>(used);
+            carry = static_cast<uint32_t>(used >> 32);
         }
-        const __m128i folded = _mm_or_si128(v, fold);
+        const __m128i f0 = _mm_or_si128(v0, fold);
+        const __m128i f1 = _mm_or_si128(v1, fold);
         for (unsigned k = 0; k < kProbes; ++k) {
-            const auto lanes =
-                static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, probe[k])));
-            have |= probeBit_[k] & (0 - static_cast<uint64_t>((lanes & ascii) != 0));
+            const uint32_t found =
+                lanes(_mm_cmpeq_epi8(f0, probe[k]), _mm_cmpeq_epi8(f1, probe[k])) & ascii;
+            have |= probeBit_[k] & (0 - static_cast<uint64_t>(found != 0));
         }
-        if (nul & ~carry) return (have & probed_) == probed_;
+        if (nul) return (have & probed_) == probed_;
     }
     off += static_cast<size_t>(__builtin_popcount(carry));
 #endif
