@@ -27,7 +27,6 @@ struct Tables {
     // Per letter, a bit per GBK code whose character has a reading beginning with
     // it: the test that finds where a run may start.
     std::vector<uint64_t> gbkStarts[26];
-    std::vector<uint64_t> noCells;  // the same for no letter
     // Per GBK code the letters its readings begin with (the quick test of a name).
     std::vector<uint32_t> gbkInitials;
     // Per letter the syllables beginning with it.
@@ -47,7 +46,6 @@ struct Tables {
         constexpr size_t cells = size_t{pd::kGbkLeads} * pd::kGbkTrails;
         for (unsigned letter = 0; letter < 26; ++letter) {
             gbkStarts[letter].assign((cells + 63) / 64, 0);
-            noCells.assign((cells + 63) / 64, 0);
             for (size_t i = 0; i < cells; ++i)
                 if (setInitials[pd::kGbkSet[i]] & (1u << letter))
                     gbkStarts[letter][i / 64] |= uint64_t{1} << (i % 64);
@@ -240,14 +238,12 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     // The name's quick test looks for a few of them among its ASCII bytes all at
     // once, the keyword's first letter first.
     uint64_t left = required_;
-    for (const uint64_t*& cells : probeCells_) cells = t.noCells.data();
     for (size_t i = 0; i < length_ && probes_ < kProbes; ++i) {
         const auto c = static_cast<unsigned char>(lower_[i]);
         const uint64_t bit = Tables::StartBit(c);
         if (!(left & bit)) continue;
         left &= ~bit;
-        probeByte_[probes_] = c;  // a digit already has bit 0x20
-        probeCells_[probes_] = c >= 'a' ? t.gbkStarts[c - 'a'].data() : t.noCells.data();
+        std::memset(probeLanes_[probes_], c, sizeof(probeLanes_[probes_]));  // a digit has 0x20
         probeBit_[probes_] = bit;
         probed_ |= bit;
         ++probes_;
@@ -368,7 +364,7 @@ bool CPinyinMatcher::HasRequiredStarts(const unsigned char* s, const unsigned ch
     return (StartsOf(t, s, e) & required_) == required_;
 }
 
-bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
+bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity, bool base) const {
     if (!Active()) return false;
     const Tables& t = *static_cast<const Tables*>(tables_);
     const auto* s = reinterpret_cast<const unsigned char*>(name);
@@ -383,7 +379,7 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
     const __m128i fold = _mm_set1_epi8(0x20);
     __m128i probe[kProbes];
     for (unsigned k = 0; k < kProbes; ++k)
-        probe[k] = _mm_set1_epi8(static_cast<char>(probeByte_[k]));
+        probe[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(probeLanes_[k]));
     auto lanes = [](__m128i lo, __m128i hi) {
         return static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
                static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
@@ -393,7 +389,14 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
         const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
         const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off + 16));
         const uint32_t nul = lanes(_mm_cmpeq_epi8(v0, __m128i{}), _mm_cmpeq_epi8(v1, __m128i{}));
-        const uint32_t live = (nul ? (nul & (0 - nul)) - 1 : ~uint32_t{0}) & ~carry;
+        uint32_t live = (nul ? (nul & (0 - nul)) - 1 : ~uint32_t{0}) & ~carry;
+        if (base && off == 0 && nul) {
+            // A name in one block ends at its last dot (byte-wise, as a file's
+            // base does); a longer one is taken whole, which only tests less.
+            const __m128i dot = _mm_set1_epi8('.');
+            const uint32_t dots = lanes(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(v1, dot)) & live;
+            if (dots) live &= (uint32_t{1} << (31 - __builtin_clz(dots))) - 1;
+        }
         uint32_t high = lanes(v0, v1) & live;
         uint32_t ascii = ~high & live;
         carry = 0;
@@ -411,13 +414,8 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
                     if (n == 4) have |= t.setInitials[SetOf(q, 4)];
                 } else {
                     n = 2;
-                    if (c2 >= 0x40 && c2 != 0xFF) {
-                        // The probed letters' small bit tables, not the whole one.
-                        const size_t cell = (c - 0x81u) * pd::kGbkTrails + (c2 - 0x40u);
-                        for (unsigned k = 0; k < kProbes; ++k)
-                            have |= probeBit_[k] &
-                                    (0 - ((probeCells_[k][cell / 64] >> (cell % 64)) & 1));
-                    }
+                    if (c2 >= 0x40 && c2 != 0xFF)
+                        have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (c2 - 0x40u)];
                 }
             }
             const uint64_t used = ((uint64_t{1} << n) - 1) << i;
@@ -438,7 +436,12 @@ bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity) const {
 #endif
     if (off < capacity) {
         const void* nul = std::memchr(s + off, 0, capacity - off);
-        have |= StartsOf(t, s + off, nul ? static_cast<const unsigned char*>(nul) : s + capacity);
+        const unsigned char* e = nul ? static_cast<const unsigned char*>(nul) : s + capacity;
+        if (base && off == 0) {
+            const void* dot = ::memrchr(s, '.', static_cast<size_t>(e - s));
+            if (dot) e = static_cast<const unsigned char*>(dot);
+        }
+        have |= StartsOf(t, s + off, e);
     }
     return (have & probed_) == probed_;
 }

@@ -47,8 +47,10 @@ public:
     bool Find(std::string_view text, bool wholeText, size_t& begin, size_t& end) const;
     // A quick test before Matches: false when no part of the name up to its NUL
     // (or capacity bytes) can match, as it lacks a letter or digit that every
-    // spelling of the keyword needs to begin a syllable with. True says nothing.
-    bool MayMatchName(const char* name, size_t capacity) const;
+    // spelling of the keyword needs to begin a syllable with. With base, only the
+    // part before the last dot counts (a file's base), as far as the test sees
+    // quickly. True says nothing.
+    bool MayMatchName(const char* name, size_t capacity, bool base) const;
 
 private:
     // Keyword positions still open after a run: bit p says the run so far spells
@@ -80,13 +82,13 @@ private:
     // spell the keyword begins some piece: a character's reading or initial, or a
     // letter or digit of the name. A name lacking one of them cannot match.
     uint64_t required_ = 0;
-    // The required starts the quick test of a name looks for: an ASCII byte b
-    // gives one when (b | 0x20) == probeByte_ (an unused probe's 0 never does).
+    // The required starts the quick test of a name looks for among its ASCII
+    // bytes: a byte b gives probe k when (b | 0x20) is probeLanes_[k]'s byte (an
+    // unused probe's 0 never is).
     static constexpr unsigned kProbes = 4;
     unsigned probes_ = 0;
-    unsigned char probeByte_[kProbes] = {};
+    alignas(16) unsigned char probeLanes_[kProbes][16] = {};
     uint64_t probeBit_[kProbes] = {};
-    const uint64_t* probeCells_[kProbes] = {};  // GBK codes with a reading starting with it
     uint64_t probed_ = 0;
 };
 

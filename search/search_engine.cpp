@@ -561,7 +561,8 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     // by its quick test before they are scanned.
     const bool nameMay =
         (searchOptions_ & (entry.IsDirectory() ? SF_DIRECTORIES : SF_FILES)) != 0 &&
-        (literalMay || (searchPinyin_ && searchPinyin_->MayMatchName(entry.name, kMaxPath)));
+        (literalMay || (searchPinyin_ &&
+                        searchPinyin_->MayMatchName(entry.name, kMaxPath, !entry.IsDirectory())));
 
     if (entry.IsDirectory()) {
         if ((searchOptions_ & SF_DIRECTORIES) && nameMay) {
