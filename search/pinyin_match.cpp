@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/text.h"
 #include "search/pinyin/pinyin_data.h"
@@ -24,6 +27,12 @@ struct Tables {
     // Per letter, a bit per GBK code whose character has a reading beginning with
     // it: the test that finds where a run may start.
     std::vector<uint64_t> gbkStarts[26];
+    // Per GBK code the letters its readings begin with (the quick test of a name).
+    std::vector<uint32_t> gbkInitials;
+    // Per letter the syllables beginning with it.
+    std::vector<uint16_t> syllablesFrom[26];
+    // Per ASCII byte the piece start it gives as a letter (either case) or digit.
+    uint64_t asciiStart[128] = {};
     Tables() {
         syllableLength.resize(pd::kSyllableCount);
         for (unsigned i = 0; i < pd::kSyllableCount; ++i)
@@ -41,6 +50,20 @@ struct Tables {
                 if (setInitials[pd::kGbkSet[i]] & (1u << letter))
                     gbkStarts[letter][i / 64] |= uint64_t{1} << (i % 64);
         }
+        gbkInitials.resize(cells);
+        for (size_t i = 0; i < cells; ++i)
+            if (i % pd::kGbkTrails != 0x7F - 0x40) gbkInitials[i] = setInitials[pd::kGbkSet[i]];
+        for (unsigned i = 0; i < pd::kSyllableCount; ++i)
+            syllablesFrom[pd::kSyllableText[pd::kSyllableOffset[i]] - 'a'].push_back(
+                static_cast<uint16_t>(i));
+        for (unsigned c = 0; c < 128; ++c) asciiStart[c] = StartBit(static_cast<unsigned char>(c));
+    }
+
+    // A letter's bit (either case, bit 0 = 'a'), a digit's (bit 26 = '0'), else 0.
+    static uint64_t StartBit(unsigned char c) {
+        if (c >= '0' && c <= '9') return uint64_t{1} << (26 + c - '0');
+        c |= 0x20;
+        return c >= 'a' && c <= 'z' ? uint64_t{1} << (c - 'a') : 0;
     }
 };
 
@@ -79,6 +102,58 @@ uint16_t SetOf(const unsigned char* p, size_t n) {
         std::lower_bound(pd::kFourByte, end, cp,
                          [](const pd::FourByteReading& r, uint32_t v) { return r.codePoint < v; });
     return it != end && it->codePoint == cp ? it->set : 0;
+}
+
+// The piece starts the characters of [s, e) give: letters and digits, and the
+// initials of readings. Decoded as Scan decodes, so every character it may use
+// is counted.
+uint64_t StartsOf(const Tables& t, const unsigned char* s, const unsigned char* e) {
+    uint64_t have = 0;
+    for (const unsigned char* p = s; p < e;) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            have |= t.asciiStart[c];
+            ++p;
+            continue;
+        }
+        const size_t n = StoredCharLength(p, e);
+        if (n == 2) {
+            if (p[1] >= 0x40 && p[1] != 0xFF)
+                have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (p[1] - 0x40u)];
+        } else if (n == 4) {
+            have |= t.setInitials[SetOf(p, n)];
+        }
+        p += n;
+    }
+    return have;
+}
+
+// Whether the lower-case keyword can be cut into pieces (a whole reading, an
+// initial, zh/ch/sh, a prefix of a reading at the end, or a single letter or
+// digit) each beginning with a start in allowed.
+bool Spellable(std::string_view low, uint64_t allowed, const Tables& t) {
+    const size_t k = low.size();
+    std::vector<char> reach(k + 1, 0);
+    reach[0] = 1;
+    for (size_t at = 0; at < k && !reach[k]; ++at) {
+        const auto c = static_cast<unsigned char>(low[at]);
+        if (!reach[at] || !(allowed & Tables::StartBit(c))) continue;
+        reach[at + 1] = 1;
+        if (c < 'a' || c > 'z') continue;
+        const size_t rest = k - at;
+        if (rest >= 2 && low[at + 1] == 'h' && (c == 'z' || c == 'c' || c == 's'))
+            reach[at + 2] = 1;
+        for (uint16_t id : t.syllablesFrom[c - 'a']) {
+            const char* r = pd::kSyllableText + pd::kSyllableOffset[id];
+            const size_t len = t.syllableLength[id];
+            if (rest <= len) {
+                if (std::memcmp(r, low.data() + at, rest) == 0) reach[k] = 1;
+            } else if (std::memcmp(r, low.data() + at, len) == 0) {
+                reach[at + len] = 1;
+            }
+        }
+    }
+    return reach[k] != 0;
 }
 
 }  // namespace
@@ -152,6 +227,27 @@ CPinyinMatcher::CPinyinMatcher(std::string_view keyword, bool matchCase) : match
     const auto low0 = static_cast<unsigned char>(lower_[0]);
     firstBit_ = low0 >= 'a' && low0 <= 'z' ? 1u << (low0 - 'a') : 0;
     gbkStarts_ = firstBit_ ? t.gbkStarts[low0 - 'a'].data() : nullptr;
+    // A start is required when the keyword cannot be spelled without it; fewer
+    // starts only ever spell less, so a name without it cannot match.
+    uint64_t used = 0;
+    for (char c : lower_) used |= Tables::StartBit(static_cast<unsigned char>(c));
+    for (uint64_t bits = used; bits; bits &= bits - 1) {
+        const uint64_t bit = bits & (~bits + 1);
+        if (!Spellable(lower_, ~bit, t)) required_ |= bit;
+    }
+    // The name's quick test looks for a few of them among its ASCII bytes all at
+    // once, the keyword's first letter first.
+    uint64_t left = required_;
+    for (size_t i = 0; i < length_ && probes_ < kProbes; ++i) {
+        const auto c = static_cast<unsigned char>(lower_[i]);
+        const uint64_t bit = Tables::StartBit(c);
+        if (!(left & bit)) continue;
+        left &= ~bit;
+        std::memset(probeLanes_[probes_], c, sizeof(probeLanes_[probes_]));  // a digit has 0x20
+        probeBit_[probes_] = bit;
+        probed_ |= bit;
+        ++probes_;
+    }
     for (int c = 0; c < 128; ++c)
         startAscii_[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) &&
                          (matchCase ? static_cast<char>(c) == keyword[0]
@@ -263,16 +359,105 @@ bool CPinyinMatcher::Scan(const unsigned char* s, const unsigned char* e, bool r
     return false;
 }
 
+bool CPinyinMatcher::HasRequiredStarts(const unsigned char* s, const unsigned char* e) const {
+    const Tables& t = *static_cast<const Tables*>(tables_);
+    return (StartsOf(t, s, e) & required_) == required_;
+}
+
+bool CPinyinMatcher::MayMatchName(const char* name, size_t capacity, bool base) const {
+    if (!Active()) return false;
+    const Tables& t = *static_cast<const Tables*>(tables_);
+    const auto* s = reinterpret_cast<const unsigned char*>(name);
+    uint64_t have = 0;
+    size_t off = 0;
+#if defined(__SSE2__)
+    // Thirty-two bytes at a time, which hold most names whole. The multi-byte
+    // characters are found from their high bytes (all bytes before the first one
+    // are ASCII characters), decoded as Scan decodes the name ending at its NUL,
+    // and add their readings' initials; the other bytes before the NUL are
+    // compared with the probed starts all at once.
+    const __m128i fold = _mm_set1_epi8(0x20);
+    __m128i probe[kProbes];
+    for (unsigned k = 0; k < kProbes; ++k)
+        probe[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(probeLanes_[k]));
+    auto lanes = [](__m128i lo, __m128i hi) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(lo)) |
+               static_cast<uint32_t>(_mm_movemask_epi8(hi)) << 16;
+    };
+    uint32_t carry = 0;  // the bytes of this block a character before it took
+    for (; off + 32 <= capacity; off += 32) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + off + 16));
+        const uint32_t nul = lanes(_mm_cmpeq_epi8(v0, __m128i{}), _mm_cmpeq_epi8(v1, __m128i{}));
+        uint32_t live = (nul ? (nul & (0 - nul)) - 1 : ~uint32_t{0}) & ~carry;
+        if (base && off == 0 && nul) {
+            // A name in one block ends at its last dot (byte-wise, as a file's
+            // base does); a longer one is taken whole, which only tests less.
+            const __m128i dot = _mm_set1_epi8('.');
+            const uint32_t dots = lanes(_mm_cmpeq_epi8(v0, dot), _mm_cmpeq_epi8(v1, dot)) & live;
+            if (dots) live &= (uint32_t{1} << (31 - __builtin_clz(dots))) - 1;
+        }
+        uint32_t high = lanes(v0, v1) & live;
+        uint32_t ascii = ~high & live;
+        carry = 0;
+        while (high) {
+            const auto i = static_cast<unsigned>(__builtin_ctz(high));
+            const unsigned char* q = s + off + i;
+            const size_t room = capacity - off - i;  // q's bytes inside the buffer
+            const unsigned char c = q[0];
+            unsigned n = 1;
+            if (c >= 0x81 && c <= 0xFE && room >= 2 && q[1] != 0) {
+                const unsigned char c2 = q[1];
+                if (c2 >= 0x30 && c2 <= 0x39) {
+                    // Cut short by the NUL or the buffer's end: no reading.
+                    n = room < 3 || q[2] == 0 ? 2 : room < 4 || q[3] == 0 ? 3 : 4;
+                    if (n == 4) have |= t.setInitials[SetOf(q, 4)];
+                } else {
+                    n = 2;
+                    if (c2 >= 0x40 && c2 != 0xFF)
+                        have |= t.gbkInitials[(c - 0x81u) * pd::kGbkTrails + (c2 - 0x40u)];
+                }
+            }
+            const uint64_t used = ((uint64_t{1} << n) - 1) << i;
+            high &= ~static_cast<uint32_t>(used);
+            ascii &= ~static_cast<uint32_t>(used);
+            carry = static_cast<uint32_t>(used >> 32);
+        }
+        const __m128i f0 = _mm_or_si128(v0, fold);
+        const __m128i f1 = _mm_or_si128(v1, fold);
+        for (unsigned k = 0; k < kProbes; ++k) {
+            const uint32_t found =
+                lanes(_mm_cmpeq_epi8(f0, probe[k]), _mm_cmpeq_epi8(f1, probe[k])) & ascii;
+            have |= probeBit_[k] & (0 - static_cast<uint64_t>(found != 0));
+        }
+        if (nul) return (have & probed_) == probed_;
+    }
+    off += static_cast<size_t>(__builtin_popcount(carry));
+#endif
+    if (off < capacity) {
+        const void* nul = std::memchr(s + off, 0, capacity - off);
+        const unsigned char* e = nul ? static_cast<const unsigned char*>(nul) : s + capacity;
+        if (base && off == 0) {
+            const void* dot = ::memrchr(s, '.', static_cast<size_t>(e - s));
+            if (dot) e = static_cast<const unsigned char*>(dot);
+        }
+        have |= StartsOf(t, s + off, e);
+    }
+    return (have & probed_) == probed_;
+}
+
 bool CPinyinMatcher::Matches(std::string_view text, bool wholeText) const {
     if (!Active() || text.empty()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    return Scan(s, s + text.size(), !wholeText, wholeText, nullptr);
+    const auto* e = s + text.size();
+    return HasRequiredStarts(s, e) && Scan(s, e, !wholeText, wholeText, nullptr);
 }
 
 bool CPinyinMatcher::Find(std::string_view text, bool wholeText, size_t& begin, size_t& end) const {
     if (!Active() || text.empty()) return false;
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const auto* e = s + text.size();
+    if (!HasRequiredStarts(s, e)) return false;
     const unsigned char* hitEnd = nullptr;
     for (const unsigned char* p = s; p < e; p += StoredCharLength(p, e)) {
         if (Scan(p, e, false, wholeText, &hitEnd)) {

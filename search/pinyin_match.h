@@ -45,6 +45,12 @@ public:
     bool Matches(std::string_view text, bool wholeText) const;
     // The leftmost such run, as byte offsets [begin, end).
     bool Find(std::string_view text, bool wholeText, size_t& begin, size_t& end) const;
+    // A quick test before Matches: false when no part of the name up to its NUL
+    // (or capacity bytes) can match, as it lacks a letter or digit that every
+    // spelling of the keyword needs to begin a syllable with. With base, only the
+    // part before the last dot counts (a file's base), as far as the test sees
+    // quickly. True says nothing.
+    bool MayMatchName(const char* name, size_t capacity, bool base) const;
 
 private:
     // Keyword positions still open after a run: bit p says the run so far spells
@@ -58,6 +64,8 @@ private:
     // *hitEnd is where the run ends.
     bool Scan(const unsigned char* s, const unsigned char* e, bool reseed, bool mustEnd,
               const unsigned char** hitEnd) const;
+    // Whether the characters of [s, e) hold every start the keyword needs.
+    bool HasRequiredStarts(const unsigned char* s, const unsigned char* e) const;
 
     std::string latin_;  // compared with the name's letters (folded unless matchCase)
     std::string lower_;  // compared with readings
@@ -70,6 +78,18 @@ private:
     const void* tables_ = nullptr;         // the derived tables (pinyin_match.cpp)
     uint32_t firstBit_ = 0;                // the keyword's first letter (bit 0 = 'a'), 0: a digit
     const uint64_t* gbkStarts_ = nullptr;  // GBK codes with a reading starting with it
+    // The letters (bit 0 = 'a') and digits (bit 26 = '0') with which every way to
+    // spell the keyword begins some piece: a character's reading or initial, or a
+    // letter or digit of the name. A name lacking one of them cannot match.
+    uint64_t required_ = 0;
+    // The required starts the quick test of a name looks for among its ASCII
+    // bytes: a byte b gives probe k when (b | 0x20) is probeLanes_[k]'s byte (an
+    // unused probe's 0 never is).
+    static constexpr unsigned kProbes = 4;
+    unsigned probes_ = 0;
+    alignas(16) unsigned char probeLanes_[kProbes][16] = {};
+    uint64_t probeBit_[kProbes] = {};
+    uint64_t probed_ = 0;
 };
 
 }  // namespace orb

@@ -557,8 +557,12 @@ bool CIndexReader::MatchEntry(const IndexEntry& entry, int32_t id,
     bool hit = false;
     // literalMay: the byte test leaves a literal match possible.
     const bool literalMay = NameMayHoldKeyword(entry);
-    const bool nameMay = (searchOptions_ & (SF_FILES | SF_DIRECTORIES)) != 0 &&
-                         (literalMay || searchPinyin_ != nullptr);
+    // Without a literal match only pinyin can hit, and most names are turned down
+    // by its quick test before they are scanned.
+    const bool nameMay =
+        (searchOptions_ & (entry.IsDirectory() ? SF_DIRECTORIES : SF_FILES)) != 0 &&
+        (literalMay || (searchPinyin_ &&
+                        searchPinyin_->MayMatchName(entry.name, kMaxPath, !entry.IsDirectory())));
 
     if (entry.IsDirectory()) {
         if ((searchOptions_ & SF_DIRECTORIES) && nameMay) {

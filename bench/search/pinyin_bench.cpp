@@ -3,10 +3,11 @@
 // over a synthetic library (discs of 10,000 entries, generated once into $TMPDIR
 // and reused):
 //
-//   pinyin_bench [ENTRIES]     (default 10,000,000)
+//   pinyin_bench [ENTRIES [KEYWORD...]]     (default 10,000,000; zebra gjx zhongw ab)
 //
 // Each keyword is searched without and with pinyin; the best of three runs is
-// shown as wall and CPU seconds, with the ratio pinyin / literal.
+// shown as wall and CPU seconds, with the ratio pinyin / literal. With
+// ORB_BENCH_PINYIN_ONLY set only the pinyin searches run (for a profiler).
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -108,7 +109,8 @@ Timing Run(const std::vector<std::string>& paths, const std::string& keyword, ui
 int main(int argc, char** argv) {
     const long long entries = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
     if (entries < orb::bench::EntriesPerDisc()) {
-        std::fprintf(stderr, "usage: pinyin_bench [ENTRIES >= %d]\n", orb::bench::EntriesPerDisc());
+        std::fprintf(stderr, "usage: pinyin_bench [ENTRIES >= %d [KEYWORD...]]\n",
+                     orb::bench::EntriesPerDisc());
         return 2;
     }
     const int discs = static_cast<int>(entries / orb::bench::EntriesPerDisc());
@@ -121,8 +123,12 @@ int main(int argc, char** argv) {
     const uint8_t base = orb::SF_FILES | orb::SF_DIRECTORIES;
     std::printf("%-8s %12s %12s %10s %12s %12s %10s %8s %8s\n", "keyword", "literal s", "cpu s",
                 "hits", "pinyin s", "cpu s", "hits", "wall x", "cpu x");
-    for (const char* kw : {"zebra", "gjx", "zhongw", "ab"}) {
-        orb::Timing lit = orb::Run(paths, kw, base);
+    std::vector<std::string> keywords(argv + std::min(argc, 2), argv + argc);
+    if (keywords.empty()) keywords = {"zebra", "gjx", "zhongw", "ab"};
+    const bool pinyinOnly = std::getenv("ORB_BENCH_PINYIN_ONLY") != nullptr;
+    for (const std::string& keyword : keywords) {
+        const char* kw = keyword.c_str();
+        orb::Timing lit = pinyinOnly ? orb::Timing{1, 1, 0} : orb::Run(paths, kw, base);
         orb::Timing pin = orb::Run(paths, kw, base | orb::SF_PINYIN);
         std::printf("%-8s %12.3f %12.3f %10llu %12.3f %12.3f %10llu %8.2f %8.2f\n", kw, lit.wall,
                     lit.cpu, static_cast<unsigned long long>(lit.hits), pin.wall, pin.cpu,

@@ -4,6 +4,7 @@
 // the options as the search walk applies them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <random>
 
@@ -255,6 +256,9 @@ TEST(PinyinMatch, AgreesWithAReferenceMatcherOverGeneratedNames) {
                                                S("\xE3\x90\x80"),
                                                S("\xF0\xA0\x80\x80"),
                                                S("，"),
+                                               ".",
+                                               "\xB9",      // a lead byte alone
+                                               "\x81\x30",  // a four-byte start alone
                                                " ",
                                                "a",
                                                "b",
@@ -267,10 +271,12 @@ TEST(PinyinMatch, AgreesWithAReferenceMatcherOverGeneratedNames) {
     std::mt19937 rng(24);
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
     size_t matched = 0;
+    size_t turnedDown = 0;
     for (int round = 0; round < 4000; ++round) {
         std::vector<std::string> chars;
         std::string name;
-        for (size_t n = 1 + pick(8); n > 0; --n) {
+        // Some names long enough for a character to cross the quick test's blocks.
+        for (size_t n = 1 + pick(round % 4 == 3 ? 20 : 8); n > 0; --n) {
             chars.push_back(alphabet[pick(alphabet.size())]);
             name += chars.back();
         }
@@ -298,12 +304,39 @@ TEST(PinyinMatch, AgreesWithAReferenceMatcherOverGeneratedNames) {
             const char letters[] = "aghjxzsiuonegX1";
             for (size_t n = 1 + pick(6); n > 0; --n) kw += letters[pick(sizeof(letters) - 1)];
         }
+        // The name as the walk holds it: NUL-terminated in a fixed buffer, with
+        // letters after the NUL that the quick test must not read.
+        char clean[260] = {};
+        char dirty[260];
+        for (char& c : dirty) c = "gjxzhaqiuon"[pick(11)];
+        std::memcpy(clean, name.data(), name.size());
+        std::memcpy(dirty, name.data(), name.size());
+        dirty[name.size()] = 0;
         for (bool matchCase : {false, true}) {
             CPinyinMatcher m(kw, matchCase);
+            // The quick test never turns down a name, or a file's base, that
+            // matches; it reads the name up to its NUL, or to the buffer's end
+            // without one.
+            bool may[2];
+            for (bool base : {false, true}) {
+                may[base] = m.MayMatchName(clean, sizeof(clean), base);
+                ASSERT_EQ(m.MayMatchName(dirty, sizeof(dirty), base), may[base])
+                    << kw << " " << StoredToHost(name);
+                ASSERT_EQ(m.MayMatchName(name.data(), name.size(), base), may[base])
+                    << kw << " " << StoredToHost(name);
+                turnedDown += !may[base];
+            }
+            const std::string base = name.substr(0, name.rfind('.'));
             for (bool whole : {false, true}) {
                 size_t rb = 0, re = 0, b = 0, e = 0;
+                if (RefFind(base, kw, matchCase, whole, rb, re)) {
+                    ASSERT_TRUE(may[true]) << kw << " " << StoredToHost(name);
+                }
                 bool ref = RefFind(name, kw, matchCase, whole, rb, re);
                 matched += ref;
+                if (ref) {
+                    ASSERT_TRUE(may[false]) << kw << " " << StoredToHost(name);
+                }
                 ASSERT_EQ(m.Matches(name, whole), ref)
                     << "kw " << kw << " name " << StoredToHost(name) << " case " << matchCase
                     << " whole " << whole;
@@ -315,7 +348,8 @@ TEST(PinyinMatch, AgreesWithAReferenceMatcherOverGeneratedNames) {
             }
         }
     }
-    EXPECT_GT(matched, 2000u);  // the generated keywords do exercise matches
+    EXPECT_GT(matched, 2000u);     // the generated keywords do exercise matches
+    EXPECT_GT(turnedDown, 2000u);  // and the quick test
 }
 
 // --- the options as the search walk applies them ---
