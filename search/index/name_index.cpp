@@ -483,7 +483,32 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     PutIdentity(expected, id);
     if (std::memcmp(fixed, expected.data(), expected.size()) != 0 || !seg->Check(fixed))
         return nullptr;
+    seg->idSize_ = id.size;
+    seg->idMtimeNs_ = id.mtimeNs;
+    seg->idIno_ = id.ino;
+    seg->idDev_ = id.dev;
+    seg->idCompanionSize_ = id.companionSize;
+    seg->idCompanionMtimeNs_ = id.companionMtimeNs;
     return seg;
+}
+
+bool CNameSegment::StillDescribes(const std::string& indexPath) const {
+    struct stat st {};
+    if (::stat(indexPath.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) != idSize_ ||
+        st.st_ino != idIno_ || st.st_dev != idDev_ ||
+        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != idMtimeNs_)
+        return false;
+    struct stat cs {};
+    if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
+    return cs.st_size == idCompanionSize_ &&
+           int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
+}
+
+bool CNameSegment::KeepGroupTable() {
+    std::vector<unsigned char> table(size_t{groupCount_} * kGroupEntry);
+    if (!ReadSegment(groups_, table.data(), table.size())) return false;
+    groupTable_ = std::move(table);
+    return true;
 }
 
 // Sizes that add up to the file: a truncated, extended or foreign file is refused
@@ -523,10 +548,16 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     const uint32_t bucket = BucketOf(key, bucketBits_);
     // The group's bits, read with the eight bytes after them (the stream's
     // padding at its end).
-    unsigned char bounds[kGroupEntry + 4];
-    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * kGroupEntry, bounds,
-                     sizeof(bounds)))
+    unsigned char read[kGroupEntry + 4];
+    const unsigned char* bounds = read;
+    const uint64_t entryAt = uint64_t{bucket >> kGroupShift} * kGroupEntry;
+    if (!groupTable_.empty()) {
+        // Every bucket's group has a next entry: the table ends with the stream's end.
+        if (entryAt + sizeof(read) > groupTable_.size()) return false;
+        bounds = groupTable_.data() + entryAt;
+    } else if (!ReadSegment(groups_ + entryAt, read, sizeof(read))) {
         return false;
+    }
     const uint64_t from = Get32(bounds), to = Get32(bounds + kGroupEntry);
     const uint16_t check = static_cast<uint16_t>(bounds[4] | bounds[5] << 8);
     const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
@@ -781,17 +812,19 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
     return r;
 }
 
-bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
-                            const DiscSearchOptions& options, CIndexReader& reader,
-                            const std::function<void(const SearchResult&)>& onHit) {
+bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions& options,
+                          const std::function<CIndexReader*()>& openReader,
+                          const std::function<void(const SearchResult&)>& onHit) const {
+    cost_ = SearchCost{};
     KeyQuery q;
     if (!MakeQuery(options, q)) return false;
-    std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPath);
-    if (!seg) return false;
+    cost_.keys = q.all.size() + q.any.size();
     std::vector<uint32_t> blocks;
-    if (!seg->CandidateBlocks(q.all, q.any, blocks)) return false;
+    if (!CandidateBlocks(q.all, q.any, blocks)) return false;
     if (blocks.empty()) return true;
-    if (!reader.Open(indexPath, OpenMode::ReadShareAll)) return false;
+    CIndexReader* open = openReader();
+    if (!open) return false;
+    CIndexReader& reader = *open;
     reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
     reader.PrepareEntryMatch(options.keyword);
     // Hits are kept until every candidate checked out: a segment found damaged
@@ -800,14 +833,13 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     SearchResult hit;
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
-    std::vector<CNameSegment::BlockRecord> records;
+    std::vector<BlockRecord> records;
     std::string buffer;
     for (uint32_t b : blocks) {
-        if (!seg->ReadBlock(b, records, buffer)) {
-            reader.Close();
-            return false;
-        }
-        for (const CNameSegment::BlockRecord& r : records) {
+        if (!ReadBlock(b, records, buffer)) return false;
+        ++cost_.blocks;
+        cost_.records += records.size();
+        for (const BlockRecord& r : records) {
             const std::string* annotation = nullptr;
             const int32_t at = static_cast<int32_t>(r.offset);
             const int32_t id = r.offset == kFirstEntryOffset ? kFirstEntryId : at;
@@ -815,18 +847,35 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
                     reinterpret_cast<const unsigned char*>(buffer.data()) + r.at, r.length, at, id,
                     hit.entry, annotation))
                 continue;
-            if (!seg->ParentPath(r.ordinal, hit.fullParentPath)) {
-                reader.Close();
-                return false;
-            }
+            if (!ParentPath(r.ordinal, hit.fullParentPath)) return false;
             CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
             hit.annotation = annotation ? *annotation : std::string();
             hits.push_back(hit);
         }
     }
+    cost_.hits = hits.size();
     for (const SearchResult& h : hits) onHit(h);
-    reader.Close();
     return true;
+}
+
+bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
+                            const DiscSearchOptions& options, CIndexReader& reader,
+                            const std::function<void(const SearchResult&)>& onHit) {
+    KeyQuery q;
+    if (!MakeQuery(options, q)) return false;
+    std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPath);
+    if (!seg) return false;
+    // The index is opened only for a disc with candidates.
+    bool opened = false;
+    const bool ok = seg->Search(
+        indexPath, options,
+        [&]() -> CIndexReader* {
+            opened = reader.Open(indexPath, OpenMode::ReadShareAll) != 0;
+            return opened ? &reader : nullptr;
+        },
+        onHit);
+    if (opened) reader.Close();
+    return ok;
 }
 
 }  // namespace orb

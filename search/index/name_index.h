@@ -77,6 +77,28 @@ public:
     // segment, so it is checked when the index is refreshed, not by a search.
     bool ChecksumMatches() const;
 
+    // Whether the files at indexPath and beside it are still the ones this segment
+    // describes (two stats: the index and its companion). An open segment reads
+    // through descriptors, so a replaced or changed index is only seen here.
+    bool StillDescribes(const std::string& indexPath) const;
+    // Keeps the table of bucket groups in memory, so that a key costs one read;
+    // false when it cannot be read.
+    bool KeepGroupTable();
+    // Searches the disc through this segment. openReader is called only when some
+    // block is a candidate and gives a reader open on the same index, whose
+    // annotations are the ones the segment was built with (null: fail). Hits are
+    // reported only when every candidate checked out; false (nothing reported)
+    // when the keyword cannot be narrowed or the segment is damaged: walk the disc
+    // instead. Not on one segment from two threads at once.
+    bool Search(const std::string& indexPath, const DiscSearchOptions& options,
+                const std::function<CIndexReader*()>& openReader,
+                const std::function<void(const SearchResult&)>& onHit) const;
+    // What the last Search on this segment cost: blocks read, records checked.
+    struct SearchCost {
+        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
+    };
+    const SearchCost& LastCost() const { return cost_; }
+
 private:
     CNameSegment() = default;
     bool Check(const unsigned char* fixed);
@@ -94,6 +116,11 @@ private:
     // Where the sections start in the segment.
     uint64_t blockStarts_ = 0, offsets_ = 0, dirs_ = 0, groups_ = 0, stream_ = 0;
     std::string label_;
+    // The identity of the index the segment describes (companion: -1 when none).
+    uint64_t idSize_ = 0, idIno_ = 0, idDev_ = 0;
+    int64_t idMtimeNs_ = 0, idCompanionSize_ = -1, idCompanionMtimeNs_ = -1;
+    std::vector<unsigned char> groupTable_;  // empty unless kept
+    mutable SearchCost cost_;
     // Read on demand.
     mutable std::vector<unsigned char> groupBuffer_;
     mutable std::vector<unsigned char> dirTable_;
