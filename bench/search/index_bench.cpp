@@ -2,6 +2,7 @@
 // The library name index against plocate over the same names:
 //
 //   index_bench [--discs=N] [--entries=N] [--rounds=N] [--walk] [--keep]
+//               [--only=CASE]
 //
 // Over the search benchmarks' synthetic library (default 1,000 discs of 10,000
 // entries, generated once into $TMPDIR and reused) it gives: the time to read
@@ -14,7 +15,8 @@
 // pane does; "one-shot" opens every disc's files for the query, as orbtool
 // search does.
 // Times are wall clock, best of the rounds, page cache warm. --keep refreshes
-// the index (builds only missing or stale segments) instead of rebuilding it.
+// the index (builds only missing or stale segments) instead of rebuilding it;
+// --only runs the one keyword case named CASE ("3 letters, pinyin on").
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,7 +161,9 @@ int main(int argc, char** argv) {
     TakeLibrarySize(argc, argv);
     int rounds = 3;
     bool walk = false, keep = false;
+    std::string only;  // run only the case of this name
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
         if (std::strcmp(argv[i], "--keep") == 0) keep = true;
         if (std::strncmp(argv[i], "--rounds=", 9) == 0)
             rounds = std::max(1, std::atoi(argv[i] + 9));
@@ -267,7 +271,7 @@ int main(int argc, char** argv) {
                 "first 100", "full count", "one-shot", "hits", "walked", "plocate 100",
                 "plocate all", "its hits");
     for (const Case& c : cases) {
-        if (c.keyword.empty()) continue;
+        if (c.keyword.empty() || (!only.empty() && only != c.what)) continue;
         DiscSearchOptions o;
         o.keyword = c.keyword;
         o.flags = static_cast<uint8_t>(SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS |

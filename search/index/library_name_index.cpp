@@ -17,8 +17,7 @@ constexpr size_t kFdsPerDisc = 3;  // the segment, the index, the reader's index
 
 size_t DiscsTheLimitAllows() {
     struct rlimit rl {};
-    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY)
-        return 1000000;
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return 1000000;
     // Half the descriptors are left to everything else the process opens.
     return static_cast<size_t>(rl.rlim_cur / 2 / kFdsPerDisc);
 }
@@ -57,7 +56,7 @@ std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPat
 bool CNameIndex::Reopen(Disc& disc, const std::string& indexPath) {
     disc.reader.reset();
     disc.segment = CNameSegment::OpenFresh(cacheDir_, indexPath);
-    if (disc.segment && !disc.segment->KeepGroupTable()) disc.segment.reset();
+    if (disc.segment && !disc.segment->KeepTables()) disc.segment.reset();
     std::lock_guard<std::mutex> lock(mutex_);
     if (disc.segment) ++counts_.opened;
     return disc.segment != nullptr;
@@ -83,8 +82,7 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
     }
     std::lock_guard<std::mutex> discLock(disc->mutex);
     // Both index and companion are looked at before anything kept is trusted.
-    if ((!disc->segment || !disc->segment->StillDescribes(indexPath)) &&
-        !Reopen(*disc, indexPath))
+    if ((!disc->segment || !disc->segment->StillDescribes(indexPath)) && !Reopen(*disc, indexPath))
         return declined();
     CNameSegment& segment = *disc->segment;
     auto openReader = [&]() -> CIndexReader* {
@@ -122,8 +120,7 @@ size_t CNameIndex::OpenDiscs(const std::vector<std::string>& indexPaths) {
         std::shared_ptr<Disc> disc = DiscOf(path);
         if (!disc) break;
         std::lock_guard<std::mutex> discLock(disc->mutex);
-        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path))
-            ++fresh;
+        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path)) ++fresh;
     }
     return fresh;
 }

@@ -18,6 +18,7 @@
 #include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "search/index/keyword_bytes.h"
 #include "search/index/name_keys.h"
 #include "search/index/segment_bits.h"
 
@@ -504,10 +505,14 @@ bool CNameSegment::StillDescribes(const std::string& indexPath) const {
            int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
 }
 
-bool CNameSegment::KeepGroupTable() {
+bool CNameSegment::KeepTables() {
     std::vector<unsigned char> table(size_t{groupCount_} * kGroupEntry);
-    if (!ReadSegment(groups_, table.data(), table.size())) return false;
+    std::vector<unsigned char> starts((size_t{blockCount_} + 1) * 4);
+    if (!ReadSegment(groups_, table.data(), table.size()) ||
+        !ReadSegment(blockStarts_, starts.data(), starts.size()))
+        return false;
     groupTable_ = std::move(table);
+    blockStartTable_ = std::move(starts);
     return true;
 }
 
@@ -635,10 +640,15 @@ bool CNameSegment::ChecksumMatches() const {
 
 bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
                              std::string& buffer) const {
+    return ReadBlocks(block, 1, records, buffer);
+}
+
+bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<BlockRecord>& records,
+                              std::string& buffer) const {
     records.clear();
-    if (block >= blockCount_) return false;
+    if (block >= blockCount_ || blocks == 0 || blocks > blockCount_ - block) return false;
     const uint32_t first = block * kBlock;
-    const uint32_t count = std::min(kBlock, entryCount_ - first);
+    const uint32_t count = std::min(kBlock * blocks, entryCount_ - first);
     constexpr uint64_t kMostRecord = kRecordFixedSize + kMaxNameBytes;
     auto parse = [&](size_t at, uint32_t ordinal, uint32_t offset) {
         if (offset < kFirstEntryOffset || at + kRecordFixedSize > buffer.size()) return false;
@@ -648,10 +658,18 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
         return true;
     };
     if (sequential_) {
-        // The block's records lie back to back, up to the next block's first.
-        unsigned char starts[8];
-        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, 8)) return false;
-        const uint64_t begin = Get32(starts), end = Get32(starts + 4);
+        // The blocks' records lie back to back, up to the next block's first.
+        unsigned char read[8];
+        const unsigned char* starts = read;
+        if (!blockStartTable_.empty()) {
+            if ((uint64_t{block} + blocks) * 4 + 4 > blockStartTable_.size()) return false;
+            starts = blockStartTable_.data() + uint64_t{block} * 4;
+        } else if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, read, 4) ||
+                   !ReadSegment(blockStarts_ + (uint64_t{block} + blocks) * 4, read + 4, 4)) {
+            return false;
+        }
+        const uint64_t begin = Get32(starts),
+                       end = Get32(blockStartTable_.empty() ? read + 4 : starts + blocks * 4);
         if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
             end - begin > count * kMostRecord)
             return false;
@@ -664,6 +682,21 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
         }
         // The records fill the block exactly up to the next one.
         return at == buffer.size();
+    }
+    buffer.clear();
+    if (blocks > 1) {
+        // Record by record: one block at a time.
+        std::vector<BlockRecord> more;
+        std::string moreBytes;
+        for (uint32_t b = block; b < block + blocks; ++b) {
+            if (!ReadBlocks(b, 1, more, moreBytes)) return false;
+            for (BlockRecord r : more) {
+                r.at += buffer.size();
+                records.push_back(r);
+            }
+            buffer += moreBytes;
+        }
+        return true;
     }
     unsigned char offsets[kBlock * 4];
     if (!ReadSegment(offsets_ + uint64_t{first} * 4, offsets, count * 4)) return false;
@@ -827,6 +860,20 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     CIndexReader& reader = *open;
     reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
     reader.PrepareEntryMatch(options.keyword);
+
+    // Only records that may hit go to the matcher: those whose name holds the
+    // keyword's bytes (letters folded), whose annotation does, and with pinyin
+    // those whose name has a multi-byte character (the only ones pinyin finds
+    // without the keyword's bytes).
+    const std::string_view keyword = options.keyword;
+    const bool names = (options.flags & (SF_FILES | SF_DIRECTORIES)) != 0;
+    const bool pinyin = names && (options.flags & SF_PINYIN) && IsPinyinKeyword(keyword);
+    std::vector<int32_t> noted;
+    if (options.flags & SF_ANNOTATIONS) {
+        for (const Annotation& a : reader.Annotations())
+            if (keyword_bytes::MayHold(a.text, keyword)) noted.push_back(a.id);
+        std::sort(noted.begin(), noted.end());
+    }
     // Hits are kept until every candidate checked out: a segment found damaged
     // half way reports nothing, and the disc is walked instead.
     std::vector<SearchResult> hits;
@@ -834,20 +881,44 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     hit.fullIndexPath = indexPath;
     CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
     std::vector<BlockRecord> records;
+    std::vector<char> mayHit;
     std::string buffer;
-    for (uint32_t b : blocks) {
-        if (!ReadBlock(b, records, buffer)) return false;
-        ++cost_.blocks;
-        cost_.records += records.size();
-        for (const BlockRecord& r : records) {
+    // Neighbouring candidate blocks are read together, up to a bound on the buffer.
+    constexpr uint32_t kMostRun = 16;
+    for (size_t i = 0; i < blocks.size();) {
+        uint32_t run = 1;
+        while (i + run < blocks.size() && run < kMostRun && blocks[i + run] == blocks[i] + run)
+            ++run;
+        if (!ReadBlocks(blocks[i], run, records, buffer)) return false;
+        i += run;
+        cost_.blocks += run;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        mayHit.assign(records.size(), 0);
+        if (names) {
+            size_t r = 0;
+            keyword_bytes::ForEachPlace(bytes, buffer.size(), keyword, [&](size_t at) {
+                while (r < records.size() && records[r].at + records[r].length <= at) ++r;
+                if (r < records.size() && at >= records[r].at + kRecordFixedSize &&
+                    at + keyword.size() <= records[r].at + records[r].length)
+                    mayHit[r] = 1;
+            });
+        }
+        for (size_t r = 0; r < records.size(); ++r) {
+            const BlockRecord& rec = records[r];
+            const int32_t at = static_cast<int32_t>(rec.offset);
+            const int32_t id = rec.offset == kFirstEntryOffset ? kFirstEntryId : at;
+            if (!mayHit[r] && !std::binary_search(noted.begin(), noted.end(), id)) {
+                if (!pinyin) continue;
+                const unsigned char* name = bytes + rec.at + kRecordFixedSize;
+                if (std::none_of(name, bytes + rec.at + rec.length,
+                                 [](unsigned char c) { return c >= 0x80; }))
+                    continue;
+            }
+            ++cost_.records;
             const std::string* annotation = nullptr;
-            const int32_t at = static_cast<int32_t>(r.offset);
-            const int32_t id = r.offset == kFirstEntryOffset ? kFirstEntryId : at;
-            if (!reader.MatchRecordBytes(
-                    reinterpret_cast<const unsigned char*>(buffer.data()) + r.at, r.length, at, id,
-                    hit.entry, annotation))
+            if (!reader.MatchRecordBytes(bytes + rec.at, rec.length, at, id, hit.entry, annotation))
                 continue;
-            if (!ParentPath(r.ordinal, hit.fullParentPath)) return false;
+            if (!ParentPath(rec.ordinal, hit.fullParentPath)) return false;
             CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
             hit.annotation = annotation ? *annotation : std::string();
             hits.push_back(hit);

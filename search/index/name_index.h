@@ -65,6 +65,10 @@ public:
         size_t length;
     };
     bool ReadBlock(uint32_t block, std::vector<BlockRecord>& records, std::string& buffer) const;
+    // The same for blocks neighbouring blocks from block on, in one read when the
+    // records lie in walk order.
+    bool ReadBlocks(uint32_t block, uint32_t blocks, std::vector<BlockRecord>& records,
+                    std::string& buffer) const;
     // The display path of an entry's directory ("LABEL:\\dir\\").
     bool ParentPath(uint32_t ordinal, std::string& parentPath) const;
     // An entry's record offset in the index file, the display path of its
@@ -81,9 +85,9 @@ public:
     // describes (two stats: the index and its companion). An open segment reads
     // through descriptors, so a replaced or changed index is only seen here.
     bool StillDescribes(const std::string& indexPath) const;
-    // Keeps the table of bucket groups in memory, so that a key costs one read;
-    // false when it cannot be read.
-    bool KeepGroupTable();
+    // Keeps the table of bucket groups and the blocks' starts in memory, so that a
+    // key or a run of blocks costs one read; false when they cannot be read.
+    bool KeepTables();
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -93,7 +97,8 @@ public:
     bool Search(const std::string& indexPath, const DiscSearchOptions& options,
                 const std::function<CIndexReader*()>& openReader,
                 const std::function<void(const SearchResult&)>& onHit) const;
-    // What the last Search on this segment cost: blocks read, records checked.
+    // What the last Search on this segment cost: keys looked up, blocks read,
+    // records given to the matcher, hits.
     struct SearchCost {
         uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
     };
@@ -119,7 +124,8 @@ private:
     // The identity of the index the segment describes (companion: -1 when none).
     uint64_t idSize_ = 0, idIno_ = 0, idDev_ = 0;
     int64_t idMtimeNs_ = 0, idCompanionSize_ = -1, idCompanionMtimeNs_ = -1;
-    std::vector<unsigned char> groupTable_;  // empty unless kept
+    std::vector<unsigned char> groupTable_;       // empty unless kept
+    std::vector<unsigned char> blockStartTable_;  // empty unless kept
     mutable SearchCost cost_;
     // Read on demand.
     mutable std::vector<unsigned char> groupBuffer_;
