@@ -3,6 +3,7 @@
 // its segments follow the library, and a damaged cache is rebuilt.
 #include "search/index/name_index.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
+#include "search/index/library_name_index.h"
 #include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/test_support.h"
@@ -61,6 +63,21 @@ Hits Indexed(const std::string& cache, const std::vector<std::string>& discs,
     return hits;
 }
 
+// The same through an index held open across searches.
+Hits Indexed(CNameIndex& index, const std::vector<std::string>& discs, const DiscSearchOptions& o,
+             size_t& answered) {
+    Hits hits;
+    for (const std::string& d : discs) {
+        if (index.SearchDisc(d, o, [&](const SearchResult& h) { hits.push_back(HitText(h)); })) {
+            ++answered;
+        } else {
+            Hits walked = Walk({d}, o);
+            hits.insert(hits.end(), walked.begin(), walked.end());
+        }
+    }
+    return hits;
+}
+
 class NameIndexTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -70,19 +87,29 @@ protected:
     std::string Lib() const { return dir_ / "lib"; }
     std::string Cache() const { return NameIndexDirectory(Lib()); }
     std::vector<std::string> Discs() const { return LibraryDiscPaths(Lib()); }
-    // Every hit of keyword through the index equals the walk's; true when the
-    // index answered every disc.
+    // Every hit of keyword through the index equals the walk's: searched afresh,
+    // through an index opened now, and through the one held open since the test
+    // began, across every change the test makes. True when the first answered
+    // every disc.
     bool SameAsWalk(const std::string& keyword,
                     uint8_t flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS) {
         DiscSearchOptions o;
         o.keyword = keyword;
         o.flags = flags;
-        size_t answered = 0;
+        size_t answered = 0, ignored = 0;
         Hits walked = Walk(Discs(), o);
         EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked) << keyword;
+        CNameIndex opened(Cache());
+        EXPECT_EQ(Indexed(opened, Discs(), o, ignored), walked) << keyword;
+        EXPECT_EQ(Indexed(Held(), Discs(), o, ignored), walked) << keyword;
         return answered == Discs().size();
     }
+    CNameIndex& Held() {
+        if (!held_) held_ = std::make_unique<CNameIndex>(Cache());
+        return *held_;
+    }
     TempDir dir_;
+    std::unique_ptr<CNameIndex> held_;
 };
 
 TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
@@ -168,6 +195,9 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
         }
         return out;
     };
+    // Held open across every search; the second keeps only two discs open and
+    // opens the others for each search.
+    CNameIndex held(Cache()), fewOpen(Cache(), 2);
     size_t narrowed = 0, pinyinNarrowed = 0;
     for (int k = 0; k < 400; ++k) {
         const std::string& from = samples[rng() % samples.size()];
@@ -182,10 +212,17 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
         // Spelled keywords mostly with pinyin on (the last six option sets).
         o.flags = combos[k % 4 == 1 && k % 5 ? 10 + k % 6 : k % std::size(combos)];
         o.typeFilter = filters[(k / 3) % std::size(filters)];
-        size_t answered = 0;
-        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), Walk(Discs(), o))
+        size_t answered = 0, heldAnswered = 0, fewAnswered = 0;
+        const Hits walked = Walk(Discs(), o);
+        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked)
             << ::testing::PrintToString(keyword) << " flags " << int(o.flags) << " filter "
             << o.typeFilter;
+        EXPECT_EQ(Indexed(held, Discs(), o, heldAnswered), walked)
+            << ::testing::PrintToString(keyword) << " held open";
+        EXPECT_EQ(Indexed(fewOpen, Discs(), o, fewAnswered), walked)
+            << ::testing::PrintToString(keyword) << " few held open";
+        EXPECT_EQ(heldAnswered, answered);
+        EXPECT_EQ(fewAnswered, answered);
         narrowed += answered;
         if ((o.flags & P) && keyword.size() >= 3 && IsPinyinKeyword(keyword))
             pinyinNarrowed += answered;
@@ -238,6 +275,72 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
     EXPECT_EQ(r.removed, 1u);
     EXPECT_EQ(r.discs, 2u);
     EXPECT_TRUE(SameAsWalk("alph"));
+}
+
+// A disc changed under an index held open is never answered from what was kept:
+// the held index declines it (the walk answers) until its segment is rebuilt.
+TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
+    const std::string disc = Lib() + "/a.orb";
+    std::map<std::string, int32_t> ids =
+        BuildIndex(disc, "A", {"needle.txt", "hay.txt"}, {{"hay.txt", "plain note"}});
+    ASSERT_EQ(ids.count("hay.txt"), 1u);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    CNameIndex index(Cache());
+    auto search = [&](const std::string& keyword, bool& answered) {
+        DiscSearchOptions o;
+        o.keyword = keyword;
+        o.flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS;
+        size_t n = 0;
+        Hits hits = Indexed(index, {disc}, o, n);
+        EXPECT_EQ(hits, Walk({disc}, o)) << keyword;
+        answered = n == 1;
+        return hits.size();
+    };
+    bool answered = false;
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_TRUE(answered);
+
+    // A note written beside the disc: the kept segment knows nothing of it.
+    {
+        CIndexReader w;
+        ASSERT_EQ(w.Open(disc, OpenMode::ReadWriteShareAll), 1);
+        w.SetAnnotation(ids["hay.txt"], "a needle in the note");
+        ASSERT_TRUE(w.Close());
+    }
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_TRUE(answered);
+
+    // The index itself rewritten in place, same size: a name changed.
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(disc, bytes));
+    const size_t at = bytes.find("needle.txt");
+    ASSERT_NE(at, std::string::npos);
+    {
+        const int fd = ::open(disc.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        // A later time than the segment saw, whatever the clock's resolution.
+        ASSERT_EQ(::pwrite(fd, "noodle", 6, static_cast<off_t>(at)), 6);
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 10, 0}};
+        ASSERT_EQ(::futimens(fd, later), 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(search("needle", answered), 1u);  // the note's
+    EXPECT_FALSE(answered);
+    EXPECT_EQ(search("noodle", answered), 1u);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("noodle", answered), 1u);
+    EXPECT_TRUE(answered);
+
+    // Replaced by another disc, then gone.
+    BuildIndex(disc, "B", {"other-needle.doc", "x/", "x/needles/"});
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(::unlink(disc.c_str()), 0);
+    EXPECT_EQ(search("needle", answered), 0u);
+    EXPECT_FALSE(answered);
 }
 
 // An index whose records are not stored in walk order (another writer may lay
