@@ -148,7 +148,7 @@ bool MakeDirectories(const std::string& path) {
 // with pinyin, a block holding any pinyin key is a candidate too.
 struct KeyQuery {
     std::vector<uint32_t> all;
-    std::vector<uint32_t> any;
+    std::vector<uint32_t> first, last;  // pinyin: a key of each
 };
 
 bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
@@ -157,7 +157,7 @@ bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
     // Annotations are matched by their bytes only, so pinyin needs names searched.
     if ((options.flags & SF_PINYIN) && (options.flags & (SF_FILES | SF_DIRECTORIES)) &&
         IsPinyinKeyword(options.keyword))
-        return PinyinQueryKeys(options.keyword, q.any);
+        return PinyinQueryEnds(options.keyword, q.first, q.last);
     return true;
 }
 
@@ -596,7 +596,37 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
 bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
                                    const std::vector<uint32_t>& any,
                                    std::vector<uint32_t>& out) const {
+    return CandidateBlocks(all, any, {}, out, nullptr);
+}
+
+bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
+                                   const std::vector<uint32_t>& first,
+                                   const std::vector<uint32_t>& last, std::vector<uint32_t>& out,
+                                   std::vector<uint32_t>* endBlocks) const {
     std::vector<uint32_t> list, merged;
+    // The blocks holding any key of keys.
+    auto anyOf = [&](const std::vector<uint32_t>& keys, std::vector<uint32_t>& blocks) {
+        blocks.clear();
+        for (uint32_t key : keys) {
+            if (!BlocksOf(key, list)) return false;
+            merged.clear();
+            std::set_union(blocks.begin(), blocks.end(), list.begin(), list.end(),
+                           std::back_inserter(merged));
+            blocks.swap(merged);
+        }
+        return true;
+    };
+    // With last, the blocks holding a key of first and one of last; else those
+    // holding any key of first.
+    std::vector<uint32_t> extra;
+    if (!anyOf(first, extra)) return false;
+    if (!last.empty() && !extra.empty() && last != first) {
+        std::vector<uint32_t> lastBlocks, both;
+        if (!anyOf(last, lastBlocks)) return false;
+        std::set_intersection(extra.begin(), extra.end(), lastBlocks.begin(), lastBlocks.end(),
+                              std::back_inserter(both));
+        extra.swap(both);
+    }
     out.clear();
     bool firstList = true;
     for (uint32_t key : all) {
@@ -612,13 +642,10 @@ bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
         }
         if (out.empty()) break;
     }
-    for (uint32_t key : any) {
-        if (!BlocksOf(key, list)) return false;
-        merged.clear();
-        std::set_union(out.begin(), out.end(), list.begin(), list.end(),
-                       std::back_inserter(merged));
-        out.swap(merged);
-    }
+    merged.clear();
+    std::set_union(out.begin(), out.end(), extra.begin(), extra.end(), std::back_inserter(merged));
+    out.swap(merged);
+    if (endBlocks) endBlocks->swap(extra);
     return true;
 }
 
@@ -851,9 +878,9 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     cost_ = SearchCost{};
     KeyQuery q;
     if (!MakeQuery(options, q)) return false;
-    cost_.keys = q.all.size() + q.any.size();
-    std::vector<uint32_t> blocks;
-    if (!CandidateBlocks(q.all, q.any, blocks)) return false;
+    cost_.keys = q.all.size() + q.first.size() + (q.last != q.first ? q.last.size() : 0);
+    std::vector<uint32_t> blocks, pinyinBlocks;
+    if (!CandidateBlocks(q.all, q.first, q.last, blocks, &pinyinBlocks)) return false;
     if (blocks.empty()) return true;
     CIndexReader* open = openReader();
     if (!open) return false;
@@ -864,7 +891,7 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     // Only records that may hit go to the matcher: those whose name holds the
     // keyword's bytes (letters folded), whose annotation does, and with pinyin
     // those whose name has a multi-byte character (the only ones pinyin finds
-    // without the keyword's bytes).
+    // without the keyword's bytes) in a block that holds the pinyin keys.
     const std::string_view keyword = options.keyword;
     const bool names = (options.flags & (SF_FILES | SF_DIRECTORIES)) != 0;
     const bool pinyin = names && (options.flags & SF_PINYIN) && IsPinyinKeyword(keyword);
@@ -908,7 +935,9 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
             const int32_t at = static_cast<int32_t>(rec.offset);
             const int32_t id = rec.offset == kFirstEntryOffset ? kFirstEntryId : at;
             if (!mayHit[r] && !std::binary_search(noted.begin(), noted.end(), id)) {
-                if (!pinyin) continue;
+                if (!pinyin || !std::binary_search(pinyinBlocks.begin(), pinyinBlocks.end(),
+                                                   rec.ordinal >> kBlockShift))
+                    continue;
                 const unsigned char* name = bytes + rec.at + kRecordFixedSize;
                 if (std::none_of(name, bytes + rec.at + rec.length,
                                  [](unsigned char c) { return c >= 0x80; }))

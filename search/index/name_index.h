@@ -55,6 +55,12 @@ public:
     // there.
     bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
                          std::vector<uint32_t>& out) const;
+    // The same with, in place of any, the blocks holding a key of first and a key
+    // of last (pinyin: see PinyinQueryEnds); last empty: any key of first.
+    // Those blocks alone also go to endBlocks when given.
+    bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& first,
+                         const std::vector<uint32_t>& last, std::vector<uint32_t>& out,
+                         std::vector<uint32_t>* endBlocks = nullptr) const;
     // The records of a block's entries, read from the index file into buffer:
     // each with its ordinal, record offset, and place and length in buffer.
     // False when the segment or the file is damaged there.

@@ -8,15 +8,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
 #include "search/index/library_name_index.h"
+#include "search/index/name_keys.h"
 #include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
 #include "tests/support/test_support.h"
@@ -76,6 +79,33 @@ Hits Indexed(CNameIndex& index, const std::vector<std::string>& discs, const Dis
         }
     }
     return hits;
+}
+
+// A keyword spelling a run of a name in pinyin: each of up to mostChars
+// characters by one of its readings, its initial, or itself; a reading maybe cut
+// short.
+std::string SpellInPinyin(const std::string& name, std::mt19937& rng, int mostChars = 4) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const auto* e = p + name.size();
+    size_t at = rng() % name.size();
+    while (at < name.size() && StoredCharLength(p + at, e) == 1 && rng() % 3) ++at;
+    for (int chars = 1 + static_cast<int>(rng() % mostChars); chars > 0 && at < name.size();
+         --chars) {
+        const size_t n = StoredCharLength(p + at, e);
+        std::vector<std::string_view> readings = PinyinReadings(name.substr(at, n));
+        if (!readings.empty()) {
+            std::string r(readings[rng() % readings.size()]);
+            const int how = static_cast<int>(rng() % 3);
+            out += how == 0 ? r.substr(0, 1) : how == 1 ? r : r.substr(0, 1 + rng() % r.size());
+        } else if (n == 1 && std::isalnum(p[at])) {
+            out += static_cast<char>(p[at]);
+        } else {
+            break;
+        }
+        at += n;
+    }
+    return out;
 }
 
 class NameIndexTest : public ::testing::Test {
@@ -171,30 +201,7 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
                               A | P,
                               F | D | P | C | W};
     const char* filters[] = {"*", "exe|txt", "", "1|*"};
-    // A keyword spelling a run of a name in pinyin: each character by one of its
-    // readings, its initial, or itself; the last reading maybe cut short.
-    auto spell = [&](const std::string& name) {
-        std::string out;
-        const auto* p = reinterpret_cast<const unsigned char*>(name.data());
-        const auto* e = p + name.size();
-        size_t at = rng() % name.size();
-        while (at < name.size() && StoredCharLength(p + at, e) == 1 && rng() % 3) ++at;
-        for (int chars = 1 + static_cast<int>(rng() % 4); chars > 0 && at < name.size(); --chars) {
-            const size_t n = StoredCharLength(p + at, e);
-            std::vector<std::string_view> readings = PinyinReadings(name.substr(at, n));
-            if (!readings.empty()) {
-                std::string r(readings[rng() % readings.size()]);
-                const int how = static_cast<int>(rng() % 3);
-                out += how == 0 ? r.substr(0, 1) : how == 1 ? r : r.substr(0, 1 + rng() % r.size());
-            } else if (n == 1 && std::isalnum(p[at])) {
-                out += static_cast<char>(p[at]);
-            } else {
-                break;
-            }
-            at += n;
-        }
-        return out;
-    };
+    auto spell = [&](const std::string& name) { return SpellInPinyin(name, rng); };
     // Held open across every search; the second keeps only two discs open and
     // opens the others for each search.
     CNameIndex held(Cache()), fewOpen(Cache(), 2);
@@ -230,6 +237,58 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
     // Most keywords are long enough to be narrowed by the index, pinyin ones too.
     EXPECT_GT(narrowed, 6u * 200);
     EXPECT_GT(pinyinNarrowed, 6u * 10);
+}
+
+// Whatever name a keyword finds by pinyin alone holds one of the keys the index
+// looks the keyword up by: one of PinyinQueryKeys, one of the first and one of
+// the last of PinyinQueryEnds. (A library small enough for a test fills nearly
+// every bucket of its blocks, so a missing key is seen here, not by the walk.)
+TEST(NameKeysTest, NamesFoundByPinyinHoldTheirKeywordsKeys) {
+    using namespace name_keys;
+    const char* pieces[] = {"abc",
+                            "Setup",
+                            "x",
+                            "Q",
+                            "7",
+                            "-",
+                            ".",
+                            "\xB9\xA4\xBE\xDF\xCF\xE4",
+                            "\xD2\xF8\xD0\xD0",
+                            "\xD6\xD8\xC7\xEC",
+                            "\xD6\xD0\xC6\xDA\xBB\xE1",
+                            "\xB0\xA1",
+                            "\xBE\xDF",
+                            "zh",
+                            "ang"};
+    std::mt19937 rng(7);
+    size_t checked = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::string name;
+        for (int n = 1 + static_cast<int>(rng() % 6); n > 0; --n)
+            name += pieces[rng() % std::size(pieces)];
+        const std::string keyword = SpellInPinyin(name, rng, 7);
+        if (keyword.size() < 3 || !IsPinyinKeyword(keyword) ||
+            !CPinyinMatcher(keyword, false).Matches(name, false))
+            continue;
+        std::string folded = LowerAZCopy(name);
+        if (folded.find(LowerAZCopy(keyword)) != std::string::npos) continue;  // literal
+        std::set<uint32_t> held;
+        auto add = [&](uint32_t key) { held.insert(key); };
+        ForEachKey(name, add);
+        ForEachPinyinKey(name, add);
+        auto holdsOne = [&](const std::vector<uint32_t>& keys) {
+            return std::any_of(keys.begin(), keys.end(),
+                               [&](uint32_t k) { return held.count(k) != 0; });
+        };
+        std::vector<uint32_t> keys, first, last;
+        ASSERT_TRUE(PinyinQueryKeys(keyword, keys));
+        ASSERT_TRUE(PinyinQueryEnds(keyword, first, last));
+        EXPECT_TRUE(holdsOne(keys)) << keyword << " in " << StoredToHost(name);
+        EXPECT_TRUE(holdsOne(first)) << keyword << " in " << StoredToHost(name);
+        EXPECT_TRUE(holdsOne(last)) << keyword << " in " << StoredToHost(name);
+        ++checked;
+    }
+    EXPECT_GT(checked, 500u);
 }
 
 TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
