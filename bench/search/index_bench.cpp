@@ -29,6 +29,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@
 #include "search/disc_search.h"
 #include "search/index/library_name_index.h"
 #include "search/index/name_index.h"
+#include "search/index/name_keys.h"
+#include "search/index/segment_bits.h"
 
 namespace orb {
 namespace {
@@ -152,6 +155,42 @@ QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions&
     return t;
 }
 
+// Why a literal key has so many candidate blocks: per block of 128 names (as
+// the names file lists them, 5 discs' worth), its distinct literal and pinyin
+// keys, and the share of a disc's buckets they fall in.
+void KeyShares(const std::string& namesFile) {
+    std::ifstream in(namesFile, std::ios::binary);
+    std::string name;
+    unsigned bits = 5;
+    while ((uint64_t{1} << bits) < uint64_t{static_cast<unsigned>(EntriesPerDisc())} * 3) ++bits;
+    std::set<uint32_t> literal, pinyin, literalBuckets, allBuckets;
+    double sumLiteral = 0, sumPinyin = 0, sumLitBuckets = 0, sumAllBuckets = 0;
+    int blocks = 0;
+    for (int line = 1; line <= 5 * EntriesPerDisc() && std::getline(in, name); ++line) {
+        name_keys::ForEachKey(name, [&](uint32_t k) { literal.insert(k); });
+        name_keys::ForEachPinyinKey(name, [&](uint32_t k) { pinyin.insert(k); });
+        if (line % 128) continue;
+        for (uint32_t k : literal) literalBuckets.insert(segment_bits::BucketOf(k, bits));
+        allBuckets = literalBuckets;
+        for (uint32_t k : pinyin) allBuckets.insert(segment_bits::BucketOf(k, bits));
+        sumLiteral += literal.size();
+        sumPinyin += pinyin.size();
+        sumLitBuckets += literalBuckets.size();
+        sumAllBuckets += allBuckets.size();
+        ++blocks;
+        literal.clear();
+        pinyin.clear();
+        literalBuckets.clear();
+    }
+    if (blocks == 0) return;
+    const double buckets = static_cast<double>(uint64_t{1} << bits);
+    std::printf(
+        "keys per block of 128 names: %.0f literal, %.0f pinyin; of %.0f buckets a "
+        "block's keys fill %.1f%% (literal keys alone %.1f%%)\n",
+        sumLiteral / blocks, sumPinyin / blocks, buckets, 100 * sumAllBuckets / blocks / buckets,
+        100 * sumLitBuckets / blocks / buckets);
+}
+
 }  // namespace
 }  // namespace orb
 
@@ -256,6 +295,7 @@ int main(int argc, char** argv) {
     std::printf("open the name index: %.1f ms (%zu of %zu discs fresh)\n", Ms(start), openFresh,
                 discs.size());
 
+    KeyShares(BenchNamesFile(0));
     Keywords k = PickKeywords(BenchNamesFile(0));
     struct Case {
         const char* what;
@@ -308,9 +348,10 @@ int main(int argc, char** argv) {
         std::printf("%-22s %-8s %9.1f ms %9.1f ms %9.1f ms %10llu %6zu | %9.1f ms %9.1f ms %10s\n",
                     c.what, StoredToHost(c.keyword).c_str(), t.first100, t.full, once.full,
                     static_cast<unsigned long long>(t.hits), t.walked, p100, pAll, count.c_str());
-        // What a query read: posting lists looked up, candidate blocks and names.
+        // What a query read: posting lists, candidate blocks, names given to the
+        // matcher.
         const double q = rounds;
-        std::printf("%-22s keys %.0f, blocks %.0f, names checked %.0f\n", "",
+        std::printf("%-22s lists %.0f, blocks %.0f, names checked %.0f\n", "",
                     (after.keys - before.keys) / q, (after.blocks - before.blocks) / q,
                     (after.records - before.records) / q);
         if (walk) {

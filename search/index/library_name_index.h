@@ -65,7 +65,7 @@ public:
         uint64_t answered = 0;  // disc searches the index answered
         uint64_t declined = 0;  // disc searches left to the walk
         uint64_t opened = 0;    // segments opened (again, after a change)
-        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
+        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;  // see CNameSegment::LastCost
     };
     Counts GetCounts() const;
 

@@ -548,8 +548,17 @@ bool CNameSegment::Check(const unsigned char* fixed) {
     return true;
 }
 
+uint32_t CNameSegment::GroupBits(uint32_t key) const {
+    const uint64_t at = uint64_t{BucketOf(key, bucketBits_) >> kGroupShift} * kGroupEntry;
+    if (at + kGroupEntry + 4 > groupTable_.size()) return 0;  // not kept: as given
+    const uint32_t from = Get32(groupTable_.data() + at),
+                   to = Get32(groupTable_.data() + at + kGroupEntry);
+    return to > from ? to - from : 0;
+}
+
 bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     out.clear();
+    ++cost_.keys;
     const uint32_t bucket = BucketOf(key, bucketBits_);
     // The group's bits, read with the eight bytes after them (the stream's
     // padding at its end).
@@ -629,7 +638,12 @@ bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
     }
     out.clear();
     bool firstList = true;
-    for (uint32_t key : all) {
+    // Keys in shorter groups first: their lists tend to be shorter, and once the
+    // blocks left are none the other lists are not read.
+    std::vector<std::pair<uint32_t, uint32_t>> order;
+    for (uint32_t key : all) order.emplace_back(GroupBits(key), key);
+    std::sort(order.begin(), order.end());
+    for (const auto& [bits, key] : order) {
         if (!BlocksOf(key, list)) return false;
         if (firstList) {
             out.swap(list);
@@ -878,7 +892,6 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     cost_ = SearchCost{};
     KeyQuery q;
     if (!MakeQuery(options, q)) return false;
-    cost_.keys = q.all.size() + q.first.size() + (q.last != q.first ? q.last.size() : 0);
     std::vector<uint32_t> blocks, pinyinBlocks;
     if (!CandidateBlocks(q.all, q.first, q.last, blocks, &pinyinBlocks)) return false;
     if (blocks.empty()) return true;

@@ -103,7 +103,7 @@ public:
     bool Search(const std::string& indexPath, const DiscSearchOptions& options,
                 const std::function<CIndexReader*()>& openReader,
                 const std::function<void(const SearchResult&)>& onHit) const;
-    // What the last Search on this segment cost: keys looked up, blocks read,
+    // What the last Search on this segment cost: lists of keys read, blocks read,
     // records given to the matcher, hits.
     struct SearchCost {
         uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
@@ -115,6 +115,8 @@ private:
     bool Check(const unsigned char* fixed);
     bool ReadSegment(uint64_t at, void* buf, size_t n) const;
     bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
+    // The bits of the lists of key's group, from the kept table (0 without it).
+    uint32_t GroupBits(uint32_t key) const;
 
     int fd_ = -1;      // the segment
     int fileFd_ = -1;  // the index file
