@@ -117,6 +117,15 @@ Keywords PickKeywords(const std::string& namesFile) {
     return k;
 }
 
+// The process's resident memory.
+double RssMb() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024;
+    return 0;
+}
+
 // This thread's processor time: steadier than wall time on a busy machine.
 double CpuMs() {
     timespec t{};
@@ -300,10 +309,11 @@ int main(int argc, char** argv) {
     // The long-lived index: opened once, then asked many times.
     RaiseOpenFileLimit();
     CNameIndex index(cache);
+    const double rssBefore = RssMb();
     start = Clock::now();
     const size_t openFresh = index.OpenDiscs(discs);
-    std::printf("open the name index: %.1f ms (%zu of %zu discs fresh)\n", Ms(start), openFresh,
-                discs.size());
+    std::printf("open the name index: %.1f ms (%zu of %zu discs fresh), %.1f MB of memory\n",
+                Ms(start), openFresh, discs.size(), RssMb() - rssBefore);
 
     KeyShares(BenchNamesFile(0));
     Keywords k = PickKeywords(BenchNamesFile(0));
@@ -331,6 +341,7 @@ int main(int argc, char** argv) {
             return index.SearchDisc(d, o, onHit);
         });
         const CNameIndex::Counts after = index.GetCounts();
+        const double heldMb = RssMb() - rssBefore;
         // Opening every disc's files for the one query, as orbtool search does.
         CIndexReader reader;
         QueryTimes once = Query(discs, o, rounds, [&](const std::string& d, const auto& onHit) {
@@ -361,9 +372,11 @@ int main(int argc, char** argv) {
         // What a query read: posting lists, candidate blocks, names given to the
         // matcher.
         const double q = rounds;
-        std::printf("%-22s cpu %.1f ms; lists %.0f, blocks %.0f, names checked %.0f\n", "",
-                    t.fullCpu, (after.keys - before.keys) / q, (after.blocks - before.blocks) / q,
-                    (after.records - before.records) / q);
+        std::printf(
+            "%-22s cpu %.1f ms; held index %.1f MB; lists %.0f, blocks %.0f, names "
+            "checked %.0f\n",
+            "", t.fullCpu, heldMb, (after.keys - before.keys) / q,
+            (after.blocks - before.blocks) / q, (after.records - before.records) / q);
         if (walk) {
             struct Count : IDiscSearchSink {
                 uint64_t n = 0;
