@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "index/index_format.h"
@@ -400,6 +401,50 @@ TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
     ASSERT_EQ(::unlink(disc.c_str()), 0);
     EXPECT_EQ(search("needle", answered), 0u);
     EXPECT_FALSE(answered);
+}
+
+// One held index searched from several threads at once, each disc by several of
+// them: every thread gets exactly the walk's hits.
+TEST_F(NameIndexTest, HeldIndexServesSeveralThreads) {
+    std::mt19937 rng(5);
+    const char* parts[] = {"alpha", "Beta", "\xB9\xA4\xBE\xDF", "gamma", "_", "7", "delta"};
+    for (int d = 0; d < 4; ++d) {
+        std::vector<std::string> paths{"dir/"};
+        for (int i = 0; i < 300; ++i)
+            paths.push_back((i % 3 ? "dir/" : "") + std::string(parts[rng() % 7]) +
+                            parts[rng() % 7] + std::to_string(i) + ".txt");
+        ASSERT_FALSE(BuildIndex(Lib() + "/d" + std::to_string(d) + ".orb", "D", paths).empty());
+    }
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 4u);
+    const std::vector<std::string> keywords{"alpha", "betag", "mma1",   "\xB9\xA4\xBE\xDF",
+                                            "gj",    "lta_",  "gongju", "a7d"};
+    std::vector<Hits> expected;
+    for (const std::string& k : keywords) {
+        DiscSearchOptions o;
+        o.keyword = k;
+        o.flags = SF_FILES | SF_DIRECTORIES | SF_PINYIN;
+        expected.push_back(Walk(Discs(), o));
+    }
+    CNameIndex index(Cache());
+    std::vector<std::vector<Hits>> got(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round)
+                for (size_t k = 0; k < keywords.size(); ++k) {
+                    DiscSearchOptions o;
+                    o.keyword = keywords[(k + t) % keywords.size()];
+                    o.flags = SF_FILES | SF_DIRECTORIES | SF_PINYIN;
+                    size_t answered = 0;
+                    got[t].push_back(Indexed(index, Discs(), o, answered));
+                }
+        });
+    for (std::thread& t : threads) t.join();
+    for (size_t t = 0; t < got.size(); ++t)
+        for (size_t i = 0; i < got[t].size(); ++i)
+            EXPECT_EQ(got[t][i], expected[(i % keywords.size() + t) % keywords.size()])
+                << "thread " << t << " search " << i;
+    EXPECT_GT(index.GetCounts().answered, 0u);
 }
 
 // An index whose records are not stored in walk order (another writer may lay
