@@ -679,6 +679,9 @@ bool CNameSegment::ChecksumMatches() const {
            Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 }
 
+// Neighbouring candidate blocks read at once, at most (a bound on the buffer).
+constexpr uint32_t kMostBlocksAtOnce = 16;
+
 bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
                              std::string& buffer) const {
     return ReadBlocks(block, 1, records, buffer);
@@ -700,17 +703,23 @@ bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<Block
     };
     if (sequential_) {
         // The blocks' records lie back to back, up to the next block's first.
-        unsigned char read[8];
-        const unsigned char* starts = read;
+        uint64_t begin, end;
         if (!blockStartTable_.empty()) {
             if ((uint64_t{block} + blocks) * 4 + 4 > blockStartTable_.size()) return false;
-            starts = blockStartTable_.data() + uint64_t{block} * 4;
-        } else if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, read, 4) ||
-                   !ReadSegment(blockStarts_ + (uint64_t{block} + blocks) * 4, read + 4, 4)) {
-            return false;
+            begin = Get32(blockStartTable_.data() + uint64_t{block} * 4);
+            end = Get32(blockStartTable_.data() + (uint64_t{block} + blocks) * 4);
+        } else {
+            // One read for a short run, the two ends for a long one.
+            unsigned char read[(kMostBlocksAtOnce + 1) * 4];
+            const bool whole = blocks <= kMostBlocksAtOnce;
+            if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, read,
+                             whole ? (size_t{blocks} + 1) * 4 : 4) ||
+                (!whole &&
+                 !ReadSegment(blockStarts_ + (uint64_t{block} + blocks) * 4, read + 4, 4)))
+                return false;
+            begin = Get32(read);
+            end = Get32(read + (whole ? blocks * 4 : 4));
         }
-        const uint64_t begin = Get32(starts),
-                       end = Get32(blockStartTable_.empty() ? read + 4 : starts + blocks * 4);
         if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
             end - begin > count * kMostRecord)
             return false;
@@ -923,11 +932,11 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     std::vector<BlockRecord> records;
     std::vector<char> mayHit;
     std::string buffer;
-    // Neighbouring candidate blocks are read together, up to a bound on the buffer.
-    constexpr uint32_t kMostRun = 16;
+    // Neighbouring candidate blocks are read together.
     for (size_t i = 0; i < blocks.size();) {
         uint32_t run = 1;
-        while (i + run < blocks.size() && run < kMostRun && blocks[i + run] == blocks[i] + run)
+        while (i + run < blocks.size() && run < kMostBlocksAtOnce &&
+               blocks[i + run] == blocks[i] + run)
             ++run;
         if (!ReadBlocks(blocks[i], run, records, buffer)) return false;
         i += run;

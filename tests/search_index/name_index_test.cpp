@@ -450,9 +450,11 @@ TEST_F(NameIndexTest, HeldIndexServesSeveralThreads) {
 // An index whose records are not stored in walk order (another writer may lay
 // them out breadth first): the segment keeps every entry's offset.
 TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
-    // Top level: "sub" and 40 files; then sub's 40 files. Links all lead forward.
+    // Top level: "sub" and 200 files; then sub's 200 files. Links all lead
+    // forward. Several blocks, so neighbouring candidates are read together.
+    constexpr int kEach = 200;
     std::vector<std::string> top{"sub"}, inner;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < kEach; ++i) {
         top.push_back("top-needle" + std::to_string(i) + ".txt");
         inner.push_back("in-needle" + std::to_string(i) + ".doc");
     }
@@ -474,7 +476,7 @@ TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
                      inner[i]);
     IndexHeader h;
     SetHeaderLabel(h, "BFS");
-    h.fileCount = 80;
+    h.fileCount = 2 * kEach;
     h.dirCount = 1;
     h.remarkOffset = h.coverOffset = pos;
     unsigned char header[kHeaderSize];
