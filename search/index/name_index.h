@@ -71,8 +71,8 @@ public:
         size_t length;
     };
     bool ReadBlock(uint32_t block, std::vector<BlockRecord>& records, std::string& buffer) const;
-    // The same for blocks neighbouring blocks from block on, in one read when the
-    // records lie in walk order.
+    // The same for a run of consecutive blocks from block on, in one read when
+    // the records lie in walk order.
     bool ReadBlocks(uint32_t block, uint32_t blocks, std::vector<BlockRecord>& records,
                     std::string& buffer) const;
     // The display path of an entry's directory ("LABEL:\\dir\\").
@@ -171,7 +171,8 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
 // file and judged by the engine's matcher; onHit gets the hits in walk order.
 // False (nothing reported) when the keyword cannot be narrowed or the segment is
 // not fresh: the caller walks the disc instead. reader is the caller's, reused
-// from disc to disc.
+// from disc to disc. Each call opens the disc's files; for many searches of one
+// library, CNameIndex (library_name_index.h) keeps them open.
 bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
                             const DiscSearchOptions& options, CIndexReader& reader,
                             const std::function<void(const SearchResult&)>& onHit);
