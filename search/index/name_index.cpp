@@ -18,6 +18,7 @@
 #include "library/store/library_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "search/index/keyword_bytes.h"
 #include "search/index/name_keys.h"
 #include "search/index/segment_bits.h"
 #include "search/index/segment_build.h"
@@ -147,7 +148,7 @@ bool MakeDirectories(const std::string& path) {
 // with pinyin, a block holding any pinyin key is a candidate too.
 struct KeyQuery {
     std::vector<uint32_t> all;
-    std::vector<uint32_t> any;
+    std::vector<uint32_t> first, last;  // pinyin: a key of each
 };
 
 bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
@@ -156,7 +157,7 @@ bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
     // Annotations are matched by their bytes only, so pinyin needs names searched.
     if ((options.flags & SF_PINYIN) && (options.flags & (SF_FILES | SF_DIRECTORIES)) &&
         IsPinyinKeyword(options.keyword))
-        return PinyinQueryKeys(options.keyword, q.any);
+        return PinyinQueryEnds(options.keyword, q.first, q.last);
     return true;
 }
 
@@ -439,7 +440,36 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     PutIdentity(expected, id);
     if (std::memcmp(fixed, expected.data(), expected.size()) != 0 || !seg->Check(fixed))
         return nullptr;
+    seg->idSize_ = id.size;
+    seg->idMtimeNs_ = id.mtimeNs;
+    seg->idIno_ = id.ino;
+    seg->idDev_ = id.dev;
+    seg->idCompanionSize_ = id.companionSize;
+    seg->idCompanionMtimeNs_ = id.companionMtimeNs;
     return seg;
+}
+
+bool CNameSegment::StillDescribes(const std::string& indexPath) const {
+    struct stat st {};
+    if (::stat(indexPath.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) != idSize_ ||
+        st.st_ino != idIno_ || st.st_dev != idDev_ ||
+        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != idMtimeNs_)
+        return false;
+    struct stat cs {};
+    if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
+    return cs.st_size == idCompanionSize_ &&
+           int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
+}
+
+bool CNameSegment::KeepTables() {
+    std::vector<unsigned char> table(size_t{groupCount_} * kGroupEntry);
+    std::vector<unsigned char> starts((size_t{blockCount_} + 1) * 4);
+    if (!ReadSegment(groups_, table.data(), table.size()) ||
+        !ReadSegment(blockStarts_, starts.data(), starts.size()))
+        return false;
+    groupTable_ = std::move(table);
+    blockStartTable_ = std::move(starts);
+    return true;
 }
 
 // Sizes that add up to the file: a truncated, extended or foreign file is refused
@@ -474,15 +504,30 @@ bool CNameSegment::Check(const unsigned char* fixed) {
     return true;
 }
 
+uint32_t CNameSegment::GroupBits(uint32_t key) const {
+    const uint64_t at = uint64_t{BucketOf(key, bucketBits_) >> kGroupShift} * kGroupEntry;
+    if (at + kGroupEntry + 4 > groupTable_.size()) return 0;  // not kept: as given
+    const uint32_t from = Get32(groupTable_.data() + at),
+                   to = Get32(groupTable_.data() + at + kGroupEntry);
+    return to > from ? to - from : 0;
+}
+
 bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     out.clear();
+    ++cost_.keys;
     const uint32_t bucket = BucketOf(key, bucketBits_);
     // The group's bits, read with the eight bytes after them (the stream's
     // padding at its end).
-    unsigned char bounds[kGroupEntry + 4];
-    if (!ReadSegment(groups_ + uint64_t{bucket >> kGroupShift} * kGroupEntry, bounds,
-                     sizeof(bounds)))
+    unsigned char read[kGroupEntry + 4];
+    const unsigned char* bounds = read;
+    const uint64_t entryAt = uint64_t{bucket >> kGroupShift} * kGroupEntry;
+    if (!groupTable_.empty()) {
+        // Every bucket's group has a next entry: the table ends with the stream's end.
+        if (entryAt + sizeof(read) > groupTable_.size()) return false;
+        bounds = groupTable_.data() + entryAt;
+    } else if (!ReadSegment(groups_ + entryAt, read, sizeof(read))) {
         return false;
+    }
     const uint64_t from = Get32(bounds), to = Get32(bounds + kGroupEntry);
     const uint16_t check = static_cast<uint16_t>(bounds[4] | bounds[5] << 8);
     const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
@@ -516,10 +561,45 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
 bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
                                    const std::vector<uint32_t>& any,
                                    std::vector<uint32_t>& out) const {
+    return CandidateBlocks(all, any, {}, out, nullptr);
+}
+
+bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
+                                   const std::vector<uint32_t>& first,
+                                   const std::vector<uint32_t>& last, std::vector<uint32_t>& out,
+                                   std::vector<uint32_t>* endBlocks) const {
     std::vector<uint32_t> list, merged;
+    // The blocks holding any key of keys.
+    auto anyOf = [&](const std::vector<uint32_t>& keys, std::vector<uint32_t>& blocks) {
+        blocks.clear();
+        for (uint32_t key : keys) {
+            if (!BlocksOf(key, list)) return false;
+            merged.clear();
+            std::set_union(blocks.begin(), blocks.end(), list.begin(), list.end(),
+                           std::back_inserter(merged));
+            blocks.swap(merged);
+        }
+        return true;
+    };
+    // With last, the blocks holding a key of first and one of last; else those
+    // holding any key of first.
+    std::vector<uint32_t> extra;
+    if (!anyOf(first, extra)) return false;
+    if (!last.empty() && !extra.empty() && last != first) {
+        std::vector<uint32_t> lastBlocks, both;
+        if (!anyOf(last, lastBlocks)) return false;
+        std::set_intersection(extra.begin(), extra.end(), lastBlocks.begin(), lastBlocks.end(),
+                              std::back_inserter(both));
+        extra.swap(both);
+    }
     out.clear();
     bool firstList = true;
-    for (uint32_t key : all) {
+    // Keys in shorter groups first: their lists tend to be shorter, and once the
+    // blocks left are none the other lists are not read.
+    std::vector<std::pair<uint32_t, uint32_t>> order;
+    for (uint32_t key : all) order.emplace_back(GroupBits(key), key);
+    std::sort(order.begin(), order.end());
+    for (const auto& [bits, key] : order) {
         if (!BlocksOf(key, list)) return false;
         if (firstList) {
             out.swap(list);
@@ -532,13 +612,10 @@ bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
         }
         if (out.empty()) break;
     }
-    for (uint32_t key : any) {
-        if (!BlocksOf(key, list)) return false;
-        merged.clear();
-        std::set_union(out.begin(), out.end(), list.begin(), list.end(),
-                       std::back_inserter(merged));
-        out.swap(merged);
-    }
+    merged.clear();
+    std::set_union(out.begin(), out.end(), extra.begin(), extra.end(), std::back_inserter(merged));
+    out.swap(merged);
+    if (endBlocks) endBlocks->swap(extra);
     return true;
 }
 
@@ -558,12 +635,20 @@ bool CNameSegment::ChecksumMatches() const {
            Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
 }
 
+// Neighbouring candidate blocks read at once, at most (a bound on the buffer).
+constexpr uint32_t kMostBlocksAtOnce = 16;
+
 bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
                              std::string& buffer) const {
+    return ReadBlocks(block, 1, records, buffer);
+}
+
+bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<BlockRecord>& records,
+                              std::string& buffer) const {
     records.clear();
-    if (block >= blockCount_) return false;
+    if (block >= blockCount_ || blocks == 0 || blocks > blockCount_ - block) return false;
     const uint32_t first = block * kBlock;
-    const uint32_t count = std::min(kBlock, entryCount_ - first);
+    const uint32_t count = std::min(kBlock * blocks, entryCount_ - first);
     constexpr uint64_t kMostRecord = kRecordFixedSize + kMaxNameBytes;
     auto parse = [&](size_t at, uint32_t ordinal, uint32_t offset) {
         if (offset < kFirstEntryOffset || at + kRecordFixedSize > buffer.size()) return false;
@@ -573,10 +658,24 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
         return true;
     };
     if (sequential_) {
-        // The block's records lie back to back, up to the next block's first.
-        unsigned char starts[8];
-        if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, starts, 8)) return false;
-        const uint64_t begin = Get32(starts), end = Get32(starts + 4);
+        // The blocks' records lie back to back, up to the next block's first.
+        uint64_t begin, end;
+        if (!blockStartTable_.empty()) {
+            if ((uint64_t{block} + blocks) * 4 + 4 > blockStartTable_.size()) return false;
+            begin = Get32(blockStartTable_.data() + uint64_t{block} * 4);
+            end = Get32(blockStartTable_.data() + (uint64_t{block} + blocks) * 4);
+        } else {
+            // One read for a short run, the two ends for a long one.
+            unsigned char read[(kMostBlocksAtOnce + 1) * 4];
+            const bool whole = blocks <= kMostBlocksAtOnce;
+            if (!ReadSegment(blockStarts_ + uint64_t{block} * 4, read,
+                             whole ? (size_t{blocks} + 1) * 4 : 4) ||
+                (!whole &&
+                 !ReadSegment(blockStarts_ + (uint64_t{block} + blocks) * 4, read + 4, 4)))
+                return false;
+            begin = Get32(read);
+            end = Get32(read + (whole ? blocks * 4 : 4));
+        }
         if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
             end - begin > count * kMostRecord)
             return false;
@@ -589,6 +688,21 @@ bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
         }
         // The records fill the block exactly up to the next one.
         return at == buffer.size();
+    }
+    buffer.clear();
+    if (blocks > 1) {
+        // Record by record: one block at a time.
+        std::vector<BlockRecord> more;
+        std::string moreBytes;
+        for (uint32_t b = block; b < block + blocks; ++b) {
+            if (!ReadBlocks(b, 1, more, moreBytes)) return false;
+            for (BlockRecord r : more) {
+                r.at += buffer.size();
+                records.push_back(r);
+            }
+            buffer += moreBytes;
+        }
+        return true;
     }
     unsigned char offsets[kBlock * 4];
     if (!ReadSegment(offsets_ + uint64_t{first} * 4, offsets, count * 4)) return false;
@@ -739,6 +853,91 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
     return r;
 }
 
+bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions& options,
+                          const std::function<CIndexReader*()>& openReader,
+                          const std::function<void(const SearchResult&)>& onHit) const {
+    cost_ = SearchCost{};
+    KeyQuery q;
+    if (!MakeQuery(options, q)) return false;
+    std::vector<uint32_t> blocks, pinyinBlocks;
+    if (!CandidateBlocks(q.all, q.first, q.last, blocks, &pinyinBlocks)) return false;
+    if (blocks.empty()) return true;
+    CIndexReader* open = openReader();
+    if (!open) return false;
+    CIndexReader& reader = *open;
+    reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
+    reader.PrepareEntryMatch(options.keyword);
+
+    // Only records that may hit go to the matcher: those whose name holds the
+    // keyword's bytes (letters folded), whose annotation does, and with pinyin
+    // those whose name has a multi-byte character (the only ones pinyin finds
+    // without the keyword's bytes) in a block that holds the pinyin keys.
+    const std::string_view keyword = options.keyword;
+    const bool names = (options.flags & (SF_FILES | SF_DIRECTORIES)) != 0;
+    const bool pinyin = names && (options.flags & SF_PINYIN) && IsPinyinKeyword(keyword);
+    std::vector<int32_t> noted;
+    if (options.flags & SF_ANNOTATIONS) {
+        for (const Annotation& a : reader.Annotations())
+            if (keyword_bytes::MayHold(a.text, keyword)) noted.push_back(a.id);
+        std::sort(noted.begin(), noted.end());
+    }
+    // Hits are kept until every candidate checked out: a segment found damaged
+    // half way reports nothing, and the disc is walked instead.
+    std::vector<SearchResult> hits;
+    SearchResult hit;
+    hit.fullIndexPath = indexPath;
+    CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
+    std::vector<BlockRecord> records;
+    std::vector<char> mayHit;
+    std::string buffer;
+    // Neighbouring candidate blocks are read together.
+    for (size_t i = 0; i < blocks.size();) {
+        uint32_t run = 1;
+        while (i + run < blocks.size() && run < kMostBlocksAtOnce &&
+               blocks[i + run] == blocks[i] + run)
+            ++run;
+        if (!ReadBlocks(blocks[i], run, records, buffer)) return false;
+        i += run;
+        cost_.blocks += run;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        mayHit.assign(records.size(), 0);
+        if (names) {
+            size_t r = 0;
+            keyword_bytes::ForEachPlace(bytes, buffer.size(), keyword, [&](size_t at) {
+                while (r < records.size() && records[r].at + records[r].length <= at) ++r;
+                if (r < records.size() && at >= records[r].at + kRecordFixedSize &&
+                    at + keyword.size() <= records[r].at + records[r].length)
+                    mayHit[r] = 1;
+            });
+        }
+        for (size_t r = 0; r < records.size(); ++r) {
+            const BlockRecord& rec = records[r];
+            const int32_t at = static_cast<int32_t>(rec.offset);
+            const int32_t id = rec.offset == kFirstEntryOffset ? kFirstEntryId : at;
+            if (!mayHit[r] && !std::binary_search(noted.begin(), noted.end(), id)) {
+                if (!pinyin || !std::binary_search(pinyinBlocks.begin(), pinyinBlocks.end(),
+                                                   rec.ordinal >> kBlockShift))
+                    continue;
+                const unsigned char* name = bytes + rec.at + kRecordFixedSize;
+                if (std::none_of(name, bytes + rec.at + rec.length,
+                                 [](unsigned char c) { return c >= 0x80; }))
+                    continue;
+            }
+            ++cost_.records;
+            const std::string* annotation = nullptr;
+            if (!reader.MatchRecordBytes(bytes + rec.at, rec.length, at, id, hit.entry, annotation))
+                continue;
+            if (!ParentPath(rec.ordinal, hit.fullParentPath)) return false;
+            CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
+            hit.annotation = annotation ? *annotation : std::string();
+            hits.push_back(hit);
+        }
+    }
+    cost_.hits = hits.size();
+    for (const SearchResult& h : hits) onHit(h);
+    return true;
+}
+
 bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
                             const DiscSearchOptions& options, CIndexReader& reader,
                             const std::function<void(const SearchResult&)>& onHit) {
@@ -746,45 +945,17 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
     if (!MakeQuery(options, q)) return false;
     std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPath);
     if (!seg) return false;
-    std::vector<uint32_t> blocks;
-    if (!seg->CandidateBlocks(q.all, q.any, blocks)) return false;
-    if (blocks.empty()) return true;
-    if (!reader.Open(indexPath, OpenMode::ReadShareAll)) return false;
-    reader.SetSearchOptions(nullptr, options.typeFilter, options.flags);
-    reader.PrepareEntryMatch(options.keyword);
-    // Hits are kept until every candidate checked out: a segment found damaged
-    // half way reports nothing, and the disc is walked instead.
-    std::vector<SearchResult> hits;
-    SearchResult hit;
-    hit.fullIndexPath = indexPath;
-    CopyToFixed(hit.indexPath, sizeof(hit.indexPath), indexPath);
-    std::vector<CNameSegment::BlockRecord> records;
-    std::string buffer;
-    for (uint32_t b : blocks) {
-        if (!seg->ReadBlock(b, records, buffer)) {
-            reader.Close();
-            return false;
-        }
-        for (const CNameSegment::BlockRecord& r : records) {
-            const std::string* annotation = nullptr;
-            const int32_t at = static_cast<int32_t>(r.offset);
-            const int32_t id = r.offset == kFirstEntryOffset ? kFirstEntryId : at;
-            if (!reader.MatchRecordBytes(
-                    reinterpret_cast<const unsigned char*>(buffer.data()) + r.at, r.length, at, id,
-                    hit.entry, annotation))
-                continue;
-            if (!seg->ParentPath(r.ordinal, hit.fullParentPath)) {
-                reader.Close();
-                return false;
-            }
-            CopyToFixed(hit.parentPath, sizeof(hit.parentPath), hit.fullParentPath);
-            hit.annotation = annotation ? *annotation : std::string();
-            hits.push_back(hit);
-        }
-    }
-    for (const SearchResult& h : hits) onHit(h);
-    reader.Close();
-    return true;
+    // The index is opened only for a disc with candidates.
+    bool opened = false;
+    const bool ok = seg->Search(
+        indexPath, options,
+        [&]() -> CIndexReader* {
+            opened = reader.Open(indexPath, OpenMode::ReadShareAll) != 0;
+            return opened ? &reader : nullptr;
+        },
+        onHit);
+    if (opened) reader.Close();
+    return ok;
 }
 
 }  // namespace orb

@@ -55,6 +55,12 @@ public:
     // there.
     bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& any,
                          std::vector<uint32_t>& out) const;
+    // The same with, in place of any, the blocks holding a key of first and a key
+    // of last (pinyin: see PinyinQueryEnds); last empty: any key of first.
+    // Those blocks alone also go to endBlocks when given.
+    bool CandidateBlocks(const std::vector<uint32_t>& all, const std::vector<uint32_t>& first,
+                         const std::vector<uint32_t>& last, std::vector<uint32_t>& out,
+                         std::vector<uint32_t>* endBlocks = nullptr) const;
     // The records of a block's entries, read from the index file into buffer:
     // each with its ordinal, record offset, and place and length in buffer.
     // False when the segment or the file is damaged there.
@@ -65,6 +71,10 @@ public:
         size_t length;
     };
     bool ReadBlock(uint32_t block, std::vector<BlockRecord>& records, std::string& buffer) const;
+    // The same for a run of consecutive blocks from block on, in one read when
+    // the records lie in walk order.
+    bool ReadBlocks(uint32_t block, uint32_t blocks, std::vector<BlockRecord>& records,
+                    std::string& buffer) const;
     // The display path of an entry's directory ("LABEL:\\dir\\").
     bool ParentPath(uint32_t ordinal, std::string& parentPath) const;
     // An entry's record offset in the index file, the display path of its
@@ -77,11 +87,36 @@ public:
     // segment, so it is checked when the index is refreshed, not by a search.
     bool ChecksumMatches() const;
 
+    // Whether the files at indexPath and beside it are still the ones this segment
+    // describes (two stats: the index and its companion). An open segment reads
+    // through descriptors, so a replaced or changed index is only seen here.
+    bool StillDescribes(const std::string& indexPath) const;
+    // Keeps the table of bucket groups and the blocks' starts in memory, so that a
+    // key or a run of blocks costs one read; false when they cannot be read.
+    bool KeepTables();
+    // Searches the disc through this segment. openReader is called only when some
+    // block is a candidate and gives a reader open on the same index, whose
+    // annotations are the ones the segment was built with (null: fail). Hits are
+    // reported only when every candidate checked out; false (nothing reported)
+    // when the keyword cannot be narrowed or the segment is damaged: walk the disc
+    // instead. Not on one segment from two threads at once.
+    bool Search(const std::string& indexPath, const DiscSearchOptions& options,
+                const std::function<CIndexReader*()>& openReader,
+                const std::function<void(const SearchResult&)>& onHit) const;
+    // What the last Search on this segment cost: lists of keys read, blocks read,
+    // records given to the matcher, hits.
+    struct SearchCost {
+        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
+    };
+    const SearchCost& LastCost() const { return cost_; }
+
 private:
     CNameSegment() = default;
     bool Check(const unsigned char* fixed);
     bool ReadSegment(uint64_t at, void* buf, size_t n) const;
     bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
+    // The bits of the lists of key's group, from the kept table (0 without it).
+    uint32_t GroupBits(uint32_t key) const;
 
     int fd_ = -1;      // the segment
     int fileFd_ = -1;  // the index file
@@ -94,6 +129,12 @@ private:
     // Where the sections start in the segment.
     uint64_t blockStarts_ = 0, offsets_ = 0, dirs_ = 0, groups_ = 0, stream_ = 0;
     std::string label_;
+    // The identity of the index the segment describes (companion: -1 when none).
+    uint64_t idSize_ = 0, idIno_ = 0, idDev_ = 0;
+    int64_t idMtimeNs_ = 0, idCompanionSize_ = -1, idCompanionMtimeNs_ = -1;
+    std::vector<unsigned char> groupTable_;       // empty unless kept
+    std::vector<unsigned char> blockStartTable_;  // empty unless kept
+    mutable SearchCost cost_;
     // Read on demand.
     mutable std::vector<unsigned char> groupBuffer_;
     mutable std::vector<unsigned char> dirTable_;
@@ -130,7 +171,8 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
 // file and judged by the engine's matcher; onHit gets the hits in walk order.
 // False (nothing reported) when the keyword cannot be narrowed or the segment is
 // not fresh: the caller walks the disc instead. reader is the caller's, reused
-// from disc to disc.
+// from disc to disc. Each call opens the disc's files; for many searches of one
+// library, CNameIndex (library_name_index.h) keeps them open.
 bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& indexPath,
                             const DiscSearchOptions& options, CIndexReader& reader,
                             const std::function<void(const SearchResult&)>& onHit);

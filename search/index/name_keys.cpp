@@ -36,13 +36,42 @@ const PinyinKeyTables& KeyTables() {
     return tables;
 }
 
-bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
-    const std::string kw = LowerAZCopy(keyword);
-    const size_t n = kw.size();
-    // Shorter keywords have no literal keys either.
-    if (n < 3) return false;
-    // edges[a]: where a piece starting at a may end.
-    std::vector<std::vector<size_t>> edges(n);
+namespace {
+
+// The ways the matcher may cut a keyword into pieces, one per character.
+struct Cuts {
+    std::string kw;
+    size_t n = 0;
+    std::vector<std::vector<size_t>> edges;  // edges[a]: where a piece starting at a may end
+    std::vector<char> from;                  // a piece may start here
+    std::vector<char> toEnd;                 // pieces from here may end the keyword
+    uint32_t Sym(size_t at) const { return static_cast<unsigned char>(kw[at]); }
+    bool Ends(size_t a) const {
+        return std::find(edges[a].begin(), edges[a].end(), n) != edges[a].end();
+    }
+    uint32_t Literal(size_t at) const {
+        return uint32_t{FoldByte(static_cast<unsigned char>(kw[at]))} << 16 |
+               uint32_t{FoldByte(static_cast<unsigned char>(kw[at + 1]))} << 8 |
+               FoldByte(static_cast<unsigned char>(kw[at + 2]));
+    }
+    // Keys of a run of one or two characters spelling the whole keyword.
+    void ShortRuns(std::vector<uint32_t>& keys) const {
+        for (size_t b : edges[0]) {
+            if (b == n)
+                keys.push_back(kReading3Tag | Sym(0) << 16 | Sym(1) << 8 | Sym(2));
+            else if (Ends(b))
+                keys.push_back(kPinyin2Tag | Sym(0) << 16 | Sym(b) << 8);
+        }
+    }
+};
+
+Cuts MakeCuts(std::string_view keyword) {
+    Cuts cuts;
+    cuts.kw = LowerAZCopy(keyword);
+    const std::string& kw = cuts.kw;
+    const size_t n = cuts.n = kw.size();
+    std::vector<std::vector<size_t>>& edges = cuts.edges;
+    edges.resize(n);
     for (size_t a = 0; a < n; ++a) {
         std::vector<size_t>& to = edges[a];
         to.push_back(a + 1);
@@ -57,7 +86,9 @@ bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
         std::sort(to.begin(), to.end());
         to.erase(std::unique(to.begin(), to.end()), to.end());
     }
-    std::vector<char> from(n + 1, 0), toEnd(n + 1, 0);
+    std::vector<char>&from = cuts.from, &toEnd = cuts.toEnd;
+    from.assign(n + 1, 0);
+    toEnd.assign(n + 1, 0);
     from[0] = 1;
     for (size_t a = 0; a < n; ++a)
         if (from[a])
@@ -65,15 +96,26 @@ bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
     toEnd[n] = 1;
     for (size_t a = n; a-- > 0;)
         for (size_t b : edges[a]) toEnd[a] = toEnd[a] || toEnd[b];
-    auto sym = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(kw[at])); };
-    for (size_t b : edges[0]) {
-        if (b == n) {
-            // One character: its reading starts with the keyword.
-            keys.push_back(kReading3Tag | sym(0) << 16 | sym(1) << 8 | sym(2));
-        } else if (std::find(edges[b].begin(), edges[b].end(), n) != edges[b].end()) {
-            keys.push_back(kPinyin2Tag | sym(0) << 16 | sym(b) << 8);
-        }
-    }
+    return cuts;
+}
+
+void SortUnique(std::vector<uint32_t>& keys) {
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+}
+
+}  // namespace
+
+bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
+    // Shorter keywords have no literal keys either.
+    if (keyword.size() < 3) return false;
+    const Cuts cuts = MakeCuts(keyword);
+    const size_t n = cuts.n;
+    const std::vector<std::vector<size_t>>& edges = cuts.edges;
+    const std::vector<char>&from = cuts.from, &toEnd = cuts.toEnd;
+    auto sym = [&](size_t at) { return cuts.Sym(at); };
+    // One character whose reading starts with the keyword, or two.
+    cuts.ShortRuns(keys);
     for (size_t a = 0; a < n; ++a) {
         if (!from[a]) continue;
         for (size_t b : edges[a]) {
@@ -83,8 +125,42 @@ bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
                     keys.push_back(kPinyin3Tag | sym(a) << 16 | sym(b) << 8 | sym(c));
         }
     }
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    SortUnique(keys);
+    return true;
+}
+
+bool PinyinQueryEnds(std::string_view keyword, std::vector<uint32_t>& first,
+                     std::vector<uint32_t>& last) {
+    if (keyword.size() < 3) return false;
+    const Cuts cuts = MakeCuts(keyword);
+    const size_t n = cuts.n;
+    cuts.ShortRuns(first);
+    last = first;
+    // The first three characters of a longer run, and the last three: each a
+    // window with a Chinese character, or, in a run of more than three, three
+    // letters the name holds as they are.
+    if (n > 3) {
+        first.push_back(cuts.Literal(0));
+        last.push_back(cuts.Literal(n - 3));
+    }
+    for (size_t b : cuts.edges[0]) {
+        if (b >= n) continue;
+        for (size_t c : cuts.edges[b])
+            if (c < n && cuts.toEnd[c])
+                first.push_back(kPinyin3Tag | cuts.Sym(0) << 16 | cuts.Sym(b) << 8 | cuts.Sym(c));
+    }
+    for (size_t a = 0; a < n; ++a) {
+        if (!cuts.from[a]) continue;
+        for (size_t b : cuts.edges[a]) {
+            if (b >= n) continue;
+            for (size_t c : cuts.edges[b])
+                if (c < n && cuts.Ends(c))
+                    last.push_back(kPinyin3Tag | cuts.Sym(a) << 16 | cuts.Sym(b) << 8 |
+                                   cuts.Sym(c));
+        }
+    }
+    SortUnique(first);
+    SortUnique(last);
     return true;
 }
 

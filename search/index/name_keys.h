@@ -179,4 +179,12 @@ void ForEachPinyinKey(std::string_view name, F add) {
 // the start of a reading. Cutting more ways than the matcher does only adds keys.
 bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys);
 
+// Narrower: every name the keyword spells in pinyin holds a key of first (the
+// keys of the run's first three characters, or of a run of one or two) and a key
+// of last (its last three, or the same short run). Letters among the characters
+// are filed under their literal trigram, which is among the keys too. False when
+// the keyword cannot be narrowed.
+bool PinyinQueryEnds(std::string_view keyword, std::vector<uint32_t>& first,
+                     std::vector<uint32_t>& last);
+
 }  // namespace orb::name_keys

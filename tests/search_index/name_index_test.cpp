@@ -3,19 +3,25 @@
 // its segments follow the library, and a damaged cache is rebuilt.
 #include "search/index/name_index.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <set>
+#include <thread>
 #include <utility>
 
 #include "index/index_format.h"
 #include "library/store/library_store.h"
 #include "platform/text.h"
+#include "search/index/library_name_index.h"
+#include "search/index/name_keys.h"
 #include "search/index/segment_build.h"
 #include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
@@ -63,6 +69,48 @@ Hits Indexed(const std::string& cache, const std::vector<std::string>& discs,
     return hits;
 }
 
+// The same through an index held open across searches.
+Hits Indexed(CNameIndex& index, const std::vector<std::string>& discs, const DiscSearchOptions& o,
+             size_t& answered) {
+    Hits hits;
+    for (const std::string& d : discs) {
+        if (index.SearchDisc(d, o, [&](const SearchResult& h) { hits.push_back(HitText(h)); })) {
+            ++answered;
+        } else {
+            Hits walked = Walk({d}, o);
+            hits.insert(hits.end(), walked.begin(), walked.end());
+        }
+    }
+    return hits;
+}
+
+// A keyword spelling a run of a name in pinyin: each of up to mostChars
+// characters by one of its readings, its initial, or itself; a reading maybe cut
+// short.
+std::string SpellInPinyin(const std::string& name, std::mt19937& rng, int mostChars = 4) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const auto* e = p + name.size();
+    size_t at = rng() % name.size();
+    while (at < name.size() && StoredCharLength(p + at, e) == 1 && rng() % 3) ++at;
+    for (int chars = 1 + static_cast<int>(rng() % mostChars); chars > 0 && at < name.size();
+         --chars) {
+        const size_t n = StoredCharLength(p + at, e);
+        std::vector<std::string_view> readings = PinyinReadings(name.substr(at, n));
+        if (!readings.empty()) {
+            std::string r(readings[rng() % readings.size()]);
+            const int how = static_cast<int>(rng() % 3);
+            out += how == 0 ? r.substr(0, 1) : how == 1 ? r : r.substr(0, 1 + rng() % r.size());
+        } else if (n == 1 && std::isalnum(p[at])) {
+            out += static_cast<char>(p[at]);
+        } else {
+            break;
+        }
+        at += n;
+    }
+    return out;
+}
+
 class NameIndexTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -72,19 +120,29 @@ protected:
     std::string Lib() const { return dir_ / "lib"; }
     std::string Cache() const { return NameIndexDirectory(Lib()); }
     std::vector<std::string> Discs() const { return LibraryDiscPaths(Lib()); }
-    // Every hit of keyword through the index equals the walk's; true when the
-    // index answered every disc.
+    // Every hit of keyword through the index equals the walk's: searched afresh,
+    // through an index opened now, and through the one held open since the test
+    // began, across every change the test makes. True when the first answered
+    // every disc.
     bool SameAsWalk(const std::string& keyword,
                     uint8_t flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS) {
         DiscSearchOptions o;
         o.keyword = keyword;
         o.flags = flags;
-        size_t answered = 0;
+        size_t answered = 0, ignored = 0;
         Hits walked = Walk(Discs(), o);
         EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked) << keyword;
+        CNameIndex opened(Cache());
+        EXPECT_EQ(Indexed(opened, Discs(), o, ignored), walked) << keyword;
+        EXPECT_EQ(Indexed(Held(), Discs(), o, ignored), walked) << keyword;
         return answered == Discs().size();
     }
+    CNameIndex& Held() {
+        if (!held_) held_ = std::make_unique<CNameIndex>(Cache());
+        return *held_;
+    }
     TempDir dir_;
+    std::unique_ptr<CNameIndex> held_;
 };
 
 TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
@@ -146,30 +204,10 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
                               A | P,
                               F | D | P | C | W};
     const char* filters[] = {"*", "exe|txt", "", "1|*"};
-    // A keyword spelling a run of a name in pinyin: each character by one of its
-    // readings, its initial, or itself; the last reading maybe cut short.
-    auto spell = [&](const std::string& name) {
-        std::string out;
-        const auto* p = reinterpret_cast<const unsigned char*>(name.data());
-        const auto* e = p + name.size();
-        size_t at = rng() % name.size();
-        while (at < name.size() && StoredCharLength(p + at, e) == 1 && rng() % 3) ++at;
-        for (int chars = 1 + static_cast<int>(rng() % 4); chars > 0 && at < name.size(); --chars) {
-            const size_t n = StoredCharLength(p + at, e);
-            std::vector<std::string_view> readings = PinyinReadings(name.substr(at, n));
-            if (!readings.empty()) {
-                std::string r(readings[rng() % readings.size()]);
-                const int how = static_cast<int>(rng() % 3);
-                out += how == 0 ? r.substr(0, 1) : how == 1 ? r : r.substr(0, 1 + rng() % r.size());
-            } else if (n == 1 && std::isalnum(p[at])) {
-                out += static_cast<char>(p[at]);
-            } else {
-                break;
-            }
-            at += n;
-        }
-        return out;
-    };
+    auto spell = [&](const std::string& name) { return SpellInPinyin(name, rng); };
+    // Held open across every search; the second keeps only two discs open and
+    // opens the others for each search.
+    CNameIndex held(Cache()), fewOpen(Cache(), 2);
     size_t narrowed = 0, pinyinNarrowed = 0;
     for (int k = 0; k < 400; ++k) {
         const std::string& from = samples[rng() % samples.size()];
@@ -184,10 +222,17 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
         // Spelled keywords mostly with pinyin on (the last six option sets).
         o.flags = combos[k % 4 == 1 && k % 5 ? 10 + k % 6 : k % std::size(combos)];
         o.typeFilter = filters[(k / 3) % std::size(filters)];
-        size_t answered = 0;
-        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), Walk(Discs(), o))
+        size_t answered = 0, heldAnswered = 0, fewAnswered = 0;
+        const Hits walked = Walk(Discs(), o);
+        EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked)
             << ::testing::PrintToString(keyword) << " flags " << int(o.flags) << " filter "
             << o.typeFilter;
+        EXPECT_EQ(Indexed(held, Discs(), o, heldAnswered), walked)
+            << ::testing::PrintToString(keyword) << " held open";
+        EXPECT_EQ(Indexed(fewOpen, Discs(), o, fewAnswered), walked)
+            << ::testing::PrintToString(keyword) << " few held open";
+        EXPECT_EQ(heldAnswered, answered);
+        EXPECT_EQ(fewAnswered, answered);
         narrowed += answered;
         if ((o.flags & P) && keyword.size() >= 3 && IsPinyinKeyword(keyword))
             pinyinNarrowed += answered;
@@ -195,6 +240,58 @@ TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
     // Most keywords are long enough to be narrowed by the index, pinyin ones too.
     EXPECT_GT(narrowed, 6u * 200);
     EXPECT_GT(pinyinNarrowed, 6u * 10);
+}
+
+// Whatever name a keyword finds by pinyin alone holds one of the keys the index
+// looks the keyword up by: one of PinyinQueryKeys, one of the first and one of
+// the last of PinyinQueryEnds. (A library small enough for a test fills nearly
+// every bucket of its blocks, so a missing key is seen here, not by the walk.)
+TEST(NameKeysTest, NamesFoundByPinyinHoldTheirKeywordsKeys) {
+    using namespace name_keys;
+    const char* pieces[] = {"abc",
+                            "Setup",
+                            "x",
+                            "Q",
+                            "7",
+                            "-",
+                            ".",
+                            "\xB9\xA4\xBE\xDF\xCF\xE4",
+                            "\xD2\xF8\xD0\xD0",
+                            "\xD6\xD8\xC7\xEC",
+                            "\xD6\xD0\xC6\xDA\xBB\xE1",
+                            "\xB0\xA1",
+                            "\xBE\xDF",
+                            "zh",
+                            "ang"};
+    std::mt19937 rng(7);
+    size_t checked = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::string name;
+        for (int n = 1 + static_cast<int>(rng() % 6); n > 0; --n)
+            name += pieces[rng() % std::size(pieces)];
+        const std::string keyword = SpellInPinyin(name, rng, 7);
+        if (keyword.size() < 3 || !IsPinyinKeyword(keyword) ||
+            !CPinyinMatcher(keyword, false).Matches(name, false))
+            continue;
+        std::string folded = LowerAZCopy(name);
+        if (folded.find(LowerAZCopy(keyword)) != std::string::npos) continue;  // literal
+        std::set<uint32_t> held;
+        auto add = [&](uint32_t key) { held.insert(key); };
+        ForEachKey(name, add);
+        ForEachPinyinKey(name, add);
+        auto holdsOne = [&](const std::vector<uint32_t>& keys) {
+            return std::any_of(keys.begin(), keys.end(),
+                               [&](uint32_t k) { return held.count(k) != 0; });
+        };
+        std::vector<uint32_t> keys, first, last;
+        ASSERT_TRUE(PinyinQueryKeys(keyword, keys));
+        ASSERT_TRUE(PinyinQueryEnds(keyword, first, last));
+        EXPECT_TRUE(holdsOne(keys)) << keyword << " in " << StoredToHost(name);
+        EXPECT_TRUE(holdsOne(first)) << keyword << " in " << StoredToHost(name);
+        EXPECT_TRUE(holdsOne(last)) << keyword << " in " << StoredToHost(name);
+        ++checked;
+    }
+    EXPECT_GT(checked, 500u);
 }
 
 TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
@@ -242,12 +339,124 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
     EXPECT_TRUE(SameAsWalk("alph"));
 }
 
+// A disc changed under an index held open is never answered from what was kept:
+// the held index declines it (the walk answers) until its segment is rebuilt.
+TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
+    const std::string disc = Lib() + "/a.orb";
+    std::map<std::string, int32_t> ids =
+        BuildIndex(disc, "A", {"needle.txt", "hay.txt"}, {{"hay.txt", "plain note"}});
+    ASSERT_EQ(ids.count("hay.txt"), 1u);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    CNameIndex index(Cache());
+    auto search = [&](const std::string& keyword, bool& answered) {
+        DiscSearchOptions o;
+        o.keyword = keyword;
+        o.flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS;
+        size_t n = 0;
+        Hits hits = Indexed(index, {disc}, o, n);
+        EXPECT_EQ(hits, Walk({disc}, o)) << keyword;
+        answered = n == 1;
+        return hits.size();
+    };
+    bool answered = false;
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_TRUE(answered);
+
+    // A note written beside the disc: the kept segment knows nothing of it.
+    {
+        CIndexReader w;
+        ASSERT_EQ(w.Open(disc, OpenMode::ReadWriteShareAll), 1);
+        w.SetAnnotation(ids["hay.txt"], "a needle in the note");
+        ASSERT_TRUE(w.Close());
+    }
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_TRUE(answered);
+
+    // The index itself rewritten in place, same size: a name changed.
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(disc, bytes));
+    const size_t at = bytes.find("needle.txt");
+    ASSERT_NE(at, std::string::npos);
+    {
+        const int fd = ::open(disc.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        // A later time than the segment saw, whatever the clock's resolution.
+        ASSERT_EQ(::pwrite(fd, "noodle", 6, static_cast<off_t>(at)), 6);
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 10, 0}};
+        ASSERT_EQ(::futimens(fd, later), 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(search("needle", answered), 1u);  // the note's
+    EXPECT_FALSE(answered);
+    EXPECT_EQ(search("noodle", answered), 1u);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("noodle", answered), 1u);
+    EXPECT_TRUE(answered);
+
+    // Replaced by another disc, then gone.
+    BuildIndex(disc, "B", {"other-needle.doc", "x/", "x/needles/"});
+    EXPECT_EQ(search("needle", answered), 2u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(::unlink(disc.c_str()), 0);
+    EXPECT_EQ(search("needle", answered), 0u);
+    EXPECT_FALSE(answered);
+}
+
+// One held index searched from several threads at once, each disc by several of
+// them: every thread gets exactly the walk's hits.
+TEST_F(NameIndexTest, HeldIndexServesSeveralThreads) {
+    std::mt19937 rng(5);
+    const char* parts[] = {"alpha", "Beta", "\xB9\xA4\xBE\xDF", "gamma", "_", "7", "delta"};
+    for (int d = 0; d < 4; ++d) {
+        std::vector<std::string> paths{"dir/"};
+        for (int i = 0; i < 300; ++i)
+            paths.push_back((i % 3 ? "dir/" : "") + std::string(parts[rng() % 7]) +
+                            parts[rng() % 7] + std::to_string(i) + ".txt");
+        ASSERT_FALSE(BuildIndex(Lib() + "/d" + std::to_string(d) + ".orb", "D", paths).empty());
+    }
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 4u);
+    const std::vector<std::string> keywords{"alpha", "betag", "mma1",   "\xB9\xA4\xBE\xDF",
+                                            "gj",    "lta_",  "gongju", "a7d"};
+    std::vector<Hits> expected;
+    for (const std::string& k : keywords) {
+        DiscSearchOptions o;
+        o.keyword = k;
+        o.flags = SF_FILES | SF_DIRECTORIES | SF_PINYIN;
+        expected.push_back(Walk(Discs(), o));
+    }
+    CNameIndex index(Cache());
+    std::vector<std::vector<Hits>> got(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round)
+                for (size_t k = 0; k < keywords.size(); ++k) {
+                    DiscSearchOptions o;
+                    o.keyword = keywords[(k + t) % keywords.size()];
+                    o.flags = SF_FILES | SF_DIRECTORIES | SF_PINYIN;
+                    size_t answered = 0;
+                    got[t].push_back(Indexed(index, Discs(), o, answered));
+                }
+        });
+    for (std::thread& t : threads) t.join();
+    for (size_t t = 0; t < got.size(); ++t)
+        for (size_t i = 0; i < got[t].size(); ++i)
+            EXPECT_EQ(got[t][i], expected[(i % keywords.size() + t) % keywords.size()])
+                << "thread " << t << " search " << i;
+    EXPECT_GT(index.GetCounts().answered, 0u);
+}
+
 // An index whose records are not stored in walk order (another writer may lay
 // them out breadth first): the segment keeps every entry's offset.
 TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
-    // Top level: "sub" and 40 files; then sub's 40 files. Links all lead forward.
+    // Top level: "sub" and 200 files; then sub's 200 files. Links all lead
+    // forward. Several blocks, so neighbouring candidates are read together.
+    constexpr int kEach = 200;
     std::vector<std::string> top{"sub"}, inner;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < kEach; ++i) {
         top.push_back("top-needle" + std::to_string(i) + ".txt");
         inner.push_back("in-needle" + std::to_string(i) + ".doc");
     }
@@ -269,7 +478,7 @@ TEST_F(NameIndexTest, RecordsOutOfWalkOrder) {
                      inner[i]);
     IndexHeader h;
     SetHeaderLabel(h, "BFS");
-    h.fileCount = 80;
+    h.fileCount = 2 * kEach;
     h.dirCount = 1;
     h.remarkOffset = h.coverOffset = pos;
     unsigned char header[kHeaderSize];

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A library's name index held open across searches.
+#include "search/index/library_name_index.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+
+#include "index/index_reader.h"
+#include "search/index/name_index.h"
+
+namespace orb {
+
+namespace {
+
+constexpr size_t kFdsPerDisc = 3;  // the segment, the index, the reader's index
+
+size_t DiscsTheLimitAllows() {
+    struct rlimit rl {};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return 1000000;
+    // Half the descriptors are left to everything else the process opens.
+    return static_cast<size_t>(rl.rlim_cur / 2 / kFdsPerDisc);
+}
+
+}  // namespace
+
+struct CNameIndex::Disc {
+    std::mutex mutex;
+    std::unique_ptr<CNameSegment> segment;  // null: no fresh segment at the last look
+    std::unique_ptr<CIndexReader> reader;   // opened at the disc's first candidate
+};
+
+void RaiseOpenFileLimit() {
+    struct rlimit rl {};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur >= rl.rlim_max) return;
+    constexpr rlim_t kEnough = rlim_t{1} << 16;
+    rl.rlim_cur = std::min(rl.rlim_max, std::max(rl.rlim_cur, kEnough));
+    ::setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+CNameIndex::CNameIndex(std::string cacheDir, size_t maxOpenDiscs)
+    : cacheDir_(std::move(cacheDir)),
+      maxOpen_(maxOpenDiscs ? maxOpenDiscs : DiscsTheLimitAllows()) {}
+
+CNameIndex::~CNameIndex() = default;
+
+std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPath) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = discs_.find(indexPath);
+    if (it != discs_.end()) return it->second;
+    if (open_ >= maxOpen_) return nullptr;
+    ++open_;
+    return discs_.emplace(indexPath, std::make_shared<Disc>()).first->second;
+}
+
+bool CNameIndex::Reopen(Disc& disc, const std::string& indexPath) {
+    disc.reader.reset();
+    disc.segment = CNameSegment::OpenFresh(cacheDir_, indexPath);
+    if (disc.segment && !disc.segment->KeepTables()) disc.segment.reset();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (disc.segment) ++counts_.opened;
+    return disc.segment != nullptr;
+}
+
+bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOptions& options,
+                            const std::function<void(const SearchResult&)>& onHit) {
+    auto declined = [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++counts_.declined;
+        return false;
+    };
+    if (!NameIndexCanNarrow(options)) return declined();
+    std::shared_ptr<Disc> disc = DiscOf(indexPath);
+    if (!disc) {
+        // Past the descriptors this object may keep: opened for this search only.
+        CIndexReader reader;
+        if (!SearchDiscThroughIndex(cacheDir_, indexPath, options, reader, onHit))
+            return declined();
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++counts_.answered;
+        return true;
+    }
+    std::lock_guard<std::mutex> discLock(disc->mutex);
+    // Both index and companion are looked at before anything kept is trusted.
+    if ((!disc->segment || !disc->segment->StillDescribes(indexPath)) && !Reopen(*disc, indexPath))
+        return declined();
+    CNameSegment& segment = *disc->segment;
+    auto openReader = [&]() -> CIndexReader* {
+        if (!disc->reader) {
+            auto reader = std::make_unique<CIndexReader>();
+            // The annotations just read must be the ones the segment was built
+            // with: the companion is looked at again after the read.
+            if (!reader->Open(indexPath, OpenMode::ReadShareAll) ||
+                !segment.StillDescribes(indexPath))
+                return nullptr;
+            disc->reader = std::move(reader);
+        }
+        return disc->reader.get();
+    };
+    const bool ok = segment.Search(indexPath, options, openReader, onHit);
+    const CNameSegment::SearchCost cost = segment.LastCost();
+    if (!ok) {
+        // Damaged or changed while being read: opened afresh by the next search.
+        disc->segment.reset();
+        disc->reader.reset();
+        return declined();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.answered;
+    counts_.keys += cost.keys;
+    counts_.blocks += cost.blocks;
+    counts_.records += cost.records;
+    counts_.hits += cost.hits;
+    return true;
+}
+
+size_t CNameIndex::OpenDiscs(const std::vector<std::string>& indexPaths) {
+    size_t fresh = 0;
+    for (const std::string& path : indexPaths) {
+        std::shared_ptr<Disc> disc = DiscOf(path);
+        if (!disc) break;
+        std::lock_guard<std::mutex> discLock(disc->mutex);
+        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path)) ++fresh;
+    }
+    return fresh;
+}
+
+void CNameIndex::Forget(const std::string& indexPath) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (discs_.erase(indexPath)) --open_;
+}
+
+void CNameIndex::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    discs_.clear();
+    open_ = 0;
+}
+
+CNameIndex::Counts CNameIndex::GetCounts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_;
+}
+
+}  // namespace orb

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A library's name index held open across searches, so a search pays only for its
+// posting lists and its candidates, not for opening every disc's files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "search/disc_search.h"
+
+namespace orb {
+
+class CNameSegment;
+class CIndexReader;
+
+// Raises the process's soft limit of open files towards its hard limit, so a
+// CNameIndex may keep a large library's discs open. For programs to call at
+// start; the limit is the whole process's.
+void RaiseOpenFileLimit();
+
+// Keeps, per disc, its segment (fixed part and bucket-group table in memory, the
+// segment and the index file open) and a reader of the index (its annotations
+// and the matcher). Each search first checks that the index and its companion
+// are still the files the segment describes (two stats); a disc that changed is
+// opened again, and one without a fresh segment answers false so the caller
+// walks it. A segment found damaged is closed and declined the same way.
+//
+// Meant to live as long as the library is shown and to answer many searches
+// (type-ahead). One object serves several threads: different discs are searched
+// at once, searches of one disc take turns. Each open disc holds three file
+// descriptors; past what the process's open-file limit leaves (a quarter of it,
+// or maxOpenDiscs), discs are opened for each search and closed after it, as
+// SearchDiscThroughIndex does.
+class CNameIndex {
+public:
+    // cacheDir is NameIndexDirectory(library). maxOpenDiscs 0: from the limit.
+    explicit CNameIndex(std::string cacheDir, size_t maxOpenDiscs = 0);
+    ~CNameIndex();
+    CNameIndex(const CNameIndex&) = delete;
+    CNameIndex& operator=(const CNameIndex&) = delete;
+
+    const std::string& CacheDir() const { return cacheDir_; }
+
+    // Searches one disc as SearchDiscThroughIndex does: every candidate judged by
+    // the engine's matcher, onHit given the hits in walk order, false (nothing
+    // reported) when the keyword cannot be narrowed or the disc has no fresh
+    // segment.
+    bool SearchDisc(const std::string& indexPath, const DiscSearchOptions& options,
+                    const std::function<void(const SearchResult&)>& onHit);
+
+    // Opens the segments of these discs ahead of the first search; how many are
+    // fresh.
+    size_t OpenDiscs(const std::vector<std::string>& indexPaths);
+    // Closes what is kept of a disc (one that left the library) or of every disc.
+    void Forget(const std::string& indexPath);
+    void Clear();
+
+    // Counts since construction, for benchmarks and --stats.
+    struct Counts {
+        uint64_t answered = 0;  // disc searches the index answered
+        uint64_t declined = 0;  // disc searches left to the walk
+        uint64_t opened = 0;    // segments opened (again, after a change)
+        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;  // see CNameSegment::LastCost
+    };
+    Counts GetCounts() const;
+
+private:
+    struct Disc;
+    std::shared_ptr<Disc> DiscOf(const std::string& indexPath);
+    bool Reopen(Disc& disc, const std::string& indexPath);
+
+    const std::string cacheDir_;
+    size_t maxOpen_ = 0;
+    mutable std::mutex mutex_;  // guards discs_, open_ and counts_
+    std::unordered_map<std::string, std::shared_ptr<Disc>> discs_;
+    size_t open_ = 0;  // discs whose files are kept open
+    Counts counts_;
+};
+
+}  // namespace orb
