@@ -10,6 +10,7 @@
 #include "app/app/quit_signals.h"
 #include "app/frame/frame_rules.h"
 #include "platform/qt/qt_picture.h"
+#include "search/index/library_name_index.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
             break;
     }
 
+    // The search keeps a large library's name index open, several files per disc.
+    orb::RaiseOpenFileLimit();
     orb::COrbApp orbApp;
     // Termination signals close the window like the user would, so the pending
     // annotation edit and the recent files are saved.

@@ -142,9 +142,11 @@ void CPaneSearchRun::Work() {
         if (d >= options_.indexPaths.size() || cancelled_.load()) break;
         const std::string& path = options_.indexPaths[d];
         target.BeginDisc(d);
-        if (!options_.cacheDir.empty() &&
-            SearchDiscThroughIndex(options_.cacheDir, path, search, reader,
-                                   [&](const SearchResult& r) { target.Hit(r); })) {
+        const auto hit = [&](const SearchResult& r) { target.Hit(r); };
+        if (options_.nameIndex
+                ? options_.nameIndex->SearchDisc(path, search, hit)
+                : !options_.cacheDir.empty() &&
+                      SearchDiscThroughIndex(options_.cacheDir, path, search, reader, hit)) {
             throughIndex_.fetch_add(1);
         } else if (reader.Open(path, OpenMode::ReadShareAll)) {
             walked_.fetch_add(1);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "search/disc_search.h"
+#include "search/index/library_name_index.h"
 #include "search/pane/search_rules.h"
 
 namespace orb {
@@ -35,6 +36,9 @@ public:
     struct Options {
         std::vector<std::string> indexPaths;  // in scope order
         std::string cacheDir;                 // the library's name index; empty: walk
+        // The index held open across searches (type-ahead asks many); when set it
+        // is used in place of opening cacheDir's segments for each disc.
+        std::shared_ptr<CNameIndex> nameIndex;
         DiscSearchOptions search;
         size_t threads = 0;  // 0: a few per core
     };

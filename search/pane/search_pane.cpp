@@ -417,6 +417,11 @@ void CSearchPane::StartRun(std::vector<std::string> paths, bool typeAhead) {
     CPaneSearchRun::Options options;
     options.indexPaths = std::move(paths);
     options.cacheDir = NameIndexDirectory(GetLibraryDirectory());
+    // One held index per library: a run keeps its own reference, so a library
+    // changed mid-search leaves the old one to the runs still using it.
+    if (!nameIndex_ || nameIndex_->CacheDir() != options.cacheDir)
+        nameIndex_ = std::make_shared<CNameIndex>(options.cacheDir);
+    options.nameIndex = nameIndex_;
     options.search.keyword = keywordStored_;
     options.search.typeFilter = typeFilter_;
     options.search.flags = searchFlags_;

@@ -218,6 +218,7 @@ private:
     QTimer typeAheadTimer_;
     QElapsedTimer clock_;
     std::unique_ptr<CNameIndexRefresher> refresher_;
+    std::shared_ptr<CNameIndex> nameIndex_;
     size_t lastThroughIndex_ = 0;
     QTimer tick_;
     QElapsedTimer sinceShown_;
