@@ -7,14 +7,18 @@
 // event loop was kept from running, and the most CPU time the window's thread
 // spent between two ticks (the gap without other programs' share of the cores).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -77,6 +81,39 @@ int64_t ThreadCpuMs() {
     return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
 }
 
+// The calling thread's time on a core and its time runnable but waiting for one
+// (the scheduler's own account, in ns), and its page faults.
+struct ThreadTimes {
+    uint64_t runNs = 0, waitNs = 0, faults = 0;
+};
+// Read through descriptors opened once, so the probe itself costs little of the
+// window's time.
+ThreadTimes ReadThreadTimes() {
+    static const int schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY);
+    static const int stat = ::open("/proc/thread-self/stat", O_RDONLY);
+    ThreadTimes t;
+    char buf[1024];
+    ssize_t n = schedstat < 0 ? -1 : ::pread(schedstat, buf, sizeof buf - 1, 0);
+    if (n > 0) {
+        buf[n] = 0;
+        unsigned long long run = 0, wait = 0;
+        if (std::sscanf(buf, "%llu %llu", &run, &wait) == 2) t.runNs = run, t.waitNs = wait;
+    }
+    n = stat < 0 ? -1 : ::pread(stat, buf, sizeof buf - 1, 0);
+    if (n > 0) {
+        buf[n] = 0;
+        // Fields after the command's closing parenthesis: state ppid pgrp session
+        // tty tpgid flags minflt cminflt majflt.
+        if (const char* p = std::strrchr(buf, ')')) {
+            unsigned long long minflt = 0, majflt = 0;
+            if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %llu %*u %llu", &minflt,
+                            &majflt) == 2)
+                t.faults = minflt + majflt;
+        }
+    }
+    return t;
+}
+
 // One pane for every run: building it fills the scope tree once.
 struct PaneFixture {
     test::CFakeShell shell;
@@ -99,6 +136,9 @@ void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint
     pane.KeywordEdit()->setText(QString::fromUtf8(keyword));
     qint64 worstGap = 0;
     int64_t worstCpu = 0;
+    // The longest gap taken apart: on a core, waiting for one, and neither
+    // (blocked: a lock, a page read, a sleep), with its page faults.
+    double gapRunMs = 0, gapWaitMs = 0, gapBlockedMs = 0, gapFaults = 0;
     qint64 firstRowsMs = -1;  // the latest run's, to the 10 ms of the ticker
     for (auto _ : state) {
         firstRowsMs = -1;
@@ -109,8 +149,18 @@ void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint
         ticker.setInterval(10);
         QElapsedTimer sinceStart;
         int64_t cpuAtTick = ThreadCpuMs();
+        ThreadTimes timesAtTick = ReadThreadTimes();
         QObject::connect(&ticker, &QTimer::timeout, [&] {
-            worstGap = std::max(worstGap, sinceTick.restart());
+            const qint64 gap = sinceTick.restart();
+            const ThreadTimes times = ReadThreadTimes();
+            if (gap > worstGap) {
+                worstGap = gap;
+                gapRunMs = double(times.runNs - timesAtTick.runNs) / 1e6;
+                gapWaitMs = double(times.waitNs - timesAtTick.waitNs) / 1e6;
+                gapBlockedMs = std::max(0.0, double(gap) - gapRunMs - gapWaitMs);
+                gapFaults = double(times.faults - timesAtTick.faults);
+            }
+            timesAtTick = times;
             // The window thread's own work between two ticks: the gap without the
             // time other programs took the cores from it.
             const int64_t cpu = ThreadCpuMs();
@@ -131,6 +181,10 @@ void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint
     state.counters["max_loop_gap_ms"] = static_cast<double>(worstGap);
     state.counters["max_loop_cpu_ms"] = static_cast<double>(worstCpu);
     state.counters["first_rows_ms"] = static_cast<double>(firstRowsMs);
+    state.counters["gap_run_ms"] = gapRunMs;
+    state.counters["gap_wait_ms"] = gapWaitMs;
+    state.counters["gap_blocked_ms"] = gapBlockedMs;
+    state.counters["gap_faults"] = gapFaults;
     if (rows != want) return state.SkipWithError("not every hit was listed");
     for (size_t i = 1; i < rows; ++i)
         if (HitNameLess(*pane.Results()->Hit(static_cast<int>(i)),
@@ -195,6 +249,55 @@ BENCHMARK(BM_EngineCollectorManyHits)->Unit(benchmark::kMillisecond)->UseRealTim
 BENCHMARK(BM_PaneManyHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
+
+// With --trace-events, the events that kept the window's thread longest, by what
+// handled them: where the window's own time between two ticks goes.
+class CTracingApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool trace = false;
+    struct Slow {
+        double wallMs, cpuMs;
+        int type;
+        std::string receiver;
+    };
+    std::vector<Slow> slow;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (!trace || depth_ > 0) return QApplication::notify(receiver, event);
+        ++depth_;
+        const int type = event->type();
+        QElapsedTimer wall;
+        wall.start();
+        const int64_t cpu = ThreadCpuNs();
+        const bool r = QApplication::notify(receiver, event);
+        const double cpuMs = double(ThreadCpuNs() - cpu) / 1e6;
+        const double wallMs = double(wall.nsecsElapsed()) / 1e6;
+        if (wallMs >= 4)
+            slow.push_back({wallMs, cpuMs, type,
+                            std::string(receiver->metaObject()->className()) + " " +
+                                receiver->objectName().toStdString()});
+        --depth_;
+        return r;
+    }
+    void Report() {
+        std::sort(slow.begin(), slow.end(),
+                  [](const Slow& a, const Slow& b) { return a.cpuMs > b.cpuMs; });
+        std::fprintf(stderr, "%zu events of 4 ms or more; the costliest by thread CPU:\n",
+                     slow.size());
+        for (size_t i = 0; i < slow.size() && i < 15; ++i)
+            std::fprintf(stderr, "  cpu %6.1f ms  wall %6.1f ms  event %3d  %s\n", slow[i].cpuMs,
+                         slow[i].wallMs, slow[i].type, slow[i].receiver.c_str());
+    }
+
+private:
+    static int64_t ThreadCpuNs() {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+    }
+    int depth_ = 0;
+};
+
 }  // namespace orb
 
 int main(int argc, char** argv) {
@@ -208,14 +311,17 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     orb::bench::TakeLibrarySize(argc, argv);
     int kept = 1;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--hit-every=", 12) == 0)
+        if (std::strcmp(argv[i], "--trace-events") == 0)
+            trace = true;
+        else if (std::strncmp(argv[i], "--hit-every=", 12) == 0)
             orb::gHitEvery = std::max(1, std::atoi(argv[i] + 12));
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
-    QApplication app(argc, argv);
+    orb::CTracingApp app(argc, argv);
     // The scope is filled from the benchmark library directly; the stored library
     // is an empty folder, so the pane builds no name index in the background and
     // walks every disc, its slowest way.
@@ -224,7 +330,10 @@ int main(int argc, char** argv) {
     orb::StoreLibraryDirectory(emptyLibrary);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    app.trace = trace;
     benchmark::RunSpecifiedBenchmarks();
+    app.trace = false;
+    if (trace) app.Report();
     benchmark::Shutdown();
     return 0;
 }
