@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/threads.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,16 @@ void LowerCurrentThreadPriority() {
     int current = ::getpriority(PRIO_PROCESS, tid);
     if (current == -1 && errno != 0) return;
     ::setpriority(PRIO_PROCESS, tid, std::min(current + kBelowNormalNiceStep, kLowestNice));
+}
+
+void SetCurrentThreadBackground() {
+    // On Linux the policy and the nice value set for a thread id apply to that
+    // thread alone. The batch class also keeps a waking worker from preempting
+    // the window.
+    sched_param param{};
+    ::sched_setscheduler(0, SCHED_BATCH, &param);
+    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, tid, kLowestNice);
 }
 
 }  // namespace orb

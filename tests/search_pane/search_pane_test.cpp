@@ -5,6 +5,10 @@
 #include "search/pane/search_pane.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -19,6 +23,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -207,6 +212,32 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     pane->TypeBox()->setEditText(QStringLiteral("txt"));
     Search(QStringLiteral("setup"));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"setupB.txt@B"}));
+}
+
+// The threads that find and copy hits stay below the window, whose thread keeps
+// its own priority: with a few of them per core, the window would otherwise wait
+// for a core behind them.
+TEST_F(SearchPaneTest, SearchThreadsRunBelowTheWindow) {
+    Check(lib + "/a/x");
+    Check(lib + "/b");
+    const int windowNice = ::getpriority(PRIO_PROCESS, 0);
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> seen;  // nice value and policy per hit
+    pane->afterHit = [&] {
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.emplace_back(nice, ::sched_getscheduler(0));
+    };
+    Search(QStringLiteral("s"));
+    pane->afterHit = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(seen.size(), 6u);
+    for (const auto& [nice, policy] : seen) {
+        EXPECT_EQ(nice, 19);
+        EXPECT_EQ(policy, SCHED_BATCH);
+    }
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), windowNice);
+    EXPECT_EQ(::sched_getscheduler(0), SCHED_OTHER);
 }
 
 TEST_F(SearchPaneTest, PinyinOptionAndTheMatchedCharactersOfEachRow) {
