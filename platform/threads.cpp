@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/threads.h"
 
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -26,11 +25,9 @@ void LowerCurrentThreadPriority() {
 }
 
 void SetCurrentThreadBackground() {
-    // On Linux the policy and the nice value set for a thread id apply to that
-    // thread alone. The batch class also keeps a waking worker from preempting
-    // the window.
-    sched_param param{};
-    ::sched_setscheduler(0, SCHED_BATCH, &param);
+    // The batch class was tried too: it kept a waking worker from preempting
+    // anything, which slowed the hand-overs between a pool thread and its walker
+    // on a busy machine and did nothing for the window.
     const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
     ::setpriority(PRIO_PROCESS, tid, kLowestNice);
 }

@@ -8,11 +8,10 @@ namespace orb {
 // steps, the counterpart of THREAD_PRIORITY_BELOW_NORMAL.
 void LowerCurrentThreadPriority();
 
-// Puts the calling thread at the bottom: the lowest nice value and the batch
-// class, so it takes the cores only when the window's thread has none to run.
-// For pools that keep every core busy while the window must stay responsive;
-// a plain nice step leaves the window a fraction of a core against a few of
-// them. Threads it starts inherit it.
+// Puts the calling thread at the lowest nice value, so that it takes a core
+// from the window's thread only for a sliver. For pools that keep every core
+// busy while the window must stay responsive: a nice step of four left the
+// window a third of a core against a few of them. Threads it starts inherit it.
 void SetCurrentThreadBackground();
 
 }  // namespace orb
