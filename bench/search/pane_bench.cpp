@@ -2,10 +2,10 @@
 // The search pane against the engine alone over the benchmark library: a keyword
 // that hits nothing, and one that hits every n-th entry (--hit-every=N, 10 by
 // default: 1,000,000 hits in the default library; --discs=500 --hit-every=2 gives
-// 2,500,000). The pane runs shown on the offscreen platform; a 10 ms timer on the
-// window's thread records the largest gap between its ticks, i.e. how long the
-// event loop was kept from running, and the most CPU time the window's thread
-// spent between two ticks (the gap without other programs' share of the cores).
+// 2,500,000); then the library's name index built from cold, and a keyword typed
+// into the box. The pane runs shown on the offscreen platform, with a probe of
+// the window's event loop (CGapProbe). --trace-events lists the events that kept
+// the window's thread longest.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
