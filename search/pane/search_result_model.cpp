@@ -77,7 +77,12 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= rows_->size()) return nullptr;
-    return (*rows_)[static_cast<size_t>(row)].hit;
+    const size_t r = static_cast<size_t>(row);
+    if (staged_.old) {
+        if (r < staged_.old->size()) return (*staged_.old)[r].hit;
+        return (*rows_)[static_cast<size_t>((*staged_.inserted)[r - staged_.old->size()])].hit;
+    }
+    return (*rows_)[r].hit;
 }
 
 void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
@@ -193,23 +198,28 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
         const int added = static_cast<int>(rows->size()) - before;
         // The rows replaced are freed on the merger: millions of them take a
         // while to give back.
-        std::shared_ptr<const void> old = rows_;
+        std::shared_ptr<const std::vector<HitRow>> old = rows_;
         // The new rows are announced at the end, where a view's row header only
         // grows, and the merge as new contents of the rows before them. A layout
         // change would have the header walk its sections for every row, tens of
         // milliseconds at millions of rows; the rows keep their one height, so it
         // has nothing to carry across anyway.
+        // While the insertion is announced the rows read as they were, the new
+        // ones after them (in their order among themselves).
+        staged_ = {old.get(), &merged->inserted};
         if (added > 0) beginInsertRows(QModelIndex(), before, before + added - 1);
         rows_ = std::move(rows);
         if (added > 0) endInsertRows();
+        staged_ = {};
         if (!merged->appended) {
             // The persistent rows (selection, current row) move to where their
             // hits went; only rows from before the merge have any.
             const QModelIndexList persistent = persistentIndexList();
             QModelIndexList moved;
             moved.reserve(persistent.size());
-            for (const QModelIndex& old : persistent)
-                moved.append(createIndex(RowAfterMerge(old.row(), merged->inserted), old.column()));
+            for (const QModelIndex& from : persistent)
+                moved.append(
+                    createIndex(RowAfterMerge(from.row(), merged->inserted), from.column()));
             changePersistentIndexList(persistent, moved);
             const int last = static_cast<int>(rows_->size()) - 1;
             emit dataChanged(index(0, 0), index(last, columnCount() - 1));

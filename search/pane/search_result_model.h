@@ -96,6 +96,11 @@ private:
     bool freeRetryQueued_ = false;
     std::string matchKeyword_;
     uint8_t matchOptions_ = 0;
+    // A merge being announced: the rows before it, and where its new rows went.
+    struct Staged {
+        const std::vector<HitRow>* old = nullptr;
+        const std::vector<int>* inserted = nullptr;
+    } staged_;
 };
 
 // Draws a name with its matched characters (kMatchSpanRole) in bold and the link
