@@ -24,12 +24,4 @@ void LowerCurrentThreadPriority() {
     ::setpriority(PRIO_PROCESS, tid, std::min(current + kBelowNormalNiceStep, kLowestNice));
 }
 
-void SetCurrentThreadBackground() {
-    // The batch class was tried too: it kept a waking worker from preempting
-    // anything, which slowed the hand-overs between a pool thread and its walker
-    // on a busy machine and did nothing for the window.
-    const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
-    ::setpriority(PRIO_PROCESS, tid, kLowestNice);
-}
-
 }  // namespace orb

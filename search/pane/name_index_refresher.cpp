@@ -35,7 +35,7 @@ NameIndexRefresh CNameIndexRefresher::Last() const {
 }
 
 void CNameIndexRefresher::Work() {
-    SetCurrentThreadBackground();  // the window comes first
+    LowerCurrentThreadPriority();  // the window and the searches come first
     std::unique_lock<std::mutex> lock(mutex_);
     while (wanted_ && !abort_.load()) {
         wanted_ = false;

@@ -130,10 +130,11 @@ void CPaneSearchRun::HandOver(std::vector<HitRow>& rows, const std::shared_ptr<C
 }
 
 void CPaneSearchRun::Work() {
-    // At the bottom, so the window always has a core when it has work: with a
-    // few threads per core, a nice step alone left it a third of one. The
-    // engine's walkers, started from here, inherit it.
-    SetCurrentThreadBackground();
+    // Below the window: the engine's walkers, started from here, inherit it.
+    // Not at the bottom: these threads take locks the window takes too (posting
+    // to it, the allocator), and one preempted at the lowest nice value kept the
+    // window waiting for it for 100 ms on a busy machine.
+    LowerCurrentThreadPriority();
     CIndexReader reader;
     // A disc that cannot hold the keyword is not walked at all.
     reader.SetSearchShortcut(true);

@@ -148,8 +148,8 @@ void CSearchResultModel::StartMerge() {
 void CSearchResultModel::StartMerger() {
     if (merger_.joinable()) return;
     merger_ = std::thread([this] {
-        // Below the window: the rows it shows meanwhile stay usable.
-        SetCurrentThreadBackground();
+        // Below the window's priority: the rows it shows meanwhile stay usable.
+        LowerCurrentThreadPriority();
         std::unique_lock<std::mutex> lock(mergeMutex_);
         for (;;) {
             mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_ || !garbage_.empty(); });

@@ -214,7 +214,7 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     EXPECT_EQ(Rows(), (std::vector<std::string>{"setupB.txt@B"}));
 }
 
-// The threads that find and copy hits stay below the window, whose thread keeps
+// The threads that find and copy hits run below the window, whose thread keeps
 // its own priority: with a few of them per core, the window would otherwise wait
 // for a core behind them.
 TEST_F(SearchPaneTest, SearchThreadsRunBelowTheWindow) {
@@ -232,7 +232,7 @@ TEST_F(SearchPaneTest, SearchThreadsRunBelowTheWindow) {
     pane->afterHit = nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(seen.size(), 6u);
-    for (int nice : seen) EXPECT_EQ(nice, 19);
+    for (int nice : seen) EXPECT_GT(nice, windowNice);
     EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), windowNice);
 }
 
