@@ -2,26 +2,34 @@
 // The search pane against the engine alone over the benchmark library: a keyword
 // that hits nothing, and one that hits every n-th entry (--hit-every=N, 10 by
 // default: 1,000,000 hits in the default library; --discs=500 --hit-every=2 gives
-// 2,500,000). The pane runs shown on the offscreen platform; a 10 ms timer on the
-// window's thread records the largest gap between its ticks, i.e. how long the
-// event loop was kept from running, and the most CPU time the window's thread
-// spent between two ticks (the gap without other programs' share of the cores).
+// 2,500,000); then the library's name index built from cold, and a keyword typed
+// into the box. The pane runs shown on the offscreen platform, with a probe of
+// the window's event loop (CGapProbe). --trace-events lists the events that kept
+// the window's thread longest.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 
 #include "bench/search/bench_library.h"
 #include "library/store/library_store.h"
 #include "search/disc_search.h"
+#include "search/index/name_index.h"
 #include "search/pane/search_pane.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
@@ -77,6 +85,39 @@ int64_t ThreadCpuMs() {
     return int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
 }
 
+// The calling thread's time on a core and its time runnable but waiting for one
+// (the scheduler's own account, in ns), and its page faults.
+struct ThreadTimes {
+    uint64_t runNs = 0, waitNs = 0, faults = 0;
+};
+// Read through descriptors opened once, so the probe itself costs little of the
+// window's time.
+ThreadTimes ReadThreadTimes() {
+    static const int schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY);
+    static const int stat = ::open("/proc/thread-self/stat", O_RDONLY);
+    ThreadTimes t;
+    char buf[1024];
+    ssize_t n = schedstat < 0 ? -1 : ::pread(schedstat, buf, sizeof buf - 1, 0);
+    if (n > 0) {
+        buf[n] = 0;
+        unsigned long long run = 0, wait = 0;
+        if (std::sscanf(buf, "%llu %llu", &run, &wait) == 2) t.runNs = run, t.waitNs = wait;
+    }
+    n = stat < 0 ? -1 : ::pread(stat, buf, sizeof buf - 1, 0);
+    if (n > 0) {
+        buf[n] = 0;
+        // Fields after the command's closing parenthesis: state ppid pgrp session
+        // tty tpgid flags minflt cminflt majflt.
+        if (const char* p = std::strrchr(buf, ')')) {
+            unsigned long long minflt = 0, majflt = 0;
+            if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %llu %*u %llu", &minflt,
+                            &majflt) == 2)
+                t.faults = minflt + majflt;
+        }
+    }
+    return t;
+}
+
 // One pane for every run: building it fills the scope tree once.
 struct PaneFixture {
     test::CFakeShell shell;
@@ -91,51 +132,169 @@ PaneFixture& Pane() {
     return *f;
 }
 
+// A 10 ms timer on the window's thread: the longest gap between its ticks (how
+// long the event loop was kept from running) and the most CPU the window's
+// thread spent between two ticks (the gap without other programs' share of the
+// cores). The longest gap is taken apart: on a core, waiting for one, and
+// neither (blocked: a lock, a page read, a sleep), with its page faults.
+class CGapProbe {
+public:
+    std::function<void()> onTick;
+    qint64 worstGap = 0;
+    int64_t worstCpu = 0;
+    double gapRunMs = 0, gapWaitMs = 0, gapBlockedMs = 0, gapFaults = 0;
+    // How often: gaps over 50 ms, and ticks whose window CPU alone was over 20 ms.
+    int gapsOver50 = 0, cpuOver20 = 0;
+
+    CGapProbe() {
+        ticker_.setInterval(10);
+        QObject::connect(&ticker_, &QTimer::timeout, [this] { Tick(); });
+    }
+    void Start() {
+        cpuAtTick_ = ThreadCpuMs();
+        timesAtTick_ = ReadThreadTimes();
+        sinceTick_.start();
+        ticker_.start();
+    }
+    void Stop() {
+        ticker_.stop();
+        worstGap = std::max(worstGap, sinceTick_.elapsed());
+    }
+    void Report(benchmark::State& state) const {
+        state.counters["max_loop_gap_ms"] = static_cast<double>(worstGap);
+        state.counters["max_loop_cpu_ms"] = static_cast<double>(worstCpu);
+        state.counters["gap_run_ms"] = gapRunMs;
+        state.counters["gap_wait_ms"] = gapWaitMs;
+        state.counters["gap_blocked_ms"] = gapBlockedMs;
+        state.counters["gap_faults"] = gapFaults;
+        state.counters["gaps_over_50ms"] = gapsOver50;
+        state.counters["cpu_over_20ms"] = cpuOver20;
+    }
+
+private:
+    void Tick() {
+        const qint64 gap = sinceTick_.restart();
+        const ThreadTimes times = ReadThreadTimes();
+        if (gap > 50) ++gapsOver50;
+        if (times.runNs - timesAtTick_.runNs > 20000000) ++cpuOver20;
+        if (gap > worstGap) {
+            worstGap = gap;
+            gapRunMs = double(times.runNs - timesAtTick_.runNs) / 1e6;
+            gapWaitMs = double(times.waitNs - timesAtTick_.waitNs) / 1e6;
+            gapBlockedMs = std::max(0.0, double(gap) - gapRunMs - gapWaitMs);
+            gapFaults = double(times.faults - timesAtTick_.faults);
+        }
+        timesAtTick_ = times;
+        const int64_t cpu = ThreadCpuMs();
+        worstCpu = std::max(worstCpu, cpu - cpuAtTick_);
+        cpuAtTick_ = cpu;
+        if (onTick) onTick();
+    }
+    QTimer ticker_;
+    QElapsedTimer sinceTick_;
+    int64_t cpuAtTick_ = 0;
+    ThreadTimes timesAtTick_;
+};
+
 void PaneSearch(benchmark::State& state, int hitEvery, const char* keyword, uint64_t want) {
     if (!EnsureBenchLibrary(hitEvery)) return state.SkipWithError("cannot build the library");
     CSearchPane& pane = Pane().pane;
     pane.ScopeTree()->FillLibrary(BenchLibrary(hitEvery));
     pane.Scope()->SetItemCheck(pane.Scope()->RootItem(), kScopeChecked);
     pane.KeywordEdit()->setText(QString::fromUtf8(keyword));
-    qint64 worstGap = 0;
-    int64_t worstCpu = 0;
+    CGapProbe probe;
     qint64 firstRowsMs = -1;  // the latest run's, to the 10 ms of the ticker
+    QElapsedTimer sinceStart;
+    probe.onTick = [&] {
+        if (firstRowsMs < 0 && pane.Results()->Count() > 0) firstRowsMs = sinceStart.elapsed();
+    };
     for (auto _ : state) {
         firstRowsMs = -1;
         QEventLoop loop;
         QObject::connect(&pane, &CSearchPane::searchFinished, &loop, &QEventLoop::quit);
-        QElapsedTimer sinceTick;
-        QTimer ticker;
-        ticker.setInterval(10);
-        QElapsedTimer sinceStart;
-        int64_t cpuAtTick = ThreadCpuMs();
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            worstGap = std::max(worstGap, sinceTick.restart());
-            // The window thread's own work between two ticks: the gap without the
-            // time other programs took the cores from it.
-            const int64_t cpu = ThreadCpuMs();
-            worstCpu = std::max(worstCpu, cpu - cpuAtTick);
-            cpuAtTick = cpu;
-            if (firstRowsMs < 0 && pane.Results()->Count() > 0) firstRowsMs = sinceStart.elapsed();
-        });
-        sinceTick.start();
         sinceStart.start();
-        ticker.start();
+        probe.Start();
         pane.OnSearchButton();
         if (pane.IsSearching()) loop.exec();
-        ticker.stop();
-        worstGap = std::max(worstGap, sinceTick.elapsed());
+        probe.Stop();
     }
     const size_t rows = pane.Results()->Count();
     state.counters["hits"] = static_cast<double>(rows);
-    state.counters["max_loop_gap_ms"] = static_cast<double>(worstGap);
-    state.counters["max_loop_cpu_ms"] = static_cast<double>(worstCpu);
     state.counters["first_rows_ms"] = static_cast<double>(firstRowsMs);
+    probe.Report(state);
     if (rows != want) return state.SkipWithError("not every hit was listed");
     for (size_t i = 1; i < rows; ++i)
         if (HitNameLess(*pane.Results()->Hit(static_cast<int>(i)),
                         *pane.Results()->Hit(static_cast<int>(i - 1))))
             return state.SkipWithError("rows are not sorted by name");
+}
+
+// The library's name index built from cold in the background (the library
+// without hits), the pane shown: the window's gaps meanwhile.
+void BM_PaneWhileIndexBuilds(benchmark::State& state) {
+    if (!EnsureBenchLibrary(0)) return state.SkipWithError("cannot build the library");
+    CSearchPane& pane = Pane().pane;
+    const std::string library = BenchLibrary(0);
+    pane.ScopeTree()->FillLibrary(library);
+    StoreLibraryDirectory(library);
+    CGapProbe probe;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove_all(NameIndexDirectory(library));
+        state.ResumeTiming();
+        QEventLoop loop;
+        probe.onTick = [&] {
+            if (!pane.IndexRefresher().Busy()) loop.quit();
+        };
+        probe.Start();
+        pane.RefreshNameIndex();
+        loop.exec();
+        probe.Stop();
+    }
+    probe.Report(state);
+    const NameIndexRefresh last = pane.IndexRefresher().Last();
+    state.counters["segments"] = static_cast<double>(last.built + last.fresh);
+    if (last.built + last.fresh != static_cast<size_t>(Discs()))
+        state.SkipWithError("not every disc has a segment");
+}
+
+// A keyword typed into the box, one key every 80 ms, over the indexed library
+// (after BM_PaneWhileIndexBuilds): the window's gaps from the first key to the
+// end of the search the typing started.
+void BM_PaneTypeAhead(benchmark::State& state, const char* keyword) {
+    CSearchPane& pane = Pane().pane;
+    if (!EnsureBenchLibrary(0)) return state.SkipWithError("cannot build the library");
+    pane.Scope()->SetItemCheck(pane.Scope()->RootItem(), kScopeChecked);
+    CGapProbe probe;
+    bool finished = false;
+    for (auto _ : state) {
+        pane.KeywordEdit()->clear();
+        QEventLoop loop;
+        QObject::connect(&pane, &CSearchPane::searchFinished, &loop, [&] {
+            finished = true;
+            loop.quit();
+        });
+        QTimer keys;
+        keys.setInterval(80);
+        const QString text = QString::fromUtf8(keyword);
+        int typed = 0;
+        QObject::connect(&keys, &QTimer::timeout, [&] {
+            if (typed >= text.size()) return keys.stop();
+            const QString key = text.mid(typed++, 1);
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, key);
+            QApplication::sendEvent(pane.KeywordEdit(), &press);
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // never hangs the bench
+        finished = false;
+        probe.Start();
+        keys.start();
+        loop.exec();
+        probe.Stop();
+    }
+    probe.Report(state);
+    state.counters["hits"] = static_cast<double>(pane.Results()->Count());
+    state.counters["through_index"] = static_cast<double>(pane.LastRunThroughIndex());
+    if (!finished) state.SkipWithError("the typing started no search, or it did not end");
 }
 
 // The engine with the pane's hit collector as its target, disc after disc, the
@@ -193,8 +352,67 @@ BENCHMARK(BM_PaneNoHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(
 BENCHMARK(BM_EngineManyHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EngineCollectorManyHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_PaneManyHits)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PaneWhileIndexBuilds)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+// One run each: a keyword already shown is not searched again.
+BENCHMARK_CAPTURE(BM_PaneTypeAhead, few_hits, "zq7")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_PaneTypeAhead, many_hits, "a")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 }  // namespace
+
+// With --trace-events, the events that kept the window's thread longest, by what
+// handled them: where the window's own time between two ticks goes.
+class CTracingApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool trace = false;
+    struct Slow {
+        double wallMs, cpuMs;
+        int type;
+        std::string receiver;
+    };
+    std::vector<Slow> slow;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (!trace || depth_ > 0) return QApplication::notify(receiver, event);
+        ++depth_;
+        const int type = event->type();
+        QElapsedTimer wall;
+        wall.start();
+        const int64_t cpu = ThreadCpuNs();
+        const bool r = QApplication::notify(receiver, event);
+        const double cpuMs = double(ThreadCpuNs() - cpu) / 1e6;
+        const double wallMs = double(wall.nsecsElapsed()) / 1e6;
+        if (wallMs >= 4)
+            slow.push_back({wallMs, cpuMs, type,
+                            std::string(receiver->metaObject()->className()) + " " +
+                                receiver->objectName().toStdString()});
+        --depth_;
+        return r;
+    }
+    void Report() {
+        std::sort(slow.begin(), slow.end(),
+                  [](const Slow& a, const Slow& b) { return a.cpuMs > b.cpuMs; });
+        std::fprintf(stderr, "%zu events of 4 ms or more; the costliest by thread CPU:\n",
+                     slow.size());
+        for (size_t i = 0; i < slow.size() && i < 15; ++i)
+            std::fprintf(stderr, "  cpu %6.1f ms  wall %6.1f ms  event %3d  %s\n", slow[i].cpuMs,
+                         slow[i].wallMs, slow[i].type, slow[i].receiver.c_str());
+    }
+
+private:
+    static int64_t ThreadCpuNs() {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+    }
+    int depth_ = 0;
+};
+
 }  // namespace orb
 
 int main(int argc, char** argv) {
@@ -204,18 +422,22 @@ int main(int argc, char** argv) {
     if (::mkdtemp(home)) {
         ::setenv("HOME", home, 1);
         ::setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (std::string(home) + "/cache").c_str(), 1);
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     orb::bench::TakeLibrarySize(argc, argv);
     int kept = 1;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--hit-every=", 12) == 0)
+        if (std::strcmp(argv[i], "--trace-events") == 0)
+            trace = true;
+        else if (std::strncmp(argv[i], "--hit-every=", 12) == 0)
             orb::gHitEvery = std::max(1, std::atoi(argv[i] + 12));
         else
             argv[kept++] = argv[i];
     }
     argc = kept;
-    QApplication app(argc, argv);
+    orb::CTracingApp app(argc, argv);
     // The scope is filled from the benchmark library directly; the stored library
     // is an empty folder, so the pane builds no name index in the background and
     // walks every disc, its slowest way.
@@ -224,7 +446,10 @@ int main(int argc, char** argv) {
     orb::StoreLibraryDirectory(emptyLibrary);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    app.trace = trace;
     benchmark::RunSpecifiedBenchmarks();
+    app.trace = false;
+    if (trace) app.Report();
     benchmark::Shutdown();
     return 0;
 }

@@ -131,6 +131,9 @@ void CPaneSearchRun::HandOver(std::vector<HitRow>& rows, const std::shared_ptr<C
 
 void CPaneSearchRun::Work() {
     // Below the window: the engine's walkers, started from here, inherit it.
+    // Not at the bottom: these threads take locks the window takes too (posting
+    // to it, the allocator), and one preempted at the lowest nice value kept the
+    // window waiting for it for 100 ms on a busy machine.
     LowerCurrentThreadPriority();
     CIndexReader reader;
     // A disc that cannot hold the keyword is not walked at all.

@@ -77,7 +77,12 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
 
 const SearchHit* CSearchResultModel::Hit(int row) const {
     if (row < 0 || static_cast<size_t>(row) >= rows_->size()) return nullptr;
-    return (*rows_)[static_cast<size_t>(row)].hit;
+    const size_t r = static_cast<size_t>(row);
+    if (staged_.old) {
+        if (r < staged_.old->size()) return (*staged_.old)[r].hit;
+        return (*rows_)[static_cast<size_t>((*staged_.inserted)[r - staged_.old->size()])].hit;
+    }
+    return (*rows_)[r].hit;
 }
 
 void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
@@ -136,22 +141,52 @@ void CSearchResultModel::StartMerge() {
             Qt::QueuedConnection);
     };
     mergeWake_.notify_all();
+    lock.unlock();
+    StartMerger();
+}
+
+void CSearchResultModel::StartMerger() {
     if (merger_.joinable()) return;
     merger_ = std::thread([this] {
         // Below the window's priority: the rows it shows meanwhile stay usable.
         LowerCurrentThreadPriority();
         std::unique_lock<std::mutex> lock(mergeMutex_);
         for (;;) {
-            mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_; });
+            mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_ || !garbage_.empty(); });
             if (mergerStop_) return;
             std::function<void()> job = std::move(mergeJob_);
             mergeJob_ = nullptr;
+            std::vector<std::shared_ptr<const void>> garbage;
+            garbage.swap(garbage_);
             lock.unlock();
-            job();
+            if (job) job();
             job = nullptr;  // the old rows it held go here, not on the window
+            garbage.clear();
             lock.lock();
         }
     });
+}
+
+void CSearchResultModel::FreeOnMerger(std::shared_ptr<const void> block) {
+    if (block) toFree_.push_back(std::move(block));
+    if (toFree_.empty()) return;
+    StartMerger();
+    // Never waits for the merger, which runs below the window's priority: a busy
+    // lock leaves the blocks for a moment later.
+    std::unique_lock<std::mutex> lock(mergeMutex_, std::try_to_lock);
+    if (!lock) {
+        if (!freeRetryQueued_) {
+            freeRetryQueued_ = true;
+            QTimer::singleShot(1, this, [this] {
+                freeRetryQueued_ = false;
+                FreeOnMerger(nullptr);
+            });
+        }
+        return;
+    }
+    for (auto& b : toFree_) garbage_.push_back(std::move(b));
+    toFree_.clear();
+    mergeWake_.notify_all();
 }
 
 void CSearchResultModel::ApplyMerge(uint64_t generation,
@@ -161,24 +196,37 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
         auto rows = std::make_shared<const std::vector<HitRow>>(std::move(merged->rows));
         const int before = static_cast<int>(rows_->size());
         const int added = static_cast<int>(rows->size()) - before;
-        if (merged->appended) {
-            beginInsertRows(QModelIndex(), before, before + added - 1);
-            rows_ = std::move(rows);
-            endInsertRows();
-        } else {
-            // One layout change with the persistent rows (selection, current row)
-            // moved to where their hits went.
-            emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        // The rows replaced are freed on the merger: millions of them take a
+        // while to give back.
+        std::shared_ptr<const std::vector<HitRow>> old = rows_;
+        // The new rows are announced at the end, where a view's row header only
+        // grows, and the merge as new contents of the rows before them. A layout
+        // change would have the header walk its sections for every row, tens of
+        // milliseconds at millions of rows; the rows keep their one height, so it
+        // has nothing to carry across anyway.
+        // While the insertion is announced the rows read as they were, the new
+        // ones after them (in their order among themselves).
+        staged_ = {old.get(), &merged->inserted};
+        if (added > 0) beginInsertRows(QModelIndex(), before, before + added - 1);
+        rows_ = std::move(rows);
+        if (added > 0) endInsertRows();
+        staged_ = {};
+        if (!merged->appended) {
+            // The persistent rows (selection, current row) move to where their
+            // hits went; only rows from before the merge have any.
             const QModelIndexList persistent = persistentIndexList();
             QModelIndexList moved;
             moved.reserve(persistent.size());
-            for (const QModelIndex& old : persistent)
-                moved.append(createIndex(RowAfterMerge(old.row(), merged->inserted), old.column()));
-            rows_ = std::move(rows);
+            for (const QModelIndex& from : persistent)
+                moved.append(
+                    createIndex(RowAfterMerge(from.row(), merged->inserted), from.column()));
             changePersistentIndexList(persistent, moved);
-            emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+            const int last = static_cast<int>(rows_->size()) - 1;
+            emit dataChanged(index(0, 0), index(last, columnCount() - 1));
         }
+        FreeOnMerger(std::move(old));
     }
+    FreeOnMerger(merged);
     StartMerge();
     if (merging_ || !queued_.empty()) return;
     auto narrows = std::move(narrows_);
@@ -193,10 +241,16 @@ void CSearchResultModel::Clear() {
     queuedRows_ = 0;
     narrows_.clear();
     if (rows_->empty() && stores_.empty()) return;
+    // The rows and the hits' stores are freed on the merger: after a large
+    // search they are hundreds of megabytes.
+    auto old = std::make_shared<std::pair<std::shared_ptr<const std::vector<HitRow>>,
+                                          std::vector<std::shared_ptr<CHitStore>>>>(
+        std::move(rows_), std::move(stores_));
     beginResetModel();
     rows_ = std::make_shared<const std::vector<HitRow>>();
     stores_.clear();
     endResetModel();
+    FreeOnMerger(std::move(old));
 }
 
 void CSearchResultModel::SetMatch(std::string_view storedKeyword, uint8_t options) {
@@ -260,9 +314,11 @@ void CSearchResultModel::NarrowNow(std::string_view storedKeyword, bool matchCas
     for (const HitRow& row : *rows_)
         if (NameContainsKeyword(row.hit->name, storedKeyword, matchCase)) kept.push_back(row);
     if (kept.size() == rows_->size()) return;
+    std::shared_ptr<const void> old = rows_;
     beginResetModel();
     rows_ = std::make_shared<const std::vector<HitRow>>(std::move(kept));
     endResetModel();
+    FreeOnMerger(std::move(old));
 }
 
 }  // namespace orb

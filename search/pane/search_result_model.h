@@ -71,6 +71,10 @@ private:
     void StartMerge();
     void ApplyMerge(uint64_t generation, const std::shared_ptr<MergedRows>& merged);
     void NarrowNow(std::string_view storedKeyword, bool matchCase);
+    void StartMerger();
+    // Hands a block to the merger to be freed there; a busy merger takes it a
+    // moment later.
+    void FreeOnMerger(std::shared_ptr<const void> block);
 
     // Shared with a running merge, which reads them: replaced, never changed.
     std::shared_ptr<const std::vector<HitRow>> rows_;
@@ -85,10 +89,18 @@ private:
     std::thread merger_;
     std::mutex mergeMutex_;
     std::condition_variable mergeWake_;
-    std::function<void()> mergeJob_;  // under mergeMutex_
-    bool mergerStop_ = false;         // under mergeMutex_
+    std::function<void()> mergeJob_;                    // under mergeMutex_
+    bool mergerStop_ = false;                           // under mergeMutex_
+    std::vector<std::shared_ptr<const void>> garbage_;  // under mergeMutex_: to be freed
+    std::vector<std::shared_ptr<const void>> toFree_;   // waiting for the merger's lock
+    bool freeRetryQueued_ = false;
     std::string matchKeyword_;
     uint8_t matchOptions_ = 0;
+    // A merge being announced: the rows before it, and where its new rows went.
+    struct Staged {
+        const std::vector<HitRow>* old = nullptr;
+        const std::vector<int>* inserted = nullptr;
+    } staged_;
 };
 
 // Draws a name with its matched characters (kMatchSpanRole) in bold and the link

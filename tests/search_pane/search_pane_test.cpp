@@ -5,7 +5,11 @@
 #include "search/pane/search_pane.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +23,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -207,6 +212,28 @@ TEST_F(SearchPaneTest, OnlyCheckedDiscsInTreeOrderAndRowsSortedByName) {
     pane->TypeBox()->setEditText(QStringLiteral("txt"));
     Search(QStringLiteral("setup"));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"setupB.txt@B"}));
+}
+
+// The threads that find and copy hits run below the window, whose thread keeps
+// its own priority: with a few of them per core, the window would otherwise wait
+// for a core behind them.
+TEST_F(SearchPaneTest, SearchThreadsRunBelowTheWindow) {
+    Check(lib + "/a/x");
+    Check(lib + "/b");
+    const int windowNice = ::getpriority(PRIO_PROCESS, 0);
+    std::mutex mutex;
+    std::vector<int> seen;  // the nice value of the thread of each hit
+    pane->afterHit = [&] {
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(nice);
+    };
+    Search(QStringLiteral("s"));
+    pane->afterHit = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(seen.size(), 6u);
+    for (int nice : seen) EXPECT_GT(nice, windowNice);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, 0), windowNice);
 }
 
 TEST_F(SearchPaneTest, PinyinOptionAndTheMatchedCharactersOfEachRow) {
@@ -486,10 +513,12 @@ TEST_F(SearchPaneTest, NameIndexIsBuiltInTheBackgroundAndFollowsTheLibrary) {
 
 // Large batches merge on a worker: the rows shown stay as they were until the
 // merge lands, the selection follows its hit, and a Clear or a narrowing in
-// between is honoured.
+// between is honoured. Every change is one a view can follow (Qt's model
+// tester aborts on a change announced wrongly).
 TEST(SearchResultModelTest, LargeMergesLandWholeAndKeepTheSelection) {
     test::EnsureApp();
     CSearchResultModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     auto store = std::make_shared<CHitStore>();
     std::mt19937 rng(5);
     uint64_t seq = 0;
