@@ -457,11 +457,12 @@ TEST_F(SearchPaneTest, TypeAheadCancelsTheQueryBeforeIt) {
     ASSERT_TRUE(test::WaitUntil([&] { return pane->CurrentRun() != nullptr; }));
     CPaneSearchRun* first = pane->CurrentRun();
     ASSERT_TRUE(held.WaitReached());
-    // The next keyword is typed while the first query is held inside a hit.
+    // The next keyword is typed while the first query is held inside a hit. The
+    // spy is there first: the second query may end within the next wait.
+    QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
     Type(pane->KeywordEdit(), QStringLiteral("hit19"));
     ASSERT_TRUE(test::WaitUntil([&] { return pane->CurrentRun() != first; }));
     EXPECT_TRUE(first->Cancelled());
-    QSignalSpy done(pane.get(), &CSearchPane::searchFinished);
     held.release = true;
     ASSERT_TRUE(test::WaitUntil([&] { return done.count() == 1 && !pane->IsSearching(); }));
     // hit19, hit190-hit199, hit1900-hit1999; nothing of the first query.
