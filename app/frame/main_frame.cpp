@@ -251,6 +251,8 @@ void CMainFrame::CreateNavigationBar() {
     if (QTreeWidgetItem* root = m_searchPane->Scope()->RootItem())
         m_searchPane->Scope()->SetItemCheck(root, kScopeChecked);
     m_libraryWatcher = new CLibraryWatcher(this);
+    // Not shown yet: the polls wait for the window.
+    UpdatePolling();
     connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, this, &CMainFrame::FollowLibrary);
     // Discs added, moved, renamed or deleted: the name index follows in the background.
     connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, m_searchPane,
@@ -645,8 +647,25 @@ void CMainFrame::CyclePane(int step) {
 
 // --- window events ----------------------------------------------------------
 
+void CMainFrame::UpdatePolling() {
+    const bool hidden = IsInTray();
+    if (m_libraryWatcher) m_libraryWatcher->SetPaused(hidden);
+    if (m_favoritePane) m_favoritePane->SetPollPaused(hidden);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    UpdatePolling();
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    UpdatePolling();
+}
+
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) UpdatePolling();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray &&
         QSystemTrayIcon::isSystemTrayAvailable())
         QTimer::singleShot(0, this, &CMainFrame::MinimizeToTray);

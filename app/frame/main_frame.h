@@ -128,6 +128,7 @@ public:
     void LocateDiscAtStart(bool fileOnCommandLine);
     // True while the start-up walk of a large library runs in the background.
     bool IsLibraryLoading() const { return m_libraryLoading; }
+    CLibraryWatcher* LibraryWatcher() const { return m_libraryWatcher; }
 
     QAction* Action(int id) const { return m_actions.value(id); }
     bool IsNewDiscDialogOpen() const { return m_newDiscDialogOpen; }
@@ -170,6 +171,8 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -202,6 +205,9 @@ private:
     void OnLibraryLoaded();
     // Shows the library's trees as loading (greyed, a word in the status bar) or not.
     void ShowLibraryLoading(bool loading);
+    // The library's and the favourites' polls of a share run only while the
+    // window is seen.
+    void UpdatePolling();
 
     COrbDoc& m_doc;
     Options m_options;

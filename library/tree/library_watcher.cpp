@@ -55,15 +55,30 @@ void CLibraryWatcher::SetRoot(const std::string& root) {
     // A walk of the old library still running reports nothing.
     m_stopWalk = true;
     m_poll.stop();
+    m_polling = false;
     m_settle.stop();
     if (!m_watcher.directories().isEmpty()) m_watcher.removePaths(m_watcher.directories());
     m_root = root;
     m_listing = LibraryListing(root);
     if (root.empty()) return;
-    if (m_alwaysPoll || IsNetworkFileSystem(root))
-        m_poll.start();
-    else
+    if (m_alwaysPoll || IsNetworkFileSystem(root)) {
+        m_polling = true;
+        if (!m_paused) m_poll.start();
+    } else {
         WatchCategories();
+    }
+}
+
+void CLibraryWatcher::SetPaused(bool paused) {
+    if (paused == m_paused) return;
+    m_paused = paused;
+    if (!m_polling) return;
+    if (paused) {
+        m_poll.stop();
+        return;
+    }
+    m_poll.start();
+    StartPollWalk();
 }
 
 void CLibraryWatcher::WatchCategories() {
@@ -78,7 +93,7 @@ void CLibraryWatcher::WatchCategories() {
 }
 
 void CLibraryWatcher::Check() {
-    if (m_poll.isActive()) {
+    if (m_polling) {
         StartPollWalk();
         return;
     }
@@ -107,7 +122,7 @@ void CLibraryWatcher::StartPollWalk() {
             [this, root, whole, self, listing = std::move(listing)]() mutable {
                 m_walking = false;
                 m_lastPollThread = self;
-                if (whole && !m_stopWalk && root == m_root && m_poll.isActive())
+                if (whole && !m_stopWalk && root == m_root && m_polling)
                     TakeListing(std::move(listing));
             },
             Qt::QueuedConnection);
@@ -118,7 +133,7 @@ void CLibraryWatcher::TakeListing(std::vector<std::string> listing) {
     if (listing == m_listing) return;
     m_listing = std::move(listing);
     // New categories are watched too; gone ones drop out of the watcher by themselves.
-    if (!m_poll.isActive()) WatchCategories();
+    if (!m_polling) WatchCategories();
     emit libraryChanged();
 }
 

@@ -14,6 +14,7 @@
 
 #include "index/index_format.h"
 #include "library/tree/category_name.h"
+#include "library/tree/library_loader.h"
 #include "library/tree/library_watcher.h"
 #include "platform/text.h"
 #include "tests/support/qt_wait.h"
@@ -341,6 +342,7 @@ TEST(LibraryItems, SameItemsInAnotherOrderAreTheSameLibrary) {
 TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     CLibraryWatcher watcher;
     watcher.SetAlwaysPoll(true);
+    watcher.SetPollInterval(50);
     int changes = 0;
     QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
     watcher.SetRoot(root);
@@ -350,6 +352,51 @@ TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     EXPECT_EQ(changes, 1);
     EXPECT_NE(watcher.LastPollThread(), std::thread::id());
     EXPECT_NE(watcher.LastPollThread(), std::this_thread::get_id());
+}
+
+TEST_F(LibraryTreeTest, PollsPauseWhileHiddenAndResumeWithAPollAtOnce) {
+    CLibraryWatcher watcher;
+    watcher.SetAlwaysPoll(true);
+    // Only the poll made on resuming can see the change within the wait.
+    watcher.SetPollInterval(3'600'000);
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetPaused(true);
+    watcher.SetRoot(root);
+    EXPECT_TRUE(watcher.IsPolling());
+    EXPECT_FALSE(watcher.IsPollScheduled());
+    MakeDir(dir / "new");
+    watcher.SetPaused(false);
+    EXPECT_TRUE(watcher.IsPollScheduled());
+    ASSERT_TRUE(test::WaitUntil([&] { return changes > 0; }));
+    watcher.SetPaused(true);
+    EXPECT_FALSE(watcher.IsPollScheduled());
+}
+
+TEST_F(LibraryTreeTest, LoaderWalksOnAWorkerAndHandsTheWalkOverOnce) {
+    MakeDir(dir / "a");
+    test::WriteFile(dir / "a/x.orb", "");
+    CLibraryLoader loader;
+    int loaded = 0;
+    QObject::connect(&loader, &CLibraryLoader::loaded, [&] { ++loaded; });
+    loader.Start(root);
+    EXPECT_TRUE(loader.IsPending());
+    ASSERT_TRUE(test::WaitUntil([&] { return loaded > 0; }));
+    const CSharedLibraryWalk::Recording walk = loader.Take();
+    EXPECT_TRUE(walk.complete);
+    EXPECT_EQ(walk.root, root);
+    ASSERT_EQ(walk.items.size(), 2u);
+    EXPECT_EQ(walk.items[1].hostPath, dir / "a/x.orb");
+    EXPECT_FALSE(loader.IsPending());
+    EXPECT_TRUE(loader.Take().items.empty());
+
+    // A cancelled walk is never handed over.
+    loader.Start(root);
+    loader.Cancel();
+    EXPECT_FALSE(loader.IsPending());
+    EXPECT_FALSE(loader.WaitFor(0));
+    EXPECT_TRUE(loader.Take().items.empty());
+    EXPECT_EQ(loaded, 1);
 }
 
 }  // namespace
