@@ -44,7 +44,21 @@ public:
                 return tree ? QVariant(tree->ItemIcon(this)) : QVariant();
             }
         }
+        if (column == 0 && role == Qt::CheckStateRole)
+            return m_check < 0 ? QVariant() : QVariant(static_cast<int>(m_check));
         return QTreeWidgetItem::data(column, role);
+    }
+    // A check box's state (the scope tree's) is kept in the item too: it needs
+    // no storage of its own for each item then.
+    void setData(int column, int role, const QVariant& value) override {
+        if (column != 0 || role != Qt::CheckStateRole) {
+            QTreeWidgetItem::setData(column, role, value);
+            return;
+        }
+        const signed char check = value.isValid() ? static_cast<signed char>(value.toInt()) : -1;
+        if (check == m_check) return;
+        m_check = check;
+        emitDataChanged();
     }
     // Repaints the item where the view shows it (its icon follows the current item).
     void Changed() { emitDataChanged(); }
@@ -84,6 +98,7 @@ private:
     int m_image;
     int m_selectedImage;
     bool m_root;
+    signed char m_check = -1;  // a Qt::CheckState, or -1 for no check box
 };
 
 const CLibraryItem* AsLibraryItem(const QTreeWidgetItem* item) {
