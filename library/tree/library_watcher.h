@@ -2,13 +2,16 @@
 // Notices categories and discs of the library changed on disk by anyone.
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace orb {
 
@@ -63,11 +66,17 @@ signals:
 
 private:
     void WatchCategories();
+    void StartPolling();
+    void ReadEvents();
+    void CloseInotify();
     void Check();
     void StartPollWalk();
     void TakeListing(std::vector<std::string> listing);
 
-    QFileSystemWatcher m_watcher;
+    int m_inotify = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unordered_map<std::string, int> m_watchByPath;
+    std::unordered_map<int, std::string> m_pathByWatch;
     QTimer m_settle;
     QTimer m_poll;
     std::string m_root;

@@ -339,6 +339,33 @@ TEST(LibraryItems, SameItemsInAnotherOrderAreTheSameLibrary) {
     EXPECT_FALSE(SameLibraryItems({"/l/a/", "/l/a/y.orb", "/l/b/", "/l/c.orb"}, disk));
 }
 
+TEST_F(LibraryTreeTest, WatcherSeesChangesInsideCategoriesMadeOrRemovedMeanwhile) {
+    MakeDir(dir / "old");
+    CLibraryWatcher watcher;
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetRoot(root);
+    ASSERT_FALSE(watcher.IsPolling());
+    // A category made after the start is watched once it is seen.
+    MakeDir(dir / "new");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 1; }));
+    test::WriteFile(dir / "new/x.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 2; }));
+    // A removed category's watch goes with it; a category made afterwards (which
+    // may get its number) is watched as well.
+    ASSERT_EQ(::rmdir((dir / "old").c_str()), 0);
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 3; }));
+    MakeDir(dir / "later");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 4; }));
+    test::WriteFile(dir / "later/y.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 5; }));
+    // Changes close together are looked at once they settle: one report.
+    test::WriteFile(dir / "new/x.orc", "");
+    test::WriteFile(dir / "later/z.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes >= 6; }));
+    EXPECT_EQ(changes, 6);
+}
+
 TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     CLibraryWatcher watcher;
     watcher.SetAlwaysPoll(true);
