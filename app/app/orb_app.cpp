@@ -169,6 +169,9 @@ bool COrbApp::InitInstance(const QStringList& args) {
     m_doc = std::make_unique<COrbDoc>();
     CMainFrame::Options frameOptions;
     frameOptions.watchDrives = m_options.watchDrives;
+    // A library walked in this time fills the window as it opens; a larger one
+    // lets the window show and fills its trees when the walk is done.
+    frameOptions.libraryWaitMs = 200;
     m_frame = std::make_unique<CMainFrame>(*m_doc, frameOptions);
 
     if (m_options.registerShell) {

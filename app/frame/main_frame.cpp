@@ -48,6 +48,7 @@
 #include "library/pane/library_files.h"
 #include "library/pane/library_pane.h"
 #include "library/store/library_store.h"
+#include "library/tree/library_loader.h"
 #include "library/tree/library_tree.h"
 #include "library/tree/library_watcher.h"
 #include "platform/drive_watcher.h"
@@ -85,8 +86,17 @@ QString AppTitle() {
 CMainFrame::CMainFrame(COrbDoc& doc, Options options)
     : QMainWindow(nullptr), m_doc(doc), m_options(options) {
     // The library pane, the scope tree and the library watcher are filled from
-    // one walk of the library.
+    // one walk of the library, made on a worker. A library that is not walked in
+    // a moment leaves the window to show at once, its trees filled when it is.
     CSharedLibraryWalk walkOnce;
+    m_libraryLoader = new CLibraryLoader(this);
+    connect(m_libraryLoader, &CLibraryLoader::loaded, this, &CMainFrame::OnLibraryLoaded);
+    if (const std::string root = GetLibraryDirectory(); !root.empty()) {
+        m_libraryLoader->Start(root);
+        m_libraryLoading = !m_libraryLoader->WaitFor(m_options.libraryWaitMs);
+        walkOnce.Adopt(m_libraryLoading ? CSharedLibraryWalk::Recording{root, true, {}}
+                                        : m_libraryLoader->Take());
+    }
     setObjectName(QStringLiteral("CMainFrame"));
     setWindowIcon(
         QIcon::fromTheme(QString::fromLatin1(kProgramIconName), MakeToolIcon(ToolIcon::AppIcon)));
@@ -241,13 +251,51 @@ void CMainFrame::CreateNavigationBar() {
     if (QTreeWidgetItem* root = m_searchPane->Scope()->RootItem())
         m_searchPane->Scope()->SetItemCheck(root, kScopeChecked);
     m_libraryWatcher = new CLibraryWatcher(this);
+    // Not shown yet: the polls wait for the window.
+    UpdatePolling();
     connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, this, &CMainFrame::FollowLibrary);
     // Discs added, moved, renamed or deleted: the name index follows in the background.
     connect(m_libraryWatcher, &CLibraryWatcher::libraryChanged, m_searchPane,
             &CSearchPane::RefreshNameIndex);
     connect(m_libraryPane, &CLibraryPane::libraryPathMoved, m_searchPane,
             &CSearchPane::RefreshNameIndex);
-    m_libraryWatcher->SetRoot(m_libraryPane->Tree()->GetLibraryRoot());
+    if (m_libraryLoading)
+        ShowLibraryLoading(true);
+    else
+        m_libraryWatcher->SetRoot(m_libraryPane->Tree()->GetLibraryRoot());
+}
+
+void CMainFrame::ShowLibraryLoading(bool loading) {
+    // Greyed, so nothing is made or moved in a tree about to be filled anew.
+    LibraryTree()->setEnabled(!loading);
+    SearchScopeTree()->setEnabled(!loading);
+    if (loading)
+        statusBar()->showMessage(QStringLiteral("正在读取光盘库..."));
+    else
+        statusBar()->clearMessage();
+}
+
+void CMainFrame::OnLibraryLoaded() {
+    if (!m_libraryLoading) return;
+    m_libraryLoading = false;
+    CSharedLibraryWalk walkOnce;
+    walkOnce.Adopt(m_libraryLoader->Take());
+    m_libraryPane->RefreshLibrary();
+    // Ticked whole while it was empty, the scope stays ticked whole.
+    CSearchScopeTree* scope = m_searchPane->Scope();
+    if (CSearchScopeTree::CheckState(scope->RootItem()) == kScopeChecked) {
+        scope->FillLibrary(LibraryTree()->GetLibraryRoot());
+        scope->SetItemCheck(scope->RootItem(), kScopeChecked);
+    } else {
+        scope->RefillKeepingChecks(LibraryTree()->GetLibraryRoot());
+    }
+    m_libraryWatcher->SetRoot(LibraryTree()->GetLibraryRoot());
+    ShowLibraryLoading(false);
+    if (m_locateWhenLoaded) {
+        const bool fileOnCommandLine = *m_locateWhenLoaded;
+        m_locateWhenLoaded.reset();
+        LocateDiscAtStart(fileOnCommandLine);
+    }
 }
 
 void CMainFrame::FollowLibrary() {
@@ -446,6 +494,11 @@ bool CMainFrame::OpenLibraryDisc(const DiscInDrive& disc) {
 }
 
 void CMainFrame::LocateDiscAtStart(bool fileOnCommandLine) {
+    if (m_libraryLoading) {
+        // The disc is looked for in the library's tree, once it is filled.
+        m_locateWhenLoaded = fileOnCommandLine;
+        return;
+    }
     m_discs = DiscsInDrives(*Drives());
     m_doc.LocateDisc();
     if (const DiscInDrive* disc =
@@ -508,6 +561,12 @@ void CMainFrame::OnSettings() {
 }
 
 void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
+    // The start-up walk of the old library is of no use any more.
+    if (m_libraryLoading) {
+        m_libraryLoader->Cancel();
+        m_libraryLoading = false;
+        ShowLibraryLoading(false);
+    }
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
     if (m_searchPane) {
         m_searchPane->Scope()->RefillKeepingChecks(path);
@@ -588,8 +647,25 @@ void CMainFrame::CyclePane(int step) {
 
 // --- window events ----------------------------------------------------------
 
+void CMainFrame::UpdatePolling() {
+    const bool hidden = IsInTray();
+    if (m_libraryWatcher) m_libraryWatcher->SetPaused(hidden);
+    if (m_favoritePane) m_favoritePane->SetPollPaused(hidden);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    UpdatePolling();
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    UpdatePolling();
+}
+
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) UpdatePolling();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_inTray &&
         QSystemTrayIcon::isSystemTrayAvailable())
         QTimer::singleShot(0, this, &CMainFrame::MinimizeToTray);

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ namespace orb {
 class CDriveWatcher;
 class CFavoritePane;
 class CLibraryPane;
+class CLibraryLoader;
 class CLibraryWatcher;
 class CPanelBarCtrl;
 class CImageList;
@@ -82,6 +84,10 @@ public:
     struct Options {
         // Start the drive watcher (tests drive changes by calling OnDriveChange).
         bool watchDrives = true;
+        // How long building the window waits for the library's walk (negative:
+        // until it is done). A library that takes longer is walked on in the
+        // background and its trees filled when it is done.
+        int libraryWaitMs = -1;
     };
 
     explicit CMainFrame(COrbDoc& doc, Options options);
@@ -120,6 +126,9 @@ public:
     // A catalogued disc already in a drive at start-up is opened as if it had just
     // been inserted (the window stays in the tray when it started there).
     void LocateDiscAtStart(bool fileOnCommandLine);
+    // True while the start-up walk of a large library runs in the background.
+    bool IsLibraryLoading() const { return m_libraryLoading; }
+    CLibraryWatcher* LibraryWatcher() const { return m_libraryWatcher; }
 
     QAction* Action(int id) const { return m_actions.value(id); }
     bool IsNewDiscDialogOpen() const { return m_newDiscDialogOpen; }
@@ -162,6 +171,8 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -190,6 +201,13 @@ private:
     // Selects the disc's item in the library and opens its index; false when the
     // library does not hold it.
     bool OpenLibraryDisc(const DiscInDrive& disc);
+    // The start-up walk is done: fills the trees and starts the watcher.
+    void OnLibraryLoaded();
+    // Shows the library's trees as loading (greyed, a word in the status bar) or not.
+    void ShowLibraryLoading(bool loading);
+    // The library's and the favourites' polls of a share run only while the
+    // window is seen.
+    void UpdatePolling();
 
     COrbDoc& m_doc;
     Options m_options;
@@ -219,6 +237,10 @@ private:
     bool m_fileListDragActive = false;
     std::unique_ptr<CDriveWatcher> m_watcher;
     CLibraryWatcher* m_libraryWatcher = nullptr;
+    CLibraryLoader* m_libraryLoader = nullptr;
+    bool m_libraryLoading = false;
+    // A disc location asked for while the library was loading (its argument).
+    std::optional<bool> m_locateWhenLoaded;
     // The drive of the last disc offered for cataloguing: the new disc dialog
     // starts with it chosen.
     std::string m_arrivedDrive;

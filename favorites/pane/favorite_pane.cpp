@@ -219,6 +219,7 @@ bool CFavoritePane::SaveNow() {
 
 void CFavoritePane::WatchFavoritesFile() {
     m_poll.stop();
+    m_polling = false;
     m_settle.stop();
     const QStringList watched = m_fileWatcher->files() + m_fileWatcher->directories();
     if (!watched.isEmpty()) m_fileWatcher->removePaths(watched);
@@ -226,7 +227,8 @@ void CFavoritePane::WatchFavoritesFile() {
     m_fileStamp = StampOfFile(file);
     if (file.empty()) return;
     if (IsNetworkFileSystem(m_tree->GetLibraryPath())) {
-        m_poll.start();
+        m_polling = true;
+        if (!m_pollPaused) m_poll.start();
         return;
     }
     // Saves replace the file by a rename, which ends a watch on the file itself:
@@ -235,13 +237,25 @@ void CFavoritePane::WatchFavoritesFile() {
     if (m_fileStamp != FileStamp{}) m_fileWatcher->addPath(QString::fromStdString(file));
 }
 
+void CFavoritePane::SetPollPaused(bool paused) {
+    if (paused == m_pollPaused) return;
+    m_pollPaused = paused;
+    if (!m_polling) return;
+    if (paused) {
+        m_poll.stop();
+        return;
+    }
+    m_poll.start();
+    CheckFavoritesFile();
+}
+
 void CFavoritePane::CheckFavoritesFile() {
     const std::string file = m_tree->FavoritesFilePath();
     if (file.empty()) return;
     const FileStamp now = StampOfFile(file);
     if (now == m_fileStamp) return;
     m_fileStamp = now;
-    if (!m_poll.isActive() && now != FileStamp{} &&
+    if (!m_polling && now != FileStamp{} &&
         !m_fileWatcher->files().contains(QString::fromStdString(file)))
         m_fileWatcher->addPath(QString::fromStdString(file));
     if (m_tree->ReloadFromFile()) ShowRemark(m_tree->currentItem());

@@ -80,7 +80,9 @@ public:
     // inotify misses other machines): a change made outside reloads the tree.
     static constexpr int kSettleMs = 300;
     static constexpr int kPollMs = 3000;
-    bool IsPollingFile() const { return m_poll.isActive(); }
+    bool IsPollingFile() const { return m_polling; }
+    // No polls while the window is hidden or minimised; resuming polls at once.
+    void SetPollPaused(bool paused);
     // Rereads favorite.dat when it is no longer the file last seen.
     void CheckFavoritesFile();
 
@@ -127,6 +129,8 @@ private:
     QFileSystemWatcher* m_fileWatcher = nullptr;
     QTimer m_settle;
     QTimer m_poll;
+    bool m_polling = false;
+    bool m_pollPaused = false;
     FileStamp m_fileStamp;
 };
 

@@ -6,6 +6,7 @@
 // so they all agree.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -83,7 +84,12 @@ public:
         std::string root;
         bool showDiscs = true;
         std::vector<LibraryItem> items;
+        // False when the walk was stopped before its end.
+        bool complete = true;
     };
+    // Walks of recording's root replay it: a walk made elsewhere, on a worker
+    // thread at start-up, or an empty one that stands for a walk still running.
+    void Adopt(Recording recording);
     // Walks made while this lived that read the directories.
     int DirectoryWalks() const { return walks_; }
 
@@ -94,6 +100,11 @@ private:
     std::vector<Recording> recordings_;
     int walks_ = 0;
 };
+
+// A walk of the library into a recording, for CSharedLibraryWalk::Adopt. It
+// ends early, incomplete, once *stop is set.
+CSharedLibraryWalk::Recording RecordLibraryWalk(const std::string& hostRoot, bool showDiscs,
+                                                const std::atomic<bool>* stop = nullptr);
 
 // The index paths of every disc of the library, in walk order.
 std::vector<std::string> LibraryDiscPaths(const std::string& hostRoot);

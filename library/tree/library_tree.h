@@ -79,6 +79,8 @@ public:
     // Gives an item a new label (host text); a disc keeps its file's extension.
     void SetItemLabel(QTreeWidgetItem* item, const std::string& label);
 
+    // The icon the item shows: its selected image while it is the current item.
+    QIcon ItemIcon(const QTreeWidgetItem* item) const;
     // The item's image and selected image in the image list.
     static int ItemImage(const QTreeWidgetItem* item);
     static int ItemSelectedImage(const QTreeWidgetItem* item);
@@ -89,8 +91,8 @@ public:
     static std::string ItemFileName(const QTreeWidgetItem* item);
 
 private:
-    QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& fileName, bool category);
-    void ApplyIcon(QTreeWidgetItem* item, bool selected);
+    QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::string& fileName, bool category,
+                             const std::string* storedLabel = nullptr);
     void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
 
     int m_showDiscs = 1;

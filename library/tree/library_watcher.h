@@ -2,13 +2,16 @@
 // Notices categories and discs of the library changed on disk by anyone.
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace orb {
 
@@ -41,9 +44,20 @@ public:
     ~CLibraryWatcher() override;
     // Starts watching another library (an empty root stops watching).
     void SetRoot(const std::string& root);
-    bool IsPolling() const { return m_poll.isActive(); }
+    // Watching by polling (a network file system), paused or not.
+    bool IsPolling() const { return m_polling; }
     // Polls even on a local file system (tests; a file system inotify misses).
     void SetAlwaysPoll(bool poll) { m_alwaysPoll = poll; }
+    // The time between polls (tests use a short one).
+    void SetPollInterval(int ms) { m_poll.setInterval(ms); }
+    // No polls while paused: the window is hidden or minimised, and a poll costs
+    // a round trip per directory on the share. Resuming polls at once, so what
+    // changed meanwhile shows as the window does. Inotify watches are free and
+    // stay on.
+    void SetPaused(bool paused);
+    bool IsPaused() const { return m_paused; }
+    // A poll is due in time: polling and not paused.
+    bool IsPollScheduled() const { return m_poll.isActive(); }
     // The thread the last poll walk ran on (tests).
     std::thread::id LastPollThread() const { return m_lastPollThread; }
 
@@ -52,16 +66,24 @@ signals:
 
 private:
     void WatchCategories();
+    void StartPolling();
+    void ReadEvents();
+    void CloseInotify();
     void Check();
     void StartPollWalk();
     void TakeListing(std::vector<std::string> listing);
 
-    QFileSystemWatcher m_watcher;
+    int m_inotify = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unordered_map<std::string, int> m_watchByPath;
+    std::unordered_map<int, std::string> m_pathByWatch;
     QTimer m_settle;
     QTimer m_poll;
     std::string m_root;
     std::vector<std::string> m_listing;
     bool m_alwaysPoll = false;
+    bool m_polling = false;
+    bool m_paused = false;
     std::thread m_walker;
     bool m_walking = false;
     std::atomic<bool> m_stopWalk{false};

@@ -37,6 +37,7 @@
 #include "library/newdisc/new_disc_dlg.h"
 #include "library/pane/library_pane.h"
 #include "library/tree/library_tree.h"
+#include "library/tree/library_watcher.h"
 #include "main_frame.h"
 #include "orb_app.h"
 #include "platform/drives.h"
@@ -436,6 +437,38 @@ TEST_F(FrameTest, PagesAndRefreshFromTheKeyboardAndTheLibraryOnDiskIsFollowed) {
     QTest::keyClick(frame.get(), Qt::Key_F5);
     EXPECT_EQ(scope->FindItemByPath(more), nullptr);
     EXPECT_EQ(frame->LibraryTree()->FindItemByPath(more), nullptr);
+}
+
+TEST_F(FrameTest, ALibraryNotWalkedAtOnceFillsTheTreesAndLocatesTheDiscWhenItsWalkIsDone) {
+    frame.reset();
+    drives->SetDrives({{driveDir.path(), "TOOLS", 650'000'000, false}});
+    frame = std::make_unique<CMainFrame>(*doc, CMainFrame::Options{false, 0});
+    frame->LocateDiscAtStart(false);
+    // However the race went, the end is the same as with a walk on the spot.
+    ASSERT_TRUE(test::WaitUntil([&] { return !frame->IsLibraryLoading(); }));
+    const std::string tools = library + "软件/tools";
+    ASSERT_NE(frame->LibraryTree()->FindItemByPath(tools), nullptr);
+    EXPECT_TRUE(frame->LibraryTree()->isEnabled());
+    EXPECT_TRUE(frame->SearchScopeTree()->isEnabled());
+    auto* scope = static_cast<CSearchScopeTree*>(frame->SearchScopeTree());
+    EXPECT_EQ(CSearchScopeTree::CheckState(scope->RootItem()), kScopeChecked);
+    EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(library + "软件/")),
+              kScopeChecked);
+    ASSERT_TRUE(doc->Index().IsOpen());
+    EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
+    EXPECT_EQ(CLibraryTree::ItemLabel(frame->LibraryTree()->currentItem()), "tools");
+}
+
+TEST_F(FrameTest, PollsOfTheLibraryRunOnlyWhileTheWindowIsSeen) {
+    EXPECT_TRUE(frame->LibraryWatcher()->IsPaused());  // never shown
+    frame->show();
+    EXPECT_FALSE(frame->LibraryWatcher()->IsPaused());
+    frame->MinimizeToTray();
+    ASSERT_TRUE(test::WaitUntil([&] { return frame->IsInTray(); }));
+    EXPECT_TRUE(frame->LibraryWatcher()->IsPaused());
+    frame->RestoreFromTray();
+    ASSERT_TRUE(test::WaitUntil([&] { return !frame->IsInTray(); }));
+    EXPECT_FALSE(frame->LibraryWatcher()->IsPaused());
 }
 
 TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {

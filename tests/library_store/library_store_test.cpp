@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,65 @@ TEST(WalkLibrary, DepthFirstInLibraryOrder) {
 
     // A missing library root has no items.
     EXPECT_TRUE(LibraryDiscPaths(dir / "missing").empty());
+}
+
+// The walk the library order defines, one level at a time.
+void ReferenceWalk(const std::string& dir, int depth, std::vector<std::string>& out) {
+    for (const LibraryItem& item : ListLibraryLevel(dir, true, depth)) {
+        out.push_back(std::to_string(item.depth) + " " + item.hostPath);
+        if (item.isCategory && !item.isLink) ReferenceWalk(item.hostPath, depth + 1, out);
+    }
+}
+
+TEST(WalkLibrary, ManyCategoriesAndADeepChainComeInTheOrderOfOneLevelAtATime) {
+    // Enough categories at the top to share them among threads, and a chain
+    // deeper than the levels whose directories are kept open.
+    TempDir dir;
+    for (int i = 0; i < 30; ++i) {
+        const std::string category = dir / ("分类" + std::to_string(i));
+        MakeDir(category);
+        MakeDir(category + "/sub");
+        WriteFile(category + "/sub/d" + std::to_string(i) + ".orb", "");
+        WriteFile(category + "/光盘.orb", "");
+    }
+    std::string deep = dir / "chain";
+    MakeDir(deep);
+    for (int level = 1; level < 80; ++level) MakeDir(deep += "/c");
+    WriteFile(deep + "/bottom.orb", "");
+
+    std::vector<std::string> expected;
+    ReferenceWalk(dir.path() + "/", 0, expected);
+    ASSERT_EQ(expected.size(), 30u * 4 + 80 + 1);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::string> seen;
+        EXPECT_TRUE(WalkLibrary(dir.path(), true, [&](const LibraryItem& i) {
+            seen.push_back(std::to_string(i.depth) + " " + i.hostPath);
+            return true;
+        }));
+        EXPECT_EQ(seen, expected);
+    }
+    // Stopping inside a category handed to a thread.
+    int count = 0;
+    EXPECT_FALSE(WalkLibrary(dir.path(), true, [&](const LibraryItem&) { return ++count < 50; }));
+    EXPECT_EQ(count, 50);
+}
+
+TEST(SharedLibraryWalk, AnAdoptedWalkIsReplayedWithoutReadingTheLibrary) {
+    TempDir dir;
+    MakeDir(dir / "a");
+    WriteFile(dir / "a/x.orb", "");
+    CSharedLibraryWalk::Recording walk = RecordLibraryWalk(dir.path(), true);
+    EXPECT_TRUE(walk.complete);
+    EXPECT_EQ(walk.items.size(), 2u);
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(RecordLibraryWalk(dir.path(), true, &stop).complete);
+
+    WriteFile(dir / "later.orb", "");
+    CSharedLibraryWalk once;
+    once.Adopt(walk);
+    // The root with or without its final '/' is the same library.
+    EXPECT_EQ(LibraryDiscPaths(dir.path() + "/"), std::vector<std::string>{dir / "a/x.orb"});
+    EXPECT_EQ(once.DirectoryWalks(), 0);
 }
 
 TEST(WalkLibrary, SymlinkLoopIsShownButNotEntered) {

@@ -14,6 +14,7 @@
 
 #include "index/index_format.h"
 #include "library/tree/category_name.h"
+#include "library/tree/library_loader.h"
 #include "library/tree/library_watcher.h"
 #include "platform/text.h"
 #include "tests/support/qt_wait.h"
@@ -338,9 +339,37 @@ TEST(LibraryItems, SameItemsInAnotherOrderAreTheSameLibrary) {
     EXPECT_FALSE(SameLibraryItems({"/l/a/", "/l/a/y.orb", "/l/b/", "/l/c.orb"}, disk));
 }
 
+TEST_F(LibraryTreeTest, WatcherSeesChangesInsideCategoriesMadeOrRemovedMeanwhile) {
+    MakeDir(dir / "old");
+    CLibraryWatcher watcher;
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetRoot(root);
+    ASSERT_FALSE(watcher.IsPolling());
+    // A category made after the start is watched once it is seen.
+    MakeDir(dir / "new");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 1; }));
+    test::WriteFile(dir / "new/x.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 2; }));
+    // A removed category's watch goes with it; a category made afterwards (which
+    // may get its number) is watched as well.
+    ASSERT_EQ(::rmdir((dir / "old").c_str()), 0);
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 3; }));
+    MakeDir(dir / "later");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 4; }));
+    test::WriteFile(dir / "later/y.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 5; }));
+    // Changes close together are looked at once they settle: one report.
+    test::WriteFile(dir / "new/x.orc", "");
+    test::WriteFile(dir / "later/z.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes >= 6; }));
+    EXPECT_EQ(changes, 6);
+}
+
 TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     CLibraryWatcher watcher;
     watcher.SetAlwaysPoll(true);
+    watcher.SetPollInterval(50);
     int changes = 0;
     QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
     watcher.SetRoot(root);
@@ -350,6 +379,51 @@ TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     EXPECT_EQ(changes, 1);
     EXPECT_NE(watcher.LastPollThread(), std::thread::id());
     EXPECT_NE(watcher.LastPollThread(), std::this_thread::get_id());
+}
+
+TEST_F(LibraryTreeTest, PollsPauseWhileHiddenAndResumeWithAPollAtOnce) {
+    CLibraryWatcher watcher;
+    watcher.SetAlwaysPoll(true);
+    // Only the poll made on resuming can see the change within the wait.
+    watcher.SetPollInterval(3'600'000);
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetPaused(true);
+    watcher.SetRoot(root);
+    EXPECT_TRUE(watcher.IsPolling());
+    EXPECT_FALSE(watcher.IsPollScheduled());
+    MakeDir(dir / "new");
+    watcher.SetPaused(false);
+    EXPECT_TRUE(watcher.IsPollScheduled());
+    ASSERT_TRUE(test::WaitUntil([&] { return changes > 0; }));
+    watcher.SetPaused(true);
+    EXPECT_FALSE(watcher.IsPollScheduled());
+}
+
+TEST_F(LibraryTreeTest, LoaderWalksOnAWorkerAndHandsTheWalkOverOnce) {
+    MakeDir(dir / "a");
+    test::WriteFile(dir / "a/x.orb", "");
+    CLibraryLoader loader;
+    int loaded = 0;
+    QObject::connect(&loader, &CLibraryLoader::loaded, [&] { ++loaded; });
+    loader.Start(root);
+    EXPECT_TRUE(loader.IsPending());
+    ASSERT_TRUE(test::WaitUntil([&] { return loaded > 0; }));
+    const CSharedLibraryWalk::Recording walk = loader.Take();
+    EXPECT_TRUE(walk.complete);
+    EXPECT_EQ(walk.root, root);
+    ASSERT_EQ(walk.items.size(), 2u);
+    EXPECT_EQ(walk.items[1].hostPath, dir / "a/x.orb");
+    EXPECT_FALSE(loader.IsPending());
+    EXPECT_TRUE(loader.Take().items.empty());
+
+    // A cancelled walk is never handed over.
+    loader.Start(root);
+    loader.Cancel();
+    EXPECT_FALSE(loader.IsPending());
+    EXPECT_FALSE(loader.WaitFor(0));
+    EXPECT_TRUE(loader.Take().items.empty());
+    EXPECT_EQ(loaded, 1);
 }
 
 }  // namespace
