@@ -200,10 +200,7 @@ void CMainFrame::CreateActions() {
     on(AddAction(ID_VIEW_REFRESH, "ID_VIEW_REFRESH", QStringLiteral("刷新光盘库(&R)"),
                  QStringLiteral("重新读取光盘库和搜索范围"), QStringLiteral("刷新"), QIcon(),
                  {K(Qt::Key_F5)}),
-       [this] {
-           if (m_libraryPane) m_libraryPane->RefreshLibrary();
-           if (m_searchPane) m_searchPane->RefreshScope();
-       });
+       &CMainFrame::RefreshLibrary);
     on(AddAction(ID_HELP_MANUAL, "ID_HELP_MANUAL", QStringLiteral("使用手册(&C)"),
                  QStringLiteral("使用手册"), QStringLiteral("使用手册"),
                  MakeToolIcon(ToolIcon::Manual)),

@@ -301,12 +301,29 @@ void CMainFrame::OnLibraryLoaded() {
 void CMainFrame::FollowLibrary() {
     CLibraryTree* tree = LibraryTree();
     if (!tree) return;
+    // The watcher walked the library on its worker: the trees fill from that walk.
+    const bool asked = m_libraryWatcher->LastWalkWasAsked();
+    CSharedLibraryWalk walkOnce;
+    if (CSharedLibraryWalk::Recording walk = m_libraryWatcher->TakeWalk(); !walk.root.empty())
+        walkOnce.Adopt(std::move(walk));
     const std::vector<std::string> onDisk = LibraryListing(tree->GetLibraryRoot());
-    // The pane's own changes are in its tree already: keep its expansion then.
-    if (!SameLibraryItems(TreeListing(*tree), onDisk)) m_libraryPane->RefreshLibrary();
+    // The pane's own changes are in its tree already: keep its expansion then, and
+    // an open menu or editor. F5 reads the library again whatever it holds.
+    if (asked || !SameLibraryItems(TreeListing(*tree), onDisk)) m_libraryPane->RefreshLibrary();
     if (CLibraryTree* scope = SearchScopeTree();
-        scope && !SameLibraryItems(TreeListing(*scope), onDisk))
+        scope && (asked || !SameLibraryItems(TreeListing(*scope), onDisk)))
         m_searchPane->RefreshScope();
+}
+
+void CMainFrame::RefreshLibrary() {
+    // The start-up walk fills the trees when it is done.
+    if (m_libraryLoading) return;
+    if (m_libraryWatcher && LibraryTree() && !LibraryTree()->GetLibraryRoot().empty()) {
+        m_libraryWatcher->WalkNow();
+        return;
+    }
+    if (m_libraryPane) m_libraryPane->RefreshLibrary();
+    if (m_searchPane) m_searchPane->RefreshScope();
 }
 
 void CMainFrame::UpdateCommandStates() {

@@ -198,6 +198,8 @@ private:
     // Fills again the library pane's tree and the search scope where they no
     // longer show what the library holds on disk.
     void FollowLibrary();
+    // F5: walks the library on the watcher's worker, then fills both trees again.
+    void RefreshLibrary();
     // Selects the disc's item in the library and opens its index; false when the
     // library does not hold it.
     bool OpenLibraryDisc(const DiscInDrive& disc);

@@ -52,16 +52,26 @@ CLibraryWatcher::CLibraryWatcher(QObject* parent) : QObject(parent) {
 }
 
 CLibraryWatcher::~CLibraryWatcher() {
-    m_stopWalk = true;
-    if (m_walker.joinable()) m_walker.join();
+    StopWalk();
     CloseInotify();
 }
 
+void CLibraryWatcher::StopWalk() {
+    m_stopWalk = true;
+    if (m_walker.joinable()) m_walker.join();
+    // What the stopped walk still posts is dropped.
+    ++m_generation;
+    m_walking = false;
+    m_walkAgain = false;
+}
+
 void CLibraryWatcher::CloseInotify() {
-    // Closing the descriptor drops every watch at once.
+    // Closing the descriptor drops every watch at once. No worker uses it now:
+    // every caller stopped the walk first.
     m_notifier.reset();
     if (m_inotify >= 0) ::close(m_inotify);
     m_inotify = -1;
+    std::lock_guard<std::mutex> lock(m_watchMutex);
     m_watchByPath.clear();
     m_pathByWatch.clear();
 }
@@ -78,6 +88,7 @@ void CLibraryWatcher::ReadEvents() {
             if (event->mask & IN_IGNORED) {
                 // The directory is gone and the kernel dropped its watch; the
                 // number may come back for another directory.
+                std::lock_guard<std::mutex> lock(m_watchMutex);
                 if (auto it = m_pathByWatch.find(event->wd); it != m_pathByWatch.end()) {
                     m_watchByPath.erase(it->second);
                     m_pathByWatch.erase(it);
@@ -92,19 +103,32 @@ void CLibraryWatcher::ReadEvents() {
 
 void CLibraryWatcher::SetRoot(const std::string& root) {
     // A walk of the old library still running reports nothing.
-    m_stopWalk = true;
+    StopWalk();
     m_poll.stop();
     m_polling = false;
     m_settle.stop();
     CloseInotify();
     m_root = root;
+    m_walk = {};
     m_listing = LibraryListing(root);
     if (root.empty()) return;
     if (m_alwaysPoll || IsNetworkFileSystem(root)) {
         StartPolling();
-    } else {
-        WatchCategories();
+        return;
     }
+    // inotify itself rather than QFileSystemWatcher, which looks each new path up
+    // in a list of those it watches: 100,000 categories took it 50 s.
+    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_inotify < 0) {
+        StartPolling();
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &CLibraryWatcher::ReadEvents);
+    // The watches are made on the worker, which then walks again: what changed
+    // before a category was watched shows in that walk, what changed after it
+    // comes as an event.
+    StartWalk(true);
 }
 
 void CLibraryWatcher::SetPaused(bool paused) {
@@ -116,51 +140,95 @@ void CLibraryWatcher::SetPaused(bool paused) {
         return;
     }
     m_poll.start();
-    StartPollWalk();
+    StartWalk(false);
 }
 
-void CLibraryWatcher::WatchCategories() {
-    // inotify itself rather than QFileSystemWatcher, which looks each new path up
-    // in a list of those it watches: 100,000 categories took it 50 s.
-    if (m_inotify < 0) {
-        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_inotify < 0) {
-            StartPolling();
-            return;
-        }
-        m_notifier = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
-        connect(m_notifier.get(), &QSocketNotifier::activated, this, &CLibraryWatcher::ReadEvents);
-    }
-    std::unordered_set<std::string> wanted{m_root};
-    for (const std::string& path : m_listing)
+void CLibraryWatcher::WalkNow() {
+    if (m_root.empty()) return;
+    m_askedNext = true;
+    StartWalk(false);
+}
+
+int CLibraryWatcher::SyncWatches(int fd, const std::string& root,
+                                 const std::vector<std::string>& listing) {
+    std::unordered_set<std::string> wanted{root};
+    for (const std::string& path : listing)
         if (!path.empty() && path.back() == '/') wanted.insert(path);
-    for (auto it = m_watchByPath.begin(); it != m_watchByPath.end();) {
-        if (wanted.count(it->first)) {
-            ++it;
-            continue;
+    std::vector<int> gone;
+    {
+        std::lock_guard<std::mutex> lock(m_watchMutex);
+        for (auto it = m_watchByPath.begin(); it != m_watchByPath.end();) {
+            if (wanted.count(it->first)) {
+                ++it;
+                continue;
+            }
+            gone.push_back(it->second);
+            m_pathByWatch.erase(it->second);
+            it = m_watchByPath.erase(it);
         }
-        ::inotify_rm_watch(m_inotify, it->second);
-        m_pathByWatch.erase(it->second);
-        it = m_watchByPath.erase(it);
     }
+    for (int wd : gone) ::inotify_rm_watch(fd, wd);
     constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR;
+    int added = 0;
     for (const std::string& dir : wanted) {
-        if (m_watchByPath.count(dir)) continue;
-        const int wd = ::inotify_add_watch(m_inotify, dir.c_str(), kEvents);
+        if (m_stopWalk) break;
+        {
+            std::lock_guard<std::mutex> lock(m_watchMutex);
+            if (m_watchByPath.count(dir)) continue;
+        }
+        const int wd = ::inotify_add_watch(fd, dir.c_str(), kEvents);
         if (wd >= 0) {
+            std::lock_guard<std::mutex> lock(m_watchMutex);
             m_watchByPath[dir] = wd;
             m_pathByWatch[wd] = dir;
+            ++added;
         } else if (errno == ENOSPC || errno == ENOMEM) {
             // The user's watches are used up: a change in a category left unwatched
             // would go unseen, so the library is polled instead.
-            CloseInotify();
-            StartPolling();
-            return;
+            return -1;
         }
         // Any other failure: the directory went away since the walk; the next
         // look at its parent finds that.
     }
+    return added;
+}
+
+CLibraryWatcher::WalkResult CLibraryWatcher::WatchAndWalk(int fd, const std::string& root,
+                                                          bool haveListing,
+                                                          std::vector<std::string> listing) {
+    // Categories made faster than they are watched: after a few rounds the
+    // events they cause bring another look.
+    constexpr int kMaxWalks = 5;
+    WalkResult result;
+    bool walked = false;
+    for (int walks = 0;;) {
+        if (walked) {
+            listing.clear();
+            listing.reserve(result.walk.items.size());
+            for (const LibraryItem& item : result.walk.items) listing.push_back(item.hostPath);
+        }
+        if (fd >= 0 && (walked || haveListing)) {
+            const int added = SyncWatches(fd, root, listing);
+            if (added < 0) {
+                result.watchesExhausted = true;
+                break;
+            }
+            if (walked && added == 0) break;
+        } else if (walked) {
+            break;
+        }
+        if (m_stopWalk) break;
+        if (walks == kMaxWalks) {
+            result.unsettled = true;
+            break;
+        }
+        result.walk = RecordLibraryWalk(root, true, &m_stopWalk);
+        walked = true;
+        ++walks;
+    }
+    if (!walked) result.walk.complete = false;
+    return result;
 }
 
 void CLibraryWatcher::StartPolling() {
@@ -169,48 +237,65 @@ void CLibraryWatcher::StartPolling() {
 }
 
 void CLibraryWatcher::Check() {
-    if (m_polling) {
-        StartPollWalk();
-        return;
-    }
-    TakeListing(LibraryListing(m_root));
+    StartWalk(false);
 }
 
-void CLibraryWatcher::StartPollWalk() {
-    // A walk slower than the poll's interval: this tick is skipped.
-    if (m_walking) return;
+void CLibraryWatcher::StartWalk(bool startWithListing) {
+    if (m_walking) {
+        m_walkAgain = true;
+        return;
+    }
     if (m_walker.joinable()) m_walker.join();
     m_walking = true;
     m_stopWalk = false;
-    const std::string root = m_root;
-    m_walker = std::thread([this, root] {
-        std::vector<std::string> listing;
-        const bool whole = WalkLibrary(root, true, [&](const LibraryItem& item) {
-            if (m_stopWalk) return false;
-            listing.push_back(item.hostPath);
-            return true;
-        });
+    const bool asked = m_askedNext;
+    m_askedNext = false;
+    const unsigned generation = ++m_generation;
+    const int fd = m_polling ? -1 : m_inotify;
+    std::vector<std::string> listing;
+    if (startWithListing) listing = m_listing;
+    m_walker = std::thread([this, root = m_root, fd, startWithListing, asked, generation,
+                            listing = std::move(listing)]() mutable {
+        WalkResult result = WatchAndWalk(fd, root, startWithListing, std::move(listing));
         const std::thread::id self = std::this_thread::get_id();
         // Queued to the watcher's thread. The destructor joins this thread first,
         // and events left for a destroyed object are dropped.
         QMetaObject::invokeMethod(
             this,
-            [this, root, whole, self, listing = std::move(listing)]() mutable {
-                m_walking = false;
+            [this, generation, self, asked, result = std::move(result)]() mutable {
+                if (generation != m_generation) return;
                 m_lastPollThread = self;
-                if (whole && !m_stopWalk && root == m_root && m_polling)
-                    TakeListing(std::move(listing));
+                TakeResult(std::move(result), asked);
             },
             Qt::QueuedConnection);
     });
 }
 
-void CLibraryWatcher::TakeListing(std::vector<std::string> listing) {
-    if (listing == m_listing) return;
-    m_listing = std::move(listing);
-    // New categories are watched too; gone ones drop out of the watcher by themselves.
-    if (!m_polling) WatchCategories();
-    emit libraryChanged();
+void CLibraryWatcher::TakeResult(WalkResult result, bool asked) {
+    m_walker.join();
+    m_walking = false;
+    if (result.watchesExhausted) {
+        CloseInotify();
+        StartPolling();
+        // The first poll compares with what the trees show.
+        m_walkAgain = true;
+        m_askedNext = m_askedNext || asked;
+    } else if (result.walk.complete) {
+        std::vector<std::string> listing;
+        listing.reserve(result.walk.items.size());
+        for (const LibraryItem& item : result.walk.items) listing.push_back(item.hostPath);
+        if (asked || listing != m_listing) {
+            m_listing = std::move(listing);
+            m_walk = std::move(result.walk);
+            m_lastWalkAsked = asked;
+            emit libraryChanged();
+        }
+        if (result.unsettled) m_walkAgain = true;
+    }
+    if (m_walkAgain && !m_root.empty()) {
+        m_walkAgain = false;
+        StartWalk(false);
+    }
 }
 
 }  // namespace orb

@@ -6,10 +6,13 @@
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "library/store/library_store.h"
 
 class QSocketNotifier;
 
@@ -30,9 +33,10 @@ bool SameLibraryItems(std::vector<std::string> a, std::vector<std::string> b);
 // Watches the library root and its categories with inotify on a local file
 // system; on a network file system, where inotify misses other machines' changes,
 // lists the library every few seconds instead. Reports only changes of the
-// listing: annotation or favourites saves in the library do not count. The poll's
-// walk runs on a worker thread: over a share it takes one round trip per
-// directory, too long for the window's thread.
+// listing: annotation or favourites saves in the library do not count. Every
+// walk and the watches of a large library (100,000 categories take about a
+// second) are made on a worker thread; the walk that found a change is kept for
+// the trees to fill from (TakeWalk), so they need not read the library again.
 class CLibraryWatcher : public QObject {
     Q_OBJECT
 public:
@@ -58,23 +62,48 @@ public:
     bool IsPaused() const { return m_paused; }
     // A poll is due in time: polling and not paused.
     bool IsPollScheduled() const { return m_poll.isActive(); }
-    // The thread the last poll walk ran on (tests).
+    // The thread the last walk ran on (tests).
     std::thread::id LastPollThread() const { return m_lastPollThread; }
+    // Walks the library now (F5); libraryChanged() follows even when nothing
+    // changed, with LastWalkWasAsked() true. A walk already running is followed
+    // by one more.
+    void WalkNow();
+    // True while the watches are being made or a walk runs.
+    bool IsBusy() const { return m_walking; }
+    // The walk the last libraryChanged() came from, once; empty afterwards.
+    CSharedLibraryWalk::Recording TakeWalk() { return std::move(m_walk); }
+    // Whether that walk was asked for by WalkNow().
+    bool LastWalkWasAsked() const { return m_lastWalkAsked; }
 
 signals:
     void libraryChanged();
 
 private:
-    void WatchCategories();
+    struct WalkResult {
+        CSharedLibraryWalk::Recording walk;
+        bool watchesExhausted = false;
+        // Categories were still being made as the walks ended: walk once more.
+        bool unsettled = false;
+    };
     void StartPolling();
     void ReadEvents();
+    void StopWalk();
     void CloseInotify();
     void Check();
-    void StartPollWalk();
-    void TakeListing(std::vector<std::string> listing);
+    void StartWalk(bool startWithListing);
+    // Worker side: watches every category of the listing, and drops the watches
+    // of categories gone; the number of watches added, -1 when they ran out.
+    int SyncWatches(int fd, const std::string& root, const std::vector<std::string>& listing);
+    // Worker side: watches (fd >= 0) and walks until a walk made after every
+    // category it found was watched; starts with a walk unless given a listing.
+    WalkResult WatchAndWalk(int fd, const std::string& root, bool haveListing,
+                            std::vector<std::string> listing);
+    void TakeResult(WalkResult result, bool asked);
 
     int m_inotify = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    // Filled by the worker, pruned by the window's thread as the kernel drops watches.
+    std::mutex m_watchMutex;
     std::unordered_map<std::string, int> m_watchByPath;
     std::unordered_map<int, std::string> m_pathByWatch;
     QTimer m_settle;
@@ -86,6 +115,12 @@ private:
     bool m_paused = false;
     std::thread m_walker;
     bool m_walking = false;
+    // A change seen while a walk runs: one more walk follows it, never several.
+    bool m_walkAgain = false;
+    bool m_askedNext = false;
+    bool m_lastWalkAsked = false;
+    unsigned m_generation = 0;
+    CSharedLibraryWalk::Recording m_walk;
     std::atomic<bool> m_stopWalk{false};
     std::thread::id m_lastPollThread;
 };

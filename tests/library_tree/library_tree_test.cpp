@@ -366,6 +366,63 @@ TEST_F(LibraryTreeTest, WatcherSeesChangesInsideCategoriesMadeOrRemovedMeanwhile
     EXPECT_EQ(changes, 6);
 }
 
+TEST_F(LibraryTreeTest, WatcherReportsWhatChangedBeforeItsCategoriesWereWatched) {
+    MakeDir(dir / "a");
+    // The trees were filled from this walk; the library changed before the
+    // watcher started: a category with a disc, and a disc in a watched one.
+    CSharedLibraryWalk walkOnce;
+    walkOnce.Adopt(RecordLibraryWalk(root, true));
+    MakeDir(dir / "late");
+    test::WriteFile(dir / "late/x.orb", "");
+    test::WriteFile(dir / "a/y.orb", "");
+    CLibraryWatcher watcher;
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] { ++changes; });
+    watcher.SetRoot(root);
+    // The watches are made on the worker: the window's thread goes on at once.
+    EXPECT_TRUE(watcher.IsBusy());
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 1 && !watcher.IsBusy(); }));
+    EXPECT_NE(watcher.LastPollThread(), std::this_thread::get_id());
+    EXPECT_FALSE(watcher.LastWalkWasAsked());
+    // The walk that found the change is handed over for the trees.
+    const CSharedLibraryWalk::Recording walk = watcher.TakeWalk();
+    std::vector<std::string> paths;
+    for (const LibraryItem& item : walk.items) paths.push_back(item.hostPath);
+    EXPECT_TRUE(SameLibraryItems(
+        paths, {root + "a/", root + "late/", root + "a/y.orb", root + "late/x.orb"}));
+    // The category found by that walk is watched as well.
+    test::WriteFile(dir / "late/z.orb", "");
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 2; }));
+}
+
+TEST_F(LibraryTreeTest, WalksAskedForWhileOneRunsMakeOneMoreWalk) {
+    MakeDir(dir / "a");
+    CLibraryWatcher watcher;
+    int changes = 0;
+    QObject::connect(&watcher, &CLibraryWatcher::libraryChanged, [&] {
+        ++changes;
+        EXPECT_TRUE(watcher.LastWalkWasAsked());
+    });
+    watcher.SetRoot(root);
+    ASSERT_TRUE(test::WaitUntil([&] { return !watcher.IsBusy(); }));
+    // Nothing changed, yet an asked walk is reported.
+    watcher.WalkNow();
+    ASSERT_TRUE(test::WaitUntil([&] { return changes == 1 && !watcher.IsBusy(); }));
+    // Three asks while the first walk runs (its result comes through the event
+    // loop, which does not run here): the first walk and one more.
+    watcher.WalkNow();
+    watcher.WalkNow();
+    watcher.WalkNow();
+    ASSERT_TRUE(test::WaitUntil([&] { return !watcher.IsBusy(); }));
+    EXPECT_EQ(changes, 3);
+    // A walk still running for a root given up reports nothing: the worker is
+    // joined by then, so whatever it posted is delivered by one turn of the loop.
+    watcher.WalkNow();
+    watcher.SetRoot(std::string());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(changes, 3);
+}
+
 TEST_F(LibraryTreeTest, PollingWatcherWalksOnAWorkerThread) {
     CLibraryWatcher watcher;
     watcher.SetAlwaysPoll(true);
