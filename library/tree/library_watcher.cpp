@@ -110,7 +110,7 @@ void CLibraryWatcher::SetRoot(const std::string& root) {
     CloseInotify();
     m_root = root;
     m_walk = {};
-    m_listing = LibraryListing(root);
+    m_listing = std::make_shared<const std::vector<std::string>>(LibraryListing(root));
     if (root.empty()) return;
     if (m_alwaysPoll || IsNetworkFileSystem(root)) {
         StartPolling();
@@ -149,11 +149,7 @@ void CLibraryWatcher::WalkNow() {
     StartWalk(false);
 }
 
-int CLibraryWatcher::SyncWatches(int fd, const std::string& root,
-                                 const std::vector<std::string>& listing) {
-    std::unordered_set<std::string> wanted{root};
-    for (const std::string& path : listing)
-        if (!path.empty() && path.back() == '/') wanted.insert(path);
+int CLibraryWatcher::SyncWatches(int fd, const std::unordered_set<std::string_view>& wanted) {
     std::vector<int> gone;
     {
         std::lock_guard<std::mutex> lock(m_watchMutex);
@@ -171,8 +167,10 @@ int CLibraryWatcher::SyncWatches(int fd, const std::string& root,
     constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB | IN_ONLYDIR;
     int added = 0;
-    for (const std::string& dir : wanted) {
+    std::string dir;
+    for (std::string_view wantedDir : wanted) {
         if (m_stopWalk) break;
+        dir.assign(wantedDir);
         {
             std::lock_guard<std::mutex> lock(m_watchMutex);
             if (m_watchByPath.count(dir)) continue;
@@ -194,22 +192,27 @@ int CLibraryWatcher::SyncWatches(int fd, const std::string& root,
     return added;
 }
 
-CLibraryWatcher::WalkResult CLibraryWatcher::WatchAndWalk(int fd, const std::string& root,
-                                                          bool haveListing,
-                                                          std::vector<std::string> listing) {
+CLibraryWatcher::WalkResult CLibraryWatcher::WatchAndWalk(
+    int fd, const std::string& root, std::shared_ptr<const std::vector<std::string>> listing) {
     // Categories made faster than they are watched: after a few rounds the
     // events they cause bring another look.
     constexpr int kMaxWalks = 5;
     WalkResult result;
+    result.walk.complete = false;
     bool walked = false;
     for (int walks = 0;;) {
-        if (walked) {
-            listing.clear();
-            listing.reserve(result.walk.items.size());
-            for (const LibraryItem& item : result.walk.items) listing.push_back(item.hostPath);
-        }
-        if (fd >= 0 && (walked || haveListing)) {
-            const int added = SyncWatches(fd, root, listing);
+        if (fd >= 0 && (walked || listing)) {
+            // Views of the paths of the last walk, or of the listing given.
+            std::unordered_set<std::string_view> wanted{root};
+            auto want = [&](const std::string& path) {
+                if (!path.empty() && path.back() == '/') wanted.insert(path);
+            };
+            if (walked) {
+                for (const LibraryItem& item : result.walk.items) want(item.hostPath);
+            } else {
+                for (const std::string& path : *listing) want(path);
+            }
+            const int added = SyncWatches(fd, wanted);
             if (added < 0) {
                 result.watchesExhausted = true;
                 break;
@@ -218,16 +221,17 @@ CLibraryWatcher::WalkResult CLibraryWatcher::WatchAndWalk(int fd, const std::str
         } else if (walked) {
             break;
         }
+        listing.reset();
         if (m_stopWalk) break;
         if (walks == kMaxWalks) {
             result.unsettled = true;
             break;
         }
+        result.walk = {};
         result.walk = RecordLibraryWalk(root, true, &m_stopWalk);
         walked = true;
         ++walks;
     }
-    if (!walked) result.walk.complete = false;
     return result;
 }
 
@@ -252,23 +256,23 @@ void CLibraryWatcher::StartWalk(bool startWithListing) {
     m_askedNext = false;
     const unsigned generation = ++m_generation;
     const int fd = m_polling ? -1 : m_inotify;
-    std::vector<std::string> listing;
+    std::shared_ptr<const std::vector<std::string>> listing;
     if (startWithListing) listing = m_listing;
-    m_walker = std::thread([this, root = m_root, fd, startWithListing, asked, generation,
-                            listing = std::move(listing)]() mutable {
-        WalkResult result = WatchAndWalk(fd, root, startWithListing, std::move(listing));
-        const std::thread::id self = std::this_thread::get_id();
-        // Queued to the watcher's thread. The destructor joins this thread first,
-        // and events left for a destroyed object are dropped.
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, self, asked, result = std::move(result)]() mutable {
-                if (generation != m_generation) return;
-                m_lastPollThread = self;
-                TakeResult(std::move(result), asked);
-            },
-            Qt::QueuedConnection);
-    });
+    m_walker = std::thread(
+        [this, root = m_root, fd, asked, generation, listing = std::move(listing)]() mutable {
+            WalkResult result = WatchAndWalk(fd, root, std::move(listing));
+            const std::thread::id self = std::this_thread::get_id();
+            // Queued to the watcher's thread. The destructor joins this thread first,
+            // and events left for a destroyed object are dropped.
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, self, asked, result = std::move(result)]() mutable {
+                    if (generation != m_generation) return;
+                    m_lastPollThread = self;
+                    TakeResult(std::move(result), asked);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void CLibraryWatcher::TakeResult(WalkResult result, bool asked) {
@@ -281,11 +285,21 @@ void CLibraryWatcher::TakeResult(WalkResult result, bool asked) {
         m_walkAgain = true;
         m_askedNext = m_askedNext || asked;
     } else if (result.walk.complete) {
-        std::vector<std::string> listing;
-        listing.reserve(result.walk.items.size());
-        for (const LibraryItem& item : result.walk.items) listing.push_back(item.hostPath);
-        if (asked || listing != m_listing) {
-            m_listing = std::move(listing);
+        const std::vector<LibraryItem>& items = result.walk.items;
+        const bool same = m_listing && m_listing->size() == items.size() &&
+                          std::equal(items.begin(), items.end(), m_listing->begin(),
+                                     [](const LibraryItem& item, const std::string& path) {
+                                         return item.hostPath == path;
+                                     });
+        if (asked || !same) {
+            if (!same) {
+                // The old listing goes first: two of 100,000 paths are many megabytes.
+                m_listing.reset();
+                std::vector<std::string> listing;
+                listing.reserve(items.size());
+                for (const LibraryItem& item : items) listing.push_back(item.hostPath);
+                m_listing = std::make_shared<const std::vector<std::string>>(std::move(listing));
+            }
             m_walk = std::move(result.walk);
             m_lastWalkAsked = asked;
             emit libraryChanged();

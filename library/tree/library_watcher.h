@@ -8,8 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "library/store/library_store.h"
@@ -93,11 +95,11 @@ private:
     void StartWalk(bool startWithListing);
     // Worker side: watches every category of the listing, and drops the watches
     // of categories gone; the number of watches added, -1 when they ran out.
-    int SyncWatches(int fd, const std::string& root, const std::vector<std::string>& listing);
+    int SyncWatches(int fd, const std::unordered_set<std::string_view>& wanted);
     // Worker side: watches (fd >= 0) and walks until a walk made after every
     // category it found was watched; starts with a walk unless given a listing.
-    WalkResult WatchAndWalk(int fd, const std::string& root, bool haveListing,
-                            std::vector<std::string> listing);
+    WalkResult WatchAndWalk(int fd, const std::string& root,
+                            std::shared_ptr<const std::vector<std::string>> listing);
     void TakeResult(WalkResult result, bool asked);
 
     int m_inotify = -1;
@@ -109,7 +111,8 @@ private:
     QTimer m_settle;
     QTimer m_poll;
     std::string m_root;
-    std::vector<std::string> m_listing;
+    // Shared with the worker, which watches its categories; never changed in place.
+    std::shared_ptr<const std::vector<std::string>> m_listing;
     bool m_alwaysPoll = false;
     bool m_polling = false;
     bool m_paused = false;
