@@ -227,6 +227,7 @@ void CMainFrame::CreateNavigationBar() {
     m_libraryPane = new CLibraryPane(*this, m_panelBar);
     m_favoritePane = new CFavoritePane(*this, m_panelBar);
     m_searchPane = new CSearchPane(*this, m_panelBar);
+    m_libraryPane->refreshAll = [this] { RefreshLibrary(); };
     // Favourites and recent files follow a disc or category the library pane moves.
     connect(m_libraryPane, &CLibraryPane::libraryPathMoved, this,
             [this](const std::string& from, const std::string& to) {
@@ -266,9 +267,10 @@ void CMainFrame::CreateNavigationBar() {
 }
 
 void CMainFrame::ShowLibraryLoading(bool loading) {
-    // Greyed, so nothing is made or moved in a tree about to be filled anew.
+    // Greyed, so nothing is made or moved in a tree about to be filled anew, and
+    // no search (by button, Return or typing) starts on a scope still empty.
     LibraryTree()->setEnabled(!loading);
-    SearchScopeTree()->setEnabled(!loading);
+    m_searchPane->setEnabled(!loading);
     if (loading)
         statusBar()->showMessage(QStringLiteral("正在读取光盘库..."));
     else

@@ -303,7 +303,10 @@ void CLibraryPane::RunCommand(int command, QTreeWidgetItem* target) {
             ExploreLibraryItem(target);
             break;
         case kCmdRefresh:
-            RefreshLibrary();
+            if (refreshAll)
+                refreshAll();
+            else
+                RefreshLibrary();
             break;
         default:
             break;

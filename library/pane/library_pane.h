@@ -115,6 +115,9 @@ public:
     // editor returns false when cancelled; the chooser returns "" when cancelled.
     std::function<bool(QString& remark)> editRemark;
     std::function<QString()> choosePicture;
+    // The menu's 刷新; unset, the tree is filled again at once. The window walks
+    // the library on a worker instead: 100,000 categories take a second.
+    std::function<void()> refreshAll;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -458,6 +458,10 @@ TEST_F(FrameTest, ALibraryNotWalkedAtOnceFillsTheTreesAndLocatesTheDiscWhenItsWa
     frame.reset();
     drives->SetDrives({{driveDir.path(), "TOOLS", 650'000'000, false}});
     frame = std::make_unique<CMainFrame>(*doc, CMainFrame::Options{false, 0});
+    // A search now would look at an empty scope: it cannot be started.
+    if (frame->IsLibraryLoading()) {
+        EXPECT_FALSE(frame->SearchPane()->SearchButton()->isEnabled());
+    }
     frame->LocateDiscAtStart(false);
     // However the race went, the end is the same as with a walk on the spot.
     ASSERT_TRUE(test::WaitUntil([&] { return !frame->IsLibraryLoading(); }));
@@ -465,6 +469,7 @@ TEST_F(FrameTest, ALibraryNotWalkedAtOnceFillsTheTreesAndLocatesTheDiscWhenItsWa
     ASSERT_NE(frame->LibraryTree()->FindItemByPath(tools), nullptr);
     EXPECT_TRUE(frame->LibraryTree()->isEnabled());
     EXPECT_TRUE(frame->SearchScopeTree()->isEnabled());
+    EXPECT_TRUE(frame->SearchPane()->SearchButton()->isEnabled());
     auto* scope = static_cast<CSearchScopeTree*>(frame->SearchScopeTree());
     EXPECT_EQ(CSearchScopeTree::CheckState(scope->RootItem()), kScopeChecked);
     EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(library + "软件/")),
