@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A library of many categories (100,000 unless given): filling the library tree
-// and the scope tree at start-up from one walk made on a worker, ticking and unticking the scope's
-// root, refilling the scope, and the process's peak memory.
+// and the scope tree at start-up from one walk made on a worker, the watcher's
+// start and a change it sees (watches and walks on a worker, the refill on the
+// window's thread), ticking and unticking the scope's root, refilling the scope,
+// and the process's peak memory.
 // Usage: bench_library_scope [CATEGORIES]   (targets: fills < 1 s, tick < 100 ms,
 // peak < 200 MB at 100,000 categories)
 #include <stdlib.h>
