@@ -586,6 +586,8 @@ void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
         m_libraryLoading = false;
         ShowLibraryLoading(false);
     }
+    // Both trees and the watcher fill from one walk of the new library.
+    CSharedLibraryWalk walkOnce;
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
     if (m_searchPane) {
         m_searchPane->Scope()->RefillKeepingChecks(path);

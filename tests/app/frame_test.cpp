@@ -389,6 +389,15 @@ TEST_F(FrameTest, SettingsHandANewLibraryToEveryPaneAndStoreTheToggles) {
     EXPECT_EQ(frame->SearchScopeTree()->GetLibraryRoot(), other.path() + "/");
     EXPECT_EQ(frame->FavoriteTree()->GetLibraryPath(), other.path() + "/");
     EXPECT_EQ(GetLibraryDirectory(), other.path());
+    // Both trees show the new library, and the watcher follows it.
+    const std::string category = other.path() + "/新分类/";
+    EXPECT_NE(frame->LibraryTree()->FindItemByPath(category), nullptr);
+    EXPECT_NE(frame->SearchScopeTree()->FindItemByPath(category), nullptr);
+    test::WriteSmallIndex(other / "新分类/new.orb", "NEW", 700'000'000);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return frame->LibraryTree()->FindItemByPath(category + "new") &&
+               frame->SearchScopeTree()->FindItemByPath(category + "new");
+    }));
 
     ASSERT_TRUE(dlg.AutoLocateButton()->isChecked());
     dlg.AutoLocateButton()->click();
