@@ -228,6 +228,7 @@ void CMainFrame::CreateNavigationBar() {
     m_favoritePane = new CFavoritePane(*this, m_panelBar);
     m_searchPane = new CSearchPane(*this, m_panelBar);
     m_libraryPane->refreshAll = [this] { RefreshLibrary(); };
+    m_searchPane->refreshAll = [this] { RefreshLibrary(); };
     // Favourites and recent files follow a disc or category the library pane moves.
     connect(m_libraryPane, &CLibraryPane::libraryPathMoved, this,
             [this](const std::string& from, const std::string& to) {

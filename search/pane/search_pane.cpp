@@ -651,6 +651,13 @@ void CSearchPane::RefreshScope() {
     RefreshNameIndex();
 }
 
+void CSearchPane::OnScopeRefresh() {
+    if (refreshAll)
+        refreshAll();
+    else
+        RefreshScope();
+}
+
 void CSearchPane::RefreshNameIndex() {
     refresher_->Request(GetLibraryDirectory());
 }
@@ -670,7 +677,7 @@ void CSearchPane::ShowScopeMenu(const QPoint& pos) {
     menu.setObjectName(QStringLiteral("findrangepopup"));
     QAction* refresh = menu.addAction(QStringLiteral("刷新"));
     refresh->setData(kCmdRefresh);
-    if (menu.exec(scope_->viewport()->mapToGlobal(pos)) == refresh) RefreshScope();
+    if (menu.exec(scope_->viewport()->mapToGlobal(pos)) == refresh) OnScopeRefresh();
 }
 
 }  // namespace orb

@@ -120,6 +120,10 @@ public:
     // Refills the scope tree from the library directory: discs keep their ticks by
     // path, discs not shown before are ticked. The name index follows.
     void RefreshScope();
+    // The scope menu's 刷新: through refreshAll when the window set it (it walks
+    // the library off the window's thread and refills every tree), else here.
+    void OnScopeRefresh();
+    std::function<void()> refreshAll;
     // Brings the library's name index up to date in the background (at start-up,
     // after the library changed); a disc is walked until its segment is ready.
     void RefreshNameIndex();

@@ -461,6 +461,14 @@ TEST_F(FrameTest, PagesAndRefreshFromTheKeyboardAndTheLibraryOnDiskIsFollowed) {
         return !scope->FindItemByPath(more) && !frame->LibraryTree()->FindItemByPath(more);
     }));
     EXPECT_EQ(CSearchScopeTree::CheckState(scope->FindItemByPath(tools)), kScopeUnchecked);
+
+    // The scope menu's 刷新 walks on the worker too: nothing changes before the
+    // window's loop runs again, then both trees follow.
+    test::WriteSmallIndex(lib / "软件/more.orb", "MORE", 700'000'000);
+    frame->SearchPane()->OnScopeRefresh();
+    EXPECT_EQ(scope->FindItemByPath(more), nullptr);
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return scope->FindItemByPath(more) && frame->LibraryTree()->FindItemByPath(more); }));
 }
 
 TEST_F(FrameTest, ALibraryNotWalkedAtOnceFillsTheTreesAndLocatesTheDiscWhenItsWalkIsDone) {
