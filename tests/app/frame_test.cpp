@@ -60,6 +60,16 @@
 namespace orb {
 namespace {
 
+// The program as the tests start it: no desktop registration, no drive watching,
+// and no single-instance socket unless a test names one.
+COrbApp::Options TestAppOptions() {
+    COrbApp::Options options;
+    options.registerShell = false;
+    options.watchDrives = false;
+    options.singleInstance = false;
+    return options;
+}
+
 // Answers every message box that opens while it lives, recording its text.
 class MessageBoxCatcher {
 public:
@@ -513,9 +523,8 @@ TEST(AppTest, MinimizedStartAndHandOverFromASecondStart) {
     test::TempDir dir;
     test::WriteSmallIndex(dir / "handed.orb", "H", 1);
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
-    COrbApp::Options options;
-    options.registerShell = false;
-    options.watchDrives = false;
+    COrbApp::Options options = TestAppOptions();
+    options.singleInstance = true;
     options.serverName = QStringLiteral("orb-test-%1").arg(QCoreApplication::applicationPid());
     COrbApp app(options);
     ASSERT_TRUE(app.InitInstance({QStringLiteral("/minimize")}));
@@ -549,10 +558,7 @@ TEST(UiFontTest, OneSansCjkFamilyWhereInstalledElseTheDesktopsAtItsSize) {
     test::EnsureApp();
     const QFont before = QApplication::font();
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
-    COrbApp::Options options;
-    options.registerShell = false;
-    options.watchDrives = false;
-    options.singleInstance = false;
+    COrbApp::Options options = TestAppOptions();
     COrbApp app(options);
     ASSERT_TRUE(app.InitInstance({}));
     const QFont font = QApplication::font();
@@ -608,10 +614,7 @@ TEST(AppTest, TheWindowComesBackAsClosedWithItsIndexAndADiscInADriveIsLocated) {
     auto drives = std::make_shared<CVirtualDriveSystem>(
         std::vector<VirtualDrive>{{driveDir.path(), "", 0, true}});
     SetDriveSystem(drives);
-    COrbApp::Options options;
-    options.registerShell = false;
-    options.watchDrives = false;
-    options.singleInstance = false;
+    COrbApp::Options options = TestAppOptions();
     MessageBoxCatcher boxes;
     QList<int> outerSizes;
     {
@@ -680,9 +683,8 @@ TEST(AppTest, AHandOverIsAnsweredBeforeItsFailureIsShownAndTheNextOneOpens) {
     test::TempDir dir;
     test::WriteSmallIndex(dir / "good.orb", "G", 1);
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
-    COrbApp::Options options;
-    options.registerShell = false;
-    options.watchDrives = false;
+    COrbApp::Options options = TestAppOptions();
+    options.singleInstance = true;
     options.serverName = QStringLiteral("orb-test-fail-%1").arg(QCoreApplication::applicationPid());
     COrbApp app(options);
     ASSERT_TRUE(app.InitInstance({}));
@@ -752,10 +754,7 @@ TEST(AppTest, TerminationSignalsCloseTheWindowAndSaveThePendingEdit) {
     test::TempDir dir;
     test::WriteSmallIndex(dir / "notes.orb", "N", 1);
     SetDriveSystem(std::make_shared<CVirtualDriveSystem>());
-    COrbApp::Options options;
-    options.registerShell = false;
-    options.watchDrives = false;
-    options.singleInstance = false;
+    COrbApp::Options options = TestAppOptions();
     COrbApp app(options);
     CQuitSignals quitSignals;
     ASSERT_TRUE(quitSignals.IsActive());
