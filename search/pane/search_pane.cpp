@@ -648,6 +648,10 @@ void CSearchPane::OnExport() {
 
 void CSearchPane::RefreshScope() {
     scope_->RefillKeepingChecks(GetLibraryDirectory());
+    // Discs the held index keeps open may have left the library: their files
+    // would stay open, a deleted disc's space never freed. Searches reopen the
+    // rest (a running one keeps what it holds).
+    if (nameIndex_) nameIndex_->Clear();
     RefreshNameIndex();
 }
 

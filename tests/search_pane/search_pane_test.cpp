@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -510,6 +511,19 @@ TEST_F(SearchPaneTest, NameIndexIsBuiltInTheBackgroundAndFollowsTheLibrary) {
     Search(QStringLiteral("same"));
     EXPECT_EQ(pane->LastRunThroughIndex(), 4u);
     EXPECT_EQ(Rows().size(), 4u);
+
+    // A disc deleted: once the scope follows, no file of it stays open.
+    ASSERT_EQ(::unlink((lib + "/d.orb").c_str()), 0);
+    pane->RefreshScope();
+    auto deletedStillOpen = [] {
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+            if (target.find("/d.orb (deleted)") != std::string::npos) return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(deletedStillOpen());
 }
 
 // Large batches merge on a worker: the rows shown stay as they were until the
