@@ -131,7 +131,14 @@ std::vector<std::pair<std::string, int>> CSearchScopeTree::DiscChecks() const {
 
 void CSearchScopeTree::RefillKeepingChecks(const std::string& libraryDir) {
     const auto before = DiscChecks();
+    // The categories the user opened stay open: a disc added elsewhere must not
+    // fold the part of the scope being ticked.
+    std::vector<std::string> expanded;
+    for (QTreeWidgetItemIterator it(this); *it; ++it)
+        if ((*it)->isExpanded() && (*it)->parent()) expanded.push_back(GetItemPath(*it, true));
     FillLibrary(libraryDir);
+    for (const std::string& path : expanded)
+        if (QTreeWidgetItem* item = FindItemByPath(path)) item->setExpanded(true);
     CheckBatch batch(this);
     std::vector<QTreeWidgetItem*> discs;
     std::vector<std::string> paths;

@@ -142,7 +142,9 @@ TEST_F(SearchPaneTest, CheckStatesFollowClicksUpAndDown) {
     // Refresh keeps every mark by path; a disc added or moved since is ticked, and
     // a disc that went away takes its mark with it.
     Check(lib + "/a/");
+    tree->expandItem(Item(lib + "/a/"));
     pane->RefreshScope();
+    EXPECT_TRUE(Item(lib + "/a/")->isExpanded());  // an opened category stays open
     EXPECT_EQ(State(lib + "/a/x"), kScopeChecked);
     EXPECT_EQ(State(lib + "/b"), kScopeUnchecked);
     EXPECT_EQ(State(lib + "/"), kScopePartial);
