@@ -408,8 +408,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 }
 
 CNameSegment::~CNameSegment() {
-    if (fd_ >= 0) ::close(fd_);
-    if (fileFd_ >= 0) ::close(fileFd_);
+    CloseFiles();
 }
 
 bool CNameSegment::ReadSegment(uint64_t at, void* buf, size_t n) const {
@@ -429,11 +428,14 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     char name[64];
     std::snprintf(name, sizeof(name), "/%llx-%llx.seg", static_cast<unsigned long long>(id.dev),
                   static_cast<unsigned long long>(id.ino));
-    seg->fd_ = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
+    seg->segmentPath_ = cacheDir + name;
+    seg->fd_ = ::open(seg->segmentPath_.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat ss {};
     if (seg->fd_ < 0 || ::fstat(seg->fd_, &ss) != 0 || ss.st_size < static_cast<off_t>(kFixed))
         return nullptr;
     seg->size_ = static_cast<size_t>(ss.st_size);
+    seg->segmentIno_ = ss.st_ino;
+    seg->segmentDev_ = ss.st_dev;
     unsigned char fixed[kFixed];
     if (!seg->ReadSegment(0, fixed, kFixed)) return nullptr;
     std::string expected(kMagic, sizeof(kMagic));
@@ -449,16 +451,45 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     return seg;
 }
 
-bool CNameSegment::StillDescribes(const std::string& indexPath) const {
-    struct stat st {};
-    if (::stat(indexPath.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) != idSize_ ||
-        st.st_ino != idIno_ || st.st_dev != idDev_ ||
-        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != idMtimeNs_)
-        return false;
+bool CNameSegment::DescribesIndex(const struct stat& st) const {
+    return static_cast<uint64_t>(st.st_size) == idSize_ && st.st_ino == idIno_ &&
+           st.st_dev == idDev_ &&
+           int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec == idMtimeNs_;
+}
+
+bool CNameSegment::CompanionUnchanged(const std::string& indexPath) const {
     struct stat cs {};
     if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
     return cs.st_size == idCompanionSize_ &&
            int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
+}
+
+bool CNameSegment::StillDescribes(const std::string& indexPath) const {
+    struct stat st {};
+    return ::stat(indexPath.c_str(), &st) == 0 && DescribesIndex(st) &&
+           CompanionUnchanged(indexPath);
+}
+
+void CNameSegment::CloseFiles() {
+    if (fd_ >= 0) ::close(fd_);
+    if (fileFd_ >= 0) ::close(fileFd_);
+    fd_ = fileFd_ = -1;
+}
+
+bool CNameSegment::ReopenFiles(const std::string& indexPath) {
+    CloseFiles();
+    fileFd_ = OpenShared(indexPath, OpenMode::ReadShareAll);
+    fd_ = ::open(segmentPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    struct stat ss {};
+    // A segment rebuilt meanwhile is another file: what is kept would not fit it.
+    const bool same = fileFd_ >= 0 && fd_ >= 0 && ::fstat(fileFd_, &st) == 0 &&
+                      ::fstat(fd_, &ss) == 0 && DescribesIndex(st) &&
+                      static_cast<uint64_t>(ss.st_ino) == segmentIno_ &&
+                      static_cast<uint64_t>(ss.st_dev) == segmentDev_ &&
+                      static_cast<uint64_t>(ss.st_size) == size_ && CompanionUnchanged(indexPath);
+    if (!same) CloseFiles();
+    return same;
 }
 
 bool CNameSegment::KeepTables() {

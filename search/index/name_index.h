@@ -6,6 +6,8 @@
 // it gives exactly the hits of the walk.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -94,6 +96,12 @@ public:
     // Keeps the table of bucket groups and the blocks' starts in memory, so that a
     // key or a run of blocks costs one read; false when they cannot be read.
     bool KeepTables();
+    // Lets go of the segment's and the index's descriptors and keeps what is in
+    // memory; ReopenFiles takes them again and checks, as StillDescribes does,
+    // that they are the files this segment describes (false: open it afresh).
+    // A segment cannot search while its files are closed.
+    void CloseFiles();
+    bool ReopenFiles(const std::string& indexPath);
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -118,8 +126,13 @@ private:
     // The bits of the lists of key's group, from the kept table (0 without it).
     uint32_t GroupBits(uint32_t key) const;
 
+    bool DescribesIndex(const struct stat& st) const;
+    bool CompanionUnchanged(const std::string& indexPath) const;
+
     int fd_ = -1;      // the segment
     int fileFd_ = -1;  // the index file
+    std::string segmentPath_;
+    uint64_t segmentIno_ = 0, segmentDev_ = 0;
     size_t size_ = 0;
     uint64_t fileSize_ = 0;
     uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;

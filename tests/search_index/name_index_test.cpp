@@ -135,14 +135,18 @@ protected:
         CNameIndex opened(Cache());
         EXPECT_EQ(Indexed(opened, Discs(), o, ignored), walked) << keyword;
         EXPECT_EQ(Indexed(Held(), Discs(), o, ignored), walked) << keyword;
+        if (!heldClosed_) heldClosed_ = std::make_unique<CNameIndex>(Cache(), 0);
+        EXPECT_EQ(Indexed(*heldClosed_, Discs(), o, ignored), walked) << keyword << " files closed";
         return answered == Discs().size();
     }
     CNameIndex& Held() {
         if (!held_) held_ = std::make_unique<CNameIndex>(Cache());
         return *held_;
     }
+    void HeldIndexNeverTrustsAChangedDisc(size_t keptOpen);
     TempDir dir_;
     std::unique_ptr<CNameIndex> held_;
+    std::unique_ptr<CNameIndex> heldClosed_;  // keeps no disc's files open
 };
 
 TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
@@ -341,13 +345,24 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
 
 // A disc changed under an index held open is never answered from what was kept:
 // the held index declines it (the walk answers) until its segment is rebuilt.
+// Also when the disc's files are not kept open but opened again for each search.
 TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
+    for (const size_t keptOpen : {CNameIndex::kFromLimit, size_t{0}}) {
+        SCOPED_TRACE(keptOpen ? "files kept open" : "files opened for each search");
+        HeldIndexNeverTrustsAChangedDisc(keptOpen);
+    }
+}
+
+void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
     const std::string disc = Lib() + "/a.orb";
-    std::map<std::string, int32_t> ids =
-        BuildIndex(disc, "A", {"needle.txt", "hay.txt"}, {{"hay.txt", "plain note"}});
+    // Enough names for buckets to stay mostly empty, so a keyword can miss them all,
+    // and for a segment of several pages.
+    std::vector<std::string> names{"needle.txt", "hay.txt"};
+    for (int i = 0; i < 3000; ++i) names.push_back("straw" + std::to_string(i) + ".dat");
+    std::map<std::string, int32_t> ids = BuildIndex(disc, "A", names, {{"hay.txt", "plain note"}});
     ASSERT_EQ(ids.count("hay.txt"), 1u);
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
-    CNameIndex index(Cache());
+    CNameIndex index(Cache(), keptOpen);
     auto search = [&](const std::string& keyword, bool& answered) {
         DiscSearchOptions o;
         o.keyword = keyword;
@@ -362,13 +377,24 @@ TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
     EXPECT_EQ(search("needle", answered), 1u);
     EXPECT_TRUE(answered);
 
+    // The segment cut short in place by someone else while it is held.
+    ASSERT_EQ(::truncate(NameSegmentPath(Cache(), disc).c_str(), 64), 0);
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_TRUE(answered);
+
     // A note written beside the disc: the kept segment knows nothing of it.
     {
         CIndexReader w;
         ASSERT_EQ(w.Open(disc, OpenMode::ReadWriteShareAll), 1);
-        w.SetAnnotation(ids["hay.txt"], "a needle in the note");
+        w.SetAnnotation(ids["hay.txt"], "a needle in the jungle tonight");
         ASSERT_TRUE(w.Close());
     }
+    // Nothing in the old segment leads to it: only the look at the files can tell.
+    EXPECT_EQ(search("jungle tonight", answered), 1u);
+    EXPECT_FALSE(answered);
     EXPECT_EQ(search("needle", answered), 2u);
     EXPECT_FALSE(answered);
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
