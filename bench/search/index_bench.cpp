@@ -2,7 +2,7 @@
 // The library name index against plocate over the same names:
 //
 //   index_bench [--discs=N] [--entries=N] [--rounds=N] [--walk] [--build-only]
-//               [--keep] [--only=CASE]
+//               [--keep] [--only=CASE] [--threads=N]
 //
 // Over the search benchmarks' synthetic library (default 1,000 discs of 10,000
 // entries, generated once into $TMPDIR and reused) it gives: the time to read
@@ -19,7 +19,8 @@
 // (posix_fadvise, no privileges needed). --build-only stops after the build.
 // --keep refreshes the index (builds only missing or stale segments) instead of
 // rebuilding it; --only runs the one keyword case named CASE ("3 letters, pinyin
-// on").
+// on"); --threads queries the held index on N threads taking the discs in turn,
+// as the search pane's pool does (default one). CPU times are the process's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -34,9 +36,11 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/search/bench_library.h"
@@ -131,59 +135,62 @@ double RssMb() {
     return 0;
 }
 
-// This thread's processor time: steadier than wall time on a busy machine.
-double CpuMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
 struct QueryTimes {
     double first100 = 1e30, full = 1e30, fullCpu = 1e30;
     uint64_t hits = 0;
     size_t walked = 0;  // discs the index could not answer
 };
 
-// Every disc through search (the index, or the walk where it declines).
-template <typename SearchOne>
-QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
-                 SearchOne&& search) {
-    QueryTimes t;
-    for (int r = 0; r < rounds; ++r) {
-        auto start = Clock::now();
-        const double cpuStart = CpuMs();
-        uint64_t hits = 0;
-        size_t walked = 0;
-        bool firstDone = false;
-        for (const std::string& d : discs) {
-            if (!search(d, [&](const SearchResult&) { ++hits; })) {
-                ++walked;
-                struct Count : IDiscSearchSink {
-                    uint64_t& n;
-                    explicit Count(uint64_t& h) : n(h) {}
-                    void OnHit(const SearchResult&) override { ++n; }
-                } sink(hits);
-                SearchDiscs({d}, o, sink);
-            }
-            if (!firstDone && hits >= 100) {
-                t.first100 = std::min(t.first100, Ms(start));
-                firstDone = true;
-            }
-        }
-        t.full = std::min(t.full, Ms(start));
-        t.fullCpu = std::min(t.fullCpu, CpuMs() - cpuStart);
-        if (!firstDone) t.first100 = std::min(t.first100, t.full);
-        t.hits = hits;
-        t.walked = walked;
-    }
-    return t;
-}
-
 // CPU time of the process (the build runs on several threads).
 double ProcessCpuMs() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Every disc through search (the index, or the walk where it declines), on
+// threads threads taking the discs in turn, as the search pane's pool does.
+template <typename SearchOne>
+QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
+                 SearchOne&& search, int threads = 1) {
+    QueryTimes t;
+    for (int r = 0; r < rounds; ++r) {
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        std::atomic<uint64_t> hits{0};
+        std::atomic<size_t> walked{0}, next{0};
+        std::atomic<bool> firstDone{false};
+        std::mutex firstMutex;
+        double first100 = 1e30;
+        auto work = [&] {
+            for (size_t i; (i = next.fetch_add(1)) < discs.size();) {
+                uint64_t mine = 0;
+                if (!search(discs[i], [&](const SearchResult&) { ++mine; })) {
+                    ++walked;
+                    struct Count : IDiscSearchSink {
+                        uint64_t& n;
+                        explicit Count(uint64_t& h) : n(h) {}
+                        void OnHit(const SearchResult&) override { ++n; }
+                    } sink(mine);
+                    SearchDiscs({discs[i]}, o, sink);
+                }
+                if (hits.fetch_add(mine) + mine >= 100 && !firstDone.exchange(true)) {
+                    std::lock_guard<std::mutex> lock(firstMutex);
+                    first100 = Ms(start);
+                }
+            }
+        };
+        std::vector<std::thread> pool;
+        for (int k = 1; k < threads; ++k) pool.emplace_back(work);
+        work();
+        for (std::thread& th : pool) th.join();
+        t.full = std::min(t.full, Ms(start));
+        t.fullCpu = std::min(t.fullCpu, ProcessCpuMs() - cpuStart);
+        t.first100 = std::min(t.first100, firstDone ? first100 : Ms(start));
+        t.hits = hits;
+        t.walked = walked;
+    }
+    return t;
 }
 
 // Drops the files from the page cache, so the next read comes from the disk.
@@ -252,7 +259,7 @@ int main(int argc, char** argv) {
     using namespace orb;
     using namespace orb::bench;
     TakeLibrarySize(argc, argv);
-    int rounds = 3;
+    int rounds = 3, threads = 1;
     bool walk = false, keep = false;
     bool buildOnly = false;
     std::string only;  // run only the case of this name
@@ -260,6 +267,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--build-only") == 0) buildOnly = true;
         if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
         if (std::strcmp(argv[i], "--keep") == 0) keep = true;
+        if (std::strncmp(argv[i], "--threads=", 10) == 0)
+            threads = std::max(1, std::atoi(argv[i] + 10));
         if (std::strncmp(argv[i], "--rounds=", 9) == 0)
             rounds = std::max(1, std::atoi(argv[i] + 9));
         if (std::strcmp(argv[i], "--walk") == 0) walk = true;
@@ -387,9 +396,10 @@ int main(int argc, char** argv) {
         o.flags = static_cast<uint8_t>(SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS |
                                        (c.pinyin ? SF_PINYIN : 0));
         const CNameIndex::Counts before = index.GetCounts();
-        QueryTimes t = Query(discs, o, rounds, [&](const std::string& d, const auto& onHit) {
-            return index.SearchDisc(d, o, onHit);
-        });
+        QueryTimes t = Query(
+            discs, o, rounds,
+            [&](const std::string& d, const auto& onHit) { return index.SearchDisc(d, o, onHit); },
+            threads);
         const CNameIndex::Counts after = index.GetCounts();
         const double heldMb = RssMb() - rssBefore;
         // Opening every disc's files for the one query, as orbtool search does.

@@ -18,8 +18,9 @@ constexpr size_t kFdsPerDisc = 3;  // the segment, the index, the reader's index
 size_t DiscsTheLimitAllows() {
     struct rlimit rl {};
     if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return 1000000;
-    // Half the descriptors are left to everything else the process opens.
-    return static_cast<size_t>(rl.rlim_cur / 2 / kFdsPerDisc);
+    // A quarter of the descriptors is left to everything else the process opens
+    // (a few hundred for the window and its workers).
+    return static_cast<size_t>(rl.rlim_cur / 4 * 3 / kFdsPerDisc);
 }
 
 }  // namespace

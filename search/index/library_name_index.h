@@ -34,10 +34,10 @@ void RaiseOpenFileLimit();
 // Meant to live as long as the library is shown and to answer many searches
 // (type-ahead). One object serves several threads: different discs are searched
 // at once, searches of one disc take turns. Each open disc holds three file
-// descriptors. Past what the process's open-file limit leaves (a sixth of it, or
-// maxOpenDiscs), a disc keeps only what is in memory and opens its two files for
-// each search; past kMaxClosedDiscs more, discs
-// are opened whole for each search, as SearchDiscThroughIndex does.
+// descriptors. Past three quarters of the process's open-file limit (or
+// maxOpenDiscs discs), a disc keeps only what is in memory and opens its two
+// files for each search; past kMaxClosedDiscs more, discs are opened whole for
+// each search, as SearchDiscThroughIndex does.
 class CNameIndex {
 public:
     static constexpr size_t kFromLimit = SIZE_MAX;
