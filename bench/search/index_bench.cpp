@@ -251,15 +251,11 @@ void KeyShares(const std::string& namesFile, unsigned bucketBits) {
     std::printf("\n");
 }
 
-// The family of a key, by its top byte: 0 literal (1 when it holds a high byte),
-// then pair, pinyin2, pinyin3, reading3.
-constexpr const char* kFamilies[] = {"literal", "literal, high byte", "pair", "pinyin2", "pinyin3",
-                                     "reading3"};
-constexpr int kFamilyCount = 6;
+// The family of a key, by its top byte.
+constexpr const char* kFamilies[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
+constexpr int kFamilyCount = 5;
 int FamilyOf(uint32_t key) {
-    const uint32_t tag = key >> 24;
-    if (tag == 0) return (key & 0x808080) ? 1 : 0;
-    return tag <= 4 ? static_cast<int>(tag) + 1 : 0;
+    return static_cast<int>(std::min(key >> 24, 4u));
 }
 
 // Why a query reads the blocks it reads (--why): per candidate block, whether it
