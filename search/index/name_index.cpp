@@ -38,7 +38,7 @@ using namespace segment_bits;
 //     record offset of every entry follows;
 //   - the directories (ordinal, ordinal after its subtree, parent directory,
 //     record offset: 16 bytes each), which give a hit its path;
-//   - per 32 buckets the bit offset of their first list and a check of their
+//   - per 64 buckets the bit offset of their first list and a check of their
 //     bytes;
 //   - the lists, one per bucket of hashed keys (each family of keys in buckets
 //     of its own, see BucketOf): the blocks holding a key of the bucket,
