@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,24 +38,25 @@ using namespace segment_bits;
 //     record offset of every entry follows;
 //   - the directories (ordinal, ordinal after its subtree, parent directory,
 //     record offset: 16 bytes each), which give a hit its path;
-//   - per 32 buckets the bit offset of their first list and a check of their
+//   - per 64 buckets the bit offset of their first list and a check of their
 //     bytes;
-//   - the lists, one per bucket of hashed keys: the blocks holding a key of the
-//     bucket, Rice-coded gaps.
+//   - the lists, one per bucket of hashed keys (each family of keys in buckets
+//     of its own, see BucketOf): the blocks holding a key of the bucket,
+//     Rice-coded gaps.
 // Names are not copied: they are read from the index file, whose
 // identity the segment checks. Postings name blocks, not entries: a key of
 // random text is rare in a block, so a block costs about as many postings as
 // its entries would, and gaps between blocks are much shorter. Blocks of 128
 // entries keep the index within 16 bytes an entry; smaller blocks check fewer
 // names per candidate (32: a quarter, for about 40% more bytes).
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '4'};
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '5'};
 constexpr size_t kIdentitySize = 48 + kHeaderSize;
 constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
 constexpr size_t kFixed = kCounts + 32 + 8;
 constexpr size_t kGroupEntry = 6;  // bit offset of the group, check of its bytes
 constexpr unsigned kBlockShift = 7;
 constexpr uint32_t kBlock = 1u << kBlockShift;
-constexpr unsigned kGroupShift = 5;  // buckets per entry of the group table
+constexpr unsigned kGroupShift = 6;  // buckets per entry of the group table
 constexpr size_t kDirSize = 16;
 constexpr uint32_t kFlagSequential = 1;
 constexpr uint32_t kMaxBucketBits = 22;
@@ -212,14 +214,15 @@ std::string NameIndexDirectory(const std::string& libraryDir) {
 
 std::vector<uint32_t> NameIndexKeys(std::string_view keyword) {
     std::vector<uint32_t> keys;
-    if (keyword.size() == 2 && static_cast<unsigned char>(keyword[0]) >= 0x80) {
-        keys.push_back(kPairTag | uint32_t{FoldByte(static_cast<unsigned char>(keyword[0]))} << 8 |
-                       FoldByte(static_cast<unsigned char>(keyword[1])));
-    } else if (keyword.size() >= 3) {
-        const auto* p = reinterpret_cast<const unsigned char*>(keyword.data());
-        for (size_t i = 0; i + 2 < keyword.size(); ++i)
-            keys.push_back(uint32_t{FoldByte(p[i])} << 16 | uint32_t{FoldByte(p[i + 1])} << 8 |
-                           FoldByte(p[i + 2]));
+    const auto* p = reinterpret_cast<const unsigned char*>(keyword.data());
+    const size_t n = keyword.size();
+    // The keys ForEachKey gives a name: trigrams of single bytes, pairs from a
+    // high byte on.
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const uint32_t a = FoldByte(p[i]), b = FoldByte(p[i + 1]);
+        if (a >= 0x80) keys.push_back(kPairTag | a << 8 | b);
+        if (i + 2 < n && ((a | b | p[i + 2]) & 0x80) == 0)
+            keys.push_back(a << 16 | b << 8 | FoldByte(p[i + 2]));
     }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
@@ -335,10 +338,12 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
     blockEnds.resize(blocks);
 
-    // Buckets from the entry count: about three per entry gives a bucket a few
-    // keys of typical names, a balance of size against candidates.
+    // Buckets from the entry count: about six per entry (the nearest power of
+    // two, 4.2 to 8.5) keeps a rare key's bucket out of most blocks that do not
+    // hold it, at about 15 bytes an entry.
     unsigned bucketBits = kGroupShift;
-    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 3)
+    while (bucketBits < kMaxBucketBits &&
+           std::ldexp(1.0, static_cast<int>(bucketBits)) * std::sqrt(2.0) < ordinal * 6.0)
         ++bucketBits;
     std::vector<uint32_t> groupBits;
     CBitWriter bits;

@@ -25,9 +25,9 @@ namespace orb {
 // The cache folder of a library (not created).
 std::string NameIndexDirectory(const std::string& libraryDir);
 
-// The keys a keyword is looked up by: every byte trigram, or for a two-byte
-// keyword that starts with a high byte its byte pair. Empty when the index
-// cannot narrow the keyword (one or two single-byte characters): walk instead.
+// The keys a keyword is looked up by: every trigram of its single bytes and
+// every byte pair that starts with a high byte. Empty when the index cannot
+// narrow the keyword (one or two single-byte characters): walk instead.
 std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
 
 // Whether a search with these options can be narrowed by the index: false for a
@@ -49,6 +49,8 @@ public:
                                                    const std::string& indexPath);
 
     uint32_t EntryCount() const { return entryCount_; }
+    // Its buckets are 1 << BucketBits() (segment_bits::BucketOf).
+    uint32_t BucketBits() const { return bucketBits_; }
     // Ordinals (walk order) of the entries that may hold every key, ascending: the
     // entries of every block whose keys include them all.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
