@@ -274,7 +274,11 @@ int main(int argc, char** argv) {
     std::printf("library ready in %.0f ms\n", Ms(start));
     const std::string lib = BenchLibrary(0);
     const std::string root = BenchRoot(0);
-    ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+    // The index goes beside the library unless the caller chose a cache: two
+    // runs at once with their own caches then never build over each other.
+    const char* callerCache = std::getenv("XDG_CACHE_HOME");
+    const std::string work = callerCache && callerCache[0] == '/' ? callerCache : root;
+    if (work == root) ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
     const std::string cache = NameIndexDirectory(lib);
     const std::vector<std::string> discs = LibraryDiscPaths(lib);
 
@@ -324,8 +328,9 @@ int main(int argc, char** argv) {
         h.dirCount = tree.DirectoryCount();
         // Beside the library, not in it: the library may be shared with other
         // benchmarks running at the same time.
-        ::mkdir((root + "/added").c_str(), 0755);
-        const std::string added = root + "/added/added-disc.orb";
+        ::mkdir(work.c_str(), 0700);
+        ::mkdir((work + "/added").c_str(), 0755);
+        const std::string added = work + "/added/added-disc.orb";
         if (WriteIndexFile(added, h, tree) == WriteResult::Ok) {
             double best = 1e30;
             for (int r = 0; r < rounds; ++r) {

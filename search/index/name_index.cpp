@@ -352,13 +352,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // A search checks the bytes of each group it reads, so a damaged list is
     // found before it is trusted.
     std::string groups;
-    for (size_t g = 0; g < groupBits.size(); ++g) {
-        Put32(groups, groupBits[g]);
-        const uint16_t check =
-            g + 1 < groupBits.size() ? GroupCheck(stream, groupBits[g], groupBits[g + 1]) : 0;
-        groups += static_cast<char>(check);
-        groups += static_cast<char>(check >> 8);
-    }
+    segment_build::PutGroupTable(stream, groupBits, groups);
 
     std::string body;
     for (uint32_t blk = 0; blk < blocks; ++blk) Put32(body, offsets[size_t{blk} * kBlock]);

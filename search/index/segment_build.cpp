@@ -40,9 +40,13 @@ unsigned RiceParameter(uint64_t postings, uint64_t blocks, uint64_t used) {
 }
 
 // One group: its Rice parameter, then per bucket the number of its blocks and
-// their gaps. lists holds the group's buckets' blocks, counts how many each.
-void CodeGroup(const uint32_t* lists, size_t postings, const std::vector<uint32_t>& counts,
-               size_t blocks, std::vector<uint32_t>& groupBits, CBitWriter& bits) {
+// their gaps. counts holds how many blocks each bucket has; eachBlock(b, f)
+// calls f with bucket b's blocks, ascending.
+// Flattened: the codes' writers are inlined, a disc has some hundred thousand.
+template <typename EachBlock>
+__attribute__((flatten)) void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts,
+                                            size_t blocks, std::vector<uint32_t>& groupBits,
+                                            CBitWriter& bits, EachBlock eachBlock) {
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     uint64_t used = 0;
     for (uint32_t c : counts) used += c != 0;
@@ -52,16 +56,75 @@ void CodeGroup(const uint32_t* lists, size_t postings, const std::vector<uint32_
     const uint64_t most = 4 + counts.size() * (65 + (blocks >> rice)) + postings * (1 + rice);
     CBitWriter::Run run = bits.Begin(most);
     run.Put(rice, 4);
-    const uint32_t* at = lists;
-    for (uint32_t c : counts) {
-        run.Gamma(uint64_t{c} + 1);
+    for (size_t b = 0; b < counts.size(); ++b) {
+        run.Gamma(uint64_t{counts[b]} + 1);
         uint32_t next = 0;  // the block after the last one coded
-        for (const uint32_t* end = at + c; at < end; ++at) {
-            run.Rice(*at - next, rice);
-            next = *at + 1;
-        }
+        eachBlock(b, [&](uint32_t block) {
+            run.Rice(block - next, rice);
+            next = block + 1;
+        });
     }
     bits.End(run);
+}
+
+// The same from the group's buckets' blocks laid out one bucket after another.
+void CodeGroup(const uint32_t* lists, size_t postings, const std::vector<uint32_t>& counts,
+               size_t blocks, std::vector<uint32_t>& groupBits, CBitWriter& bits) {
+    const uint32_t* at = lists;
+    CodeGroupWith(postings, counts, blocks, groupBits, bits, [&](size_t b, auto f) {
+        for (const uint32_t* end = at + counts[b]; at < end; ++at) f(*at);
+    });
+}
+
+// Bits set in a word, inline: built for any x86-64, the builtin is a call.
+inline uint32_t BitCount(uint64_t w) {
+    w -= (w >> 1) & 0x5555555555555555ULL;
+    w = (w & 0x3333333333333333ULL) + ((w >> 2) & 0x3333333333333333ULL);
+    w = (w + (w >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<uint32_t>((w * 0x0101010101010101ULL) >> 56);
+}
+
+// Bitmaps up to this many words (4 MB) gather the lists; a larger disc's would
+// leave the caches, and its lists are gathered by block sets.
+constexpr size_t kMostBitmapWords = size_t{1} << 19;
+
+// Per bucket a bitmap of the blocks holding one of its keys, kept as planes of
+// 64 blocks (a plane: one word per bucket, a few hundred kilobytes for a disc of
+// ten thousand entries). A key costs one OR, repeats included, with no sort;
+// the lists are then read off the bits in order.
+void CodeByBitmaps(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
+                   std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
+    const size_t blocks = in.blockEnds.size();
+    const size_t buckets = size_t{1} << bucketBits;
+    const size_t planes = (blocks + 63) / 64;
+    w.seen.assign(planes * buckets, 0);
+    uint64_t* map = w.seen.data();
+    const uint32_t* keys = in.keys.data();
+    size_t k = 0;
+    for (size_t blk = 0; blk < blocks; ++blk) {
+        uint64_t* plane = map + (blk >> 6) * buckets;
+        const uint64_t bit = uint64_t{1} << (blk & 63);
+        for (const size_t end = std::min<size_t>(in.blockEnds[blk], n); k < end; ++k)
+            plane[BucketOf(keys[k], bucketBits)] |= bit;
+    }
+    const size_t group = size_t{1} << groupShift;
+    std::vector<uint32_t>& counts = w.counts;
+    counts.resize(group);
+    for (size_t g = 0; g < buckets; g += group) {
+        size_t postings = 0;
+        for (size_t b = 0; b < group; ++b) {
+            uint32_t c = 0;
+            for (size_t p = 0; p < planes; ++p) c += BitCount(map[p * buckets + g + b]);
+            counts[b] = c;
+            postings += c;
+        }
+        CodeGroupWith(postings, counts, blocks, groupBits, bits, [&](size_t b, auto f) {
+            if (counts[b] == 0) return;
+            for (size_t p = 0; p < planes; ++p)
+                for (uint64_t word = map[p * buckets + g + b]; word; word &= word - 1)
+                    f(static_cast<uint32_t>(p * 64 + __builtin_ctzll(word)));
+        });
+    }
 }
 
 // Each block's buckets made distinct in a bit set of the buckets (a few
@@ -169,12 +232,62 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
     // Keys past the last block's end, if any, belong to no block.
     const size_t n = std::min<size_t>(blocks.blockEnds.empty() ? 0 : blocks.blockEnds.back(),
                                       blocks.keys.size());
-    if (method == ListMethod::BlockSets)
+    const size_t planes = (blocks.blockEnds.size() + 63) / 64;
+    if (method == ListMethod::Bitmaps && planes << bucketBits > kMostBitmapWords)
+        method = ListMethod::BlockSets;
+    if (method == ListMethod::Bitmaps)
+        CodeByBitmaps(blocks, n, bucketBits, groupShift, groupBits, bits, work);
+    else if (method == ListMethod::BlockSets)
         CodeByBlockSets(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     else
         CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     work.Trim();
+}
+
+void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& groupBits,
+                   std::string& out) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data());
+    const size_t groups = groupBits.size();
+    std::vector<uint64_t> sums(groups, 0);
+    // FNV-1a waits on a multiply per byte; eight groups hashed side by side
+    // keep the multiplier busy (the check of one group is as the reader's).
+    constexpr size_t kLanes = 8;
+    const size_t checked = groups > 0 ? groups - 1 : 0;  // the last entry is the end
+    size_t g = 0;
+    for (; g + kLanes <= checked; g += kLanes) {
+        const unsigned char* p[kLanes];
+        size_t len[kLanes];
+        uint64_t h[kLanes];
+        size_t common = SIZE_MAX;
+        for (size_t l = 0; l < kLanes; ++l) {
+            const uint64_t from = groupBits[g + l], to = groupBits[g + l + 1];
+            p[l] = bytes + from / 8;
+            len[l] = static_cast<size_t>((to + 7) / 8 - from / 8);
+            h[l] = 1469598103934665603ULL;
+            common = std::min(common, len[l]);
+        }
+        for (size_t i = 0; i < common; ++i) {
+#pragma GCC unroll 8
+            for (size_t l = 0; l < kLanes; ++l) h[l] = (h[l] ^ p[l][i]) * 1099511628211ULL;
+        }
+        for (size_t l = 0; l < kLanes; ++l)
+            sums[g + l] = segment_bits::Fnv1a(p[l] + common, len[l] - common, h[l]);
+    }
+    for (; g < checked; ++g) {
+        const uint64_t from = groupBits[g], to = groupBits[g + 1];
+        sums[g] =
+            segment_bits::Fnv1a(bytes + from / 8, static_cast<size_t>((to + 7) / 8 - from / 8));
+    }
+    out.reserve(out.size() + groups * 6);
+    for (size_t i = 0; i < groups; ++i) {
+        segment_bits::Put32(out, groupBits[i]);
+        const uint64_t h = sums[i];
+        const uint16_t check =
+            i < checked ? static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) : 0;
+        out += static_cast<char>(check);
+        out += static_cast<char>(check >> 8);
+    }
 }
 
 bool SaveSegment(const std::string& path, std::string_view data) {

@@ -13,11 +13,12 @@
 
 namespace orb::segment_build {
 
-// How the blocks of each bucket are gathered; both give the same bytes. Block
-// sets make each block's buckets distinct before sorting them by bucket, which
-// sorts fewer, in a cache-sized set; sorting every key is the plain way, kept
-// to check the other against.
-enum class ListMethod { BlockSets, Sort };
+// How the blocks of each bucket are gathered; all give the same bytes. Bitmaps
+// set a bit per key in each bucket's bitmap of blocks (a disc too large for
+// them goes by block sets). Block sets make each block's buckets distinct before
+// sorting them by bucket, which sorts fewer, in a cache-sized set; sorting every
+// key is the plain way, kept to check the others against.
+enum class ListMethod { Bitmaps, BlockSets, Sort };
 
 // Keys laid out block after block: block b holds keys [blockEnds[b - 1],
 // blockEnds[b]) (from 0 for the first); blockEnds has one end per block.
@@ -32,7 +33,13 @@ struct BlockKeys {
 // each group's first bit and, last, the end of the lists.
 void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
                      std::vector<uint32_t>& groupBits, segment_bits::CBitWriter& bits,
-                     ListMethod method = ListMethod::BlockSets);
+                     ListMethod method = ListMethod::Bitmaps);
+
+// Appends the table of groups: per entry of groupBits its bit offset (32 bits)
+// and the check of the group's bytes (segment_bits::GroupCheck, 16 bits; 0 for
+// the last entry, which only ends the lists).
+void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& groupBits,
+                   std::string& out);
 
 // Puts a segment at path as ReplaceFileAtomically does (a unique temporary
 // file renamed into place, not flushed), without its sweep of the folder for

@@ -612,8 +612,9 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     EXPECT_EQ(h, 4086264774730388137ULL);
 }
 
-// The two ways of gathering each bucket's blocks give the same lists: the block
-// sets, which build every segment, against plain sorting.
+// The ways of gathering each bucket's blocks give the same lists: the bitmaps,
+// which build most segments, and the block sets, which build the largest,
+// against plain sorting.
 TEST(SegmentLists, BlockSetsAndSortAgree) {
     using segment_build::ListMethod;
     std::mt19937 rng(5);
@@ -627,15 +628,31 @@ TEST(SegmentLists, BlockSetsAndSortAgree) {
             ends.push_back(static_cast<uint32_t>(keys.size()));
         }
         for (unsigned bucketBits : {5u, 9u, 12u}) {
-            std::vector<uint32_t> groupsB, groupsS;
-            segment_bits::CBitWriter bitsB, bitsS;
+            std::vector<uint32_t> groupsB, groupsS, groupsM;
+            segment_bits::CBitWriter bitsB, bitsS, bitsM;
             segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsB, bitsB,
                                            ListMethod::BlockSets);
             segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsS, bitsS,
                                            ListMethod::Sort);
+            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsM, bitsM,
+                                           ListMethod::Bitmaps);
             EXPECT_EQ(groupsB, groupsS) << blockCount << " " << bucketBits;
-            EXPECT_EQ(bitsB.Finish(), bitsS.Finish()) << blockCount << " " << bucketBits;
+            EXPECT_EQ(groupsM, groupsS) << blockCount << " " << bucketBits;
+            const std::string& stream = bitsS.Finish();
+            EXPECT_EQ(bitsB.Finish(), stream) << blockCount << " " << bucketBits;
+            EXPECT_EQ(bitsM.Finish(), stream) << blockCount << " " << bucketBits;
             EXPECT_EQ(groupsB.size(), ((size_t{1} << bucketBits) >> 5) + 1);
+            // The group table's checks, hashed side by side, are the reader's.
+            std::string table;
+            segment_build::PutGroupTable(stream, groupsS, table);
+            ASSERT_EQ(table.size(), groupsS.size() * 6);
+            for (size_t g = 0; g + 1 < groupsS.size(); ++g) {
+                const auto* e = reinterpret_cast<const unsigned char*>(table.data()) + g * 6;
+                EXPECT_EQ(segment_bits::Get32(e), groupsS[g]);
+                EXPECT_EQ(e[4] | e[5] << 8,
+                          segment_bits::GroupCheck(stream, groupsS[g], groupsS[g + 1]))
+                    << g;
+            }
         }
     }
 }
