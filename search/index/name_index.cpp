@@ -90,28 +90,20 @@ bool ReadIdentity(int fd, const std::string& indexPath, Identity& id) {
     return true;
 }
 
-// Index files up to this size are read whole to learn whether their records lie
-// in walk order; larger ones get every entry's offset in the segment.
+// Index files up to this size are read whole, once, for the walk and to learn
+// whether their records lie in walk order; larger ones are walked through the
+// reader's window and get every entry's offset in the segment.
 constexpr uint64_t kWholeIndexLimit = uint64_t{64} << 20;
 
-// The index file's identity and, when small enough, its bytes. Read, not
-// mapped: a file cut short by someone else while it is mapped would kill the
-// process.
-struct LoadedIndex {
-    std::string data;
-    Identity id;
-    bool Open(const std::string& indexPath) {
-        int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
-        if (fd < 0) return false;
-        bool ok = ReadIdentity(fd, indexPath, id) && id.size >= kFirstEntryOffset;
-        if (ok && id.size <= kWholeIndexLimit) {
-            data.resize(static_cast<size_t>(id.size));
-            ok = ReadFully(fd, data.data(), data.size(), 0);
-        }
-        ::close(fd);
-        return ok;
-    }
-};
+// The identity of the index file at path, taken before its entries are read: a
+// change made meanwhile leaves the segment stale, never trusted.
+bool IdentityOf(const std::string& indexPath, Identity& id) {
+    int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
+    if (fd < 0) return false;
+    const bool ok = ReadIdentity(fd, indexPath, id) && id.size >= kFirstEntryOffset;
+    ::close(fd);
+    return ok;
+}
 
 void PutIdentity(std::string& out, const Identity& id) {
     Put64(out, id.size);
@@ -242,8 +234,8 @@ std::string NameSegmentPath(const std::string& cacheDir, const std::string& inde
 
 bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                       std::string& error) {
-    LoadedIndex file;
-    if (!file.Open(indexPath)) {
+    Identity identity;
+    if (!IdentityOf(indexPath, identity)) {
         error = "cannot read the index";
         return false;
     }
@@ -252,6 +244,9 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         error = reader.LastError();
         return false;
     }
+    // Read once: the walk below reads from these bytes.
+    size_t fileBytes = 0;
+    const unsigned char* bytes = reader.HoldWholeFile(kWholeIndexLimit, fileBytes);
     // The first annotation of each id, as the engine finds it.
     std::unordered_map<int32_t, const std::string*> notes;
     for (const Annotation& a : reader.Annotations()) notes.emplace(a.id, &a.text);
@@ -279,8 +274,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::vector<Level> stack;  // the open directories, innermost last
     uint64_t budget = most;
     uint32_t ordinal = 0;
-    bool sequential = !file.data.empty();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data.data());
+    bool sequential = bytes != nullptr;
     uint64_t nextOffset = kFirstEntryOffset;
     IndexEntry e;
     bool more = reader.ReadFirstEntry(nullptr, e) != 0;
@@ -288,7 +282,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     while (more && budget-- > 0) {
         const uint32_t at = static_cast<uint32_t>(e.recordOffset);
         offsets.push_back(at);
-        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.data.size())
+        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > fileBytes)
             sequential = false;
         else
             nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
@@ -374,7 +368,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     body += stream;
 
     std::string out(kMagic, sizeof(kMagic));
-    PutIdentity(out, file.id);
+    PutIdentity(out, identity);
     Put32(out, ordinal);
     Put32(out, sequential ? kFlagSequential : 0);
     Put32(out, kBlockShift);

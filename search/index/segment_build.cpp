@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -39,22 +41,74 @@ unsigned RiceParameter(uint64_t postings, uint64_t blocks, uint64_t used) {
     return k;
 }
 
+// Codes written without a branch to guess per code: each stores eight bytes and
+// steps on by the bytes it completed. It takes over a CBitWriter::Run and hands
+// one back (its bits pending first written out), so the stream's bytes are the
+// same as the Run's own codes give.
+struct FastRun {
+    uint64_t acc;
+    unsigned pending;  // bits in acc, below 8 between codes
+    uint64_t bits;
+    unsigned char* out;
+
+    explicit FastRun(const CBitWriter::Run& r)
+        : acc(r.acc), pending(r.pending), bits(r.bits), out(r.out) {
+        for (; pending >= 8; pending -= 8, acc >>= 8) *out++ = static_cast<unsigned char>(acc);
+    }
+    CBitWriter::Run Back() const { return CBitWriter::Run{acc, pending, bits, out}; }
+
+    // value < 2^n, n <= 56.
+    __attribute__((always_inline)) void Put(uint64_t value, unsigned n) {
+        acc |= value << pending;
+        pending += n;
+        bits += n;
+        uint64_t le = acc;
+        if constexpr (std::endian::native == std::endian::big) le = __builtin_bswap64(le);
+        std::memcpy(out, &le, 8);
+        const unsigned whole = pending >> 3;  // at most 7
+        out += whole;
+        acc >>= whole * 8;
+        pending &= 7;
+    }
+    void Ones(uint64_t n) {
+        for (; n >= 32; n -= 32) Put(0xFFFFFFFFu, 32);
+        Put((uint64_t{1} << n) - 1, static_cast<unsigned>(n));
+    }
+    __attribute__((always_inline)) void Gamma(uint64_t x) {  // x >= 1
+        const unsigned top = 63 - static_cast<unsigned>(__builtin_clzll(x));
+        const uint64_t low = (uint64_t{1} << top) - 1;
+        if (top <= 27) return Put(low | (x & low) << (top + 1), 2 * top + 1);
+        Ones(top);
+        Put(0, 1);
+        Put(x & low, top);
+    }
+    __attribute__((always_inline)) void Rice(uint64_t v, unsigned k) {
+        const uint64_t q = v >> k;
+        const uint64_t low = v & ((uint64_t{1} << k) - 1);
+        if (q + 1 + k <= 56)
+            return Put(((uint64_t{1} << q) - 1) | low << (q + 1), static_cast<unsigned>(q + 1 + k));
+        Ones(q);
+        Put(0, 1);
+        Put(low, k);
+    }
+};
+
 // One group: its Rice parameter, then per bucket the number of its blocks and
 // their gaps. counts holds how many blocks each bucket has; eachBlock(b, f)
 // calls f with bucket b's blocks, ascending.
-// Flattened: the codes' writers are inlined, a disc has some hundred thousand.
 template <typename EachBlock>
-__attribute__((flatten)) void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts,
-                                            size_t blocks, std::vector<uint32_t>& groupBits,
-                                            CBitWriter& bits, EachBlock eachBlock) {
+void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts, size_t blocks,
+                   std::vector<uint32_t>& groupBits, CBitWriter& bits, EachBlock eachBlock) {
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
     uint64_t used = 0;
     for (uint32_t c : counts) used += c != 0;
     const unsigned rice = RiceParameter(postings, blocks, used);
     // A bucket's gaps add up to less than the blocks, so its quotients too; a
-    // count's gamma code takes at most 65 bits.
-    const uint64_t most = 4 + counts.size() * (65 + (blocks >> rice)) + postings * (1 + rice);
-    CBitWriter::Run run = bits.Begin(most);
+    // count's gamma code takes at most 65 bits. The bits pending before, and the
+    // eight bytes each code stores, are room too.
+    const uint64_t most =
+        4 + counts.size() * (65 + (blocks >> rice)) + postings * (1 + rice) + 32 + 64;
+    FastRun run(bits.Begin(most));
     run.Put(rice, 4);
     for (size_t b = 0; b < counts.size(); ++b) {
         run.Gamma(uint64_t{counts[b]} + 1);
@@ -64,7 +118,7 @@ __attribute__((flatten)) void CodeGroupWith(size_t postings, const std::vector<u
             next = block + 1;
         });
     }
-    bits.End(run);
+    bits.End(run.Back());
 }
 
 // The same from the group's buckets' blocks laid out one bucket after another.
