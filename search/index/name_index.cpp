@@ -254,7 +254,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // Buffers kept from disc to disc: building a library then allocates (and page
     // faults) once per thread, not per disc.
     static thread_local BuildWork work;
-    work.Clear();
+    static thread_local segment_build::CBucketBitmaps maps;
     const uint64_t most = reader.MaxEntryCount();
     // The walk of the engine: depth first, each directory before its contents.
     std::vector<uint32_t>& offsets = work.offsets;
@@ -266,77 +266,118 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::vector<Dir> dirs;
     std::vector<uint32_t>& keyed = work.keyed;          // keys in walk order, block after block
     std::vector<uint32_t>& blockEnds = work.blockEnds;  // per block, the end of its keys
-    struct Level {
-        IndexEntry entry;  // links and offset only
-        int32_t dir;
-    };
-    IndexEntry links;
-    std::vector<Level> stack;  // the open directories, innermost last
-    uint64_t budget = most;
     uint32_t ordinal = 0;
-    bool sequential = bytes != nullptr;
+    bool sequential = false;
     uint64_t nextOffset = kFirstEntryOffset;
-    IndexEntry e;
-    bool more = reader.ReadFirstEntry(nullptr, e) != 0;
-    auto add = [&](uint32_t key) { keyed.push_back(key); };
-    while (more && budget-- > 0) {
-        const uint32_t at = static_cast<uint32_t>(e.recordOffset);
-        offsets.push_back(at);
-        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > fileBytes)
-            sequential = false;
-        else
-            nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
-        std::string_view name = e.Name();
-        ForEachKey(name, add);
-        ForEachPinyinKey(name, add);
-        const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
-                                    ? kFirstEntryId
-                                    : e.recordOffset;
-        auto note = notes.find(entryId);
-        if (note != notes.end()) ForEachKey(*note->second, add);
-        ++ordinal;
-        if ((ordinal & (kBlock - 1)) == 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
-
-        // Only an entry's links and offset are needed to go on after it (a read
-        // that fails may leave e half written).
-        links.nextSibling = e.nextSibling;
-        links.recordOffset = e.recordOffset;
-        if (e.IsDirectory()) {
-            dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
-            if (reader.ReadFirstEntry(&e, e)) {
-                stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
-                continue;
+    // Walks the disc, giving each entry's keys to add and calling block(b) as
+    // block b begins; false when block refuses.
+    auto walk = [&](auto add, auto block) {
+        work.Clear();
+        dirs.clear();
+        ordinal = 0;
+        sequential = bytes != nullptr;
+        nextOffset = kFirstEntryOffset;
+        struct Level {
+            IndexEntry entry;  // links and offset only
+            int32_t dir;
+        };
+        IndexEntry links;
+        std::vector<Level> stack;  // the open directories, innermost last
+        uint64_t budget = most;
+        IndexEntry e;
+        bool more = reader.ReadFirstEntry(nullptr, e) != 0;
+        while (more && budget-- > 0) {
+            if ((ordinal & (kBlock - 1)) == 0 && !block(ordinal >> kBlockShift)) return false;
+            const uint32_t at = static_cast<uint32_t>(e.recordOffset);
+            offsets.push_back(at);
+            if (at != nextOffset || uint64_t{at} + kRecordFixedSize > fileBytes)
+                sequential = false;
+            else
+                nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
+            std::string_view name = e.Name();
+            ForEachKey(name, add);
+            ForEachPinyinKey(name, add);
+            const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
+                                        ? kFirstEntryId
+                                        : e.recordOffset;
+            if (!notes.empty()) {
+                auto note = notes.find(entryId);
+                if (note != notes.end()) ForEachKey(*note->second, add);
             }
-            dirs.back().end = ordinal;
-        }
-        // On to the next sibling, leaving every level that has none.
-        more = false;
-        for (;;) {
-            if (reader.ReadNextEntry(links, e)) {
-                more = true;
-                break;
-            }
-            if (stack.empty()) break;
-            links = stack.back().entry;
-            dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
-            stack.pop_back();
-        }
-    }
-    for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
-    reader.Close();
-    if (blockEnds.empty() || blockEnds.back() != keyed.size())
-        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
-    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
-    blockEnds.resize(blocks);
+            ++ordinal;
 
+            // Only an entry's links and offset are needed to go on after it (a read
+            // that fails may leave e half written).
+            links.nextSibling = e.nextSibling;
+            links.recordOffset = e.recordOffset;
+            if (e.IsDirectory()) {
+                dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
+                if (reader.ReadFirstEntry(&e, e)) {
+                    stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
+                    continue;
+                }
+                dirs.back().end = ordinal;
+            }
+            // On to the next sibling, leaving every level that has none.
+            more = false;
+            for (;;) {
+                if (reader.ReadNextEntry(links, e)) {
+                    more = true;
+                    break;
+                }
+                if (stack.empty()) break;
+                links = stack.back().entry;
+                dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
+                stack.pop_back();
+            }
+        }
+        for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
+        return true;
+    };
     // Buckets from the entry count: about three per entry gives a bucket a few
     // keys of typical names, a balance of size against candidates.
-    unsigned bucketBits = kGroupShift;
-    while (bucketBits < kMaxBucketBits && (uint64_t{1} << bucketBits) < uint64_t{ordinal} * 3)
-        ++bucketBits;
+    auto bucketBitsFor = [](uint64_t entries) {
+        unsigned bits = kGroupShift;
+        while (bits < kMaxBucketBits && (uint64_t{1} << bits) < entries * 3) ++bits;
+        return bits;
+    };
+    // The header's counts give the buckets before the walk, so each key goes
+    // straight into its bucket's bitmap. When the walk finds another count (a
+    // damaged header) or the disc is too large for bitmaps, it is walked again
+    // keeping its keys.
+    const uint64_t expected =
+        std::min<uint64_t>(uint64_t{reader.GetFileCount()} + reader.GetDirectoryCount(), most);
+    unsigned bucketBits = bucketBitsFor(expected);
     std::vector<uint32_t> groupBits;
     CBitWriter bits;
-    segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits, bits);
+    bool coded = false;
+    if (maps.Start(bucketBits, (expected + kBlock - 1) / kBlock) &&
+        walk([&](uint32_t key) { maps.Add(key); },
+             [&](size_t b) {
+                 if (b >= maps.Blocks()) return false;
+                 maps.SetBlock(b);
+                 return true;
+             }) &&
+        bucketBitsFor(ordinal) == bucketBits) {
+        maps.Code((ordinal + kBlock - 1) / kBlock, kGroupShift, groupBits, bits);
+        coded = true;
+    } else {
+        walk([&](uint32_t key) { keyed.push_back(key); },
+             [&](size_t b) {
+                 if (b > 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+                 return true;
+             });
+    }
+    reader.Close();
+    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
+    if (!coded) {
+        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+        blockEnds.resize(blocks);
+        bucketBits = bucketBitsFor(ordinal);
+        segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits,
+                                       bits);
+    }
+
     std::string& stream = bits.Finish();
     stream.append(8, '\0');  // the reader's word reads stay inside
     if (bits.Size() > UINT32_MAX) {

@@ -3,11 +3,13 @@
 #include "search/index/segment_build.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -138,49 +140,6 @@ inline uint32_t BitCount(uint64_t w) {
     return static_cast<uint32_t>((w * 0x0101010101010101ULL) >> 56);
 }
 
-// Bitmaps up to this many words (4 MB) gather the lists; a larger disc's would
-// leave the caches, and its lists are gathered by block sets.
-constexpr size_t kMostBitmapWords = size_t{1} << 19;
-
-// Per bucket a bitmap of the blocks holding one of its keys, kept as planes of
-// 64 blocks (a plane: one word per bucket, a few hundred kilobytes for a disc of
-// ten thousand entries). A key costs one OR, repeats included, with no sort;
-// the lists are then read off the bits in order.
-void CodeByBitmaps(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift,
-                   std::vector<uint32_t>& groupBits, CBitWriter& bits, Work& w) {
-    const size_t blocks = in.blockEnds.size();
-    const size_t buckets = size_t{1} << bucketBits;
-    const size_t planes = (blocks + 63) / 64;
-    w.seen.assign(planes * buckets, 0);
-    uint64_t* map = w.seen.data();
-    const uint32_t* keys = in.keys.data();
-    size_t k = 0;
-    for (size_t blk = 0; blk < blocks; ++blk) {
-        uint64_t* plane = map + (blk >> 6) * buckets;
-        const uint64_t bit = uint64_t{1} << (blk & 63);
-        for (const size_t end = std::min<size_t>(in.blockEnds[blk], n); k < end; ++k)
-            plane[BucketOf(keys[k], bucketBits)] |= bit;
-    }
-    const size_t group = size_t{1} << groupShift;
-    std::vector<uint32_t>& counts = w.counts;
-    counts.resize(group);
-    for (size_t g = 0; g < buckets; g += group) {
-        size_t postings = 0;
-        for (size_t b = 0; b < group; ++b) {
-            uint32_t c = 0;
-            for (size_t p = 0; p < planes; ++p) c += BitCount(map[p * buckets + g + b]);
-            counts[b] = c;
-            postings += c;
-        }
-        CodeGroupWith(postings, counts, blocks, groupBits, bits, [&](size_t b, auto f) {
-            if (counts[b] == 0) return;
-            for (size_t p = 0; p < planes; ++p)
-                for (uint64_t word = map[p * buckets + g + b]; word; word &= word - 1)
-                    f(static_cast<uint32_t>(p * 64 + __builtin_ctzll(word)));
-        });
-    }
-}
-
 // Each block's buckets made distinct in a bit set of the buckets (a few
 // kilobytes, in the first-level cache), then the block put in the list of each
 // of them, by counting: blocks come in order, so each list is ascending.
@@ -286,12 +245,22 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
     // Keys past the last block's end, if any, belong to no block.
     const size_t n = std::min<size_t>(blocks.blockEnds.empty() ? 0 : blocks.blockEnds.back(),
                                       blocks.keys.size());
-    const size_t planes = (blocks.blockEnds.size() + 63) / 64;
-    if (method == ListMethod::Bitmaps && planes << bucketBits > kMostBitmapWords)
+    static thread_local CBucketBitmaps maps;
+    if (method == ListMethod::Bitmaps) {
+        const size_t count = blocks.blockEnds.size();
+        if (maps.Start(bucketBits, count)) {
+            size_t k = 0;
+            for (size_t blk = 0; blk < count; ++blk) {
+                maps.SetBlock(blk);
+                for (const size_t end = std::min<size_t>(blocks.blockEnds[blk], n); k < end; ++k)
+                    maps.Add(blocks.keys[k]);
+            }
+            maps.Code(count, groupShift, groupBits, bits);
+            return;
+        }
         method = ListMethod::BlockSets;
-    if (method == ListMethod::Bitmaps)
-        CodeByBitmaps(blocks, n, bucketBits, groupShift, groupBits, bits, work);
-    else if (method == ListMethod::BlockSets)
+    }
+    if (method == ListMethod::BlockSets)
         CodeByBlockSets(blocks, n, bucketBits, groupShift, groupBits, bits, work);
     else
         CodeBySort(blocks, n, bucketBits, groupShift, groupBits, bits, work);
@@ -344,6 +313,85 @@ void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& group
     }
 }
 
+bool CBucketBitmaps::Start(unsigned bucketBits, size_t blocks) {
+    const size_t planes = (blocks + 63) / 64;
+    if (bucketBits > 30 || planes > (kMostBitmapWords >> bucketBits)) return false;
+    bucketBits_ = bucketBits;
+    blocks_ = blocks;
+    // Every word is set again: a disc's bitmaps are of the size of its keys.
+    map_.assign(planes << bucketBits, 0);
+    plane_ = map_.data();
+    bit_ = 1;
+    return true;
+}
+
+void CBucketBitmaps::Code(size_t blocks, unsigned groupShift, std::vector<uint32_t>& groupBits,
+                          CBitWriter& bits) {
+    blocks = std::min(blocks, blocks_);
+    const size_t buckets = size_t{1} << bucketBits_;
+    // Planes past the blocks coded hold no bit.
+    const size_t planes = (blocks + 63) / 64;
+    const uint64_t* map = map_.data();
+    const size_t group = size_t{1} << groupShift;
+    // First each bucket's count and each group's Rice parameter, and a bound on
+    // the bits (as CodeGroupWith's): the stream's room is then made once, not
+    // doubled (copied and zeroed) as it grows.
+    counts_.resize(buckets);
+    rice_.resize(buckets >> groupShift);
+    uint64_t most = 96;
+    for (size_t g = 0; g < buckets; g += group) {
+        uint64_t postings = 0, used = 0;
+        for (size_t b = g; b < g + group; ++b) {
+            uint32_t c = 0;
+            for (size_t p = 0; p < planes; ++p) c += BitCount(map[p * buckets + b]);
+            counts_[b] = c;
+            postings += c;
+            used += c != 0;
+        }
+        const unsigned rice = RiceParameter(postings, blocks, used);
+        rice_[g >> groupShift] = static_cast<uint8_t>(rice);
+        most += 4 + group * (65 + (blocks >> rice)) + postings * (1 + rice);
+    }
+    FastRun run(bits.Begin(most));
+    for (size_t g = 0; g < buckets; g += group) {
+        groupBits.push_back(static_cast<uint32_t>(run.bits));
+        const unsigned rice = rice_[g >> groupShift];
+        run.Put(rice, 4);
+        for (size_t b = g; b < g + group; ++b) {
+            const uint32_t count = counts_[b];
+            run.Gamma(uint64_t{count} + 1);
+            uint32_t next = 0;  // the block after the last one coded
+            if (planes <= 2) {
+                // Up to 128 blocks (most discs): the bits taken in a loop of a
+                // known count, each from the low word until it is spent, picked
+                // without a branch; a loop per word would be misguessed as each
+                // word runs out.
+                uint64_t lo = planes > 0 ? map[b] : 0, hi = planes > 1 ? map[buckets + b] : 0;
+                for (uint32_t i = 0; i < count; ++i) {
+                    const uint64_t spent = uint64_t{0} - (lo == 0);  // all ones: take from hi
+                    const uint64_t word = lo | (hi & spent);
+                    const uint32_t block =
+                        static_cast<uint32_t>(__builtin_ctzll(word) | (spent & 64));
+                    lo &= lo - 1;
+                    hi ^= hi & (uint64_t{0} - hi) & spent;
+                    run.Rice(block - next, rice);
+                    next = block + 1;
+                }
+                continue;
+            }
+            for (size_t p = 0; p < planes; ++p) {
+                for (uint64_t word = map[p * buckets + b]; word; word &= word - 1) {
+                    const uint32_t block = static_cast<uint32_t>(p * 64 + __builtin_ctzll(word));
+                    run.Rice(block - next, rice);
+                    next = block + 1;
+                }
+            }
+        }
+    }
+    bits.End(run.Back());
+    groupBits.push_back(static_cast<uint32_t>(bits.Size()));
+}
+
 bool SaveSegment(const std::string& path, std::string_view data) {
     SaveTarget target;
     int err = 0;
@@ -359,26 +407,64 @@ bool SaveSegment(const std::string& path, std::string_view data) {
 }
 
 // Asks the kernel to read a file ahead, so a disc coming from the disk is in
-// memory by the time its turn comes.
-void ReadAhead(const std::string& path) {
+// memory by the time its turn comes; its size (0 when it cannot be opened).
+uint64_t ReadAhead(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return 0;
+    struct stat st {};
+    ::fstat(fd, &st);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
     ::close(fd);
+    return st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
+
+// The files asked to be read ahead of the builders: enough that the disk is
+// kept busy while every core builds, few enough not to push out of memory
+// what was read ahead before its turn.
+class CReadAheadWindow {
+public:
+    explicit CReadAheadWindow(const std::vector<std::string>& paths)
+        : paths_(paths), sizes_(paths.size(), 0) {}
+    // Disc taken is being built: files after it are asked for up to the bounds.
+    void Taken(size_t taken) {
+        constexpr size_t kMostFiles = 32;
+        constexpr uint64_t kMostBytes = uint64_t{32} << 20;
+        for (;;) {
+            size_t ask;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (next_ <= taken) next_ = taken + 1;
+                uint64_t ahead = 0;
+                for (size_t i = taken + 1; i < next_; ++i) ahead += sizes_[i];
+                if (next_ >= paths_.size() || next_ > taken + kMostFiles || ahead >= kMostBytes)
+                    return;
+                ask = next_++;
+            }
+            const uint64_t size = ReadAhead(paths_[ask]);
+            std::lock_guard<std::mutex> lock(mutex_);
+            sizes_[ask] = size;
+        }
+    }
+
+private:
+    const std::vector<std::string>& paths_;
+    std::vector<uint64_t> sizes_;
+    std::mutex mutex_;
+    size_t next_ = 0;  // the first file not asked for
+};
 
 SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
                             const std::atomic<int>* abort) {
     const size_t threads =
         std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, indexPaths.size()});
     std::atomic<size_t> next{0}, built{0}, failed{0};
+    CReadAheadWindow ahead(indexPaths);
     auto work = [&] {
         // A thread inherits its creator's nice value, so a build in the
         // background stays below the window.
         for (size_t i; (i = next.fetch_add(1)) < indexPaths.size();) {
             if (abort && abort->load()) return;
-            // The disc this thread is likely to take next.
-            if (i + threads < indexPaths.size()) ReadAhead(indexPaths[i + threads]);
+            ahead.Taken(i);
             std::string error;
             (BuildNameSegment(cacheDir, indexPaths[i], error) ? built : failed).fetch_add(1);
         }

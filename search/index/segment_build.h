@@ -35,6 +35,37 @@ void CodeBucketLists(BlockKeys blocks, unsigned bucketBits, unsigned groupShift,
                      std::vector<uint32_t>& groupBits, segment_bits::CBitWriter& bits,
                      ListMethod method = ListMethod::Bitmaps);
 
+// Each bucket's blocks as a bitmap, set while a disc's keys are made: one OR
+// per key, no key kept. The bitmaps lie in planes of 64 blocks, one word per
+// bucket; a disc whose bitmaps would not fit in kMostBitmapWords goes by its
+// keys (CodeBucketLists).
+class CBucketBitmaps {
+public:
+    static constexpr size_t kMostBitmapWords = size_t{1} << 19;  // 4 MB
+
+    // For up to blocks blocks; false (nothing set up) when they would not fit.
+    bool Start(unsigned bucketBits, size_t blocks);
+    size_t Blocks() const { return blocks_; }
+    // The keys that follow belong to block (below Blocks()).
+    void SetBlock(size_t block) {
+        plane_ = map_.data() + ((block >> 6) << bucketBits_);
+        bit_ = uint64_t{1} << (block & 63);
+    }
+    void Add(uint32_t key) { plane_[segment_bits::BucketOf(key, bucketBits_)] |= bit_; }
+    // Codes the lists as CodeBucketLists does, for the first blocks blocks.
+    void Code(size_t blocks, unsigned groupShift, std::vector<uint32_t>& groupBits,
+              segment_bits::CBitWriter& bits);
+
+private:
+    std::vector<uint64_t> map_;
+    std::vector<uint32_t> counts_;  // per bucket, while coding
+    std::vector<uint8_t> rice_;     // per group, while coding
+    unsigned bucketBits_ = 0;
+    size_t blocks_ = 0;
+    uint64_t* plane_ = nullptr;
+    uint64_t bit_ = 0;
+};
+
 // Appends the table of groups: per entry of groupBits its bit offset (32 bits)
 // and the check of the group's bytes (segment_bits::GroupCheck, 16 bits; 0 for
 // the last entry, which only ends the lists).

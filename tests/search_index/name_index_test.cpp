@@ -612,6 +612,39 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     EXPECT_EQ(h, 4086264774730388137ULL);
 }
 
+// The builder takes a disc's bucket count from its header's counts before the
+// walk; a header whose counts are wrong (too few, too many, a count that gives
+// other buckets) still gives the segment of the records as they are.
+TEST_F(NameIndexTest, HeaderCountsDoNotShapeTheSegment) {
+    std::vector<std::string> paths{"d/"};
+    for (int i = 0; i < 600; ++i)
+        paths.push_back((i % 7 ? "d/" : "") + std::string(i % 3 ? "hay" : "needle") +
+                        std::to_string(i) + ".txt");
+    const std::string index = Lib() + "/a.orb";
+    ASSERT_FALSE(BuildIndex(index, "A", paths).empty());
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    const size_t identityEnd = 8 + 48 + kHeaderSize;
+    std::string good, file;
+    ASSERT_TRUE(ReadWholeFile(NameSegmentPath(Cache(), index), good));
+    ASSERT_TRUE(ReadWholeFile(index, file));
+    for (uint32_t files : {1u, 299u, 699u, 100000u}) {
+        IndexHeader h;
+        DecodeHeader(reinterpret_cast<const unsigned char*>(file.data()) + kMagicSize, h);
+        h.fileCount = files;
+        unsigned char header[kHeaderSize];
+        EncodeHeader(h, header);
+        std::string changed = file;
+        changed.replace(kMagicSize, kHeaderSize, reinterpret_cast<const char*>(header),
+                        kHeaderSize);
+        ASSERT_TRUE(ReplaceFileAtomically(index, changed, false));
+        ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u) << files;
+        std::string seg;
+        ASSERT_TRUE(ReadWholeFile(NameSegmentPath(Cache(), index), seg));
+        EXPECT_EQ(seg.substr(identityEnd), good.substr(identityEnd)) << files;
+        EXPECT_TRUE(SameAsWalk("needle")) << files;
+    }
+}
+
 // The ways of gathering each bucket's blocks give the same lists: the bitmaps,
 // which build most segments, and the block sets, which build the largest,
 // against plain sorting.
