@@ -658,10 +658,15 @@ std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys
 }
 
 bool CNameSegment::ChecksumMatches() const {
-    std::string body(size_ - kFixed, '\0');
+    // Kept from segment to segment: a refresh checks every segment of a library.
+    static thread_local std::vector<unsigned char> body;
+    body.resize(size_ - kFixed);
     unsigned char sum[8];
-    return ReadSegment(kCounts + 32, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
-           Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    const bool ok = ReadSegment(kCounts + 32, sum, 8) &&
+                    ReadSegment(kFixed, body.data(), body.size()) &&
+                    Get64(sum) == BodySum(body.data(), body.size());
+    if (body.capacity() > (size_t{8} << 20)) std::vector<unsigned char>().swap(body);
+    return ok;
 }
 
 // Neighbouring candidate blocks read at once, at most (a bound on the buffer).
@@ -842,22 +847,33 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
     const std::string cacheDir = NameIndexDirectory(libraryDir);
     std::set<std::string> used;
     std::vector<std::string> stale;  // discs whose segment is built
+    // Discs whose segment still describes them, and their segments.
+    std::vector<std::string> fresh, freshSegments;
     for (const std::string& path : LibraryDiscPaths(libraryDir)) {
         if (abort && abort->load()) return r;
         ++r.discs;
         std::string seg = NameSegmentPath(cacheDir, path);
         if (!seg.empty()) used.insert(seg.substr(seg.rfind('/') + 1));
-        if (!rebuild) {
-            std::unique_ptr<CNameSegment> fresh = CNameSegment::OpenFresh(cacheDir, path);
-            if (fresh && fresh->ChecksumMatches()) {
-                ++r.fresh;
-                continue;
-            }
+        if (!rebuild && !seg.empty() && CNameSegment::OpenFresh(cacheDir, path)) {
+            fresh.push_back(path);
+            freshSegments.push_back(seg);
+            continue;
         }
         stale.push_back(path);
     }
-    const segment_build::SegmentBuilds builds =
-        segment_build::BuildSegments(cacheDir, stale, abort);
+    segment_build::SegmentBuilds builds = segment_build::BuildSegments(cacheDir, stale, abort);
+    // Fresh segments are then read whole to check their checksums, so that one
+    // damaged inside is rebuilt (a search declines it only where it reads); after
+    // the builds, so new and changed discs do not wait for them.
+    if (!(abort && abort->load())) {
+        const std::vector<std::string> damaged =
+            segment_build::DamagedSegments(cacheDir, fresh, freshSegments, abort);
+        const segment_build::SegmentBuilds again =
+            segment_build::BuildSegments(cacheDir, damaged, abort);
+        builds.built += again.built;
+        builds.failed += again.failed;
+        r.fresh = fresh.size() - damaged.size();
+    }
     r.built = builds.built;
     r.failed = builds.failed;
     if (abort && abort->load()) return r;

@@ -453,33 +453,63 @@ private:
     size_t next_ = 0;  // the first file not asked for
 };
 
-SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
-                            const std::atomic<int>* abort) {
+namespace {
+
+// Runs work(i) for every i below paths.size() on the machine's cores (at most
+// four), each thread at its caller's priority, with the files at paths read
+// ahead of their turn. Stops starting new ones when abort becomes non-zero.
+template <typename Work>
+void OnCores(const std::vector<std::string>& paths, const std::atomic<int>* abort, Work work) {
     const size_t threads =
-        std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, indexPaths.size()});
-    std::atomic<size_t> next{0}, built{0}, failed{0};
-    CReadAheadWindow ahead(indexPaths);
-    auto work = [&] {
+        std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, paths.size()});
+    std::atomic<size_t> next{0};
+    CReadAheadWindow ahead(paths);
+    auto run = [&] {
         // A thread inherits its creator's nice value, so a build in the
         // background stays below the window.
-        for (size_t i; (i = next.fetch_add(1)) < indexPaths.size();) {
+        for (size_t i; (i = next.fetch_add(1)) < paths.size();) {
             if (abort && abort->load()) return;
             ahead.Taken(i);
-            std::string error;
-            (BuildNameSegment(cacheDir, indexPaths[i], error) ? built : failed).fetch_add(1);
+            work(i);
         }
     };
     std::vector<std::thread> helpers;
     for (size_t t = 1; t < threads; ++t) {
         try {
-            helpers.emplace_back(work);
+            helpers.emplace_back(run);
         } catch (const std::system_error&) {
-            break;  // no thread to be had: this one builds the rest
+            break;  // no thread to be had: this one does the rest
         }
     }
-    work();
+    run();
     for (std::thread& t : helpers) t.join();
+}
+
+}  // namespace
+
+SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
+                            const std::atomic<int>* abort) {
+    std::atomic<size_t> built{0}, failed{0};
+    OnCores(indexPaths, abort, [&](size_t i) {
+        std::string error;
+        (BuildNameSegment(cacheDir, indexPaths[i], error) ? built : failed).fetch_add(1);
+    });
     return {built.load(), failed.load()};
+}
+
+std::vector<std::string> DamagedSegments(const std::string& cacheDir,
+                                         const std::vector<std::string>& indexPaths,
+                                         const std::vector<std::string>& segmentPaths,
+                                         const std::atomic<int>* abort) {
+    std::vector<char> damaged(indexPaths.size(), 0);
+    OnCores(segmentPaths, abort, [&](size_t i) {
+        std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cacheDir, indexPaths[i]);
+        damaged[i] = !seg || !seg->ChecksumMatches();
+    });
+    std::vector<std::string> out;
+    for (size_t i = 0; i < indexPaths.size(); ++i)
+        if (damaged[i]) out.push_back(indexPaths[i]);
+    return out;
 }
 
 }  // namespace orb::segment_build

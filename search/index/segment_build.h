@@ -89,4 +89,12 @@ struct SegmentBuilds {
 SegmentBuilds BuildSegments(const std::string& cacheDir, const std::vector<std::string>& indexPaths,
                             const std::atomic<int>* abort);
 
+// Of these index files, whose segments (at segmentPaths, one each) are fresh,
+// those whose segment is not whole: read in full to check its checksum, several
+// at once. One left unchecked when abort becomes non-zero is not listed.
+std::vector<std::string> DamagedSegments(const std::string& cacheDir,
+                                         const std::vector<std::string>& indexPaths,
+                                         const std::vector<std::string>& segmentPaths,
+                                         const std::atomic<int>* abort);
+
 }  // namespace orb::segment_build
