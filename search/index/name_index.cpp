@@ -351,11 +351,17 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::vector<uint32_t> groupBits;
     CBitWriter bits;
     bool coded = false;
+    // The block's plane and bit in locals, which the compiler keeps in registers
+    // (the bitmaps' own fields it would read again after every store).
+    uint64_t* plane = nullptr;
+    uint64_t bit = 0;
+    const unsigned keyBits = bucketBits;
     if (maps.Start(bucketBits, (expected + kBlock - 1) / kBlock) &&
-        walk([&](uint32_t key) { maps.Add(key); },
+        walk([&](uint32_t key) { plane[BucketOf(key, keyBits)] |= bit; },
              [&](size_t b) {
                  if (b >= maps.Blocks()) return false;
-                 maps.SetBlock(b);
+                 plane = maps.Plane(b);
+                 bit = uint64_t{1} << (b & 63);
                  return true;
              }) &&
         bucketBitsFor(ordinal) == bucketBits) {

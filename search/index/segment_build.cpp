@@ -325,6 +325,11 @@ bool CBucketBitmaps::Start(unsigned bucketBits, size_t blocks) {
     return true;
 }
 
+// On x86-64 also built for processors with the newer bit instructions (shifts by
+// any register, counting bits), picked at load time: coding is mostly shifts.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("default", "arch=x86-64-v3")))
+#endif
 void CBucketBitmaps::Code(size_t blocks, unsigned groupShift, std::vector<uint32_t>& groupBits,
                           CBitWriter& bits) {
     blocks = std::min(blocks, blocks_);

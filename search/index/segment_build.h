@@ -46,9 +46,12 @@ public:
     // For up to blocks blocks; false (nothing set up) when they would not fit.
     bool Start(unsigned bucketBits, size_t blocks);
     size_t Blocks() const { return blocks_; }
+    // The words of the plane of block (below Blocks()), one per bucket: a key of
+    // the block sets bit (block % 64) of its bucket's word.
+    uint64_t* Plane(size_t block) { return map_.data() + ((block >> 6) << bucketBits_); }
     // The keys that follow belong to block (below Blocks()).
     void SetBlock(size_t block) {
-        plane_ = map_.data() + ((block >> 6) << bucketBits_);
+        plane_ = Plane(block);
         bit_ = uint64_t{1} << (block & 63);
     }
     void Add(uint32_t key) { plane_[segment_bits::BucketOf(key, bucketBits_)] |= bit_; }
