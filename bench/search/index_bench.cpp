@@ -19,7 +19,8 @@
 // (posix_fadvise, no privileges needed). --build-only stops after the build.
 // --keep refreshes the index (builds only missing or stale segments) instead of
 // rebuilding it; --only runs the one keyword case named CASE ("3 letters, pinyin
-// on").
+// on"). The index is kept beside the library unless XDG_CACHE_HOME is set, so
+// runs at the same time can each keep their own.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
