@@ -82,7 +82,12 @@ struct FastRun {
         if (top <= 27) return Put(low | (x & low) << (top + 1), 2 * top + 1);
         Ones(top);
         Put(0, 1);
-        Put(x & low, top);
+        if (top > 32) {
+            Put(x & 0xFFFFFFFFu, 32);
+            Put((x & low) >> 32, top - 32);
+        } else {
+            Put(x & low, top);
+        }
     }
     __attribute__((always_inline)) void Rice(uint64_t v, unsigned k) {
         const uint64_t q = v >> k;
@@ -95,10 +100,20 @@ struct FastRun {
     }
 };
 
+// A run's state as the bit writer takes it back.
+inline CBitWriter::Run Handback(const FastRun& r) {
+    return r.Back();
+}
+inline CBitWriter::Run Handback(const CBitWriter::Run& r) {
+    return r;
+}
+
 // One group: its Rice parameter, then per bucket the number of its blocks and
 // their gaps. counts holds how many blocks each bucket has; eachBlock(b, f)
 // calls f with bucket b's blocks, ascending.
-template <typename EachBlock>
+// Codes go through Writer: FastRun, or the bit writer's own Run (plain sorting
+// uses it, so that the other ways are checked against a writer of their own).
+template <typename Writer, typename EachBlock>
 void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts, size_t blocks,
                    std::vector<uint32_t>& groupBits, CBitWriter& bits, EachBlock eachBlock) {
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
@@ -110,7 +125,7 @@ void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts, size_t 
     // eight bytes each code stores, are room too.
     const uint64_t most =
         4 + counts.size() * (65 + (blocks >> rice)) + postings * (1 + rice) + 32 + 64;
-    FastRun run(bits.Begin(most));
+    Writer run(bits.Begin(most));
     run.Put(rice, 4);
     for (size_t b = 0; b < counts.size(); ++b) {
         run.Gamma(uint64_t{counts[b]} + 1);
@@ -120,14 +135,15 @@ void CodeGroupWith(size_t postings, const std::vector<uint32_t>& counts, size_t 
             next = block + 1;
         });
     }
-    bits.End(run.Back());
+    bits.End(Handback(run));
 }
 
 // The same from the group's buckets' blocks laid out one bucket after another.
+template <typename Writer = FastRun>
 void CodeGroup(const uint32_t* lists, size_t postings, const std::vector<uint32_t>& counts,
                size_t blocks, std::vector<uint32_t>& groupBits, CBitWriter& bits) {
     const uint32_t* at = lists;
-    CodeGroupWith(postings, counts, blocks, groupBits, bits, [&](size_t b, auto f) {
+    CodeGroupWith<Writer>(postings, counts, blocks, groupBits, bits, [&](size_t b, auto f) {
         for (const uint32_t* end = at + counts[b]; at < end; ++at) f(*at);
     });
 }
@@ -233,7 +249,7 @@ void CodeBySort(BlockKeys in, size_t n, unsigned bucketBits, unsigned groupShift
                 if (lists.size() == before || lists.back() != sorted[i]) lists.push_back(sorted[i]);
             counts[b - g] = static_cast<uint32_t>(lists.size() - before);
         }
-        CodeGroup(lists.data(), lists.size(), counts, blocks, groupBits, bits);
+        CodeGroup<CBitWriter::Run>(lists.data(), lists.size(), counts, blocks, groupBits, bits);
     }
 }
 

@@ -651,11 +651,26 @@ TEST_F(NameIndexTest, HeaderCountsDoNotShapeTheSegment) {
 TEST(SegmentLists, BlockSetsAndSortAgree) {
     using segment_build::ListMethod;
     std::mt19937 rng(5);
-    for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u}) {
+    // With 5,000 blocks, a group of 4,096 buckets whose buckets hold a key of
+    // every block but one, whose key is in the first and last block only: its gap
+    // is coded with the group's Rice parameter of 0, in thousands of bits.
+    const uint32_t rare = 7;
+    std::vector<uint32_t> dense;
+    const uint32_t rareBucket = segment_bits::BucketOf(rare, 12);
+    std::set<uint32_t> taken{rareBucket};
+    for (uint32_t k = 100; dense.size() < 31; ++k) {
+        const uint32_t b = segment_bits::BucketOf(k, 12);
+        if (b >> 5 == rareBucket >> 5 && taken.insert(b).second) dense.push_back(k);
+    }
+    for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u, 5000u}) {
         std::vector<uint32_t> keys, ends;
         for (uint32_t b = 0; b < blockCount; ++b) {
+            if (blockCount == 5000) {
+                keys.insert(keys.end(), dense.begin(), dense.end());
+                if (b == 0 || b + 1 == blockCount) keys.push_back(rare);
+            }
             // Some empty blocks, some keys repeated inside a block.
-            const uint32_t n = b % 7 == 3 ? 0 : rng() % 400;
+            const uint32_t n = b % 7 == 3 ? 0 : rng() % (blockCount > 1000 ? 8 : 400);
             for (uint32_t i = 0; i < n; ++i)
                 keys.push_back(i % 5 == 4 && !keys.empty() ? keys.back() : rng() % 50000);
             ends.push_back(static_cast<uint32_t>(keys.size()));
