@@ -129,6 +129,12 @@ bool CIndexReader::LoadWholeFile(uint64_t limit) {
     return true;
 }
 
+const unsigned char* CIndexReader::HoldWholeFile(uint64_t limit, size_t& size) {
+    if (!LoadWholeFile(limit)) return nullptr;
+    size = cacheLength_;
+    return cache_.get();
+}
+
 bool CIndexReader::ReadAt(uint64_t offset, void* buf, size_t n) {
     if (offset + n > fileSize_) return false;
     if (n > kCacheBlock / 2) return ReadFully(fd_, buf, n, offset);

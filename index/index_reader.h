@@ -93,6 +93,11 @@ public:
 
     // The most records the open file could hold: a bound for any walk.
     uint64_t MaxEntryCount() const;
+    // Reads the whole file into memory when it has at most limit bytes, so that a
+    // walk reads nothing more: its bytes (size of them in size), valid while only
+    // entries are read, until the index is opened again, closed or written;
+    // null otherwise.
+    const unsigned char* HoldWholeFile(uint64_t limit, size_t& size);
 
     // --- remark, cover and annotations ---
     int ReadRemark(std::string& text);

@@ -92,28 +92,20 @@ bool ReadIdentity(int fd, const std::string& indexPath, Identity& id) {
     return true;
 }
 
-// Index files up to this size are read whole to learn whether their records lie
-// in walk order; larger ones get every entry's offset in the segment.
+// Index files up to this size are read whole, once, for the walk and to learn
+// whether their records lie in walk order; larger ones are walked through the
+// reader's window and get every entry's offset in the segment.
 constexpr uint64_t kWholeIndexLimit = uint64_t{64} << 20;
 
-// The index file's identity and, when small enough, its bytes. Read, not
-// mapped: a file cut short by someone else while it is mapped would kill the
-// process.
-struct LoadedIndex {
-    std::string data;
-    Identity id;
-    bool Open(const std::string& indexPath) {
-        int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
-        if (fd < 0) return false;
-        bool ok = ReadIdentity(fd, indexPath, id) && id.size >= kFirstEntryOffset;
-        if (ok && id.size <= kWholeIndexLimit) {
-            data.resize(static_cast<size_t>(id.size));
-            ok = ReadFully(fd, data.data(), data.size(), 0);
-        }
-        ::close(fd);
-        return ok;
-    }
-};
+// The identity of the index file at path, taken before its entries are read: a
+// change made meanwhile leaves the segment stale, never trusted.
+bool IdentityOf(const std::string& indexPath, Identity& id) {
+    int fd = OpenShared(indexPath, OpenMode::ReadShareAll);
+    if (fd < 0) return false;
+    const bool ok = ReadIdentity(fd, indexPath, id) && id.size >= kFirstEntryOffset;
+    ::close(fd);
+    return ok;
+}
 
 void PutIdentity(std::string& out, const Identity& id) {
     Put64(out, id.size);
@@ -245,8 +237,8 @@ std::string NameSegmentPath(const std::string& cacheDir, const std::string& inde
 
 bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
                       std::string& error) {
-    LoadedIndex file;
-    if (!file.Open(indexPath)) {
+    Identity identity;
+    if (!IdentityOf(indexPath, identity)) {
         error = "cannot read the index";
         return false;
     }
@@ -255,6 +247,9 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         error = reader.LastError();
         return false;
     }
+    // Read once: the walk below reads from these bytes.
+    size_t fileBytes = 0;
+    const unsigned char* bytes = reader.HoldWholeFile(kWholeIndexLimit, fileBytes);
     // The first annotation of each id, as the engine finds it.
     std::unordered_map<int32_t, const std::string*> notes;
     for (const Annotation& a : reader.Annotations()) notes.emplace(a.id, &a.text);
@@ -262,7 +257,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // Buffers kept from disc to disc: building a library then allocates (and page
     // faults) once per thread, not per disc.
     static thread_local BuildWork work;
-    work.Clear();
+    static thread_local segment_build::CBucketBitmaps maps;
     const uint64_t most = reader.MaxEntryCount();
     // The walk of the engine: depth first, each directory before its contents.
     std::vector<uint32_t>& offsets = work.offsets;
@@ -274,80 +269,127 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     std::vector<Dir> dirs;
     std::vector<uint32_t>& keyed = work.keyed;          // keys in walk order, block after block
     std::vector<uint32_t>& blockEnds = work.blockEnds;  // per block, the end of its keys
-    struct Level {
-        IndexEntry entry;  // links and offset only
-        int32_t dir;
-    };
-    IndexEntry links;
-    std::vector<Level> stack;  // the open directories, innermost last
-    uint64_t budget = most;
     uint32_t ordinal = 0;
-    bool sequential = !file.data.empty();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data.data());
+    bool sequential = false;
     uint64_t nextOffset = kFirstEntryOffset;
-    IndexEntry e;
-    bool more = reader.ReadFirstEntry(nullptr, e) != 0;
-    auto add = [&](uint32_t key) { keyed.push_back(key); };
-    while (more && budget-- > 0) {
-        const uint32_t at = static_cast<uint32_t>(e.recordOffset);
-        offsets.push_back(at);
-        if (at != nextOffset || uint64_t{at} + kRecordFixedSize > file.data.size())
-            sequential = false;
-        else
-            nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
-        std::string_view name = e.Name();
-        ForEachKey(name, add);
-        ForEachPinyinKey(name, add);
-        const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
-                                    ? kFirstEntryId
-                                    : e.recordOffset;
-        auto note = notes.find(entryId);
-        if (note != notes.end()) ForEachKey(*note->second, add);
-        ++ordinal;
-        if ((ordinal & (kBlock - 1)) == 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
-
-        // Only an entry's links and offset are needed to go on after it (a read
-        // that fails may leave e half written).
-        links.nextSibling = e.nextSibling;
-        links.recordOffset = e.recordOffset;
-        if (e.IsDirectory()) {
-            dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
-            if (reader.ReadFirstEntry(&e, e)) {
-                stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
-                continue;
+    // Walks the disc, giving each entry's keys to add and calling block(b) as
+    // block b begins; false when block refuses.
+    auto walk = [&](auto add, auto block) {
+        work.Clear();
+        dirs.clear();
+        ordinal = 0;
+        sequential = bytes != nullptr;
+        nextOffset = kFirstEntryOffset;
+        struct Level {
+            IndexEntry entry;  // links and offset only
+            int32_t dir;
+        };
+        IndexEntry links;
+        std::vector<Level> stack;  // the open directories, innermost last
+        uint64_t budget = most;
+        IndexEntry e;
+        bool more = reader.ReadFirstEntry(nullptr, e) != 0;
+        while (more && budget-- > 0) {
+            if ((ordinal & (kBlock - 1)) == 0 && !block(ordinal >> kBlockShift)) return false;
+            const uint32_t at = static_cast<uint32_t>(e.recordOffset);
+            offsets.push_back(at);
+            if (at != nextOffset || uint64_t{at} + kRecordFixedSize > fileBytes)
+                sequential = false;
+            else
+                nextOffset = uint64_t{at} + kRecordFixedSize + bytes[at + kEntryFixedSize];
+            std::string_view name = e.Name();
+            ForEachKey(name, add);
+            ForEachPinyinKey(name, add);
+            const int32_t entryId = e.recordOffset == static_cast<int32_t>(kFirstEntryOffset)
+                                        ? kFirstEntryId
+                                        : e.recordOffset;
+            if (!notes.empty()) {
+                auto note = notes.find(entryId);
+                if (note != notes.end()) ForEachKey(*note->second, add);
             }
-            dirs.back().end = ordinal;
-        }
-        // On to the next sibling, leaving every level that has none.
-        more = false;
-        for (;;) {
-            if (reader.ReadNextEntry(links, e)) {
-                more = true;
-                break;
-            }
-            if (stack.empty()) break;
-            links = stack.back().entry;
-            dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
-            stack.pop_back();
-        }
-    }
-    for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
-    reader.Close();
-    if (blockEnds.empty() || blockEnds.back() != keyed.size())
-        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
-    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
-    blockEnds.resize(blocks);
+            ++ordinal;
 
+            // Only an entry's links and offset are needed to go on after it (a read
+            // that fails may leave e half written).
+            links.nextSibling = e.nextSibling;
+            links.recordOffset = e.recordOffset;
+            if (e.IsDirectory()) {
+                dirs.push_back({ordinal - 1, 0, stack.empty() ? -1 : stack.back().dir, at});
+                if (reader.ReadFirstEntry(&e, e)) {
+                    stack.push_back({links, static_cast<int32_t>(dirs.size() - 1)});
+                    continue;
+                }
+                dirs.back().end = ordinal;
+            }
+            // On to the next sibling, leaving every level that has none.
+            more = false;
+            for (;;) {
+                if (reader.ReadNextEntry(links, e)) {
+                    more = true;
+                    break;
+                }
+                if (stack.empty()) break;
+                links = stack.back().entry;
+                dirs[static_cast<size_t>(stack.back().dir)].end = ordinal;
+                stack.pop_back();
+            }
+        }
+        for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
+        return true;
+    };
     // Buckets from the entry count: about six per entry (the nearest power of
     // two, 4.2 to 8.5) keeps a rare key's bucket out of most blocks that do not
     // hold it, at about 15 bytes an entry.
-    unsigned bucketBits = kGroupShift;
-    while (bucketBits < kMaxBucketBits &&
-           std::ldexp(1.0, static_cast<int>(bucketBits)) * std::sqrt(2.0) < ordinal * 6.0)
-        ++bucketBits;
+    auto bucketBitsFor = [](uint64_t entries) {
+        unsigned bits = kGroupShift;
+        while (bits < kMaxBucketBits && std::ldexp(1.0, static_cast<int>(bits)) * std::sqrt(2.0) <
+                                            static_cast<double>(entries) * 6.0)
+            ++bits;
+        return bits;
+    };
+    // The header's counts give the buckets before the walk, so each key goes
+    // straight into its bucket's bitmap. When the walk finds another count (a
+    // damaged header) or the disc is too large for bitmaps, it is walked again
+    // keeping its keys.
+    const uint64_t expected =
+        std::min<uint64_t>(uint64_t{reader.GetFileCount()} + reader.GetDirectoryCount(), most);
+    unsigned bucketBits = bucketBitsFor(expected);
     std::vector<uint32_t> groupBits;
     CBitWriter bits;
-    segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits, bits);
+    bool coded = false;
+    // The block's plane and bit in locals, which the compiler keeps in registers
+    // (the bitmaps' own fields it would read again after every store).
+    uint64_t* plane = nullptr;
+    uint64_t bit = 0;
+    const unsigned keyBits = bucketBits;
+    if (maps.Start(bucketBits, (expected + kBlock - 1) / kBlock) &&
+        walk([&](uint32_t key) { plane[BucketOf(key, keyBits)] |= bit; },
+             [&](size_t b) {
+                 if (b >= maps.Blocks()) return false;
+                 plane = maps.Plane(b);
+                 bit = uint64_t{1} << (b & 63);
+                 return true;
+             }) &&
+        bucketBitsFor(ordinal) == bucketBits) {
+        maps.Code((ordinal + kBlock - 1) / kBlock, kGroupShift, groupBits, bits);
+        coded = true;
+    } else {
+        walk([&](uint32_t key) { keyed.push_back(key); },
+             [&](size_t b) {
+                 if (b > 0) blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+                 return true;
+             });
+    }
+    reader.Close();
+    const uint32_t blocks = (ordinal + kBlock - 1) / kBlock;
+    if (!coded) {
+        blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
+        blockEnds.resize(blocks);
+        bucketBits = bucketBitsFor(ordinal);
+        segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits,
+                                       bits);
+    }
+
     std::string& stream = bits.Finish();
     stream.append(8, '\0');  // the reader's word reads stay inside
     if (bits.Size() > UINT32_MAX) {
@@ -357,13 +399,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // A search checks the bytes of each group it reads, so a damaged list is
     // found before it is trusted.
     std::string groups;
-    for (size_t g = 0; g < groupBits.size(); ++g) {
-        Put32(groups, groupBits[g]);
-        const uint16_t check =
-            g + 1 < groupBits.size() ? GroupCheck(stream, groupBits[g], groupBits[g + 1]) : 0;
-        groups += static_cast<char>(check);
-        groups += static_cast<char>(check >> 8);
-    }
+    segment_build::PutGroupTable(stream, groupBits, groups);
 
     std::string body;
     for (uint32_t blk = 0; blk < blocks; ++blk) Put32(body, offsets[size_t{blk} * kBlock]);
@@ -385,7 +421,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     body += stream;
 
     std::string out(kMagic, sizeof(kMagic));
-    PutIdentity(out, file.id);
+    PutIdentity(out, identity);
     Put32(out, ordinal);
     Put32(out, sequential ? kFlagSequential : 0);
     Put32(out, kBlockShift);
@@ -665,10 +701,15 @@ std::vector<uint32_t> CNameSegment::Candidates(const std::vector<uint32_t>& keys
 }
 
 bool CNameSegment::ChecksumMatches() const {
-    std::string body(size_ - kFixed, '\0');
+    // Kept from segment to segment: a refresh checks every segment of a library.
+    static thread_local std::vector<unsigned char> body;
+    body.resize(size_ - kFixed);
     unsigned char sum[8];
-    return ReadSegment(kCounts + 32, sum, 8) && ReadSegment(kFixed, body.data(), body.size()) &&
-           Get64(sum) == BodySum(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+    const bool ok = ReadSegment(kCounts + 32, sum, 8) &&
+                    ReadSegment(kFixed, body.data(), body.size()) &&
+                    Get64(sum) == BodySum(body.data(), body.size());
+    if (body.capacity() > (size_t{8} << 20)) std::vector<unsigned char>().swap(body);
+    return ok;
 }
 
 // Neighbouring candidate blocks read at once, at most (a bound on the buffer).
@@ -849,22 +890,33 @@ NameIndexRefresh RefreshNameIndex(const std::string& libraryDir, bool rebuild,
     const std::string cacheDir = NameIndexDirectory(libraryDir);
     std::set<std::string> used;
     std::vector<std::string> stale;  // discs whose segment is built
+    // Discs whose segment still describes them, and their segments.
+    std::vector<std::string> fresh, freshSegments;
     for (const std::string& path : LibraryDiscPaths(libraryDir)) {
         if (abort && abort->load()) return r;
         ++r.discs;
         std::string seg = NameSegmentPath(cacheDir, path);
         if (!seg.empty()) used.insert(seg.substr(seg.rfind('/') + 1));
-        if (!rebuild) {
-            std::unique_ptr<CNameSegment> fresh = CNameSegment::OpenFresh(cacheDir, path);
-            if (fresh && fresh->ChecksumMatches()) {
-                ++r.fresh;
-                continue;
-            }
+        if (!rebuild && !seg.empty() && CNameSegment::OpenFresh(cacheDir, path)) {
+            fresh.push_back(path);
+            freshSegments.push_back(seg);
+            continue;
         }
         stale.push_back(path);
     }
-    const segment_build::SegmentBuilds builds =
-        segment_build::BuildSegments(cacheDir, stale, abort);
+    segment_build::SegmentBuilds builds = segment_build::BuildSegments(cacheDir, stale, abort);
+    // Fresh segments are then read whole to check their checksums, so that one
+    // damaged inside is rebuilt (a search declines it only where it reads); after
+    // the builds, so new and changed discs do not wait for them.
+    if (!(abort && abort->load())) {
+        const std::vector<std::string> damaged =
+            segment_build::DamagedSegments(cacheDir, fresh, freshSegments, abort);
+        const segment_build::SegmentBuilds again =
+            segment_build::BuildSegments(cacheDir, damaged, abort);
+        builds.built += again.built;
+        builds.failed += again.failed;
+        r.fresh = fresh.size() - damaged.size();
+    }
     r.built = builds.built;
     r.failed = builds.failed;
     if (abort && abort->load()) return r;

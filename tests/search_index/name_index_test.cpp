@@ -688,30 +688,95 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     EXPECT_EQ(h, 14943289232892057289ULL);
 }
 
-// The two ways of gathering each bucket's blocks give the same lists: the block
-// sets, which build every segment, against plain sorting.
+// The builder takes a disc's bucket count from its header's counts before the
+// walk; a header whose counts are wrong (too few, too many, a count that gives
+// other buckets) still gives the segment of the records as they are.
+TEST_F(NameIndexTest, HeaderCountsDoNotShapeTheSegment) {
+    std::vector<std::string> paths{"d/"};
+    for (int i = 0; i < 600; ++i)
+        paths.push_back((i % 7 ? "d/" : "") + std::string(i % 3 ? "hay" : "needle") +
+                        std::to_string(i) + ".txt");
+    const std::string index = Lib() + "/a.orb";
+    ASSERT_FALSE(BuildIndex(index, "A", paths).empty());
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    const size_t identityEnd = 8 + 48 + kHeaderSize;
+    std::string good, file;
+    ASSERT_TRUE(ReadWholeFile(NameSegmentPath(Cache(), index), good));
+    ASSERT_TRUE(ReadWholeFile(index, file));
+    for (uint32_t files : {1u, 299u, 699u, 100000u}) {
+        IndexHeader h;
+        DecodeHeader(reinterpret_cast<const unsigned char*>(file.data()) + kMagicSize, h);
+        h.fileCount = files;
+        unsigned char header[kHeaderSize];
+        EncodeHeader(h, header);
+        std::string changed = file;
+        changed.replace(kMagicSize, kHeaderSize, reinterpret_cast<const char*>(header),
+                        kHeaderSize);
+        ASSERT_TRUE(ReplaceFileAtomically(index, changed, false));
+        ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u) << files;
+        std::string seg;
+        ASSERT_TRUE(ReadWholeFile(NameSegmentPath(Cache(), index), seg));
+        EXPECT_EQ(seg.substr(identityEnd), good.substr(identityEnd)) << files;
+        EXPECT_TRUE(SameAsWalk("needle")) << files;
+    }
+}
+
+// The ways of gathering each bucket's blocks give the same lists: the bitmaps,
+// which build most segments, and the block sets, which build the largest,
+// against plain sorting.
 TEST(SegmentLists, BlockSetsAndSortAgree) {
     using segment_build::ListMethod;
     std::mt19937 rng(5);
-    for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u}) {
+    // With 5,000 blocks, a group of 4,096 buckets whose buckets hold a key of
+    // every block but one, whose key is in the first and last block only: its gap
+    // is coded with the group's Rice parameter of 0, in thousands of bits.
+    const uint32_t rare = 7;
+    std::vector<uint32_t> dense;
+    const uint32_t rareBucket = segment_bits::BucketOf(rare, 12);
+    std::set<uint32_t> taken{rareBucket};
+    for (uint32_t k = 100; dense.size() < 31; ++k) {
+        const uint32_t b = segment_bits::BucketOf(k, 12);
+        if (b >> 5 == rareBucket >> 5 && taken.insert(b).second) dense.push_back(k);
+    }
+    for (uint32_t blockCount : {0u, 1u, 63u, 64u, 65u, 200u, 5000u}) {
         std::vector<uint32_t> keys, ends;
         for (uint32_t b = 0; b < blockCount; ++b) {
+            if (blockCount == 5000) {
+                keys.insert(keys.end(), dense.begin(), dense.end());
+                if (b == 0 || b + 1 == blockCount) keys.push_back(rare);
+            }
             // Some empty blocks, some keys repeated inside a block.
-            const uint32_t n = b % 7 == 3 ? 0 : rng() % 400;
+            const uint32_t n = b % 7 == 3 ? 0 : rng() % (blockCount > 1000 ? 8 : 400);
             for (uint32_t i = 0; i < n; ++i)
                 keys.push_back(i % 5 == 4 && !keys.empty() ? keys.back() : rng() % 50000);
             ends.push_back(static_cast<uint32_t>(keys.size()));
         }
         for (unsigned bucketBits : {5u, 9u, 12u}) {
-            std::vector<uint32_t> groupsB, groupsS;
-            segment_bits::CBitWriter bitsB, bitsS;
+            std::vector<uint32_t> groupsB, groupsS, groupsM;
+            segment_bits::CBitWriter bitsB, bitsS, bitsM;
             segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsB, bitsB,
                                            ListMethod::BlockSets);
             segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsS, bitsS,
                                            ListMethod::Sort);
+            segment_build::CodeBucketLists({keys, ends}, bucketBits, 5, groupsM, bitsM,
+                                           ListMethod::Bitmaps);
             EXPECT_EQ(groupsB, groupsS) << blockCount << " " << bucketBits;
-            EXPECT_EQ(bitsB.Finish(), bitsS.Finish()) << blockCount << " " << bucketBits;
+            EXPECT_EQ(groupsM, groupsS) << blockCount << " " << bucketBits;
+            const std::string& stream = bitsS.Finish();
+            EXPECT_EQ(bitsB.Finish(), stream) << blockCount << " " << bucketBits;
+            EXPECT_EQ(bitsM.Finish(), stream) << blockCount << " " << bucketBits;
             EXPECT_EQ(groupsB.size(), ((size_t{1} << bucketBits) >> 5) + 1);
+            // The group table's checks, hashed side by side, are the reader's.
+            std::string table;
+            segment_build::PutGroupTable(stream, groupsS, table);
+            ASSERT_EQ(table.size(), groupsS.size() * 6);
+            for (size_t g = 0; g + 1 < groupsS.size(); ++g) {
+                const auto* e = reinterpret_cast<const unsigned char*>(table.data()) + g * 6;
+                EXPECT_EQ(segment_bits::Get32(e), groupsS[g]);
+                EXPECT_EQ(e[4] | e[5] << 8,
+                          segment_bits::GroupCheck(stream, groupsS[g], groupsS[g + 1]))
+                    << g;
+            }
         }
     }
 }
