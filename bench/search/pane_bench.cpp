@@ -185,6 +185,10 @@ public:
     void Report() {
         std::sort(gaps_.begin(), gaps_.end(),
                   [](const Gap& a, const Gap& b) { return a.ms > b.ms; });
+        std::fprintf(stderr,
+                     "the sampler, which only sleeps 2 ms at a time, waited for a core up to "
+                     "%.1f ms (%d times over 20 ms) while probes ran\n",
+                     worstSamplerWaitMs_, samplerWaitsOver20_);
         std::fprintf(stderr, "%zu gaps of 40 ms or more; the longest, sampled every 2 ms:\n",
                      gaps_.size());
         for (size_t i = 0; i < gaps_.size() && i < 8; ++i) {
@@ -224,11 +228,16 @@ private:
             // either, the whole machine stood still (its host did not run it).
             const int64_t late = MonotonicNs() - before - 2000000;
             if (late > 10000000 && wasActive) {
+                const double waitMs = double(OwnWaitNs() - waited) / 1e6;
                 char text[128];
                 std::snprintf(text, sizeof text,
                               "sampler woke %.1f ms late, %.1f ms of it waiting for a core",
-                              double(late) / 1e6, double(OwnWaitNs() - waited) / 1e6);
+                              double(late) / 1e6, waitMs);
                 ++current.samples[text];
+                // The machine's own floor: a thread with no work at all waited
+                // this long for a core.
+                worstSamplerWaitMs_ = std::max(worstSamplerWaitMs_, waitMs);
+                if (waitMs > 20) ++samplerWaitsOver20_;
             }
             const uint64_t nowTick = tick_.load();
             if (nowTick != tick) {
@@ -290,7 +299,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> active_{false};
     std::thread thread_;
-    std::vector<Gap> gaps_;  // the sampler's own until Stop
+    std::vector<Gap> gaps_;  // the sampler's own until Stop, as are the two below
+    double worstSamplerWaitMs_ = 0;
+    int samplerWaitsOver20_ = 0;
 };
 CSleepSampler& Sampler() {
     static CSleepSampler s;

@@ -3,12 +3,16 @@
 #include "search/pane/hit_list_view.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
+#include <QHash>
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 namespace orb {
 
@@ -17,10 +21,197 @@ namespace {
 int ClampedY(qint64 y) {
     return static_cast<int>(std::clamp<qint64>(y, -(qint64{1} << 29), qint64{1} << 29));
 }
+
+// Screen readers: Qt gives its own item views a table interface, not a view of
+// ours. Cells are made as a reader asks for them and dropped on every change of
+// the model, so the rows they name are never stale.
+class CHitCellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+public:
+    CHitCellAccessible(CHitListView* view, int row, int column)
+        : view_(view), row_(row), column_(column) {}
+
+    bool isValid() const override {
+        return view_ && view_->model() && row_ < view_->model()->rowCount(view_->rootIndex()) &&
+               column_ < view_->model()->columnCount(view_->rootIndex());
+    }
+    QObject* object() const override { return nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(view_);
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text t) const override {
+        if (!isValid() || (t != QAccessible::Name && t != QAccessible::Description)) return {};
+        const int role = t == QAccessible::Name ? Qt::DisplayRole : Qt::ToolTipRole;
+        return Index().data(role).toString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override {
+        if (!isValid()) return {};
+        const QRect r = view_->visualRect(Index());
+        return r.translated(view_->viewport()->mapToGlobal(QPoint(0, 0)));
+    }
+    QAccessible::Role role() const override { return QAccessible::Cell; }
+    QAccessible::State state() const override {
+        QAccessible::State st;
+        if (!isValid()) {
+            st.invalid = true;
+            return st;
+        }
+        st.selectable = true;
+        st.focusable = true;
+        st.selected = isSelected();
+        st.focused = view_->hasFocus() && view_->currentIndex() == Index();
+        st.invisible = !view_->viewport()->rect().intersects(view_->visualRect(Index()));
+        return st;
+    }
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        return t == QAccessible::TableCellInterface
+                   ? static_cast<QAccessibleTableCellInterface*>(this)
+                   : nullptr;
+    }
+
+    bool isSelected() const override {
+        return isValid() && view_->selectionModel() && view_->selectionModel()->isSelected(Index());
+    }
+    QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return column_; }
+    int rowIndex() const override { return row_; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface* table() const override { return parent(); }
+
+private:
+    QModelIndex Index() const { return view_->model()->index(row_, column_, view_->rootIndex()); }
+    QPointer<CHitListView> view_;
+    const int row_, column_;
+};
+
+class CHitListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
+public:
+    explicit CHitListAccessible(CHitListView* view) : QAccessibleWidget(view, QAccessible::Table) {}
+    ~CHitListAccessible() override { DropCells(); }
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    int childCount() const override {
+        return static_cast<int>(
+            std::min<qint64>(qint64{rowCount()} * columnCount(), std::numeric_limits<int>::max()));
+    }
+    QAccessibleInterface* child(int index) const override {
+        const int columns = columnCount();
+        if (index < 0 || columns == 0) return nullptr;
+        return cellAt(index / columns, index % columns);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const QAccessibleTableCellInterface* cell =
+            child ? const_cast<QAccessibleInterface*>(child)->tableCellInterface() : nullptr;
+        if (!cell || child->parent() != this) return -1;
+        return cell->rowIndex() * columnCount() + cell->columnIndex();
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const QModelIndex index = View()->indexAt(View()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() ? cellAt(index.row(), index.column()) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        const QModelIndex current = View()->currentIndex();
+        if (!View()->hasFocus() || !current.isValid()) return nullptr;
+        return cellAt(current.row(), current.column());
+    }
+
+    QAccessibleInterface* caption() const override { return nullptr; }
+    QAccessibleInterface* summary() const override { return nullptr; }
+    QAccessibleInterface* cellAt(int row, int column) const override {
+        if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return nullptr;
+        const qint64 key = (qint64{row} << 16) | column;
+        if (auto it = cells_.find(key); it != cells_.end())
+            return QAccessible::accessibleInterface(*it);
+        auto* cell = new CHitCellAccessible(View(), row, column);
+        cells_.insert(key, QAccessible::registerAccessibleInterface(cell));
+        return cell;
+    }
+    int selectedCellCount() const override { return static_cast<int>(Selected().size()); }
+    QList<QAccessibleInterface*> selectedCells() const override {
+        QList<QAccessibleInterface*> cells;
+        for (const QModelIndex& index : Selected())
+            if (QAccessibleInterface* cell = cellAt(index.row(), index.column()))
+                cells.append(cell);
+        return cells;
+    }
+    QString columnDescription(int column) const override {
+        return Model() ? Model()->headerData(column, Qt::Horizontal).toString() : QString();
+    }
+    QString rowDescription(int) const override { return {}; }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return static_cast<int>(selectedRows().size()); }
+    int columnCount() const override {
+        return Model() ? Model()->columnCount(View()->rootIndex()) : 0;
+    }
+    int rowCount() const override { return Model() ? Model()->rowCount(View()->rootIndex()) : 0; }
+    // A column is never selected whole in a list of rows.
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override {
+        QList<int> rows;
+        if (View()->selectionModel())
+            for (const QModelIndex& index : View()->selectionModel()->selectedRows())
+                rows.append(index.row());
+        return rows;
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int row) const override {
+        return View()->selectionModel() &&
+               View()->selectionModel()->isRowSelected(row, View()->rootIndex());
+    }
+    bool selectRow(int row) override {
+        if (!View()->selectionModel() || row < 0 || row >= rowCount()) return false;
+        View()->selectionModel()->select(
+            Model()->index(row, 0, View()->rootIndex()),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return true;
+    }
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int row) override {
+        if (!View()->selectionModel() || row < 0 || row >= rowCount()) return false;
+        View()->selectionModel()->select(Model()->index(row, 0, View()->rootIndex()),
+                                         QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        return true;
+    }
+    bool unselectColumn(int) override { return false; }
+    void modelChange(QAccessibleTableModelChangeEvent*) override { DropCells(); }
+
+private:
+    CHitListView* View() const { return static_cast<CHitListView*>(widget()); }
+    QAbstractItemModel* Model() const { return View()->model(); }
+    QModelIndexList Selected() const {
+        return View()->selectionModel() ? View()->selectionModel()->selectedIndexes()
+                                        : QModelIndexList();
+    }
+    void DropCells() {
+        for (QAccessible::Id id : std::as_const(cells_)) QAccessible::deleteAccessibleInterface(id);
+        cells_.clear();
+    }
+    mutable QHash<qint64, QAccessible::Id> cells_;
+};
+
+QAccessibleInterface* HitListAccessibleFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String(CHitListView::staticMetaObject.className()))
+        if (auto* view = qobject_cast<CHitListView*>(object)) return new CHitListAccessible(view);
+    return nullptr;
+}
 }  // namespace
 
 CHitListView::CHitListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(HitListAccessibleFactory);
+        return true;
+    }();
+    (void)accessible;
     setVerticalScrollMode(ScrollPerPixel);
     setHorizontalScrollMode(ScrollPerPixel);
     auto relayout = [this] {
@@ -300,6 +491,18 @@ void CHitListView::rowsInserted(const QModelIndex& parent, int start, int end) {
 void CHitListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
     QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
     viewport()->update();
+}
+
+void CHitListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    // A screen reader follows the cell the keyboard moved to.
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(static_cast<int>(std::min<qint64>(
+            qint64{current.row()} * model()->columnCount(rootIndex()) + current.column(),
+            std::numeric_limits<int>::max())));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void CHitListView::reset() {

@@ -44,6 +44,7 @@ protected:
                      const QList<int>& roles = QList<int>()) override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void reset() override;
 
 private:

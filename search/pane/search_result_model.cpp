@@ -250,8 +250,12 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
                 moved.append(
                     createIndex(RowAfterMerge(from.row(), merged->inserted), from.column()));
             changePersistentIndexList(persistent, moved);
+            // Rows before the first new one are as they were: a view showing
+            // only those has nothing to repaint.
             const int last = static_cast<int>(rows_->size()) - 1;
-            emit dataChanged(index(0, 0), index(last, columnCount() - 1));
+            if (!merged->inserted.empty())
+                emit dataChanged(index(merged->inserted.front(), 0),
+                                 index(last, columnCount() - 1));
         }
         FreeRowsOnMerger(std::move(old));
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTableModel>
+#include <QAccessible>
 #include <QScrollBar>
 #include <QTest>
 #include <algorithm>
@@ -87,6 +88,15 @@ TEST(HitListView, ReadsOnlyTheRowsInSightOfMillions) {
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(view.selectionModel()->isRowSelected(top.row(), {}));
     EXPECT_EQ(view.currentIndex().row(), top.row());
+
+    // A screen reader sees the rows as a table and reads the cells.
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_TRUE(table);
+    ASSERT_TRUE(table->tableInterface());
+    EXPECT_EQ(table->tableInterface()->rowCount(), model.rows);
+    QAccessibleInterface* item = table->tableInterface()->cellAt(top.row(), 1);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->text(QAccessible::Name), QString::number(top.row()));
 
     // Rows added and every row changed cost the view a few indexes, not one per row.
     model.indexesMade = 0;
