@@ -5,10 +5,15 @@
 // 2,500,000); then the library's name index built from cold, and a keyword typed
 // into the box. The pane runs shown on the offscreen platform, with a probe of
 // the window's event loop (CGapProbe). --trace-events lists the events that kept
-// the window's thread longest.
+// the window's thread longest; --sample-sleeps shows what the window's thread
+// was blocked on during its longest gaps (kernel and user stacks).
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <execinfo.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -18,13 +23,16 @@
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <thread>
 
 #include "bench/search/bench_library.h"
 #include "library/store/library_store.h"
@@ -38,6 +46,7 @@
 
 namespace orb {
 int gHitEvery = 10;
+bool gSampleSleeps = false;
 
 namespace {
 
@@ -118,6 +127,187 @@ ThreadTimes ReadThreadTimes() {
     return t;
 }
 
+int64_t MonotonicNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+std::string ReadProcText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return {};
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The window thread's user stack, taken by a signal sent to it while it sleeps.
+constexpr int kMaxFrames = 48;
+void* gStackFrames[kMaxFrames];
+std::atomic<int> gStackDepth{-1};
+void OnStackSignal(int) {
+    gStackDepth.store(::backtrace(gStackFrames, kMaxFrames));
+}
+
+// Every 2 ms, once the window's thread has not ticked for 20 ms, a look at it
+// from outside: its state, wait channel, system call and kernel stack; the
+// first time in a gap that it sleeps, its user stack too. Kept for the longest
+// gaps.
+class CSleepSampler {
+public:
+    void Start(pid_t windowTid) {
+        tid_ = windowTid;
+        lastTick_.store(MonotonicNs());
+        void* warm[2];
+        ::backtrace(warm, 2);  // loads the unwinder before a signal needs it
+        struct sigaction sa {};
+        sa.sa_handler = OnStackSignal;
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(SIGURG, &sa, nullptr);
+        stop_.store(false);
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+    }
+    // Only gaps while a probe runs count.
+    void SetActive(bool active) {
+        active_.store(active);
+        Ticked();
+    }
+    // On the window's thread, at every tick.
+    void Ticked() {
+        lastTick_.store(MonotonicNs());
+        tick_.fetch_add(1);
+    }
+    void Report() {
+        std::sort(gaps_.begin(), gaps_.end(),
+                  [](const Gap& a, const Gap& b) { return a.ms > b.ms; });
+        std::fprintf(stderr,
+                     "the sampler, which only sleeps 2 ms at a time, waited for a core up to "
+                     "%.1f ms (%d times over 20 ms) while probes ran\n",
+                     worstSamplerWaitMs_, samplerWaitsOver20_);
+        std::fprintf(stderr, "%zu gaps of 40 ms or more; the longest, sampled every 2 ms:\n",
+                     gaps_.size());
+        for (size_t i = 0; i < gaps_.size() && i < 8; ++i) {
+            const Gap& g = gaps_[i];
+            std::fprintf(stderr, "gap %.1f ms:\n", g.ms);
+            for (const auto& [what, n] : g.samples)
+                std::fprintf(stderr, "  %3d x %s\n", n, what.c_str());
+            for (const std::string& frame : g.userStack)
+                std::fprintf(stderr, "      %s\n", frame.c_str());
+        }
+    }
+
+private:
+    // The sampler's own time waiting for a core.
+    static uint64_t OwnWaitNs() {
+        unsigned long long run = 0, wait = 0;
+        std::sscanf(ReadProcText("/proc/thread-self/schedstat").c_str(), "%llu %llu", &run, &wait);
+        return wait;
+    }
+    struct Gap {
+        double ms = 0;
+        std::map<std::string, int> samples;
+        std::vector<std::string> userStack;
+    };
+    void Run() {
+        const std::string task = "/proc/self/task/" + std::to_string(tid_) + "/";
+        uint64_t tick = tick_.load();
+        int64_t gapStart = lastTick_.load();
+        Gap current;
+        bool stackTaken = false;
+        bool wasActive = false;
+        while (!stop_.load()) {
+            const int64_t before = MonotonicNs();
+            const uint64_t waited = OwnWaitNs();
+            ::usleep(2000);
+            // The sampler itself woke late: when it was not waiting for a core
+            // either, the whole machine stood still (its host did not run it).
+            const int64_t late = MonotonicNs() - before - 2000000;
+            if (late > 10000000 && wasActive) {
+                const double waitMs = double(OwnWaitNs() - waited) / 1e6;
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "sampler woke %.1f ms late, %.1f ms of it waiting for a core",
+                              double(late) / 1e6, waitMs);
+                ++current.samples[text];
+                // The machine's own floor: a thread with no work at all waited
+                // this long for a core.
+                worstSamplerWaitMs_ = std::max(worstSamplerWaitMs_, waitMs);
+                if (waitMs > 20) ++samplerWaitsOver20_;
+            }
+            const uint64_t nowTick = tick_.load();
+            if (nowTick != tick) {
+                const int64_t ended = lastTick_.load();
+                current.ms = double(ended - gapStart) / 1e6;
+                if (current.ms >= 40 && !current.samples.empty() && wasActive)
+                    gaps_.push_back(current);
+                current = Gap();
+                stackTaken = false;
+                tick = nowTick;
+                gapStart = ended;
+                wasActive = active_.load();
+                continue;
+            }
+            if (!wasActive || MonotonicNs() - gapStart < 20000000) continue;
+            const std::string stat = ReadProcText(task + "stat");
+            const size_t paren = stat.rfind(')');
+            const char state =
+                paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : '?';
+            std::string what(1, state);
+            if (state != 'R') {
+                what += " wchan=" + ReadProcText(task + "wchan");
+                std::string call = ReadProcText(task + "syscall");
+                // The number and first argument: futex address or descriptor.
+                size_t cut = call.find(' ');
+                if (cut != std::string::npos) cut = call.find(' ', cut + 1);
+                what += " syscall=" + call.substr(0, cut);
+                std::string stack = ReadProcText(task + "stack");
+                for (char& c : stack)
+                    if (c == '\n') c = ';';
+                what += " kstack=" + stack.substr(0, 300);
+                if (!stackTaken) {
+                    stackTaken = true;
+                    gStackDepth.store(-1);
+                    ::syscall(SYS_tgkill, ::getpid(), tid_, SIGURG);
+                    for (int i = 0; i < 500 && gStackDepth.load() < 0; ++i) ::usleep(100);
+                    for (int f = 0; f < gStackDepth.load(); ++f) {
+                        Dl_info info{};
+                        char line[512];
+                        if (::dladdr(gStackFrames[f], &info) && info.dli_fname) {
+                            const uintptr_t off = reinterpret_cast<uintptr_t>(gStackFrames[f]) -
+                                                  reinterpret_cast<uintptr_t>(info.dli_fbase);
+                            std::snprintf(line, sizeof line, "%s+0x%lx %s", info.dli_fname,
+                                          static_cast<unsigned long>(off),
+                                          info.dli_sname ? info.dli_sname : "");
+                        } else {
+                            std::snprintf(line, sizeof line, "%p", gStackFrames[f]);
+                        }
+                        current.userStack.emplace_back(line);
+                    }
+                }
+            }
+            ++current.samples[what];
+        }
+    }
+    pid_t tid_ = 0;
+    std::atomic<int64_t> lastTick_{0};
+    std::atomic<uint64_t> tick_{0};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> active_{false};
+    std::thread thread_;
+    std::vector<Gap> gaps_;  // the sampler's own until Stop, as are the two below
+    double worstSamplerWaitMs_ = 0;
+    int samplerWaitsOver20_ = 0;
+};
+CSleepSampler& Sampler() {
+    static CSleepSampler s;
+    return s;
+}
+
 // One pane for every run: building it fills the scope tree once.
 struct PaneFixture {
     test::CFakeShell shell;
@@ -151,12 +341,14 @@ public:
         QObject::connect(&ticker_, &QTimer::timeout, [this] { Tick(); });
     }
     void Start() {
+        if (gSampleSleeps) Sampler().SetActive(true);
         cpuAtTick_ = ThreadCpuMs();
         timesAtTick_ = ReadThreadTimes();
         sinceTick_.start();
         ticker_.start();
     }
     void Stop() {
+        if (gSampleSleeps) Sampler().SetActive(false);
         ticker_.stop();
         worstGap = std::max(worstGap, sinceTick_.elapsed());
     }
@@ -188,6 +380,7 @@ private:
         const int64_t cpu = ThreadCpuMs();
         worstCpu = std::max(worstCpu, cpu - cpuAtTick_);
         cpuAtTick_ = cpu;
+        if (gSampleSleeps) Sampler().Ticked();
         if (onTick) onTick();
     }
     QTimer ticker_;
@@ -431,6 +624,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--trace-events") == 0)
             trace = true;
+        else if (std::strcmp(argv[i], "--sample-sleeps") == 0)
+            orb::gSampleSleeps = true;
         else if (std::strncmp(argv[i], "--hit-every=", 12) == 0)
             orb::gHitEvery = std::max(1, std::atoi(argv[i] + 12));
         else
@@ -447,8 +642,13 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     app.trace = trace;
+    if (orb::gSampleSleeps) orb::Sampler().Start(static_cast<pid_t>(::syscall(SYS_gettid)));
     benchmark::RunSpecifiedBenchmarks();
     app.trace = false;
+    if (orb::gSampleSleeps) {
+        orb::Sampler().Stop();
+        orb::Sampler().Report();
+    }
     if (trace) app.Report();
     benchmark::Shutdown();
     return 0;

@@ -14,13 +14,13 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTableView>
 #include <QThread>
 #include <QToolButton>
 
 #include "audit/ui/export_file.h"
 #include "platform/text.h"
 #include "search/index/name_index.h"
+#include "search/pane/hit_list_view.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
@@ -230,24 +230,19 @@ void CSearchPane::BuildControls() {
     tabs_->SetCurrentPage(0);
 
     model_ = new CSearchResultModel(this);
-    // A table rather than a tree view: a tree view lays out every row again on each
-    // change, which a million rows arriving in batches cannot afford.
-    list_ = new QTableView(this);
+    // Keeps nothing per row: a table view's row header walks every row on each
+    // batch added, and a tree view lays them all out again.
+    list_ = new CHitListView(this);
     list_->setObjectName(QStringLiteral("resultList"));
     list_->setAccessibleName(QStringLiteral("搜索结果"));
     list_->setModel(model_);
     list_->setItemDelegateForColumn(0, new CMatchHighlightDelegate(list_));
-    list_->setShowGrid(false);
-    list_->setWordWrap(false);
-    list_->verticalHeader()->hide();
-    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    list_->SetRowHeight(list_->fontMetrics().height() + 4);
     list_->horizontalHeader()->setHighlightSections(false);
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setSortingEnabled(false);
     list_->horizontalHeader()->setSectionsClickable(false);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setColumnWidth(0, 120);
@@ -256,7 +251,7 @@ void CSearchPane::BuildControls() {
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { OnResultSelected(); });
     // A double click or Enter on a hit opens it, so the keyboard reaches it too.
-    connect(list_, &QTableView::activated, this,
+    connect(list_, &QAbstractItemView::activated, this,
             [this](const QModelIndex& index) { OpenHit(index.row()); });
 
     splitter_ = new CPaneSplitter(this, 1009);

@@ -26,7 +26,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTableView;
 class QToolButton;
 class QTreeWidgetItem;
 
@@ -34,6 +33,7 @@ namespace orb {
 
 class IOrbShell;
 class CLibraryTree;
+class CHitListView;
 class CPageTabCtrl;
 class CPaneSplitter;
 class CSearchResultModel;
@@ -104,7 +104,7 @@ public:
     QCheckBox* OptionBox(uint8_t flag) const;
     QCheckBox* WithinResultsBox() const { return within_; }
     CPageTabCtrl* Tabs() const { return tabs_; }
-    QTableView* ResultList() const { return list_; }
+    CHitListView* ResultList() const { return list_; }
     CSearchResultModel* Results() const { return model_; }
     // The search running now (null when none).
     CPaneSearchRun* CurrentRun() const { return run_.get(); }
@@ -200,7 +200,7 @@ private:
     QLabel* typeLabel_ = nullptr;
     QComboBox* types_ = nullptr;
     CPaneSplitter* splitter_ = nullptr;
-    QTableView* list_ = nullptr;
+    CHitListView* list_ = nullptr;
     CSearchResultModel* model_ = nullptr;
 
     // The search: the running one, and cancelled ones whose threads are still

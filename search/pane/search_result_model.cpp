@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 #include "index/index_reader.h"
 #include "platform/text.h"
@@ -22,7 +23,7 @@ QString HostText(std::string_view stored) {
 }  // namespace
 
 CSearchResultModel::CSearchResultModel(QObject* parent)
-    : QAbstractTableModel(parent), rows_(std::make_shared<const std::vector<HitRow>>()) {}
+    : QAbstractTableModel(parent), rows_(std::make_shared<std::vector<HitRow>>()) {}
 
 CSearchResultModel::~CSearchResultModel() {
     // A running merge posts its result to this object: it must end first (one
@@ -135,7 +136,9 @@ void CSearchResultModel::StartMerge() {
     // Clear meanwhile frees nothing it reads.
     merging_ = true;
     mergeJob_ = [this, generation, joined, rows = rows_, stores = stores_] {
-        auto merged = std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined()));
+        // On the merger: the room of rows replaced earlier is its own.
+        auto merged =
+            std::make_shared<MergedRows>(MergeRowsIntoCopy(*rows, joined(), std::move(room_)));
         QMetaObject::invokeMethod(
             this, [this, generation, merged] { ApplyMerge(generation, merged); },
             Qt::QueuedConnection);
@@ -151,25 +154,48 @@ void CSearchResultModel::StartMerger() {
         // Below the window's priority: the rows it shows meanwhile stay usable.
         LowerCurrentThreadPriority();
         std::unique_lock<std::mutex> lock(mergeMutex_);
+        const auto ready = [this] {
+            return mergerStop_ || mergeJob_ || !garbage_.empty() || !oldRows_.empty();
+        };
         for (;;) {
-            mergeWake_.wait(lock, [this] { return mergerStop_ || mergeJob_ || !garbage_.empty(); });
+            // Room kept for the next merge is given back once merges stop coming.
+            if (!mergeWake_.wait_for(lock, std::chrono::seconds(1), ready)) {
+                lock.unlock();
+                room_ = std::vector<HitRow>();
+                lock.lock();
+                mergeWake_.wait(lock, ready);
+            }
             if (mergerStop_) return;
             std::function<void()> job = std::move(mergeJob_);
             mergeJob_ = nullptr;
             std::vector<std::shared_ptr<const void>> garbage;
             garbage.swap(garbage_);
+            std::vector<std::shared_ptr<const std::vector<HitRow>>> oldRows;
+            oldRows.swap(oldRows_);
             lock.unlock();
             if (job) job();
             job = nullptr;  // the old rows it held go here, not on the window
             garbage.clear();
+            for (auto& rows : oldRows) {
+                // Rows no one else reads any more: the largest become the next
+                // merge's room. Every row vector the model makes is non-const.
+                if (rows.use_count() == 1 && rows->capacity() > room_.capacity())
+                    room_.swap(*const_cast<std::vector<HitRow>*>(rows.get()));
+                rows.reset();
+            }
             lock.lock();
         }
     });
 }
 
+void CSearchResultModel::FreeRowsOnMerger(std::shared_ptr<const std::vector<HitRow>> rows) {
+    if (rows) toFreeRows_.push_back(std::move(rows));
+    FreeOnMerger(nullptr);
+}
+
 void CSearchResultModel::FreeOnMerger(std::shared_ptr<const void> block) {
     if (block) toFree_.push_back(std::move(block));
-    if (toFree_.empty()) return;
+    if (toFree_.empty() && toFreeRows_.empty()) return;
     StartMerger();
     // Never waits for the merger, which runs below the window's priority: a busy
     // lock leaves the blocks for a moment later.
@@ -186,6 +212,8 @@ void CSearchResultModel::FreeOnMerger(std::shared_ptr<const void> block) {
     }
     for (auto& b : toFree_) garbage_.push_back(std::move(b));
     toFree_.clear();
+    for (auto& r : toFreeRows_) oldRows_.push_back(std::move(r));
+    toFreeRows_.clear();
     mergeWake_.notify_all();
 }
 
@@ -193,7 +221,8 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
                                     const std::shared_ptr<MergedRows>& merged) {
     merging_ = false;
     if (generation == generation_) {
-        auto rows = std::make_shared<const std::vector<HitRow>>(std::move(merged->rows));
+        std::shared_ptr<const std::vector<HitRow>> rows =
+            std::make_shared<std::vector<HitRow>>(std::move(merged->rows));
         const int before = static_cast<int>(rows_->size());
         const int added = static_cast<int>(rows->size()) - before;
         // The rows replaced are freed on the merger: millions of them take a
@@ -221,10 +250,14 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
                 moved.append(
                     createIndex(RowAfterMerge(from.row(), merged->inserted), from.column()));
             changePersistentIndexList(persistent, moved);
+            // Rows before the first new one are as they were: a view showing
+            // only those has nothing to repaint.
             const int last = static_cast<int>(rows_->size()) - 1;
-            emit dataChanged(index(0, 0), index(last, columnCount() - 1));
+            if (!merged->inserted.empty())
+                emit dataChanged(index(merged->inserted.front(), 0),
+                                 index(last, columnCount() - 1));
         }
-        FreeOnMerger(std::move(old));
+        FreeRowsOnMerger(std::move(old));
     }
     FreeOnMerger(merged);
     StartMerge();
@@ -247,7 +280,7 @@ void CSearchResultModel::Clear() {
                                           std::vector<std::shared_ptr<CHitStore>>>>(
         std::move(rows_), std::move(stores_));
     beginResetModel();
-    rows_ = std::make_shared<const std::vector<HitRow>>();
+    rows_ = std::make_shared<std::vector<HitRow>>();
     stores_.clear();
     endResetModel();
     FreeOnMerger(std::move(old));
@@ -316,7 +349,7 @@ void CSearchResultModel::NarrowNow(std::string_view storedKeyword, bool matchCas
     if (kept.size() == rows_->size()) return;
     std::shared_ptr<const void> old = rows_;
     beginResetModel();
-    rows_ = std::make_shared<const std::vector<HitRow>>(std::move(kept));
+    rows_ = std::make_shared<std::vector<HitRow>>(std::move(kept));
     endResetModel();
     FreeOnMerger(std::move(old));
 }

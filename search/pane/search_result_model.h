@@ -75,6 +75,8 @@ private:
     // Hands a block to the merger to be freed there; a busy merger takes it a
     // moment later.
     void FreeOnMerger(std::shared_ptr<const void> block);
+    // The same for replaced rows, whose room the merger may keep for its next merge.
+    void FreeRowsOnMerger(std::shared_ptr<const std::vector<HitRow>> rows);
 
     // Shared with a running merge, which reads them: replaced, never changed.
     std::shared_ptr<const std::vector<HitRow>> rows_;
@@ -93,6 +95,9 @@ private:
     bool mergerStop_ = false;                           // under mergeMutex_
     std::vector<std::shared_ptr<const void>> garbage_;  // under mergeMutex_: to be freed
     std::vector<std::shared_ptr<const void>> toFree_;   // waiting for the merger's lock
+    std::vector<std::shared_ptr<const std::vector<HitRow>>> oldRows_;     // under mergeMutex_
+    std::vector<std::shared_ptr<const std::vector<HitRow>>> toFreeRows_;  // waiting for the lock
+    std::vector<HitRow> room_;  // the merger's own: memory for its next merge
     bool freeRetryQueued_ = false;
     std::string matchKeyword_;
     uint8_t matchOptions_ = 0;

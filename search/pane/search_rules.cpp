@@ -124,31 +124,33 @@ void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
     batch.clear();
 }
 
-MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch) {
+MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch,
+                             std::vector<HitRow> room) {
     std::sort(batch.begin(), batch.end(), HitRowLess);
     MergedRows out;
     const size_t n = rows.size();
     const size_t m = batch.size();
-    out.rows.resize(n + m);
+    out.rows = std::move(room);
+    out.rows.clear();
+    out.rows.reserve(n + m);
     out.inserted.resize(m);
     out.appended = m > 0 && (n == 0 || !HitRowLess(batch.front(), rows.back()));
     size_t i = 0;
     size_t j = 0;
-    size_t k = 0;
     // Later hits go after old rows that compare equal; the arrival order inside
     // the comparison keeps that from ever happening by chance.
     while (i < n && j < m) {
         if (HitRowLess(batch[j], rows[i])) {
-            out.inserted[j] = static_cast<int>(k);
-            out.rows[k++] = batch[j++];
+            out.inserted[j] = static_cast<int>(out.rows.size());
+            out.rows.push_back(batch[j++]);
         } else {
-            out.rows[k++] = rows[i++];
+            out.rows.push_back(rows[i++]);
         }
     }
-    while (i < n) out.rows[k++] = rows[i++];
+    out.rows.insert(out.rows.end(), rows.begin() + static_cast<std::ptrdiff_t>(i), rows.end());
     while (j < m) {
-        out.inserted[j] = static_cast<int>(k);
-        out.rows[k++] = batch[j++];
+        out.inserted[j] = static_cast<int>(out.rows.size());
+        out.rows.push_back(batch[j++]);
     }
     return out;
 }

@@ -133,13 +133,16 @@ void MergeHitBatch(std::vector<HitRow>& rows, std::vector<HitRow>& batch,
 // The rows after merging a batch of later hits, built as a new vector so that the
 // merge can run off the window's thread while the window still shows the old rows.
 // inserted: the final row of each new hit, ascending; appended: every new hit went
-// after every old row.
+// after every old row. The rows are built in `room`, whose contents are dropped and
+// whose memory is reused: a fresh vector of millions of rows costs a page fault per
+// page on every merge.
 struct MergedRows {
     std::vector<HitRow> rows;
     std::vector<int> inserted;
     bool appended = false;
 };
-MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch);
+MergedRows MergeRowsIntoCopy(const std::vector<HitRow>& rows, std::vector<HitRow> batch,
+                             std::vector<HitRow> room = {});
 
 // The new row of an old row after a merge that inserted at `inserted` (final rows,
 // ascending).

@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <atomic>
@@ -30,6 +29,7 @@
 
 #include "platform/text.h"
 #include "search/index/name_index.h"
+#include "search/pane/hit_list_view.h"
 #include "search/pane/search_result_model.h"
 #include "search/pane/search_scope_tree.h"
 #include "shell/app_settings.h"
@@ -604,7 +604,7 @@ TEST_F(SearchPaneTest, SelectingAHitShowsItsDiscAndDoubleClickOpensIt) {
     EXPECT_EQ(pane->Scope()->currentItem(), Item(lib + "/a/x"));
 
     // A double click on the row lands on the file in its directory.
-    QTableView* list = pane->ResultList();
+    CHitListView* list = pane->ResultList();
     pane->show();
     const QRect cell = list->visualRect(pane->Results()->index(0, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());

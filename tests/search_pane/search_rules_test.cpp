@@ -50,6 +50,7 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
     CHitStore store;
     std::vector<HitRow> rows;
     std::vector<std::pair<std::string, int>> all;
+    std::vector<HitRow> room;
     int tag = 0;
     for (int round = 0; round < 40; ++round) {
         std::vector<HitRow> batch;
@@ -69,7 +70,8 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
             !batch.empty() &&
             (rows.empty() ||
              !HitRowLess(*std::min_element(batch.begin(), batch.end(), HitRowLess), rows.back()));
-        MergedRows copy = MergeRowsIntoCopy(before, batch);
+        // Built in the room of an earlier round's rows, which are dropped.
+        MergedRows copy = MergeRowsIntoCopy(before, batch, std::move(room));
         std::vector<int> inserted;
         MergeHitBatch(rows, batch, inserted);
         ASSERT_EQ(copy.rows.size(), rows.size());
@@ -86,6 +88,7 @@ TEST(HitMerge, BatchesKeepRowsSortedAndStable) {
             EXPECT_EQ(rows[static_cast<size_t>(RowAfterMerge(static_cast<int>(r), inserted))]
                           .hit->recordOffset,
                       oldTags[r]);
+        room = round % 3 != 0 ? std::move(copy.rows) : std::vector<HitRow>();
     }
     std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
         return CompareNatural(a.first, b.first) < 0;
