@@ -587,16 +587,31 @@ void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
         m_libraryLoading = false;
         ShowLibraryLoading(false);
     }
-    // Both trees and the watcher fill from one walk of the new library.
+    // The new library is walked on the worker, as at start-up: a large one greys
+    // the trees until it is read rather than holding the window.
     CSharedLibraryWalk walkOnce;
+    bool loaded = true;
+    if (!path.empty()) {
+        m_libraryLoader->Start(path);
+        loaded = m_libraryLoader->WaitFor(m_options.libraryWaitMs);
+        walkOnce.Adopt(loaded ? m_libraryLoader->Take()
+                              : CSharedLibraryWalk::Recording{path, true, {}});
+    }
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
     if (m_searchPane) {
         m_searchPane->Scope()->RefillKeepingChecks(path);
         m_searchPane->RefreshNameIndex();
     }
+    if (m_favoritePane) m_favoritePane->LoadFavorites(path);
+    if (!loaded && LibraryTree() && m_searchPane) {
+        // The old library's changes are no longer this window's concern.
+        if (m_libraryWatcher) m_libraryWatcher->SetRoot(std::string());
+        m_libraryLoading = true;
+        ShowLibraryLoading(true);
+        return;
+    }
     if (m_libraryWatcher && LibraryTree())
         m_libraryWatcher->SetRoot(LibraryTree()->GetLibraryRoot());
-    if (m_favoritePane) m_favoritePane->LoadFavorites(path);
 }
 
 void CMainFrame::OnSyncIndex() {

@@ -2,7 +2,7 @@
 // The library name index against plocate over the same names:
 //
 //   index_bench [--discs=N] [--entries=N] [--rounds=N] [--walk] [--build-only]
-//               [--keep] [--only=CASE]
+//               [--keep] [--only=CASE] [--threads=N] [--why]
 //
 // Over the search benchmarks' synthetic library (default 1,000 discs of 10,000
 // entries, generated once into $TMPDIR and reused) it gives: the time to read
@@ -19,8 +19,10 @@
 // (posix_fadvise, no privileges needed). --build-only stops after the build.
 // --keep refreshes the index (builds only missing or stale segments) instead of
 // rebuilding it; --only runs the one keyword case named CASE ("3 letters, pinyin
-// on"). The index is kept beside the library unless XDG_CACHE_HOME is set, so
-// runs at the same time can each keep their own.
+// on"); --threads queries the held index on N threads taking the discs in turn,
+// as the search pane's pool does (default one); CPU times are the process's.
+// --why tells, over the first 100 discs, which candidate blocks hold the keys
+// and which only share their buckets (see ExplainCandidates).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +30,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -35,9 +38,13 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/search/bench_library.h"
@@ -49,6 +56,7 @@
 #include "search/index/name_index.h"
 #include "search/index/name_keys.h"
 #include "search/index/segment_bits.h"
+#include "search/pinyin_match.h"
 
 namespace orb {
 namespace {
@@ -132,59 +140,62 @@ double RssMb() {
     return 0;
 }
 
-// This thread's processor time: steadier than wall time on a busy machine.
-double CpuMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
 struct QueryTimes {
     double first100 = 1e30, full = 1e30, fullCpu = 1e30;
     uint64_t hits = 0;
     size_t walked = 0;  // discs the index could not answer
 };
 
-// Every disc through search (the index, or the walk where it declines).
-template <typename SearchOne>
-QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
-                 SearchOne&& search) {
-    QueryTimes t;
-    for (int r = 0; r < rounds; ++r) {
-        auto start = Clock::now();
-        const double cpuStart = CpuMs();
-        uint64_t hits = 0;
-        size_t walked = 0;
-        bool firstDone = false;
-        for (const std::string& d : discs) {
-            if (!search(d, [&](const SearchResult&) { ++hits; })) {
-                ++walked;
-                struct Count : IDiscSearchSink {
-                    uint64_t& n;
-                    explicit Count(uint64_t& h) : n(h) {}
-                    void OnHit(const SearchResult&) override { ++n; }
-                } sink(hits);
-                SearchDiscs({d}, o, sink);
-            }
-            if (!firstDone && hits >= 100) {
-                t.first100 = std::min(t.first100, Ms(start));
-                firstDone = true;
-            }
-        }
-        t.full = std::min(t.full, Ms(start));
-        t.fullCpu = std::min(t.fullCpu, CpuMs() - cpuStart);
-        if (!firstDone) t.first100 = std::min(t.first100, t.full);
-        t.hits = hits;
-        t.walked = walked;
-    }
-    return t;
-}
-
 // CPU time of the process (the build runs on several threads).
 double ProcessCpuMs() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Every disc through search (the index, or the walk where it declines), on
+// threads threads taking the discs in turn, as the search pane's pool does.
+template <typename SearchOne>
+QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
+                 SearchOne&& search, int threads = 1) {
+    QueryTimes t;
+    for (int r = 0; r < rounds; ++r) {
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        std::atomic<uint64_t> hits{0};
+        std::atomic<size_t> walked{0}, next{0};
+        std::atomic<bool> firstDone{false};
+        std::mutex firstMutex;
+        double first100 = 1e30;
+        auto work = [&] {
+            for (size_t i; (i = next.fetch_add(1)) < discs.size();) {
+                uint64_t mine = 0;
+                if (!search(discs[i], [&](const SearchResult&) { ++mine; })) {
+                    ++walked;
+                    struct Count : IDiscSearchSink {
+                        uint64_t& n;
+                        explicit Count(uint64_t& h) : n(h) {}
+                        void OnHit(const SearchResult&) override { ++n; }
+                    } sink(mine);
+                    SearchDiscs({discs[i]}, o, sink);
+                }
+                if (hits.fetch_add(mine) + mine >= 100 && !firstDone.exchange(true)) {
+                    std::lock_guard<std::mutex> lock(firstMutex);
+                    first100 = Ms(start);
+                }
+            }
+        };
+        std::vector<std::thread> pool;
+        for (int k = 1; k < threads; ++k) pool.emplace_back(work);
+        work();
+        for (std::thread& th : pool) th.join();
+        t.full = std::min(t.full, Ms(start));
+        t.fullCpu = std::min(t.fullCpu, ProcessCpuMs() - cpuStart);
+        t.first100 = std::min(t.first100, firstDone ? first100 : Ms(start));
+        t.hits = hits;
+        t.walked = walked;
+    }
+    return t;
 }
 
 // Drops the files from the page cache, so the next read comes from the disk.
@@ -210,40 +221,189 @@ double ReadAll(const std::vector<std::string>& files, uint64_t& bytes) {
     return Ms(start);
 }
 
-// Why a literal key has so many candidate blocks: per block of 128 names (as
-// the names file lists them, 5 discs' worth), its distinct literal and pinyin
-// keys, and the share of a disc's buckets they fall in.
-void KeyShares(const std::string& namesFile) {
+// Why a key has the candidate blocks it has: per block of 128 names (as the
+// names file lists them, 5 discs' worth), its distinct keys of each family and
+// the share of that family's buckets (in a segment of bucketBits) they fill.
+void KeyShares(const std::string& namesFile, unsigned bucketBits) {
+    constexpr const char* kTags[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
     std::ifstream in(namesFile, std::ios::binary);
     std::string name;
-    unsigned bits = 5;
-    while ((uint64_t{1} << bits) < uint64_t{static_cast<unsigned>(EntriesPerDisc())} * 3) ++bits;
-    std::set<uint32_t> literal, pinyin, literalBuckets, allBuckets;
-    double sumLiteral = 0, sumPinyin = 0, sumLitBuckets = 0, sumAllBuckets = 0;
+    std::set<uint32_t> keys[5], buckets[5];
+    double sumKeys[5] = {}, sumBuckets[5] = {};
     int blocks = 0;
+    auto add = [&](uint32_t k) {
+        const uint32_t tag = std::min(k >> 24, 4u);
+        keys[tag].insert(k);
+        buckets[tag].insert(segment_bits::BucketOf(k, bucketBits));
+    };
     for (int line = 1; line <= 5 * EntriesPerDisc() && std::getline(in, name); ++line) {
-        name_keys::ForEachKey(name, [&](uint32_t k) { literal.insert(k); });
-        name_keys::ForEachPinyinKey(name, [&](uint32_t k) { pinyin.insert(k); });
+        name_keys::ForEachKey(name, add);
+        name_keys::ForEachPinyinKey(name, add);
         if (line % 128) continue;
-        for (uint32_t k : literal) literalBuckets.insert(segment_bits::BucketOf(k, bits));
-        allBuckets = literalBuckets;
-        for (uint32_t k : pinyin) allBuckets.insert(segment_bits::BucketOf(k, bits));
-        sumLiteral += literal.size();
-        sumPinyin += pinyin.size();
-        sumLitBuckets += literalBuckets.size();
-        sumAllBuckets += allBuckets.size();
+        for (int t = 0; t < 5; ++t) {
+            sumKeys[t] += keys[t].size();
+            sumBuckets[t] += buckets[t].size();
+            keys[t].clear();
+            buckets[t].clear();
+        }
         ++blocks;
-        literal.clear();
-        pinyin.clear();
-        literalBuckets.clear();
     }
     if (blocks == 0) return;
-    const double buckets = static_cast<double>(uint64_t{1} << bits);
+    std::printf("keys per block of 128 names, and the share of their family's buckets they fill:");
+    for (uint32_t t = 0; t < 5; ++t) {
+        const double range =
+            static_cast<double>(uint64_t{segment_bits::RangeOf(t << 24).size} << (bucketBits - 4));
+        std::printf(" %s %.0f, %.1f%%;", kTags[t], sumKeys[t] / blocks,
+                    100 * sumBuckets[t] / blocks / range);
+    }
+    std::printf("\n");
+}
+
+// The family of a key, by its top byte.
+constexpr const char* kFamilies[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
+constexpr int kFamilyCount = 5;
+int FamilyOf(uint32_t key) {
+    return static_cast<int>(std::min(key >> 24, 4u));
+}
+
+// Why a query reads the blocks it reads (--why): per candidate block, whether it
+// truly holds the keys (a literal match: every literal key; pinyin: a key of the
+// run's first characters and one of its last) or only shares their buckets, and
+// the families of the keys it shares them with. Names only (annotations are not
+// looked at), over the first discs.
+struct Explained {
+    uint64_t segmentBlocks = 0, candidates = 0, trueLiteral = 0, truePinyin = 0;
+};
+Explained ExplainCandidates(const std::string& cache, const std::vector<std::string>& discs,
+                            const DiscSearchOptions& o, size_t most, bool print = true) {
+    std::vector<uint32_t> all = NameIndexKeys(o.keyword), first, last;
+    const bool pinyin = (o.flags & SF_PINYIN) && IsPinyinKeyword(o.keyword) &&
+                        name_keys::PinyinQueryEnds(o.keyword, first, last);
+    uint64_t blocks = 0, trueLiteral = 0, truePinyin = 0, falseBlocks = 0, segmentBlocks = 0;
+    uint64_t sharing[kFamilyCount] = {}, keysPerBlock[kFamilyCount] = {}, keyedBlocks = 0;
+    const size_t n = std::min(most, discs.size());
+    std::map<uint32_t, uint64_t> sharers;  // keys sharing a bucket: in how many blocks
+    for (size_t d = 0; d < n; ++d) {
+        std::unique_ptr<CNameSegment> seg = CNameSegment::OpenFresh(cache, discs[d]);
+        if (!seg) continue;
+        const unsigned bits = seg->BucketBits();
+        std::set<uint32_t> buckets;
+        for (uint32_t k : all) buckets.insert(segment_bits::BucketOf(k, bits));
+        for (uint32_t k : first) buckets.insert(segment_bits::BucketOf(k, bits));
+        for (uint32_t k : last) buckets.insert(segment_bits::BucketOf(k, bits));
+        std::vector<uint32_t> candidates;
+        if (!(pinyin ? seg->CandidateBlocks(all, first, last, candidates)
+                     : seg->CandidateBlocks(all, {}, candidates)))
+            continue;
+        segmentBlocks += (seg->EntryCount() + 127) / 128;
+        std::vector<CNameSegment::BlockRecord> records;
+        std::string buffer;
+        auto keysOf = [&](uint32_t block, std::set<uint32_t>& keys) {
+            keys.clear();
+            if (!seg->ReadBlock(block, records, buffer)) return false;
+            for (const CNameSegment::BlockRecord& r : records) {
+                std::string_view name(buffer.data() + r.at + kRecordFixedSize,
+                                      r.length - kRecordFixedSize);
+                name = name.substr(0, name.find('\0'));
+                auto add = [&](uint32_t k) { keys.insert(k); };
+                name_keys::ForEachKey(name, add);
+                name_keys::ForEachPinyinKey(name, add);
+            }
+            return true;
+        };
+        std::set<uint32_t> keys;
+        // Distinct keys of a block per family, from a few blocks of each disc.
+        for (uint32_t b = 0; b < 4 && keysOf(b, keys); ++b) {
+            ++keyedBlocks;
+            for (uint32_t k : keys) ++keysPerBlock[FamilyOf(k)];
+        }
+        for (uint32_t b : candidates) {
+            if (!keysOf(b, keys)) continue;
+            ++blocks;
+            auto holds = [&](uint32_t k) { return keys.count(k) != 0; };
+            if (std::all_of(all.begin(), all.end(), holds)) {
+                ++trueLiteral;
+                continue;
+            }
+            if (pinyin && std::any_of(first.begin(), first.end(), holds) &&
+                (last.empty() || std::any_of(last.begin(), last.end(), holds))) {
+                ++truePinyin;
+                continue;
+            }
+            ++falseBlocks;
+            bool seen[kFamilyCount] = {};
+            for (uint32_t k : keys)
+                if (buckets.count(segment_bits::BucketOf(k, bits))) {
+                    seen[FamilyOf(k)] = true;
+                    ++sharers[k];
+                }
+            for (int f = 0; f < kFamilyCount; ++f) sharing[f] += seen[f];
+        }
+    }
+    if (!print) return {segmentBlocks, blocks, trueLiteral, truePinyin};
     std::printf(
-        "keys per block of 128 names: %.0f literal, %.0f pinyin; of %.0f buckets a "
-        "block's keys fill %.1f%% (literal keys alone %.1f%%)\n",
-        sumLiteral / blocks, sumPinyin / blocks, buckets, 100 * sumAllBuckets / blocks / buckets,
-        100 * sumLitBuckets / blocks / buckets);
+        "%-22s why (%zu discs, %llu blocks): %llu candidates, %llu hold the literal keys, "
+        "%llu the pinyin keys, %llu only share buckets\n",
+        "", n, static_cast<unsigned long long>(segmentBlocks),
+        static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(trueLiteral),
+        static_cast<unsigned long long>(truePinyin), static_cast<unsigned long long>(falseBlocks));
+    std::printf("%-22s blocks sharing a bucket through:", "");
+    for (int f = 0; f < kFamilyCount; ++f)
+        std::printf(" %s %llu;", kFamilies[f], static_cast<unsigned long long>(sharing[f]));
+    std::vector<std::pair<uint64_t, uint32_t>> top;
+    for (const auto& [key, count] : sharers) top.emplace_back(count, key);
+    std::sort(top.rbegin(), top.rend());
+    std::printf("\n%-22s most shared with:", "");
+    for (size_t i = 0; i < top.size() && i < 5; ++i)
+        std::printf(" %08x (%s) %llu;", top[i].second, kFamilies[FamilyOf(top[i].second)],
+                    static_cast<unsigned long long>(top[i].first));
+    std::printf("\n%-22s distinct keys per block:", "");
+    for (int f = 0; f < kFamilyCount; ++f)
+        std::printf(" %s %.0f;", kFamilies[f],
+                    keyedBlocks ? static_cast<double>(keysPerBlock[f]) / keyedBlocks : 0.0);
+    std::printf("\n");
+    return {segmentBlocks, blocks, trueLiteral, truePinyin};
+}
+
+// Candidate blocks of many 3-letter keywords taken from the names, on average
+// over the first discs: one keyword may be lucky or unlucky in its buckets.
+void ExplainManyKeywords(const std::string& cache, const std::vector<std::string>& discs,
+                         const std::string& namesFile) {
+    std::ifstream in(namesFile, std::ios::binary);
+    std::string name;
+    std::vector<std::string> keywords;
+    std::mt19937 rng(23);
+    for (int line = 0; keywords.size() < 60 && std::getline(in, name); ++line) {
+        if (line < 5000 || rng() % 50 || name.size() < 4) continue;
+        const size_t at = rng() % (name.size() - 3);
+        std::string k = LowerAZCopy(name.substr(at, 3));
+        if (std::all_of(k.begin(), k.end(), [](char c) { return std::isalpha(c & 0xff); }))
+            keywords.push_back(k);
+    }
+    for (bool pinyin : {false, true}) {
+        Explained sum;
+        std::vector<double> shares;
+        for (const std::string& k : keywords) {
+            DiscSearchOptions o;
+            o.keyword = k;
+            o.flags = static_cast<uint8_t>(SF_FILES | SF_DIRECTORIES | (pinyin ? SF_PINYIN : 0));
+            const Explained e = ExplainCandidates(cache, discs, o, 20, false);
+            sum.segmentBlocks += e.segmentBlocks;
+            sum.candidates += e.candidates;
+            sum.trueLiteral += e.trueLiteral;
+            sum.truePinyin += e.truePinyin;
+            shares.push_back(e.segmentBlocks ? double(e.candidates) / e.segmentBlocks : 0);
+        }
+        std::sort(shares.begin(), shares.end());
+        const double blocks = static_cast<double>(std::max<uint64_t>(1, sum.segmentBlocks));
+        std::printf(
+            "%zu 3-letter keywords, pinyin %s: candidates %.2f%% of blocks (median %.2f%%, worst "
+            "%.2f%%), holding the literal keys %.2f%%, the pinyin keys %.2f%%\n",
+            keywords.size(), pinyin ? "on" : "off", 100 * sum.candidates / blocks,
+            shares.empty() ? 0 : 100 * shares[shares.size() / 2],
+            shares.empty() ? 0 : 100 * shares.back(), 100 * sum.trueLiteral / blocks,
+            100 * sum.truePinyin / blocks);
+    }
 }
 
 }  // namespace
@@ -253,17 +413,20 @@ int main(int argc, char** argv) {
     using namespace orb;
     using namespace orb::bench;
     TakeLibrarySize(argc, argv);
-    int rounds = 3;
-    bool walk = false, keep = false;
+    int rounds = 3, threads = 1;
+    bool walk = false, keep = false, why = false;
     bool buildOnly = false;
     std::string only;  // run only the case of this name
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--build-only") == 0) buildOnly = true;
         if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
         if (std::strcmp(argv[i], "--keep") == 0) keep = true;
+        if (std::strncmp(argv[i], "--threads=", 10) == 0)
+            threads = std::max(1, std::atoi(argv[i] + 10));
         if (std::strncmp(argv[i], "--rounds=", 9) == 0)
             rounds = std::max(1, std::atoi(argv[i] + 9));
         if (std::strcmp(argv[i], "--walk") == 0) walk = true;
+        if (std::strcmp(argv[i], "--why") == 0) why = true;
     }
     std::printf("library: %d discs x %d entries = %lld entries\n", Discs(), EntriesPerDisc(),
                 static_cast<long long>(LibraryEntries()));
@@ -275,11 +438,10 @@ int main(int argc, char** argv) {
     std::printf("library ready in %.0f ms\n", Ms(start));
     const std::string lib = BenchLibrary(0);
     const std::string root = BenchRoot(0);
-    // The index goes beside the library unless the caller chose a cache: two
-    // runs at once with their own caches then never build over each other.
-    const char* callerCache = std::getenv("XDG_CACHE_HOME");
-    const std::string work = callerCache && callerCache[0] == '/' ? callerCache : root;
-    if (work == root) ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+    // A cache of one's own when XDG_CACHE_HOME is set: benchmarks of different
+    // builds of the index may run at once over the one library.
+    ::setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 0);
+    const std::string cacheHome = std::getenv("XDG_CACHE_HOME");
     const std::string cache = NameIndexDirectory(lib);
     const std::vector<std::string> discs = LibraryDiscPaths(lib);
 
@@ -327,11 +489,11 @@ int main(int argc, char** argv) {
         SetHeaderLabel(h, "ADDED");
         h.fileCount = tree.FileCount();
         h.dirCount = tree.DirectoryCount();
-        // Beside the library, not in it: the library may be shared with other
-        // benchmarks running at the same time.
-        ::mkdir(work.c_str(), 0700);
-        ::mkdir((work + "/added").c_str(), 0755);
-        const std::string added = work + "/added/added-disc.orb";
+        // Beside the cache, not in the library: the library may be shared with
+        // other benchmarks running at the same time.
+        ::mkdir(cacheHome.c_str(), 0755);
+        ::mkdir((cacheHome + "/added").c_str(), 0755);
+        const std::string added = cacheHome + "/added/added-disc.orb";
         if (WriteIndexFile(added, h, tree) == WriteResult::Ok) {
             double best = 1e30;
             for (int r = 0; r < rounds; ++r) {
@@ -371,7 +533,10 @@ int main(int argc, char** argv) {
     std::printf("open the name index: %.1f ms (%zu of %zu discs fresh), %.1f MB of memory\n",
                 Ms(start), openFresh, discs.size(), RssMb() - rssBefore);
 
-    KeyShares(BenchNamesFile(0));
+    if (std::unique_ptr<CNameSegment> seg =
+            discs.empty() ? nullptr : CNameSegment::OpenFresh(cache, discs.front()))
+        KeyShares(BenchNamesFile(0), seg->BucketBits());
+    if (why) ExplainManyKeywords(cache, discs, BenchNamesFile(0));
     Keywords k = PickKeywords(BenchNamesFile(0));
     struct Case {
         const char* what;
@@ -393,9 +558,10 @@ int main(int argc, char** argv) {
         o.flags = static_cast<uint8_t>(SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS |
                                        (c.pinyin ? SF_PINYIN : 0));
         const CNameIndex::Counts before = index.GetCounts();
-        QueryTimes t = Query(discs, o, rounds, [&](const std::string& d, const auto& onHit) {
-            return index.SearchDisc(d, o, onHit);
-        });
+        QueryTimes t = Query(
+            discs, o, rounds,
+            [&](const std::string& d, const auto& onHit) { return index.SearchDisc(d, o, onHit); },
+            threads);
         const CNameIndex::Counts after = index.GetCounts();
         const double heldMb = RssMb() - rssBefore;
         // Opening every disc's files for the one query, as orbtool search does.
@@ -433,6 +599,7 @@ int main(int argc, char** argv) {
             "checked %.0f\n",
             "", t.fullCpu, heldMb, (after.keys - before.keys) / q,
             (after.blocks - before.blocks) / q, (after.records - before.records) / q);
+        if (why) ExplainCandidates(cache, discs, o, 100);
         if (walk) {
             struct Count : IDiscSearchSink {
                 uint64_t n = 0;

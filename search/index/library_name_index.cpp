@@ -18,14 +18,16 @@ constexpr size_t kFdsPerDisc = 3;  // the segment, the index, the reader's index
 size_t DiscsTheLimitAllows() {
     struct rlimit rl {};
     if (::getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return 1000000;
-    // Half the descriptors are left to everything else the process opens.
-    return static_cast<size_t>(rl.rlim_cur / 2 / kFdsPerDisc);
+    // A quarter of the descriptors is left to everything else the process opens
+    // (a few hundred for the window and its workers).
+    return static_cast<size_t>(rl.rlim_cur / 4 * 3 / kFdsPerDisc);
 }
 
 }  // namespace
 
 struct CNameIndex::Disc {
     std::mutex mutex;
+    bool keepsFiles = true;                 // false: its files are opened for each search
     std::unique_ptr<CNameSegment> segment;  // null: no fresh segment at the last look
     std::unique_ptr<CIndexReader> reader;   // opened at the disc's first candidate
 };
@@ -40,7 +42,7 @@ void RaiseOpenFileLimit() {
 
 CNameIndex::CNameIndex(std::string cacheDir, size_t maxOpenDiscs)
     : cacheDir_(std::move(cacheDir)),
-      maxOpen_(maxOpenDiscs ? maxOpenDiscs : DiscsTheLimitAllows()) {}
+      maxOpen_(maxOpenDiscs != kFromLimit ? maxOpenDiscs : DiscsTheLimitAllows()) {}
 
 CNameIndex::~CNameIndex() = default;
 
@@ -48,9 +50,18 @@ std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPat
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = discs_.find(indexPath);
     if (it != discs_.end()) return it->second;
-    if (open_ >= maxOpen_) return nullptr;
-    ++open_;
-    return discs_.emplace(indexPath, std::make_shared<Disc>()).first->second;
+    auto disc = std::make_shared<Disc>();
+    if (open_ < maxOpen_) {
+        ++open_;
+    } else if (closed_ < kMaxClosedDiscs) {
+        // Two opens and closes a search: far cheaper than reading the segment's
+        // tables again.
+        disc->keepsFiles = false;
+        ++closed_;
+    } else {
+        return nullptr;
+    }
+    return discs_.emplace(indexPath, std::move(disc)).first->second;
 }
 
 bool CNameIndex::Reopen(Disc& disc, const std::string& indexPath) {
@@ -82,8 +93,17 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
     }
     std::lock_guard<std::mutex> discLock(disc->mutex);
     // Both index and companion are looked at before anything kept is trusted.
-    if ((!disc->segment || !disc->segment->StillDescribes(indexPath)) && !Reopen(*disc, indexPath))
-        return declined();
+    const bool kept = disc->segment && (disc->keepsFiles ? disc->segment->StillDescribes(indexPath)
+                                                         : disc->segment->ReopenFiles(indexPath));
+    if (!kept && !Reopen(*disc, indexPath)) return declined();
+    struct CloseAfter {
+        Disc& disc;
+        ~CloseAfter() {
+            if (disc.keepsFiles) return;
+            disc.reader.reset();
+            if (disc.segment) disc.segment->CloseFiles();
+        }
+    } closeAfter{*disc};
     CNameSegment& segment = *disc->segment;
     auto openReader = [&]() -> CIndexReader* {
         if (!disc->reader) {
@@ -120,20 +140,26 @@ size_t CNameIndex::OpenDiscs(const std::vector<std::string>& indexPaths) {
         std::shared_ptr<Disc> disc = DiscOf(path);
         if (!disc) break;
         std::lock_guard<std::mutex> discLock(disc->mutex);
-        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path)) ++fresh;
+        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path)) {
+            ++fresh;
+            if (!disc->keepsFiles) disc->segment->CloseFiles();
+        }
     }
     return fresh;
 }
 
 void CNameIndex::Forget(const std::string& indexPath) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (discs_.erase(indexPath)) --open_;
+    auto it = discs_.find(indexPath);
+    if (it == discs_.end()) return;
+    --(it->second->keepsFiles ? open_ : closed_);
+    discs_.erase(it);
 }
 
 void CNameIndex::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     discs_.clear();
-    open_ = 0;
+    open_ = closed_ = 0;
 }
 
 CNameIndex::Counts CNameIndex::GetCounts() const {

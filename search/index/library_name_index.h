@@ -3,6 +3,7 @@
 // posting lists and its candidates, not for opening every disc's files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,13 +34,16 @@ void RaiseOpenFileLimit();
 // Meant to live as long as the library is shown and to answer many searches
 // (type-ahead). One object serves several threads: different discs are searched
 // at once, searches of one disc take turns. Each open disc holds three file
-// descriptors; past what the process's open-file limit leaves (a quarter of it,
-// or maxOpenDiscs), discs are opened for each search and closed after it, as
-// SearchDiscThroughIndex does.
+// descriptors. Past three quarters of the process's open-file limit (or
+// maxOpenDiscs discs), a disc keeps only what is in memory and opens its two
+// files for each search; past kMaxClosedDiscs more, discs are opened whole for
+// each search, as SearchDiscThroughIndex does.
 class CNameIndex {
 public:
-    // cacheDir is NameIndexDirectory(library). maxOpenDiscs 0: from the limit.
-    explicit CNameIndex(std::string cacheDir, size_t maxOpenDiscs = 0);
+    static constexpr size_t kFromLimit = SIZE_MAX;
+    static constexpr size_t kMaxClosedDiscs = 20000;
+    // cacheDir is NameIndexDirectory(library).
+    explicit CNameIndex(std::string cacheDir, size_t maxOpenDiscs = kFromLimit);
     ~CNameIndex();
     CNameIndex(const CNameIndex&) = delete;
     CNameIndex& operator=(const CNameIndex&) = delete;
@@ -78,7 +82,8 @@ private:
     size_t maxOpen_ = 0;
     mutable std::mutex mutex_;  // guards discs_, open_ and counts_
     std::unordered_map<std::string, std::shared_ptr<Disc>> discs_;
-    size_t open_ = 0;  // discs whose files are kept open
+    size_t open_ = 0;    // discs whose files are kept open
+    size_t closed_ = 0;  // discs that keep only what is in memory
     Counts counts_;
 };
 

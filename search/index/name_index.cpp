@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,24 +38,25 @@ using namespace segment_bits;
 //     record offset of every entry follows;
 //   - the directories (ordinal, ordinal after its subtree, parent directory,
 //     record offset: 16 bytes each), which give a hit its path;
-//   - per 32 buckets the bit offset of their first list and a check of their
+//   - per 64 buckets the bit offset of their first list and a check of their
 //     bytes;
-//   - the lists, one per bucket of hashed keys: the blocks holding a key of the
-//     bucket, Rice-coded gaps.
+//   - the lists, one per bucket of hashed keys (each family of keys in buckets
+//     of its own, see BucketOf): the blocks holding a key of the bucket,
+//     Rice-coded gaps.
 // Names are not copied: they are read from the index file, whose
 // identity the segment checks. Postings name blocks, not entries: a key of
 // random text is rare in a block, so a block costs about as many postings as
 // its entries would, and gaps between blocks are much shorter. Blocks of 128
 // entries keep the index within 16 bytes an entry; smaller blocks check fewer
 // names per candidate (32: a quarter, for about 40% more bytes).
-constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '4'};
+constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '5'};
 constexpr size_t kIdentitySize = 48 + kHeaderSize;
 constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
 constexpr size_t kFixed = kCounts + 32 + 8;
 constexpr size_t kGroupEntry = 6;  // bit offset of the group, check of its bytes
 constexpr unsigned kBlockShift = 7;
 constexpr uint32_t kBlock = 1u << kBlockShift;
-constexpr unsigned kGroupShift = 5;  // buckets per entry of the group table
+constexpr unsigned kGroupShift = 6;  // buckets per entry of the group table
 constexpr size_t kDirSize = 16;
 constexpr uint32_t kFlagSequential = 1;
 constexpr uint32_t kMaxBucketBits = 22;
@@ -204,14 +206,15 @@ std::string NameIndexDirectory(const std::string& libraryDir) {
 
 std::vector<uint32_t> NameIndexKeys(std::string_view keyword) {
     std::vector<uint32_t> keys;
-    if (keyword.size() == 2 && static_cast<unsigned char>(keyword[0]) >= 0x80) {
-        keys.push_back(kPairTag | uint32_t{FoldByte(static_cast<unsigned char>(keyword[0]))} << 8 |
-                       FoldByte(static_cast<unsigned char>(keyword[1])));
-    } else if (keyword.size() >= 3) {
-        const auto* p = reinterpret_cast<const unsigned char*>(keyword.data());
-        for (size_t i = 0; i + 2 < keyword.size(); ++i)
-            keys.push_back(uint32_t{FoldByte(p[i])} << 16 | uint32_t{FoldByte(p[i + 1])} << 8 |
-                           FoldByte(p[i + 2]));
+    const auto* p = reinterpret_cast<const unsigned char*>(keyword.data());
+    const size_t n = keyword.size();
+    // The keys ForEachKey gives a name: trigrams of single bytes, pairs from a
+    // high byte on.
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const uint32_t a = FoldByte(p[i]), b = FoldByte(p[i + 1]);
+        if (a >= 0x80) keys.push_back(kPairTag | a << 8 | b);
+        if (i + 2 < n && ((a | b | p[i + 2]) & 0x80) == 0)
+            keys.push_back(a << 16 | b << 8 | FoldByte(p[i + 2]));
     }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
@@ -334,11 +337,14 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         for (const Level& l : stack) dirs[static_cast<size_t>(l.dir)].end = ordinal;
         return true;
     };
-    // Buckets from the entry count: about three per entry gives a bucket a few
-    // keys of typical names, a balance of size against candidates.
+    // Buckets from the entry count: about six per entry (the nearest power of
+    // two, 4.2 to 8.5) keeps a rare key's bucket out of most blocks that do not
+    // hold it, at about 15 bytes an entry.
     auto bucketBitsFor = [](uint64_t entries) {
         unsigned bits = kGroupShift;
-        while (bits < kMaxBucketBits && (uint64_t{1} << bits) < entries * 3) ++bits;
+        while (bits < kMaxBucketBits &&
+               std::ldexp(1.0, static_cast<int>(bits)) * std::sqrt(2.0) < entries * 6.0)
+            ++bits;
         return bits;
     };
     // The header's counts give the buckets before the walk, so each key goes
@@ -443,8 +449,7 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
 }
 
 CNameSegment::~CNameSegment() {
-    if (fd_ >= 0) ::close(fd_);
-    if (fileFd_ >= 0) ::close(fileFd_);
+    CloseFiles();
 }
 
 bool CNameSegment::ReadSegment(uint64_t at, void* buf, size_t n) const {
@@ -464,11 +469,14 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     char name[64];
     std::snprintf(name, sizeof(name), "/%llx-%llx.seg", static_cast<unsigned long long>(id.dev),
                   static_cast<unsigned long long>(id.ino));
-    seg->fd_ = ::open((cacheDir + name).c_str(), O_RDONLY | O_CLOEXEC);
+    seg->segmentPath_ = cacheDir + name;
+    seg->fd_ = ::open(seg->segmentPath_.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat ss {};
     if (seg->fd_ < 0 || ::fstat(seg->fd_, &ss) != 0 || ss.st_size < static_cast<off_t>(kFixed))
         return nullptr;
     seg->size_ = static_cast<size_t>(ss.st_size);
+    seg->segmentIno_ = ss.st_ino;
+    seg->segmentDev_ = ss.st_dev;
     unsigned char fixed[kFixed];
     if (!seg->ReadSegment(0, fixed, kFixed)) return nullptr;
     std::string expected(kMagic, sizeof(kMagic));
@@ -484,16 +492,45 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     return seg;
 }
 
-bool CNameSegment::StillDescribes(const std::string& indexPath) const {
-    struct stat st {};
-    if (::stat(indexPath.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) != idSize_ ||
-        st.st_ino != idIno_ || st.st_dev != idDev_ ||
-        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != idMtimeNs_)
-        return false;
+bool CNameSegment::DescribesIndex(const struct stat& st) const {
+    return static_cast<uint64_t>(st.st_size) == idSize_ && st.st_ino == idIno_ &&
+           st.st_dev == idDev_ &&
+           int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec == idMtimeNs_;
+}
+
+bool CNameSegment::CompanionUnchanged(const std::string& indexPath) const {
     struct stat cs {};
     if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
     return cs.st_size == idCompanionSize_ &&
            int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
+}
+
+bool CNameSegment::StillDescribes(const std::string& indexPath) const {
+    struct stat st {};
+    return ::stat(indexPath.c_str(), &st) == 0 && DescribesIndex(st) &&
+           CompanionUnchanged(indexPath);
+}
+
+void CNameSegment::CloseFiles() {
+    if (fd_ >= 0) ::close(fd_);
+    if (fileFd_ >= 0) ::close(fileFd_);
+    fd_ = fileFd_ = -1;
+}
+
+bool CNameSegment::ReopenFiles(const std::string& indexPath) {
+    CloseFiles();
+    fileFd_ = OpenShared(indexPath, OpenMode::ReadShareAll);
+    fd_ = ::open(segmentPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    struct stat ss {};
+    // A segment rebuilt meanwhile is another file: what is kept would not fit it.
+    const bool same = fileFd_ >= 0 && fd_ >= 0 && ::fstat(fileFd_, &st) == 0 &&
+                      ::fstat(fd_, &ss) == 0 && DescribesIndex(st) &&
+                      static_cast<uint64_t>(ss.st_ino) == segmentIno_ &&
+                      static_cast<uint64_t>(ss.st_dev) == segmentDev_ &&
+                      static_cast<uint64_t>(ss.st_size) == size_ && CompanionUnchanged(indexPath);
+    if (!same) CloseFiles();
+    return same;
 }
 
 bool CNameSegment::KeepTables() {

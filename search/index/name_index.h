@@ -6,6 +6,8 @@
 // it gives exactly the hits of the walk.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -23,9 +25,9 @@ namespace orb {
 // The cache folder of a library (not created).
 std::string NameIndexDirectory(const std::string& libraryDir);
 
-// The keys a keyword is looked up by: every byte trigram, or for a two-byte
-// keyword that starts with a high byte its byte pair. Empty when the index
-// cannot narrow the keyword (one or two single-byte characters): walk instead.
+// The keys a keyword is looked up by: every trigram of its single bytes and
+// every byte pair that starts with a high byte. Empty when the index cannot
+// narrow the keyword (one or two single-byte characters): walk instead.
 std::vector<uint32_t> NameIndexKeys(std::string_view storedKeyword);
 
 // Whether a search with these options can be narrowed by the index: false for a
@@ -47,6 +49,8 @@ public:
                                                    const std::string& indexPath);
 
     uint32_t EntryCount() const { return entryCount_; }
+    // Its buckets are 1 << BucketBits() (segment_bits::BucketOf).
+    uint32_t BucketBits() const { return bucketBits_; }
     // Ordinals (walk order) of the entries that may hold every key, ascending: the
     // entries of every block whose keys include them all.
     std::vector<uint32_t> Candidates(const std::vector<uint32_t>& keys) const;
@@ -94,6 +98,12 @@ public:
     // Keeps the table of bucket groups and the blocks' starts in memory, so that a
     // key or a run of blocks costs one read; false when they cannot be read.
     bool KeepTables();
+    // Lets go of the segment's and the index's descriptors and keeps what is in
+    // memory; ReopenFiles takes them again and checks, as StillDescribes does,
+    // that they are the files this segment describes (false: open it afresh).
+    // A segment cannot search while its files are closed.
+    void CloseFiles();
+    bool ReopenFiles(const std::string& indexPath);
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -118,8 +128,13 @@ private:
     // The bits of the lists of key's group, from the kept table (0 without it).
     uint32_t GroupBits(uint32_t key) const;
 
+    bool DescribesIndex(const struct stat& st) const;
+    bool CompanionUnchanged(const std::string& indexPath) const;
+
     int fd_ = -1;      // the segment
     int fileFd_ = -1;  // the index file
+    std::string segmentPath_;
+    uint64_t segmentIno_ = 0, segmentDev_ = 0;
     size_t size_ = 0;
     uint64_t fileSize_ = 0;
     uint32_t entryCount_ = 0, blockCount_ = 0, dirCount_ = 0, groupCount_ = 0, streamBytes_ = 0;

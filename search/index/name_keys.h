@@ -29,11 +29,14 @@ inline unsigned char FoldByte(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
 }
 
-// Literal keys of a text: every byte trigram and every byte pair that starts with a
-// high byte, over the text with every A-Z byte folded. That fold also touches
-// trailing bytes of double-byte characters, which the engine leaves alone; it is a
-// function of single bytes, so any match the engine makes, in any letter case,
-// is still a match of the folded bytes, and the keys never rule out a hit.
+// Literal keys of a text: every trigram of bytes below 0x80 and every byte pair
+// that starts with a high byte, over the text with every A-Z byte folded. That
+// fold also touches trailing bytes of double-byte characters, which the engine
+// leaves alone; it is a function of single bytes, so any match the engine makes,
+// in any letter case, is still a match of the folded bytes, and the keys never
+// rule out a hit. Trigrams with a high byte are left out: nearly every one is
+// unique to its name, so they made a fifth of the lists and crowded the buckets,
+// while the pairs of a keyword's double-byte characters narrow it about as well.
 template <typename F>
 void ForEachKey(std::string_view text, F add) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -45,7 +48,7 @@ void ForEachKey(std::string_view text, F add) {
         if (a >= 0x80) add(kPairTag | (a << 8) | b);
         if (i >= n) break;
         const uint32_t c = FoldByte(p[i]);
-        add((a << 16) | (b << 8) | c);
+        if (((a | b | c) & 0x80) == 0) add((a << 16) | (b << 8) | c);
         a = b;
         b = c;
     }

@@ -10,8 +10,32 @@
 
 namespace orb::segment_bits {
 
+// Each family of keys (the key's top byte, see name_keys.h) hashes into a range
+// of the buckets of its own, sized to the keys of that family a block holds, so
+// that a literal keyword never shares a bucket with the dense pinyin keys, nor a
+// pinyin one with common text. Ranges in sixteenths of the buckets: literal
+// trigrams 9, double-byte pairs 2, pinyin pairs 1, pinyin triples 3, reading
+// starts 1 (any other top byte goes with the literal keys).
+struct BucketRange {
+    uint8_t start, size;
+};
+constexpr BucketRange kBucketRanges[8] = {{0, 9},  {9, 2}, {11, 1}, {12, 3},
+                                          {15, 1}, {0, 9}, {0, 9},  {0, 9}};
+
+inline BucketRange RangeOf(uint32_t key) {
+    return kBucketRanges[std::min(key >> 24, 7u)];
+}
+
+// bits >= 4.
 inline uint32_t BucketOf(uint32_t key, unsigned bits) {
-    return static_cast<uint32_t>((uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> (64 - bits));
+    // Mixed past a plain multiply by the golden ratio: with that alone, keys a
+    // Fibonacci number apart ("gwp" and "dx.") share a bucket in every segment.
+    uint64_t h = uint64_t{key} * 0x9E3779B97F4A7C15ULL;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ULL;
+    const BucketRange r = RangeOf(key);
+    const uint64_t size = uint64_t{r.size} << (bits - 4);
+    return static_cast<uint32_t>((uint64_t{r.start} << (bits - 4)) + (((h >> 32) * size) >> 32));
 }
 
 inline uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 1469598103934665603ULL) {

@@ -504,6 +504,22 @@ TEST_F(FrameTest, ALibraryNotWalkedAtOnceFillsTheTreesAndLocatesTheDiscWhenItsWa
     ASSERT_TRUE(doc->Index().IsOpen());
     EXPECT_EQ(doc->Index().GetFilePath(), lib / "软件/tools.orb");
     EXPECT_EQ(CLibraryTree::ItemLabel(frame->LibraryTree()->currentItem()), "tools");
+
+    // A library chosen in the settings is walked the same way, and then watched.
+    test::TempDir other;
+    ASSERT_EQ(::mkdir((other / "新分类").c_str(), 0755), 0);
+    frame->ChangeLibraryDirectory(other.path());
+    ASSERT_TRUE(test::WaitUntil([&] { return !frame->IsLibraryLoading(); }));
+    const std::string category = other.path() + "/新分类/";
+    EXPECT_NE(frame->LibraryTree()->FindItemByPath(category), nullptr);
+    EXPECT_NE(scope->FindItemByPath(category), nullptr);
+    EXPECT_EQ(frame->LibraryTree()->FindItemByPath(tools), nullptr);
+    EXPECT_TRUE(frame->SearchPane()->SearchButton()->isEnabled());
+    test::WriteSmallIndex(other / "新分类/new.orb", "NEW", 700'000'000);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        return frame->LibraryTree()->FindItemByPath(category + "new") &&
+               scope->FindItemByPath(category + "new");
+    }));
 }
 
 TEST_F(FrameTest, PollsOfTheLibraryRunOnlyWhileTheWindowIsSeen) {

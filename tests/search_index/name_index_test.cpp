@@ -22,6 +22,7 @@
 #include "platform/text.h"
 #include "search/index/library_name_index.h"
 #include "search/index/name_keys.h"
+#include "search/index/segment_bits.h"
 #include "search/index/segment_build.h"
 #include "search/pinyin_match.h"
 #include "tests/search/search_test_util.h"
@@ -135,14 +136,18 @@ protected:
         CNameIndex opened(Cache());
         EXPECT_EQ(Indexed(opened, Discs(), o, ignored), walked) << keyword;
         EXPECT_EQ(Indexed(Held(), Discs(), o, ignored), walked) << keyword;
+        if (!heldClosed_) heldClosed_ = std::make_unique<CNameIndex>(Cache(), 0);
+        EXPECT_EQ(Indexed(*heldClosed_, Discs(), o, ignored), walked) << keyword << " files closed";
         return answered == Discs().size();
     }
     CNameIndex& Held() {
         if (!held_) held_ = std::make_unique<CNameIndex>(Cache());
         return *held_;
     }
+    void HeldIndexNeverTrustsAChangedDisc(size_t keptOpen);
     TempDir dir_;
     std::unique_ptr<CNameIndex> held_;
+    std::unique_ptr<CNameIndex> heldClosed_;  // keeps no disc's files open
 };
 
 TEST_F(NameIndexTest, GivesExactlyTheHitsOfTheWalk) {
@@ -294,6 +299,51 @@ TEST(NameKeysTest, NamesFoundByPinyinHoldTheirKeywordsKeys) {
     EXPECT_GT(checked, 500u);
 }
 
+// Whatever name holds a keyword, in any letter case, holds every key the index
+// looks the keyword up by. (In a test-sized library nearly every bucket of a
+// block is filled, so a key the names lack is seen here, not by the walk.)
+TEST(NameKeysTest, NamesHoldingAKeywordHoldItsKeys) {
+    using namespace name_keys;
+    const char* pieces[] = {
+        "abc",      "Setup",    "x",        "Q",        "7",   ".",  "\xB9\xA4\xBE\xDF",
+        "\x81\x41", "\x81\x61", "\xCF\xE4", "\xD6\xD0", "exe", "EXE"};
+    std::mt19937 rng(31);
+    for (int i = 0; i < 3000; ++i) {
+        std::string name;
+        for (int n = 1 + static_cast<int>(rng() % 6); n > 0; --n)
+            name += pieces[rng() % std::size(pieces)];
+        const size_t at = rng() % name.size();
+        std::string keyword = name.substr(at, 1 + rng() % 7);
+        if (i % 2) keyword = LowerAZCopy(keyword);
+        std::set<uint32_t> held;
+        ForEachKey(name, [&](uint32_t key) { held.insert(key); });
+        for (uint32_t key : NameIndexKeys(keyword))
+            ASSERT_TRUE(held.count(key))
+                << ::testing::PrintToString(keyword) << " in " << ::testing::PrintToString(name);
+    }
+    // A keyword with a double-byte character is narrowed by it.
+    EXPECT_FALSE(NameIndexKeys("\xB9\xA4").empty());
+    EXPECT_FALSE(NameIndexKeys("a\xB9\xA4").empty());
+}
+
+// Every key of every family falls among the segment's buckets, and keys of one
+// family never share a bucket with another's.
+TEST(NameKeysTest, EachFamilyHasBucketsOfItsOwn) {
+    std::mt19937 rng(3);
+    for (unsigned bits = 5; bits <= 22; ++bits) {
+        std::map<uint32_t, uint32_t> familyOf;  // bucket: the family seen in it
+        for (int i = 0; i < 4000; ++i) {
+            const uint32_t family = rng() % 8;
+            const uint32_t key = family << 24 | (rng() & 0xFFFFFF);
+            const uint32_t bucket = segment_bits::BucketOf(key, bits);
+            ASSERT_LT(bucket, 1u << bits) << bits;
+            const uint32_t space = family >= 5 ? 0 : family;  // others go with the literal
+            const auto [it, added] = familyOf.emplace(bucket, space);
+            EXPECT_EQ(it->second, space) << bits << " " << bucket;
+        }
+    }
+}
+
 TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
     ::mkdir((Lib() + "/cat").c_str(), 0755);
     BuildIndex(Lib() + "/a.orb", "A", {"alpha.txt", "dir/", "dir/alphabet.doc"},
@@ -341,13 +391,24 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
 
 // A disc changed under an index held open is never answered from what was kept:
 // the held index declines it (the walk answers) until its segment is rebuilt.
+// Also when the disc's files are not kept open but opened again for each search.
 TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
+    for (const size_t keptOpen : {CNameIndex::kFromLimit, size_t{0}}) {
+        SCOPED_TRACE(keptOpen ? "files kept open" : "files opened for each search");
+        HeldIndexNeverTrustsAChangedDisc(keptOpen);
+    }
+}
+
+void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
     const std::string disc = Lib() + "/a.orb";
-    std::map<std::string, int32_t> ids =
-        BuildIndex(disc, "A", {"needle.txt", "hay.txt"}, {{"hay.txt", "plain note"}});
+    // Enough names for buckets to stay mostly empty, so a keyword can miss them all,
+    // and for a segment of several pages.
+    std::vector<std::string> names{"needle.txt", "hay.txt"};
+    for (int i = 0; i < 3000; ++i) names.push_back("straw" + std::to_string(i) + ".dat");
+    std::map<std::string, int32_t> ids = BuildIndex(disc, "A", names, {{"hay.txt", "plain note"}});
     ASSERT_EQ(ids.count("hay.txt"), 1u);
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
-    CNameIndex index(Cache());
+    CNameIndex index(Cache(), keptOpen);
     auto search = [&](const std::string& keyword, bool& answered) {
         DiscSearchOptions o;
         o.keyword = keyword;
@@ -362,13 +423,24 @@ TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
     EXPECT_EQ(search("needle", answered), 1u);
     EXPECT_TRUE(answered);
 
+    // The segment cut short in place by someone else while it is held.
+    ASSERT_EQ(::truncate(NameSegmentPath(Cache(), disc).c_str(), 64), 0);
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("needle", answered), 1u);
+    EXPECT_TRUE(answered);
+
     // A note written beside the disc: the kept segment knows nothing of it.
     {
         CIndexReader w;
         ASSERT_EQ(w.Open(disc, OpenMode::ReadWriteShareAll), 1);
-        w.SetAnnotation(ids["hay.txt"], "a needle in the note");
+        w.SetAnnotation(ids["hay.txt"], "a needle in the jungle tonight");
         ASSERT_TRUE(w.Close());
     }
+    // Nothing in the old segment leads to it: only the look at the files can tell.
+    EXPECT_EQ(search("jungle tonight", answered), 1u);
+    EXPECT_FALSE(answered);
     EXPECT_EQ(search("needle", answered), 2u);
     EXPECT_FALSE(answered);
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
@@ -506,6 +578,9 @@ TEST_F(NameIndexTest, DamagedCacheIsRebuiltNeverTrusted) {
         std::string(good.size(), 'x'),    // foreign
         good + "tail",                    // longer
     };
+    std::string older = good;  // the format before, whose keys and buckets differ
+    older[7] = '4';
+    damaged.push_back(older);
     std::string flipped = good;  // a posting byte changed: sizes still agree
     flipped[flipped.size() - 2] ^= 0x55;
     damaged.push_back(flipped);
@@ -558,7 +633,8 @@ TEST_F(NameIndexTest, NoDamagedByteGivesAWrongAnswer) {
 // The bytes of a segment after its identity (the counts, the checksum and the
 // body) depend only on the index's records and annotations. Whatever way the
 // builder takes to them, they stay those existing caches hold: the size and hash
-// are those the earlier, slower builder wrote for this disc.
+// are those the plain sorting builder wrote for this disc in this format (a new
+// format changes them along with the segment's magic).
 TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     const char* pieces[] = {"a",
                             "B",
@@ -608,8 +684,8 @@ TEST_F(NameIndexTest, SegmentBytesStayTheSame) {
     uint64_t h = 1469598103934665603ULL;
     for (size_t i = identityEnd; i < seg.size(); ++i)
         h = (h ^ static_cast<unsigned char>(seg[i])) * 1099511628211ULL;
-    EXPECT_EQ(seg.size(), 72493u);
-    EXPECT_EQ(h, 4086264774730388137ULL);
+    EXPECT_EQ(seg.size(), 64108u);
+    EXPECT_EQ(h, 14943289232892057289ULL);
 }
 
 // The builder takes a disc's bucket count from its header's counts before the
@@ -619,7 +695,7 @@ TEST_F(NameIndexTest, HeaderCountsDoNotShapeTheSegment) {
     std::vector<std::string> paths{"d/"};
     for (int i = 0; i < 600; ++i)
         paths.push_back((i % 7 ? "d/" : "") + std::string(i % 3 ? "hay" : "needle") +
-                        std::to_string(i) + ".txt");
+                        "-with-a-longer-name-" + std::to_string(i) + ".txt");
     const std::string index = Lib() + "/a.orb";
     ASSERT_FALSE(BuildIndex(index, "A", paths).empty());
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
@@ -627,7 +703,8 @@ TEST_F(NameIndexTest, HeaderCountsDoNotShapeTheSegment) {
     std::string good, file;
     ASSERT_TRUE(ReadWholeFile(NameSegmentPath(Cache(), index), good));
     ASSERT_TRUE(ReadWholeFile(index, file));
-    for (uint32_t files : {1u, 299u, 699u, 100000u}) {
+    // 999: as many blocks as the walk finds and more, but other buckets.
+    for (uint32_t files : {1u, 299u, 999u, 100000u}) {
         IndexHeader h;
         DecodeHeader(reinterpret_cast<const unsigned char*>(file.data()) + kMagicSize, h);
         h.fileCount = files;
