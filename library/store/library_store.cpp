@@ -138,8 +138,10 @@ std::vector<LibraryItem> ListLibraryLevel(const std::string& hostDir, bool showD
 namespace {
 thread_local CSharedLibraryWalk* g_sharedWalk = nullptr;
 
+// cancel, when given and set, stops the walk's workers too, not only visit.
 bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
-                     const std::function<bool(const LibraryItem&)>& visit);
+                     const std::function<bool(const LibraryItem&)>& visit,
+                     const std::atomic<bool>* cancel = nullptr);
 
 // Two recordings of one root: a trailing '/' makes no difference.
 bool SameRoot(const std::string& a, const std::string& b) {
@@ -162,11 +164,14 @@ void CSharedLibraryWalk::Adopt(Recording recording) {
 CSharedLibraryWalk::Recording RecordLibraryWalk(const std::string& hostRoot, bool showDiscs,
                                                 const std::atomic<bool>* stop) {
     CSharedLibraryWalk::Recording r{hostRoot, showDiscs, {}};
-    r.complete = WalkDirectories(hostRoot, showDiscs, [&](const LibraryItem& item) {
-        if (stop && stop->load(std::memory_order_relaxed)) return false;
-        r.items.push_back(item);
-        return true;
-    });
+    r.complete = WalkDirectories(
+        hostRoot, showDiscs,
+        [&](const LibraryItem& item) {
+            if (stop && stop->load(std::memory_order_relaxed)) return false;
+            r.items.push_back(item);
+            return true;
+        },
+        stop);
     return r;
 }
 
@@ -245,7 +250,8 @@ unsigned WalkThreads() {
 }
 
 bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
-                     const std::function<bool(const LibraryItem&)>& visit) {
+                     const std::function<bool(const LibraryItem&)>& visit,
+                     const std::atomic<bool>* cancel) {
     // A link to a directory is shown but never entered: one to "/" or to the
     // library itself would walk the whole machine or loop, and a real directory
     // is always reached by its own path. So every directory is entered at most
@@ -273,18 +279,25 @@ bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
     std::condition_variable ready;
     std::atomic<size_t> nextPiece{0};
     std::atomic<bool> stop{false};
+    // A caller's cancel must reach the workers: the thread that waits for a
+    // category would otherwise wait for the whole of it.
+    auto halted = [&] { return stop || (cancel && cancel->load(std::memory_order_relaxed)); };
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
-            for (size_t i; (i = nextPiece.fetch_add(1)) < pieces.size() && !stop;) {
+            // Every piece taken is marked done, halted or not: the collecting
+            // thread may be waiting for it.
+            for (size_t i; (i = nextPiece.fetch_add(1)) < pieces.size();) {
                 Piece& piece = pieces[i];
                 std::vector<LibraryItem> items;
-                WalkSubtree(OpenLevel(rootFd, piece.category->hostName, piece.category->hostPath),
-                            piece.category->hostPath, showDiscs, 1, [&](const LibraryItem& item) {
-                                if (stop) return false;
-                                items.push_back(item);
-                                return true;
-                            });
+                if (!halted())
+                    WalkSubtree(
+                        OpenLevel(rootFd, piece.category->hostName, piece.category->hostPath),
+                        piece.category->hostPath, showDiscs, 1, [&](const LibraryItem& item) {
+                            if (halted()) return false;
+                            items.push_back(item);
+                            return true;
+                        });
                 std::lock_guard<std::mutex> lock(mutex);
                 piece.items = std::move(items);
                 piece.done = true;
@@ -330,7 +343,8 @@ bool WalkDirectories(const std::string& hostRoot, bool showDiscs,
     stop = true;
     for (std::thread& worker : workers) worker.join();
     ::close(rootFd);
-    return whole;
+    // A piece halted by cancel may have given only part of its category.
+    return whole && !(cancel && cancel->load());
 }
 }  // namespace
 

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/text.h"
@@ -188,6 +191,29 @@ TEST(WalkLibrary, ManyCategoriesAndADeepChainComeInTheOrderOfOneLevelAtATime) {
     int count = 0;
     EXPECT_FALSE(WalkLibrary(dir.path(), true, [&](const LibraryItem&) { return ++count < 50; }));
     EXPECT_EQ(count, 50);
+}
+
+// A walk stopped from outside while its threads are inside categories ends,
+// whenever the stop comes, and never calls itself complete unless it was.
+TEST(SharedLibraryWalk, AStopFromOutsideEndsTheWalkAtAnyMoment) {
+    TempDir dir;
+    size_t total = 0;
+    for (int c = 0; c < 6; ++c) {
+        const std::string cat = dir / ("c" + std::to_string(c));
+        MakeDir(cat);
+        ++total;
+        for (int d = 0; d < 150; ++d, ++total) MakeDir(cat + "/d" + std::to_string(d));
+    }
+    for (int round = 0; round < 30; ++round) {
+        std::atomic<bool> stop{false};
+        auto walk = std::async(std::launch::async,
+                               [&] { return RecordLibraryWalk(dir.path(), true, &stop); });
+        if (round % 3) std::this_thread::yield();
+        stop = true;
+        ASSERT_EQ(walk.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        const CSharedLibraryWalk::Recording r = walk.get();
+        EXPECT_TRUE(r.complete ? r.items.size() == total : r.items.size() <= total);
+    }
 }
 
 TEST(SharedLibraryWalk, AnAdoptedWalkIsReplayedWithoutReadingTheLibrary) {
