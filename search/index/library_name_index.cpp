@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "index/index_reader.h"
 #include "search/index/name_index.h"
@@ -148,18 +149,17 @@ size_t CNameIndex::OpenDiscs(const std::vector<std::string>& indexPaths) {
     return fresh;
 }
 
-void CNameIndex::Forget(const std::string& indexPath) {
+void CNameIndex::KeepOnly(const std::vector<std::string>& indexPaths) {
+    const std::unordered_set<std::string> keep(indexPaths.begin(), indexPaths.end());
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = discs_.find(indexPath);
-    if (it == discs_.end()) return;
-    --(it->second->keepsFiles ? open_ : closed_);
-    discs_.erase(it);
-}
-
-void CNameIndex::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    discs_.clear();
-    open_ = closed_ = 0;
+    for (auto it = discs_.begin(); it != discs_.end();) {
+        if (keep.count(it->first)) {
+            ++it;
+            continue;
+        }
+        --(it->second->keepsFiles ? open_ : closed_);
+        it = discs_.erase(it);
+    }
 }
 
 CNameIndex::Counts CNameIndex::GetCounts() const {

@@ -60,9 +60,8 @@ public:
     // Opens the segments of these discs ahead of the first search; how many are
     // fresh.
     size_t OpenDiscs(const std::vector<std::string>& indexPaths);
-    // Closes what is kept of a disc (one that left the library) or of every disc.
-    void Forget(const std::string& indexPath);
-    void Clear();
+    // Closes what is kept of every disc but these (those that left the library).
+    void KeepOnly(const std::vector<std::string>& indexPaths);
 
     // Counts since construction, for benchmarks and --stats.
     struct Counts {

@@ -643,10 +643,14 @@ void CSearchPane::OnExport() {
 
 void CSearchPane::RefreshScope() {
     scope_->RefillKeepingChecks(GetLibraryDirectory());
-    // Discs the held index keeps open may have left the library: their files
-    // would stay open, a deleted disc's space never freed. Searches reopen the
-    // rest (a running one keeps what it holds).
-    if (nameIndex_) nameIndex_->Clear();
+    // Discs that left the library are let go, or their files would stay open and
+    // a deleted disc's space never be freed; the rest stay open for the next
+    // search (a running one keeps what it holds).
+    if (nameIndex_) {
+        std::vector<std::string> discs;
+        for (auto& [path, check] : scope_->DiscChecks()) discs.push_back(std::move(path));
+        nameIndex_->KeepOnly(discs);
+    }
     RefreshNameIndex();
 }
 
@@ -658,6 +662,9 @@ void CSearchPane::OnScopeRefresh() {
 }
 
 void CSearchPane::RefreshNameIndex() {
+    // Another library: nothing of the old one's stays open.
+    if (nameIndex_ && nameIndex_->CacheDir() != NameIndexDirectory(GetLibraryDirectory()))
+        nameIndex_.reset();
     refresher_->Request(GetLibraryDirectory());
 }
 
