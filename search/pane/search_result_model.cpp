@@ -276,10 +276,11 @@ void CSearchResultModel::Clear() {
     if (rows_->empty() && stores_.empty()) return;
     // The rows and the hits' stores are freed on the merger: after a large
     // search they are hundreds of megabytes.
+    // Taken after the reset is announced: a view may still read the rows then.
+    beginResetModel();
     auto old = std::make_shared<std::pair<std::shared_ptr<const std::vector<HitRow>>,
                                           std::vector<std::shared_ptr<CHitStore>>>>(
         std::move(rows_), std::move(stores_));
-    beginResetModel();
     rows_ = std::make_shared<std::vector<HitRow>>();
     stores_.clear();
     endResetModel();

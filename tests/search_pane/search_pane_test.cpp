@@ -587,10 +587,18 @@ TEST(SearchResultModelTest, LargeMergesLandWholeAndKeepTheSelection) {
         ASSERT_EQ(model.Hit(static_cast<int>(i))->name[0], 'x');
     EXPECT_TRUE(sorted());
 
-    // A Clear drops the merge that was running.
+    // A Clear drops the merge that was running. Until the reset is done, a view
+    // told of it may still read the rows it had.
     auto fourth = batch(CSearchResultModel::kMergeHereRows * 2);
     model.AddHits(fourth);
+    const int before = model.rowCount();
+    int readAtReset = -1;
+    QObject::connect(&model, &QAbstractItemModel::modelAboutToBeReset, [&] {
+        readAtReset = model.rowCount();
+        if (readAtReset > 0) (void)model.data(model.index(readAtReset - 1, 0), Qt::DisplayRole);
+    });
     model.Clear();
+    EXPECT_EQ(readAtReset, before);
     ASSERT_TRUE(test::WaitUntil([&] { return model.IsSettled(); }));
     EXPECT_EQ(model.Count(), 0u);
 }
