@@ -659,7 +659,9 @@ bool SearchDiscThroughIndex(const std::string& cacheDir, const std::string& inde
         indexPath, options,
         [&]() -> CIndexReader* {
             opened = reader.Open(indexPath, OpenMode::ReadShareAll) != 0;
-            return opened ? &reader : nullptr;
+            // The annotations just read must be the ones the segment was built
+            // with: a note written since would be missed where no key leads to it.
+            return opened && seg->StillDescribes(indexPath) ? &reader : nullptr;
         },
         onHit);
     if (opened) reader.Close();
