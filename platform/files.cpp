@@ -483,14 +483,14 @@ int MakeAnonymousFile(std::string_view data) {
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
-                           std::string* error) {
+                           std::string* error, bool sweepTemps) {
     SaveTarget target;
     int resolveErr = 0;
     if (!ResolveSaveTarget(path, target, resolveErr)) {
         if (error) *error = ErrorText(resolveErr);
         return false;
     }
-    RemoveStaleTemps(FolderOf(target.path));
+    if (sweepTemps) RemoveStaleTemps(FolderOf(target.path));
     std::string tmp;
     int fd = CreateUniqueTemp(target, tmp);
     auto fail = [&](int err) {

@@ -100,9 +100,11 @@ int MakeAnonymousFile(std::string_view data);
 // never leaves a truncated file at path. With durable the data is flushed first.
 // A link at path is saved through to its target; a target that may not be
 // replaced (see ResolveSaveTarget) is refused. On failure path is untouched, the
-// temporary is removed, and error holds errno's text.
+// temporary is removed, and error holds errno's text. Temporaries crashed saves
+// left in the folder are removed first unless sweepTemps is false (a folder saved
+// into thousands of times in a row, swept once by its owner).
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, bool durable,
-                           std::string* error = nullptr);
+                           std::string* error = nullptr, bool sweepTemps = true);
 
 // One entry of a directory listing, in the file system's own order; "." and ".."
 // are included so callers skip them as the Windows program did.

@@ -275,7 +275,10 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
     // Renamed into place, never written over: a crash leaves the old segment or
     // the new one. Not flushed to the disk: a cache lost with the power is only
     // rebuilt, and a flush per disc would make building a library take minutes.
-    if (path.empty() || !segment_build::SaveSegment(path, out)) {
+    // Nor is the folder swept for crashed saves' temporaries each time, which
+    // would look at every segment once per disc built: the refresh sweeps once.
+    if (path.empty() ||
+        !ReplaceFileAtomically(path, out, /*durable=*/false, nullptr, /*sweepTemps=*/false)) {
         error = "cannot write " + path;
         return false;
     }

@@ -413,20 +413,6 @@ void CBucketBitmaps::Code(size_t blocks, unsigned groupShift, std::vector<uint32
     groupBits.push_back(static_cast<uint32_t>(bits.Size()));
 }
 
-bool SaveSegment(const std::string& path, std::string_view data) {
-    SaveTarget target;
-    int err = 0;
-    if (!ResolveSaveTarget(path, target, err)) return false;
-    std::string tmp;
-    const int fd = CreateUniqueTemp(target, tmp);
-    if (fd < 0) return false;
-    bool ok = WriteAppend(fd, data.data(), data.size());
-    ok = ::close(fd) == 0 && ok;
-    if (ok && RenameOver(tmp, target.path, false)) return true;
-    ::unlink(tmp.c_str());
-    return false;
-}
-
 // Asks the kernel to read a file ahead, so a disc coming from the disk is in
 // memory by the time its turn comes; its size (0 when it cannot be opened).
 uint64_t ReadAhead(const std::string& path) {

@@ -75,12 +75,6 @@ private:
 void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& groupBits,
                    std::string& out);
 
-// Puts a segment at path as ReplaceFileAtomically does (a unique temporary
-// file renamed into place, not flushed), without its sweep of the folder for
-// crashed saves' temporaries: that lists and looks at every segment of the
-// library, once per disc built. The refresh sweeps them once.
-bool SaveSegment(const std::string& path, std::string_view data);
-
 struct SegmentBuilds {
     size_t built = 0;
     size_t failed = 0;
