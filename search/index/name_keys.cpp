@@ -106,29 +106,6 @@ void SortUnique(std::vector<uint32_t>& keys) {
 
 }  // namespace
 
-bool PinyinQueryKeys(std::string_view keyword, std::vector<uint32_t>& keys) {
-    // Shorter keywords have no literal keys either.
-    if (keyword.size() < 3) return false;
-    const Cuts cuts = MakeCuts(keyword);
-    const size_t n = cuts.n;
-    const std::vector<std::vector<size_t>>& edges = cuts.edges;
-    const std::vector<char>&from = cuts.from, &toEnd = cuts.toEnd;
-    auto sym = [&](size_t at) { return cuts.Sym(at); };
-    // One character whose reading starts with the keyword, or two.
-    cuts.ShortRuns(keys);
-    for (size_t a = 0; a < n; ++a) {
-        if (!from[a]) continue;
-        for (size_t b : edges[a]) {
-            if (b >= n) continue;
-            for (size_t c : edges[b])
-                if (c < n && toEnd[c])
-                    keys.push_back(kPinyin3Tag | sym(a) << 16 | sym(b) << 8 | sym(c));
-        }
-    }
-    SortUnique(keys);
-    return true;
-}
-
 bool PinyinQueryEnds(std::string_view keyword, std::vector<uint32_t>& first,
                      std::vector<uint32_t>& last) {
     if (keyword.size() < 3) return false;
