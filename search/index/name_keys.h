@@ -175,10 +175,14 @@ void ForEachPinyinKey(std::string_view name, F add) {
     }
 }
 
-// The keys a keyword spelled in pinyin is narrowed by: every name it spells holds a key of first
-// (the keys of the run's first three characters, or of a run of one or two) and a key of last (its
-// last three, or the same short run). Letters among the characters are filed under their literal
-// trigram, which is among the keys too. False when the keyword cannot be narrowed.
+// The keys a keyword spelled in pinyin is narrowed by: every name it spells
+// holds a key of first (the keys of the run's first three characters, or of a
+// run of one or two) and a key of last (its last three, or the same short run).
+// Letters among the characters are filed under their literal trigram, which is
+// among the keys too. The keyword is cut into pieces every way the matcher could
+// (a letter or digit, an initial, zh/ch/sh whole, a full reading, at the end the
+// start of one); cutting more ways than the matcher does only adds keys. False
+// when it cannot be narrowed.
 bool PinyinQueryEnds(std::string_view keyword, std::vector<uint32_t>& first,
                      std::vector<uint32_t>& last);
 
