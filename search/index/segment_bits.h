@@ -46,10 +46,14 @@ inline uint64_t Fnv1a(const unsigned char* p, size_t n, uint64_t h = 14695981039
     return h;
 }
 
+// A group's check from the hash of its bytes.
+inline uint16_t FoldCheck(uint64_t h) {
+    return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
+}
+
 // The check of a group's lists: its bits [from, to) of the stream, whole bytes.
 inline uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
-    const uint64_t h = Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8));
-    return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
+    return FoldCheck(Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8)));
 }
 inline uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
     return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);

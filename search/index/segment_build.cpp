@@ -321,9 +321,7 @@ void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& group
     out.reserve(out.size() + groups * 6);
     for (size_t i = 0; i < groups; ++i) {
         segment_bits::Put32(out, groupBits[i]);
-        const uint64_t h = sums[i];
-        const uint16_t check =
-            i < checked ? static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48)) : 0;
+        const uint16_t check = i < checked ? segment_bits::FoldCheck(sums[i]) : 0;
         out += static_cast<char>(check);
         out += static_cast<char>(check >> 8);
     }
