@@ -226,7 +226,7 @@ void CFavoritePane::WatchFavoritesFile() {
     const std::string file = m_tree->FavoritesFilePath();
     m_fileStamp = StampOfFile(file);
     if (file.empty()) return;
-    if (IsNetworkFileSystem(m_tree->GetLibraryPath())) {
+    if (m_alwaysPoll || IsNetworkFileSystem(m_tree->GetLibraryPath())) {
         m_polling = true;
         if (!m_pollPaused) m_poll.start();
         return;

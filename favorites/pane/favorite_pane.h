@@ -81,6 +81,10 @@ public:
     static constexpr int kSettleMs = 300;
     static constexpr int kPollMs = 3000;
     bool IsPollingFile() const { return m_polling; }
+    bool IsPollScheduled() const { return m_poll.isActive(); }
+    // Polls wherever the file lies (tests: a local folder behaves as a share); takes
+    // effect at the next LoadFavorites.
+    void SetAlwaysPoll(bool poll) { m_alwaysPoll = poll; }
     // No polls while the window is hidden or minimised; resuming polls at once.
     void SetPollPaused(bool paused);
     // Rereads favorite.dat when it is no longer the file last seen.
@@ -130,6 +134,7 @@ private:
     QTimer m_settle;
     QTimer m_poll;
     bool m_polling = false;
+    bool m_alwaysPoll = false;
     bool m_pollPaused = false;
     FileStamp m_fileStamp;
 };

@@ -508,5 +508,34 @@ TEST_F(FavoritePaneTest, AChangeSavedElsewhereIsShownKeepingTheSelection) {
     EXPECT_TRUE(names() == before);
 }
 
+// On a share favorite.dat is polled, but not while the window is hidden: a
+// change made meanwhile shows the moment the window is seen again.
+TEST_F(FavoritePaneTest, PollsOfAShareWaitWhileHiddenAndCatchUpAtOnce) {
+    QTreeWidgetItem* tools = tree->AddCategoryPath(U("工具"), nullptr);
+    AddSoftware(tools, "mine");
+    ASSERT_TRUE(pane->SaveNow());
+    pane->SetAlwaysPoll(true);
+    pane->LoadFavorites(dir.path());
+    ASSERT_TRUE(pane->IsPollingFile());
+    EXPECT_TRUE(pane->IsPollScheduled());
+    pane->SetPollPaused(true);
+    EXPECT_FALSE(pane->IsPollScheduled());
+
+    CFavoriteTree other;
+    ASSERT_TRUE(other.LoadFavorites(dir.path()));
+    ASSERT_TRUE(other.AddSoftware(other.topLevelItem(0), U("theirs"), "", nullptr));
+    ASSERT_TRUE(other.SaveFavorites(other.FavoritesFilePath()));
+    auto shown = [&] {
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            if ((*it)->text(0) == "theirs") return true;
+        return false;
+    };
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown());
+    pane->SetPollPaused(false);
+    EXPECT_TRUE(shown());
+    EXPECT_TRUE(pane->IsPollScheduled());
+}
+
 }  // namespace
 }  // namespace orb
