@@ -38,6 +38,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -157,11 +158,13 @@ double ProcessCpuMs() {
 // threads threads taking the discs in turn, as the search pane's pool does.
 template <typename SearchOne>
 QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
-                 SearchOne&& search, int threads = 1) {
+                 SearchOne&& search, int threads = 1,
+                 const std::function<void()>& beginRound = nullptr) {
     QueryTimes t;
     for (int r = 0; r < rounds; ++r) {
         const auto start = Clock::now();
         const double cpuStart = ProcessCpuMs();
+        if (beginRound) beginRound();
         std::atomic<uint64_t> hits{0};
         std::atomic<size_t> walked{0}, next{0};
         std::atomic<bool> firstDone{false};
@@ -416,9 +419,11 @@ int main(int argc, char** argv) {
     int rounds = 3, threads = 1;
     bool walk = false, keep = false, why = false;
     bool buildOnly = false;
-    std::string only;  // run only the case of this name
+    bool heldOnly = false;  // no one-shot or plocate runs: for profiling the held index
+    std::string only;       // run only the case of this name
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--build-only") == 0) buildOnly = true;
+        if (std::strcmp(argv[i], "--held-only") == 0) heldOnly = true;
         if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
         if (std::strcmp(argv[i], "--keep") == 0) keep = true;
         if (std::strncmp(argv[i], "--threads=", 10) == 0)
@@ -561,17 +566,18 @@ int main(int argc, char** argv) {
         QueryTimes t = Query(
             discs, o, rounds,
             [&](const std::string& d, const auto& onHit) { return index.SearchDisc(d, o, onHit); },
-            threads);
+            threads, [&] { index.TakeChanges(); });
         const CNameIndex::Counts after = index.GetCounts();
         const double heldMb = RssMb() - rssBefore;
         // Opening every disc's files for the one query, as orbtool search does.
         CIndexReader reader;
-        QueryTimes once = Query(discs, o, rounds, [&](const std::string& d, const auto& onHit) {
-            return SearchDiscThroughIndex(cache, d, o, reader, onHit);
-        });
+        QueryTimes once =
+            Query(discs, o, heldOnly ? 0 : rounds, [&](const std::string& d, const auto& onHit) {
+                return SearchDiscThroughIndex(cache, d, o, reader, onHit);
+            });
         double p100 = 1e30, pAll = 1e30;
         std::string count;
-        if (plocate) {
+        if (plocate && !heldOnly) {
             // plocate folds case only in valid text of the locale; GBK bytes are
             // searched as they are (they have no case).
             const bool ascii = std::all_of(c.keyword.begin(), c.keyword.end(), [](char ch) {

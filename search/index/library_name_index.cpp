@@ -28,7 +28,11 @@ size_t DiscsTheLimitAllows() {
 
 struct CNameIndex::Disc {
     std::mutex mutex;
-    bool keepsFiles = true;                 // false: its files are opened for each search
+    bool keepsFiles = true;  // false: its files are opened for each search
+    // Its folder's reports (null: none can be had) and the look at which its files
+    // were last found to be the ones its segment describes.
+    std::shared_ptr<const CFolderChanges::Folder> folder;
+    uint64_t lookedAt = 0;
     std::unique_ptr<CNameSegment> segment;  // null: no fresh segment at the last look
     std::unique_ptr<CIndexReader> reader;   // opened at the disc's first candidate
 };
@@ -48,10 +52,19 @@ CNameIndex::CNameIndex(std::string cacheDir, size_t maxOpenDiscs)
 CNameIndex::~CNameIndex() = default;
 
 std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPath) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = discs_.find(indexPath);
+        if (it != discs_.end()) return it->second;
+    }
+    auto disc = std::make_shared<Disc>();
+    // Watched before its files are first looked at, so nothing done to them after
+    // that look goes unreported.
+    const size_t slash = indexPath.rfind('/');
+    if (slash != std::string::npos) disc->folder = changes_.Watch(indexPath.substr(0, slash));
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = discs_.find(indexPath);
-    if (it != discs_.end()) return it->second;
-    auto disc = std::make_shared<Disc>();
+    if (it != discs_.end()) return it->second;  // made meanwhile by another search
     if (open_ < maxOpen_) {
         ++open_;
     } else if (closed_ < kMaxClosedDiscs) {
@@ -93,10 +106,7 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
         return true;
     }
     std::lock_guard<std::mutex> discLock(disc->mutex);
-    // Both index and companion are looked at before anything kept is trusted.
-    const bool kept = disc->segment && (disc->keepsFiles ? disc->segment->StillDescribes(indexPath)
-                                                         : disc->segment->ReopenFiles(indexPath));
-    if (!kept && !Reopen(*disc, indexPath)) return declined();
+    if (!LookAt(*disc, indexPath)) return declined();
     struct CloseAfter {
         Disc& disc;
         ~CloseAfter() {
@@ -135,13 +145,41 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
     return true;
 }
 
+bool CNameIndex::LookAt(Disc& disc, const std::string& indexPath) {
+    if (disc.keepsFiles && disc.segment && disc.folder && disc.segment->OneName() &&
+        takesChanges_.load() && changes_.Unchanged(*disc.folder, disc.lookedAt))
+        return true;
+    // A folder moved somewhere on the disc's path: watched again, as it is now,
+    // before the look.
+    if (disc.folder && disc.folder->Gone())
+        disc.folder = changes_.Watch(indexPath.substr(0, indexPath.rfind('/')));
+    // Read before the files are looked at: a change made after the look is
+    // reported at a later one.
+    const uint64_t look = changes_.Look();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++counts_.looked;
+    }
+    // Both index and companion are looked at before anything kept is trusted.
+    const bool kept = disc.segment && (disc.keepsFiles ? disc.segment->StillDescribes(indexPath)
+                                                       : disc.segment->ReopenFiles(indexPath));
+    if (!kept && !Reopen(disc, indexPath)) return false;
+    disc.lookedAt = look;
+    return true;
+}
+
+void CNameIndex::TakeChanges() {
+    changes_.Take();
+    takesChanges_.store(true);
+}
+
 size_t CNameIndex::OpenDiscs(const std::vector<std::string>& indexPaths) {
     size_t fresh = 0;
     for (const std::string& path : indexPaths) {
         std::shared_ptr<Disc> disc = DiscOf(path);
         if (!disc) break;
         std::lock_guard<std::mutex> discLock(disc->mutex);
-        if ((disc->segment && disc->segment->StillDescribes(path)) || Reopen(*disc, path)) {
+        if (LookAt(*disc, path)) {
             ++fresh;
             if (!disc->keepsFiles) disc->segment->CloseFiles();
         }

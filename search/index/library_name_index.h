@@ -3,6 +3,7 @@
 // posting lists and its candidates, not for opening every disc's files.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/folder_changes.h"
 #include "search/disc_search.h"
 
 namespace orb {
@@ -30,6 +32,12 @@ void RaiseOpenFileLimit();
 // are still the files the segment describes (two stats); a disc that changed is
 // opened again, and one without a fresh segment answers false so the caller
 // walks it. A segment found damaged is closed and declined the same way.
+//
+// A caller that calls TakeChanges at the start of each search of the library
+// spares those stats: a disc whose folder (and every folder above it) reported
+// no change since its files were last looked at is known to be unchanged. Not on
+// a network file system, for files with a second name, or for discs whose files
+// are opened for each search: those are looked at every time.
 //
 // Meant to live as long as the library is shown and to answer many searches
 // (type-ahead). One object serves several threads: different discs are searched
@@ -57,6 +65,11 @@ public:
     bool SearchDisc(const std::string& indexPath, const DiscSearchOptions& options,
                     const std::function<void(const SearchResult&)>& onHit);
 
+    // Takes in the changes the library's folders reported: call it at the start of
+    // each search of the library, before any SearchDisc of that search. Until it
+    // is first called, every disc's files are looked at by every search.
+    void TakeChanges();
+
     // Opens the segments of these discs ahead of the first search; how many are
     // fresh.
     size_t OpenDiscs(const std::vector<std::string>& indexPaths);
@@ -68,6 +81,7 @@ public:
         uint64_t answered = 0;  // disc searches the index answered
         uint64_t declined = 0;  // disc searches left to the walk
         uint64_t opened = 0;    // segments opened (again, after a change)
+        uint64_t looked = 0;    // disc searches that looked at the disc's files
         uint64_t keys = 0, blocks = 0, records = 0, hits = 0;  // see CNameSegment::LastCost
     };
     Counts GetCounts() const;
@@ -76,6 +90,9 @@ private:
     struct Disc;
     std::shared_ptr<Disc> DiscOf(const std::string& indexPath);
     bool Reopen(Disc& disc, const std::string& indexPath);
+    // Makes sure the disc's segment describes its files as they are now; false
+    // when it has no fresh segment.
+    bool LookAt(Disc& disc, const std::string& indexPath);
 
     const std::string cacheDir_;
     size_t maxOpen_ = 0;
@@ -84,6 +101,8 @@ private:
     size_t open_ = 0;    // discs whose files are kept open
     size_t closed_ = 0;  // discs that keep only what is in memory
     Counts counts_;
+    CFolderChanges changes_;
+    std::atomic<bool> takesChanges_{false};
 };
 
 }  // namespace orb

@@ -166,6 +166,7 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     seg->idDev_ = id.dev;
     seg->idCompanionSize_ = id.companionSize;
     seg->idCompanionMtimeNs_ = id.companionMtimeNs;
+    seg->oneName_ = id.oneName;
     return seg;
 }
 
@@ -178,14 +179,16 @@ bool CNameSegment::DescribesIndex(const struct stat& st) const {
 bool CNameSegment::CompanionUnchanged(const std::string& indexPath) const {
     struct stat cs {};
     if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
+    oneName_ = oneName_ && cs.st_nlink <= 1;
     return cs.st_size == idCompanionSize_ &&
            int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
 }
 
 bool CNameSegment::StillDescribes(const std::string& indexPath) const {
     struct stat st {};
-    return ::stat(indexPath.c_str(), &st) == 0 && DescribesIndex(st) &&
-           CompanionUnchanged(indexPath);
+    if (::stat(indexPath.c_str(), &st) != 0) return false;
+    oneName_ = st.st_nlink <= 1;
+    return DescribesIndex(st) && CompanionUnchanged(indexPath);
 }
 
 void CNameSegment::CloseFiles() {

@@ -95,6 +95,9 @@ public:
     // describes (two stats: the index and its companion). An open segment reads
     // through descriptors, so a replaced or changed index is only seen here.
     bool StillDescribes(const std::string& indexPath) const;
+    // Whether, at the last look (opening or StillDescribes), neither the index nor
+    // its companion had a second name.
+    bool OneName() const { return oneName_; }
     // Keeps the table of bucket groups and the blocks' starts in memory, so that a
     // key or a run of blocks costs one read; false when they cannot be read.
     bool KeepTables();
@@ -147,6 +150,7 @@ private:
     // The identity of the index the segment describes (companion: -1 when none).
     uint64_t idSize_ = 0, idIno_ = 0, idDev_ = 0;
     int64_t idMtimeNs_ = 0, idCompanionSize_ = -1, idCompanionMtimeNs_ = -1;
+    mutable bool oneName_ = false;
     std::vector<unsigned char> groupTable_;       // empty unless kept
     std::vector<unsigned char> blockStartTable_;  // empty unless kept
     mutable SearchCost cost_;

@@ -99,6 +99,10 @@ void CPaneSearchRun::Start() {
         threads = std::clamp<size_t>(size_t{cores == 0 ? 2 : cores} * 2, 2, 8);
     }
     threads = std::max<size_t>(1, std::min(threads, options_.indexPaths.size()));
+    // What the library's folders reported since the last search: a disc whose
+    // folder reported nothing is searched without looking at its files. A short
+    // read of what is queued, bounded by the kernel's queue.
+    if (options_.nameIndex) options_.nameIndex->TakeChanges();
     running_.store(threads);
     for (size_t i = 0; i < threads; ++i) pool_.emplace_back([this] { Work(); });
 }

@@ -5,12 +5,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -135,6 +137,8 @@ protected:
         EXPECT_EQ(Indexed(Cache(), Discs(), o, answered), walked) << keyword;
         CNameIndex opened(Cache());
         EXPECT_EQ(Indexed(opened, Discs(), o, ignored), walked) << keyword;
+        // The held index trusts a disc whose folder reported nothing.
+        Held().TakeChanges();
         EXPECT_EQ(Indexed(Held(), Discs(), o, ignored), walked) << keyword;
         if (!heldClosed_) heldClosed_ = std::make_unique<CNameIndex>(Cache(), 0);
         EXPECT_EQ(Indexed(*heldClosed_, Discs(), o, ignored), walked) << keyword << " files closed";
@@ -144,7 +148,7 @@ protected:
         if (!held_) held_ = std::make_unique<CNameIndex>(Cache());
         return *held_;
     }
-    void HeldIndexNeverTrustsAChangedDisc(size_t keptOpen);
+    void HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takesChanges);
     TempDir dir_;
     std::unique_ptr<CNameIndex> held_;
     std::unique_ptr<CNameIndex> heldClosed_;  // keeps no disc's files open
@@ -389,15 +393,21 @@ TEST_F(NameIndexTest, SegmentsFollowTheLibrary) {
 
 // A disc changed under an index held open is never answered from what was kept:
 // the held index declines it (the walk answers) until its segment is rebuilt.
-// Also when the disc's files are not kept open but opened again for each search.
+// Also when the disc's files are not kept open but opened again for each search,
+// and when the files are looked at only after their folder reported a change.
 TEST_F(NameIndexTest, HeldIndexNeverTrustsAChangedDisc) {
-    for (const size_t keptOpen : {CNameIndex::kFromLimit, size_t{0}}) {
-        SCOPED_TRACE(keptOpen ? "files kept open" : "files opened for each search");
-        HeldIndexNeverTrustsAChangedDisc(keptOpen);
-    }
+    for (const size_t keptOpen : {CNameIndex::kFromLimit, size_t{0}})
+        for (const bool takesChanges : {false, true}) {
+            SCOPED_TRACE(keptOpen ? "files kept open" : "files opened for each search");
+            SCOPED_TRACE(takesChanges ? "folder reports taken" : "files looked at every time");
+            HeldIndexNeverTrustsAChangedDisc(keptOpen, takesChanges);
+            std::filesystem::remove_all(Lib());
+            std::filesystem::remove_all(Cache());
+            ::mkdir(Lib().c_str(), 0755);
+        }
 }
 
-void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
+void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takesChanges) {
     const std::string disc = Lib() + "/a.orb";
     // Enough names for buckets to stay mostly empty, so a keyword can miss them all,
     // and for a segment of several pages.
@@ -412,6 +422,7 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
         o.keyword = keyword;
         o.flags = SF_FILES | SF_DIRECTORIES | SF_ANNOTATIONS;
         size_t n = 0;
+        if (takesChanges) index.TakeChanges();
         Hits hits = Indexed(index, {disc}, o, n);
         EXPECT_EQ(hits, Walk({disc}, o)) << keyword;
         answered = n == 1;
@@ -420,6 +431,13 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
     bool answered = false;
     EXPECT_EQ(search("needle", answered), 1u);
     EXPECT_TRUE(answered);
+    // Only a disc whose files are kept open is taken on its folder's word (and
+    // only on a path without links: a temporary folder may lie behind one).
+    char real[PATH_MAX];
+    const bool watchable = ::realpath(Lib().c_str(), real) && Lib() == real;
+    uint64_t looked = index.GetCounts().looked;
+    EXPECT_EQ(search("hay", answered), 1u);
+    EXPECT_EQ(index.GetCounts().looked, looked + (takesChanges && keptOpen && watchable ? 0 : 1));
 
     // The segment cut short in place by someone else while it is held.
     ASSERT_EQ(::truncate(NameSegmentPath(Cache(), disc).c_str(), 64), 0);
@@ -465,6 +483,16 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen) {
     ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_TRUE(answered);
+
+    // A second name, through which the disc could be written unseen: looked at by
+    // every search from then on.
+    const std::string link = Lib() + "/a.second-name";
+    ASSERT_EQ(::link(disc.c_str(), link.c_str()), 0);
+    EXPECT_EQ(search("noodle", answered), 1u);
+    looked = index.GetCounts().looked;
+    EXPECT_EQ(search("noodle", answered), 1u);
+    EXPECT_EQ(index.GetCounts().looked, looked + 1);
+    ASSERT_EQ(::unlink(link.c_str()), 0);
 
     // Replaced by another disc, then gone.
     BuildIndex(disc, "B", {"other-needle.doc", "x/", "x/needles/"});
