@@ -7,7 +7,7 @@ PKGS=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       qt6-translations-l10n fonts-noto-cjk file dpkg-dev python3 unicode-data
       dbus at-spi2-core python3-pyatspi xdotool imagemagick openbox trayer
       libarchive-dev libudfread-dev udftools p7zip-full python3-pycdlib
-      plocate)
+      plocate liburing-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -159,7 +159,8 @@ double ProcessCpuMs() {
 template <typename SearchOne>
 QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions& o, int rounds,
                  SearchOne&& search, int threads = 1,
-                 const std::function<void()>& beginRound = nullptr) {
+                 const std::function<void()>& beginRound = nullptr,
+                 const std::function<void(size_t, size_t)>& readAhead = nullptr) {
     QueryTimes t;
     for (int r = 0; r < rounds; ++r) {
         const auto start = Clock::now();
@@ -170,21 +171,28 @@ QueryTimes Query(const std::vector<std::string>& discs, const DiscSearchOptions&
         std::atomic<bool> firstDone{false};
         std::mutex firstMutex;
         double first100 = 1e30;
+        // Runs of discs, as the search pane takes them, when their lists are read
+        // ahead.
+        const size_t run = readAhead ? CNameIndex::kReadAheadDiscs : 1;
         auto work = [&] {
-            for (size_t i; (i = next.fetch_add(1)) < discs.size();) {
-                uint64_t mine = 0;
-                if (!search(discs[i], [&](const SearchResult&) { ++mine; })) {
-                    ++walked;
-                    struct Count : IDiscSearchSink {
-                        uint64_t& n;
-                        explicit Count(uint64_t& h) : n(h) {}
-                        void OnHit(const SearchResult&) override { ++n; }
-                    } sink(mine);
-                    SearchDiscs({discs[i]}, o, sink);
-                }
-                if (hits.fetch_add(mine) + mine >= 100 && !firstDone.exchange(true)) {
-                    std::lock_guard<std::mutex> lock(firstMutex);
-                    first100 = Ms(start);
+            for (size_t from; (from = next.fetch_add(run)) < discs.size();) {
+                const size_t to = std::min(discs.size(), from + run);
+                if (readAhead) readAhead(from, to);
+                for (size_t i = from; i < to; ++i) {
+                    uint64_t mine = 0;
+                    if (!search(discs[i], [&](const SearchResult&) { ++mine; })) {
+                        ++walked;
+                        struct Count : IDiscSearchSink {
+                            uint64_t& n;
+                            explicit Count(uint64_t& h) : n(h) {}
+                            void OnHit(const SearchResult&) override { ++n; }
+                        } sink(mine);
+                        SearchDiscs({discs[i]}, o, sink);
+                    }
+                    if (hits.fetch_add(mine) + mine >= 100 && !firstDone.exchange(true)) {
+                        std::lock_guard<std::mutex> lock(firstMutex);
+                        first100 = Ms(start);
+                    }
                 }
             }
         };
@@ -566,7 +574,8 @@ int main(int argc, char** argv) {
         QueryTimes t = Query(
             discs, o, rounds,
             [&](const std::string& d, const auto& onHit) { return index.SearchDisc(d, o, onHit); },
-            threads, [&] { index.TakeChanges(); });
+            threads, [&] { index.TakeChanges(); },
+            [&](size_t from, size_t to) { index.ReadAhead(&discs[from], to - from, o); });
         const CNameIndex::Counts after = index.GetCounts();
         const double heldMb = RssMb() - rssBefore;
         // Opening every disc's files for the one query, as orbtool search does.

@@ -139,16 +139,20 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_.answered;
     counts_.keys += cost.keys;
+    counts_.ahead += cost.ahead;
     counts_.blocks += cost.blocks;
     counts_.records += cost.records;
     counts_.hits += cost.hits;
     return true;
 }
 
+bool CNameIndex::Vouched(const Disc& disc) const {
+    return disc.keepsFiles && disc.segment && disc.folder && disc.segment->OneName() &&
+           takesChanges_.load() && changes_.Unchanged(*disc.folder, disc.lookedAt);
+}
+
 bool CNameIndex::LookAt(Disc& disc, const std::string& indexPath) {
-    if (disc.keepsFiles && disc.segment && disc.folder && disc.segment->OneName() &&
-        takesChanges_.load() && changes_.Unchanged(*disc.folder, disc.lookedAt))
-        return true;
+    if (Vouched(disc)) return true;
     // A folder moved somewhere on the disc's path: watched again, as it is now,
     // before the look.
     if (disc.folder && disc.folder->Gone())
@@ -166,6 +170,34 @@ bool CNameIndex::LookAt(Disc& disc, const std::string& indexPath) {
     if (!kept && !Reopen(disc, indexPath)) return false;
     disc.lookedAt = look;
     return true;
+}
+
+void CNameIndex::ReadAhead(const std::string* indexPaths, size_t count,
+                           const DiscSearchOptions& options) {
+    if (count == 0 || !NameIndexCanNarrow(options)) return;
+    // Before the locks, so they are let go before the discs may go.
+    std::vector<std::shared_ptr<Disc>> held;
+    std::vector<std::unique_lock<std::mutex>> locks;
+    std::vector<const CNameSegment*> segments;
+    std::vector<BatchRead> reads;
+    for (size_t i = 0; i < count; ++i) {
+        std::shared_ptr<Disc> disc = DiscOf(indexPaths[i]);
+        if (!disc) continue;
+        std::unique_lock<std::mutex> lock(disc->mutex, std::try_to_lock);
+        // A disc looked at before but not vouched for now is left to its search,
+        // which looks at it anyway: looking here too would double the stats.
+        if (!lock || !disc->keepsFiles || (disc->segment && !Vouched(*disc)) ||
+            !LookAt(*disc, indexPaths[i]))
+            continue;
+        disc->segment->PlanReads(options, reads);
+        segments.push_back(disc->segment.get());
+        // Held until the reads landed: the bytes land in the segment.
+        locks.push_back(std::move(lock));
+        held.push_back(std::move(disc));
+    }
+    if (reads.empty()) return;
+    ReadInBatch(reads);
+    for (const CNameSegment* s : segments) s->Landed(reads);
 }
 
 void CNameIndex::TakeChanges() {

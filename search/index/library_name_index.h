@@ -50,6 +50,10 @@ class CNameIndex {
 public:
     static constexpr size_t kFromLimit = SIZE_MAX;
     static constexpr size_t kMaxClosedDiscs = 20000;
+    // Discs whose lists ReadAhead reads at once, for callers that take discs in
+    // runs: enough to spread a system call's cost, few enough for a thread's
+    // first hits to come soon.
+    static constexpr size_t kReadAheadDiscs = 16;
     // cacheDir is NameIndexDirectory(library).
     explicit CNameIndex(std::string cacheDir, size_t maxOpenDiscs = kFromLimit);
     ~CNameIndex();
@@ -64,6 +68,11 @@ public:
     // segment.
     bool SearchDisc(const std::string& indexPath, const DiscSearchOptions& options,
                     const std::function<void(const SearchResult&)>& onHit);
+
+    // Reads the first lists of these discs' next search with these options in
+    // one batch, so that search makes no system call for them. For a caller that
+    // searches a run of discs in turn; discs busy in another search are skipped.
+    void ReadAhead(const std::string* indexPaths, size_t count, const DiscSearchOptions& options);
 
     // Takes in the changes the library's folders reported: call it at the start of
     // each search of the library, before any SearchDisc of that search. Until it
@@ -82,7 +91,7 @@ public:
         uint64_t declined = 0;  // disc searches left to the walk
         uint64_t opened = 0;    // segments opened (again, after a change)
         uint64_t looked = 0;    // disc searches that looked at the disc's files
-        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;  // see CNameSegment::LastCost
+        uint64_t keys = 0, ahead = 0, blocks = 0, records = 0, hits = 0;  // see LastCost
     };
     Counts GetCounts() const;
 
@@ -90,6 +99,8 @@ private:
     struct Disc;
     std::shared_ptr<Disc> DiscOf(const std::string& indexPath);
     bool Reopen(Disc& disc, const std::string& indexPath);
+    // Whether the disc's folder vouches for its files since they were last looked at.
+    bool Vouched(const Disc& disc) const;
     // Makes sure the disc's segment describes its files as they are now; false
     // when it has no fresh segment.
     bool LookAt(Disc& disc, const std::string& indexPath);

@@ -286,11 +286,16 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
     if (from > to || to > streamBits) return false;
     const uint64_t firstByte = from / 8;
     const size_t bytes = static_cast<size_t>((to + 7) / 8 - firstByte + 8);
-    std::vector<unsigned char>& buf = groupBuffer_;
-    buf.resize(bytes);
-    if (!ReadSegment(stream_ + firstByte, buf.data(), bytes)) return false;
-    if (GroupCheck(buf.data() + (from / 8 - firstByte), from, to) != check) return false;
-    CBitReader r(buf.data(), to - firstByte * 8, from - firstByte * 8);
+    const unsigned char* data = Planned(stream_ + firstByte, bytes);
+    if (data) ++cost_.ahead;
+    if (!data) {
+        std::vector<unsigned char>& buf = groupBuffer_;
+        buf.resize(bytes);
+        if (!ReadSegment(stream_ + firstByte, buf.data(), bytes)) return false;
+        data = buf.data();
+    }
+    if (GroupCheck(data, from, to) != check) return false;
+    CBitReader r(data, to - firstByte * 8, from - firstByte * 8);
     const unsigned k = static_cast<unsigned>(r.Get(4));
     for (uint32_t b = bucket & ~((1u << kGroupShift) - 1);; ++b) {
         const uint64_t count = r.Gamma() - 1;
@@ -308,6 +313,51 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
         }
         return r.Ok();
     }
+}
+
+// Lists read ahead per disc, at most (pinyin keywords have many keys).
+constexpr size_t kMostPlannedReads = 32;
+
+const unsigned char* CNameSegment::Planned(uint64_t at, size_t bytes) const {
+    for (const PlannedRead& p : planned_)
+        if (p.whole && p.at == at && p.bytes == bytes) return plannedBytes_.data() + p.into;
+    return nullptr;
+}
+
+void CNameSegment::PlanReads(const DiscSearchOptions& options,
+                             std::vector<BatchRead>& reads) const {
+    planned_.clear();
+    KeyQuery q;
+    if (fd_ < 0 || groupTable_.empty() || !MakeQuery(options, q)) return;
+    const uint64_t streamBits = (uint64_t{streamBytes_} - 8) * 8;
+    size_t total = 0;
+    for (const std::vector<uint32_t>* keys : {&q.all, &q.first, &q.last})
+        for (uint32_t key : *keys) {
+            const uint64_t entryAt =
+                uint64_t{BucketOf(key, bucketBits_) >> kGroupShift} * kGroupEntry;
+            if (entryAt + kGroupEntry + 4 > groupTable_.size()) continue;
+            const uint64_t from = Get32(groupTable_.data() + entryAt),
+                           to = Get32(groupTable_.data() + entryAt + kGroupEntry);
+            // A damaged table is left to the search, which reads and refuses it.
+            if (from > to || to > streamBits) continue;
+            const uint64_t at = stream_ + from / 8;
+            const size_t bytes = static_cast<size_t>((to + 7) / 8 - from / 8 + 8);
+            if (planned_.size() == kMostPlannedReads || at + bytes > size_ ||
+                std::any_of(planned_.begin(), planned_.end(),
+                            [&](const PlannedRead& p) { return p.at == at; }))
+                continue;
+            planned_.push_back({at, bytes, total, reads.size() + planned_.size(), false});
+            total += bytes;
+        }
+    plannedBytes_.resize(total);
+    for (const PlannedRead& p : planned_)
+        reads.push_back(
+            {fd_, p.at, plannedBytes_.data() + p.into, static_cast<uint32_t>(p.bytes), 0});
+}
+
+void CNameSegment::Landed(const std::vector<BatchRead>& reads) const {
+    for (PlannedRead& p : planned_)
+        p.whole = p.read < reads.size() && reads[p.read].result == static_cast<int64_t>(p.bytes);
 }
 
 bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
@@ -568,6 +618,11 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
                           const std::function<CIndexReader*()>& openReader,
                           const std::function<void(const SearchResult&)>& onHit) const {
     cost_ = SearchCost{};
+    // What was read ahead serves this search only.
+    struct ForgetPlanned {
+        std::vector<PlannedRead>& planned;
+        ~ForgetPlanned() { planned.clear(); }
+    } forget{planned_};
     KeyQuery q;
     if (!MakeQuery(options, q)) return false;
     std::vector<uint32_t> blocks, pinyinBlocks;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "index/index_reader.h"
+#include "platform/batch_read.h"
 #include "search/disc_search.h"
 
 namespace orb {
@@ -107,6 +108,12 @@ public:
     // A segment cannot search while its files are closed.
     void CloseFiles();
     bool ReopenFiles(const std::string& indexPath);
+    // Adds to reads the lists a search with these options reads first (all of its
+    // keys' groups, from the kept table), to land in the segment: the next Search
+    // takes them from there instead of reading. So many discs' lists are read in
+    // one batch (ReadInBatch), after which Landed says which reads came whole.
+    void PlanReads(const DiscSearchOptions& options, std::vector<BatchRead>& reads) const;
+    void Landed(const std::vector<BatchRead>& reads) const;
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -116,10 +123,11 @@ public:
     bool Search(const std::string& indexPath, const DiscSearchOptions& options,
                 const std::function<CIndexReader*()>& openReader,
                 const std::function<void(const SearchResult&)>& onHit) const;
-    // What the last Search on this segment cost: lists of keys read, blocks read,
-    // records given to the matcher, hits.
+    // What the last Search on this segment cost: lists of keys read (ahead: of
+    // them, those PlanReads brought), blocks read, records given to the matcher,
+    // hits.
     struct SearchCost {
-        uint64_t keys = 0, blocks = 0, records = 0, hits = 0;
+        uint64_t keys = 0, ahead = 0, blocks = 0, records = 0, hits = 0;
     };
     const SearchCost& LastCost() const { return cost_; }
 
@@ -128,6 +136,9 @@ private:
     bool Check(const unsigned char* fixed);
     bool ReadSegment(uint64_t at, void* buf, size_t n) const;
     bool BlocksOf(uint32_t key, std::vector<uint32_t>& out) const;
+    // The bytes at this place of the segment when PlanReads brought them; null
+    // otherwise.
+    const unsigned char* Planned(uint64_t at, size_t bytes) const;
     // The bits of the lists of key's group, from the kept table (0 without it).
     uint32_t GroupBits(uint32_t key) const;
 
@@ -159,6 +170,14 @@ private:
     mutable std::vector<unsigned char> dirTable_;
     mutable std::unordered_map<uint32_t, std::string> dirNames_;
     mutable std::string entryBuffer_;
+    // What PlanReads brought, for the next Search only.
+    struct PlannedRead {
+        uint64_t at;
+        size_t bytes, into, read;
+        bool whole;
+    };
+    mutable std::vector<PlannedRead> planned_;
+    mutable std::vector<unsigned char> plannedBytes_;
 };
 
 // The segment file of an index (named by its device and inode, so a disc that is

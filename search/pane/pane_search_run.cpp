@@ -103,6 +103,7 @@ void CPaneSearchRun::Start() {
     // folder reported nothing is searched without looking at its files. A short
     // read of what is queued, bounded by the kernel's queue.
     if (options_.nameIndex) options_.nameIndex->TakeChanges();
+    threads_ = threads;
     running_.store(threads);
     for (size_t i = 0; i < threads; ++i) pool_.emplace_back([this] { Work(); });
 }
@@ -144,10 +145,21 @@ void CPaneSearchRun::Work() {
     reader.SetSearchShortcut(true);
     CTarget target(*this);
     const DiscSearchOptions& search = options_.search;
-    for (;;) {
-        const size_t d = next_.fetch_add(1);
-        if (d >= options_.indexPaths.size() || cancelled_.load()) break;
-        const std::string& path = options_.indexPaths[d];
+    const std::vector<std::string>& paths = options_.indexPaths;
+    // Through the held index, discs are taken in runs whose lists are read in one
+    // batch; short enough runs that every thread gets some.
+    const size_t run = options_.nameIndex ? std::clamp<size_t>(paths.size() / (threads_ * 4), 1,
+                                                               CNameIndex::kReadAheadDiscs)
+                                          : 1;
+    for (size_t d = 0, end = 0;; ++d) {
+        if (d == end) {
+            d = next_.fetch_add(run);
+            end = std::min(paths.size(), d + run);
+            if (d < end && run > 1 && !cancelled_.load())
+                options_.nameIndex->ReadAhead(&paths[d], end - d, search);
+        }
+        if (d >= paths.size() || cancelled_.load()) break;
+        const std::string& path = paths[d];
         target.BeginDisc(d);
         const auto hit = [&](const SearchResult& r) { target.Hit(r); };
         if (options_.nameIndex
