@@ -198,6 +198,12 @@ void CNameIndex::ReadAhead(const std::string* indexPaths, size_t count,
     if (reads.empty()) return;
     ReadInBatch(reads);
     for (const CNameSegment* s : segments) s->Landed(reads);
+    // Then the records of the blocks those lists lead to.
+    reads.clear();
+    for (const CNameSegment* s : segments) s->PlanRecordReads(options, reads);
+    if (reads.empty()) return;
+    ReadInBatch(reads);
+    for (const CNameSegment* s : segments) s->LandedRecords(reads);
 }
 
 void CNameIndex::TakeChanges() {

@@ -444,6 +444,73 @@ bool CNameSegment::ChecksumMatches() const {
 
 // Neighbouring candidate blocks read at once, at most (a bound on the buffer).
 constexpr uint32_t kMostBlocksAtOnce = 16;
+// Record bytes read ahead per disc, at most.
+constexpr size_t kMostPlannedRecordBytes = size_t{256} << 10;
+
+// The run of neighbouring candidate blocks from blocks[i] on that is read at once.
+uint32_t RunAt(const std::vector<uint32_t>& blocks, size_t i) {
+    uint32_t run = 1;
+    while (i + run < blocks.size() && run < kMostBlocksAtOnce && blocks[i + run] == blocks[i] + run)
+        ++run;
+    return run;
+}
+
+// The options that shape a search's candidate blocks.
+uint8_t CandidateFlags(uint8_t flags) {
+    return flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
+}
+
+void CNameSegment::PlanRecordReads(const DiscSearchOptions& options,
+                                   std::vector<BatchRead>& reads) const {
+    plannedRuns_.clear();
+    PlannedCandidates& c = plannedCandidates_;
+    c.made = false;
+    KeyQuery q;
+    if (fileFd_ < 0 || !MakeQuery(options, q)) return;
+    cost_ = SearchCost{};
+    // A damaged segment is left to the search, which finds it so again.
+    if (!CandidateBlocks(q.all, q.first, q.last, c.blocks, &c.pinyinBlocks)) return;
+    c.made = true;
+    c.keyword = options.keyword;
+    c.flags = CandidateFlags(options.flags);
+    c.cost = cost_;
+    // Records in walk order only, whose runs' places are in the kept table.
+    if (!sequential_ || blockStartTable_.empty()) return;
+    size_t total = 0;
+    for (size_t i = 0; i < c.blocks.size();) {
+        const uint32_t block = c.blocks[i], run = RunAt(c.blocks, i);
+        i += run;
+        if ((uint64_t{block} + run) * 4 + 4 > blockStartTable_.size()) break;
+        const uint64_t begin = Get32(blockStartTable_.data() + uint64_t{block} * 4),
+                       end = Get32(blockStartTable_.data() + (uint64_t{block} + run) * 4);
+        if (end <= begin || end > fileSize_ || total + (end - begin) > kMostPlannedRecordBytes)
+            break;
+        const size_t bytes = static_cast<size_t>(end - begin);
+        plannedRuns_.push_back(
+            {block, run, begin, bytes, total, reads.size() + plannedRuns_.size(), false});
+        total += bytes;
+    }
+    plannedRecords_.resize(total);
+    for (const PlannedRun& r : plannedRuns_)
+        reads.push_back(
+            {fileFd_, r.at, plannedRecords_.data() + r.into, static_cast<uint32_t>(r.bytes), 0});
+}
+
+void CNameSegment::LandedRecords(const std::vector<BatchRead>& reads) const {
+    for (PlannedRun& r : plannedRuns_)
+        r.whole = r.read < reads.size() && reads[r.read].result == static_cast<int64_t>(r.bytes);
+}
+
+void CNameSegment::ForgetPlanned() const {
+    planned_.clear();
+    plannedRuns_.clear();
+    plannedCandidates_.made = false;
+    // Not kept for every disc held between searches.
+    std::vector<unsigned char>().swap(plannedBytes_);
+    std::vector<unsigned char>().swap(plannedRecords_);
+    std::vector<uint32_t>().swap(plannedCandidates_.blocks);
+    std::vector<uint32_t>().swap(plannedCandidates_.pinyinBlocks);
+}
 
 bool CNameSegment::ReadBlock(uint32_t block, std::vector<BlockRecord>& records,
                              std::string& buffer) const {
@@ -486,8 +553,19 @@ bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<Block
         if (begin < kFirstEntryOffset || end <= begin || end > fileSize_ ||
             end - begin > count * kMostRecord)
             return false;
-        buffer.resize(static_cast<size_t>(end - begin));
-        if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;
+        const auto planned =
+            std::find_if(plannedRuns_.begin(), plannedRuns_.end(), [&](const PlannedRun& r) {
+                return r.whole && r.block == block && r.blocks == blocks && r.at == begin &&
+                       r.bytes == end - begin;
+            });
+        if (planned != plannedRuns_.end()) {
+            ++cost_.ahead;
+            buffer.assign(reinterpret_cast<const char*>(plannedRecords_.data()) + planned->into,
+                          planned->bytes);
+        } else {
+            buffer.resize(static_cast<size_t>(end - begin));
+            if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;
+        }
         size_t at = 0;
         for (uint32_t i = 0; i < count; ++i) {
             if (!parse(at, first + i, static_cast<uint32_t>(begin + at))) return false;
@@ -619,14 +697,22 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
                           const std::function<void(const SearchResult&)>& onHit) const {
     cost_ = SearchCost{};
     // What was read ahead serves this search only.
-    struct ForgetPlanned {
-        std::vector<PlannedRead>& planned;
-        ~ForgetPlanned() { planned.clear(); }
-    } forget{planned_};
+    struct Forget {
+        const CNameSegment& segment;
+        ~Forget() { segment.ForgetPlanned(); }
+    } forget{*this};
     KeyQuery q;
     if (!MakeQuery(options, q)) return false;
     std::vector<uint32_t> blocks, pinyinBlocks;
-    if (!CandidateBlocks(q.all, q.first, q.last, blocks, &pinyinBlocks)) return false;
+    PlannedCandidates& planned = plannedCandidates_;
+    if (planned.made && planned.keyword == options.keyword &&
+        planned.flags == CandidateFlags(options.flags)) {
+        blocks.swap(planned.blocks);
+        pinyinBlocks.swap(planned.pinyinBlocks);
+        cost_ = planned.cost;
+    } else if (!CandidateBlocks(q.all, q.first, q.last, blocks, &pinyinBlocks)) {
+        return false;
+    }
     if (blocks.empty()) return true;
     CIndexReader* open = openReader();
     if (!open) return false;
@@ -658,10 +744,7 @@ bool CNameSegment::Search(const std::string& indexPath, const DiscSearchOptions&
     std::string buffer;
     // Neighbouring candidate blocks are read together.
     for (size_t i = 0; i < blocks.size();) {
-        uint32_t run = 1;
-        while (i + run < blocks.size() && run < kMostBlocksAtOnce &&
-               blocks[i + run] == blocks[i] + run)
-            ++run;
+        const uint32_t run = RunAt(blocks, i);
         if (!ReadBlocks(blocks[i], run, records, buffer)) return false;
         i += run;
         cost_.blocks += run;

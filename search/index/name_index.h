@@ -114,6 +114,11 @@ public:
     // one batch (ReadInBatch), after which Landed says which reads came whole.
     void PlanReads(const DiscSearchOptions& options, std::vector<BatchRead>& reads) const;
     void Landed(const std::vector<BatchRead>& reads) const;
+    // Then the same search's candidate blocks, worked out from the lists that
+    // landed, and reads of their records from the index file, in the runs Search
+    // reads them in, to land the same way (LandedRecords).
+    void PlanRecordReads(const DiscSearchOptions& options, std::vector<BatchRead>& reads) const;
+    void LandedRecords(const std::vector<BatchRead>& reads) const;
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -178,6 +183,25 @@ private:
     };
     mutable std::vector<PlannedRead> planned_;
     mutable std::vector<unsigned char> plannedBytes_;
+    // What PlanRecordReads worked out and brought, for the next Search only.
+    struct PlannedCandidates {
+        bool made = false;
+        std::string keyword;
+        uint8_t flags = 0;
+        std::vector<uint32_t> blocks, pinyinBlocks;
+        SearchCost cost;  // of working them out
+    };
+    struct PlannedRun {
+        uint32_t block, blocks;
+        uint64_t at;
+        size_t bytes, into, read;
+        bool whole;
+    };
+    mutable PlannedCandidates plannedCandidates_;
+    mutable std::vector<PlannedRun> plannedRuns_;
+    mutable std::vector<unsigned char> plannedRecords_;
+    // Lets go of everything planned (after a Search).
+    void ForgetPlanned() const;
 };
 
 // The segment file of an index (named by its device and inode, so a disc that is
