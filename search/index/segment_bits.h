@@ -51,14 +51,6 @@ inline uint16_t FoldCheck(uint64_t h) {
     return static_cast<uint16_t>(h ^ (h >> 16) ^ (h >> 32) ^ (h >> 48));
 }
 
-// The check of a group's lists: its bits [from, to) of the stream, whole bytes.
-inline uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
-    return FoldCheck(Fnv1a(bytes, static_cast<size_t>((to + 7) / 8 - from / 8)));
-}
-inline uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
-    return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);
-}
-
 // A checksum of the segment's body, eight bytes a step.
 inline uint64_t BodySum(const unsigned char* p, size_t n) {
     uint64_t h = 0x9E3779B97F4A7C15ULL ^ n;
@@ -71,6 +63,15 @@ inline uint64_t BodySum(const unsigned char* p, size_t n) {
     }
     for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ULL;
     return h;
+}
+
+// The check of a group's lists: its bits [from, to) of the stream, whole bytes,
+// hashed a word at a time (a search checks every group it reads).
+inline uint16_t GroupCheck(const unsigned char* bytes, uint64_t from, uint64_t to) {
+    return FoldCheck(BodySum(bytes, static_cast<size_t>((to + 7) / 8 - from / 8)));
+}
+inline uint16_t GroupCheck(const std::string& stream, uint64_t from, uint64_t to) {
+    return GroupCheck(reinterpret_cast<const unsigned char*>(stream.data()) + from / 8, from, to);
 }
 
 inline void Put64(std::string& out, uint64_t v) {

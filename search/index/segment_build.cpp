@@ -288,40 +288,14 @@ void PutGroupTable(const std::string& stream, const std::vector<uint32_t>& group
                    std::string& out) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data());
     const size_t groups = groupBits.size();
-    std::vector<uint64_t> sums(groups, 0);
-    // FNV-1a waits on a multiply per byte; eight groups hashed side by side
-    // keep the multiplier busy (the check of one group is as the reader's).
-    constexpr size_t kLanes = 8;
     const size_t checked = groups > 0 ? groups - 1 : 0;  // the last entry is the end
-    size_t g = 0;
-    for (; g + kLanes <= checked; g += kLanes) {
-        const unsigned char* p[kLanes];
-        size_t len[kLanes];
-        uint64_t h[kLanes];
-        size_t common = SIZE_MAX;
-        for (size_t l = 0; l < kLanes; ++l) {
-            const uint64_t from = groupBits[g + l], to = groupBits[g + l + 1];
-            p[l] = bytes + from / 8;
-            len[l] = static_cast<size_t>((to + 7) / 8 - from / 8);
-            h[l] = 1469598103934665603ULL;
-            common = std::min(common, len[l]);
-        }
-        for (size_t i = 0; i < common; ++i) {
-#pragma GCC unroll 8
-            for (size_t l = 0; l < kLanes; ++l) h[l] = (h[l] ^ p[l][i]) * 1099511628211ULL;
-        }
-        for (size_t l = 0; l < kLanes; ++l)
-            sums[g + l] = segment_bits::Fnv1a(p[l] + common, len[l] - common, h[l]);
-    }
-    for (; g < checked; ++g) {
-        const uint64_t from = groupBits[g], to = groupBits[g + 1];
-        sums[g] =
-            segment_bits::Fnv1a(bytes + from / 8, static_cast<size_t>((to + 7) / 8 - from / 8));
-    }
     out.reserve(out.size() + groups * 6);
     for (size_t i = 0; i < groups; ++i) {
         segment_bits::Put32(out, groupBits[i]);
-        const uint16_t check = i < checked ? segment_bits::FoldCheck(sums[i]) : 0;
+        const uint16_t check =
+            i < checked
+                ? segment_bits::GroupCheck(bytes + groupBits[i] / 8, groupBits[i], groupBits[i + 1])
+                : 0;
         out += static_cast<char>(check);
         out += static_cast<char>(check >> 8);
     }

@@ -34,7 +34,7 @@ namespace orb::segment_layout {
 // its entries would, and gaps between blocks are much shorter. Blocks of 128
 // entries keep the index within 16 bytes an entry; smaller blocks check fewer
 // names per candidate (32: a quarter, for about 40% more bytes).
-inline constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '5'};
+inline constexpr char kMagic[8] = {'K', 'O', 'R', 'B', 'N', 'I', 'X', '6'};
 inline constexpr size_t kIdentitySize = 48 + kHeaderSize;
 inline constexpr size_t kCounts = sizeof(kMagic) + kIdentitySize;
 inline constexpr size_t kFixed = kCounts + 32 + 8;
