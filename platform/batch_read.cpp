@@ -42,6 +42,8 @@ struct Ring {
     ~Ring() {
         if (usable) ::io_uring_queue_exit(&ring);
     }
+    Ring(const Ring&) = delete;
+    Ring& operator=(const Ring&) = delete;
 };
 
 }  // namespace
@@ -53,47 +55,45 @@ void ReadInBatch(std::vector<BatchRead>& reads) {
     thread_local Ring ring;
     if (!ring.usable) return ReadOneByOne(reads);
     io_uring* r = &ring.ring;
-    size_t queued = 0, inFlight = 0;
+    size_t queued = 0, submitted = 0, completed = 0;
+    auto reap = [&](io_uring_cqe* cqe) {
+        const uint64_t at = ::io_uring_cqe_get_data64(cqe);
+        if (at < reads.size()) reads[at].result = cqe->res;
+        ::io_uring_cqe_seen(r, cqe);
+        ++completed;
+    };
     bool failed = false;
-    while (!failed && (queued < reads.size() || inFlight > 0)) {
-        unsigned added = 0;
-        for (io_uring_sqe* sqe; queued < reads.size() && (sqe = ::io_uring_get_sqe(r));) {
+    while (completed < reads.size()) {
+        // No more in flight than the completion ring holds.
+        for (io_uring_sqe* sqe; queued < reads.size() && queued - completed < kRingEntries &&
+                                (sqe = ::io_uring_get_sqe(r));) {
             BatchRead& b = reads[queued];
             ::io_uring_prep_read(sqe, b.fd, b.buffer, b.length, b.offset);
             ::io_uring_sqe_set_data64(sqe, queued);
             ++queued;
-            ++added;
         }
-        const int submitted = ::io_uring_submit_and_wait(r, 1);
-        if (submitted < 0) {
+        const int n = ::io_uring_submit_and_wait(r, 1);
+        if (n > 0) {
+            submitted += static_cast<size_t>(n);
+        } else if (n < 0 && n != -EINTR && n != -EAGAIN && n != -EBUSY) {
+            // (Interrupted or busy: what is queued goes in with the next call.)
             failed = true;
-        } else {
-            inFlight += static_cast<size_t>(submitted);
-            // Not all taken in: the ring is left as it is and given up below.
-            if (static_cast<unsigned>(submitted) < added) failed = true;
+            break;
         }
         io_uring_cqe* cqe;
-        while (::io_uring_peek_cqe(r, &cqe) == 0) {
-            const uint64_t at = ::io_uring_cqe_get_data64(cqe);
-            if (at < reads.size()) reads[at].result = cqe->res;
-            ::io_uring_cqe_seen(r, cqe);
-            --inFlight;
-        }
+        while (::io_uring_peek_cqe(r, &cqe) == 0) reap(cqe);
     }
     if (!failed) return;
     // What is in flight still lands in its buffers: waited for before the reads
     // not done are done one by one, and the ring is not used again.
-    io_uring_cqe* cqe;
-    while (inFlight > 0) {
+    while (completed < submitted) {
+        io_uring_cqe* cqe;
         const int rc = ::io_uring_wait_cqe(r, &cqe);
-        if (rc == -EINTR) continue;
+        if (rc == -EINTR || rc == -EAGAIN || rc == -EBUSY) continue;
         if (rc != 0) break;
-        const uint64_t at = ::io_uring_cqe_get_data64(cqe);
-        if (at < reads.size()) reads[at].result = cqe->res;
-        ::io_uring_cqe_seen(r, cqe);
-        --inFlight;
+        reap(cqe);
     }
-    ::io_uring_queue_exit(r);
+    // Not torn down: a read still in flight would land in a freed ring.
     ring.usable = false;
     ReadOneByOne(reads);
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which folders the kernel reported changes in since a given look, so that a
-// holder of what it read from files there need not look at every file again to
-// know that nothing changed (inotify; nothing is trusted on a network file system).
+// Which folders and files the kernel reported changes in since a given look, so
+// that a holder of what it read from files there need not look at every file
+// again to know that nothing changed (inotify, on local file systems only).
 #pragma once
 
 #include <atomic>
@@ -17,13 +17,11 @@ namespace orb {
 
 class CFolderChanges {
 public:
-    // One watched folder; shared by its holders, read without a lock.
-    struct Folder {
+    // One watched folder or file; shared by its holders, read without a lock.
+    struct Watched {
         static constexpr uint64_t kGone = UINT64_MAX;
-        int wd = -1;
-        std::string path;
-        // The look at which something was last reported in the folder; kGone once
-        // its watch no longer says anything about its path (Watch it again).
+        // The look at which something was last reported of it; kGone once its
+        // watch no longer says anything about its path (watch it again).
         std::atomic<uint64_t> changedAt{0};
         bool Gone() const { return changedAt.load(std::memory_order_acquire) == kGone; }
     };
@@ -35,34 +33,48 @@ public:
 
     // Starts watching a folder (an absolute path) and every folder above it, so a
     // folder renamed, moved or deleted anywhere on its path is reported too. Null
-    // when its changes cannot be known: no notification here, a network file system
-    // (other machines' changes are never reported), a path through a symbolic link,
-    // or no watch left. A folder already watched gives its existing entry.
-    std::shared_ptr<const Folder> Watch(const std::string& folder);
+    // when its changes cannot be known: no notification here, a file system whose
+    // changes may be made where no report comes from (a network or cluster file
+    // system, an overlay), a path through a symbolic link, or no watch left. A
+    // folder already watched gives its existing entry.
+    std::shared_ptr<const Watched> Watch(const std::string& folder);
+    // Starts watching a file of a watched folder itself: what is written through
+    // another of its names is reported only to the file. Null when it cannot be
+    // watched; missing (when given) tells a file that is not there, whose coming
+    // its folder reports.
+    std::shared_ptr<const Watched> WatchFile(const std::string& path, bool* missing = nullptr);
 
     // Takes in what was reported since the last call and begins a new look; what a
     // caller looks at in a file after this returns is known to be current unless
-    // later looks report its folder.
+    // later looks report it.
     uint64_t Take();
     // The current look: read it before looking at a file, and that look vouches
     // for what was seen as long as Unchanged says so.
     uint64_t Look() const { return look_.load(std::memory_order_acquire); }
-    // Whether nothing was reported in the folder, or above it, after the look at
-    // which its file was looked at.
-    bool Unchanged(const Folder& folder, uint64_t lookedAt) const;
+    // Whether nothing was reported of it, or of the folders above, after the look
+    // at which it was looked at.
+    bool Unchanged(const Watched& watched, uint64_t lookedAt) const;
 
 private:
-    void Mark(int wd, uint64_t look);
-    void DropAll();
+    struct Entry {
+        std::shared_ptr<Watched> watched;
+        std::string path;
+        bool file = false;
+    };
+    void Mark(const Entry& entry, uint64_t look);
+    // Every folder's watch is let go (files keep theirs: they follow the file).
+    void DropFolders();
     // Whether the event names a watched folder (or is about one itself).
-    bool OnAWatchedPath(const ::inotify_event& e) const;
+    bool OnAWatchedPath(const Entry& folder, const ::inotify_event& e) const;
 
     int fd_ = -1;
+    int mounts_ = -1;   // the process's mount table, which tells of mounts by poll
     std::mutex mutex_;  // guards the maps and the reading of fd_
-    std::unordered_map<std::string, std::shared_ptr<Folder>> byPath_;
-    std::unordered_map<int, std::shared_ptr<Folder>> byWatch_;
+    std::unordered_map<std::string, int> folders_;  // path to watch
+    std::unordered_map<int, Entry> byWatch_;
     std::atomic<uint64_t> look_{0};
-    // A folder renamed, moved or deleted, or reports lost: every folder changed.
+    // A folder renamed, moved or deleted, a mount, or reports lost: every folder
+    // changed.
     std::atomic<uint64_t> allChangedAt_{0};
 };
 

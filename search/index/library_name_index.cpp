@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "index/index_format.h"
 #include "index/index_reader.h"
 #include "search/index/name_index.h"
 
@@ -29,9 +30,11 @@ size_t DiscsTheLimitAllows() {
 struct CNameIndex::Disc {
     std::mutex mutex;
     bool keepsFiles = true;  // false: its files are opened for each search
-    // Its folder's reports (null: none can be had) and the look at which its files
-    // were last found to be the ones its segment describes.
-    std::shared_ptr<const CFolderChanges::Folder> folder;
+    // Its folder's reports and its files' own (null: none can be had; a companion
+    // that was missing at the look is its folder's news), and the look at which
+    // its files were last found to be the ones its segment describes.
+    std::shared_ptr<const CFolderChanges::Watched> folder, file, companion;
+    bool companionMissing = false;
     uint64_t lookedAt = 0;
     std::unique_ptr<CNameSegment> segment;  // null: no fresh segment at the last look
     std::unique_ptr<CIndexReader> reader;   // opened at the disc's first candidate
@@ -59,9 +62,15 @@ std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPat
     }
     auto disc = std::make_shared<Disc>();
     // Watched before its files are first looked at, so nothing done to them after
-    // that look goes unreported.
+    // that look goes unreported; not a disc that will not keep its files.
     const size_t slash = indexPath.rfind('/');
-    if (slash != std::string::npos) disc->folder = changes_.Watch(indexPath.substr(0, slash));
+    bool mayKeep;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        mayKeep = open_ < maxOpen_;
+    }
+    if (mayKeep && slash != std::string::npos)
+        disc->folder = changes_.Watch(indexPath.substr(0, slash));
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = discs_.find(indexPath);
     if (it != discs_.end()) return it->second;  // made meanwhile by another search
@@ -147,16 +156,26 @@ bool CNameIndex::SearchDisc(const std::string& indexPath, const DiscSearchOption
 }
 
 bool CNameIndex::Vouched(const Disc& disc) const {
-    return disc.keepsFiles && disc.segment && disc.folder && disc.segment->OneName() &&
-           takesChanges_.load() && changes_.Unchanged(*disc.folder, disc.lookedAt);
+    return disc.keepsFiles && disc.segment && disc.folder && disc.file &&
+           (disc.companion || disc.companionMissing) && takesChanges_.load() &&
+           changes_.Unchanged(*disc.folder, disc.lookedAt) &&
+           changes_.Unchanged(*disc.file, disc.lookedAt) &&
+           (!disc.companion || changes_.Unchanged(*disc.companion, disc.lookedAt));
 }
 
 bool CNameIndex::LookAt(Disc& disc, const std::string& indexPath) {
     if (Vouched(disc)) return true;
-    // A folder moved somewhere on the disc's path: watched again, as it is now,
-    // before the look.
-    if (disc.folder && disc.folder->Gone())
-        disc.folder = changes_.Watch(indexPath.substr(0, indexPath.rfind('/')));
+    // Watched before the look, as the paths are now: a folder moved somewhere on
+    // the disc's path (a failed watch keeps the old entry, tried again at the next
+    // look), and the files themselves, which may be other files by now.
+    if (disc.folder && disc.folder->Gone()) {
+        if (auto folder = changes_.Watch(indexPath.substr(0, indexPath.rfind('/'))))
+            disc.folder = std::move(folder);
+    }
+    if (disc.folder && disc.keepsFiles && takesChanges_.load()) {
+        disc.file = changes_.WatchFile(indexPath);
+        disc.companion = changes_.WatchFile(CompanionPath(indexPath), &disc.companionMissing);
+    }
     // Read before the files are looked at: a change made after the look is
     // reported at a later one.
     const uint64_t look = changes_.Look();
@@ -204,6 +223,20 @@ void CNameIndex::ReadAhead(const std::string* indexPaths, size_t count,
     if (reads.empty()) return;
     ReadInBatch(reads);
     for (const CNameSegment* s : segments) s->LandedRecords(reads);
+}
+
+void CNameIndex::ForgetAhead(const std::string* indexPaths, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        std::shared_ptr<Disc> disc;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = discs_.find(indexPaths[i]);
+            if (it == discs_.end()) continue;
+            disc = it->second;
+        }
+        std::lock_guard<std::mutex> discLock(disc->mutex);
+        if (disc->segment) disc->segment->ForgetPlanned();
+    }
 }
 
 void CNameIndex::TakeChanges() {

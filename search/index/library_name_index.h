@@ -34,10 +34,12 @@ void RaiseOpenFileLimit();
 // walks it. A segment found damaged is closed and declined the same way.
 //
 // A caller that calls TakeChanges at the start of each search of the library
-// spares those stats: a disc whose folder (and every folder above it) reported
-// no change since its files were last looked at is known to be unchanged. Not on
-// a network file system, for files with a second name, or for discs whose files
-// are opened for each search: those are looked at every time.
+// spares those stats: a disc whose folder (and every folder above it) and whose
+// files themselves reported no change since the files were last looked at, with
+// nothing mounted or unmounted meanwhile, is known to be unchanged. Not on a
+// file system whose changes may go unreported (network, cluster, FUSE, overlay)
+// or for discs whose files are opened for each search: those are looked at every
+// time.
 //
 // Meant to live as long as the library is shown and to answer many searches
 // (type-ahead). One object serves several threads: different discs are searched
@@ -73,6 +75,9 @@ public:
     // one batch, so that search makes no system call for them. For a caller that
     // searches a run of discs in turn; discs busy in another search are skipped.
     void ReadAhead(const std::string* indexPaths, size_t count, const DiscSearchOptions& options);
+    // Lets go of what was read ahead for discs that will not be searched after all
+    // (a search cancelled mid-run).
+    void ForgetAhead(const std::string* indexPaths, size_t count);
 
     // Takes in the changes the library's folders reported: call it at the start of
     // each search of the library, before any SearchDisc of that search. Until it

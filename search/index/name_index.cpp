@@ -45,6 +45,11 @@ bool MakeQueryNow(const DiscSearchOptions& options, KeyQuery& q) {
     return true;
 }
 
+// The options that shape a search's keys, and so its candidate blocks.
+uint8_t CandidateFlags(uint8_t flags) {
+    return flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
+}
+
 // The keys of the last search on this thread: a search asks once per disc.
 bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
     struct Last {
@@ -55,7 +60,7 @@ bool MakeQuery(const DiscSearchOptions& options, KeyQuery& q) {
         KeyQuery q;
     };
     static thread_local Last last;
-    const uint8_t flags = options.flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
+    const uint8_t flags = CandidateFlags(options.flags);
     if (!last.made || last.keyword != options.keyword || last.flags != flags) {
         last.made = true;
         last.keyword = options.keyword;
@@ -166,7 +171,6 @@ std::unique_ptr<CNameSegment> CNameSegment::OpenFresh(const std::string& cacheDi
     seg->idDev_ = id.dev;
     seg->idCompanionSize_ = id.companionSize;
     seg->idCompanionMtimeNs_ = id.companionMtimeNs;
-    seg->oneName_ = id.oneName;
     return seg;
 }
 
@@ -179,16 +183,14 @@ bool CNameSegment::DescribesIndex(const struct stat& st) const {
 bool CNameSegment::CompanionUnchanged(const std::string& indexPath) const {
     struct stat cs {};
     if (::stat(CompanionPath(indexPath).c_str(), &cs) != 0) return idCompanionSize_ == -1;
-    oneName_ = oneName_ && cs.st_nlink <= 1;
     return cs.st_size == idCompanionSize_ &&
            int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec == idCompanionMtimeNs_;
 }
 
 bool CNameSegment::StillDescribes(const std::string& indexPath) const {
     struct stat st {};
-    if (::stat(indexPath.c_str(), &st) != 0) return false;
-    oneName_ = st.st_nlink <= 1;
-    return DescribesIndex(st) && CompanionUnchanged(indexPath);
+    return ::stat(indexPath.c_str(), &st) == 0 && DescribesIndex(st) &&
+           CompanionUnchanged(indexPath);
 }
 
 void CNameSegment::CloseFiles() {
@@ -447,6 +449,8 @@ constexpr uint32_t kMostBlocksAtOnce = 16;
 // Record bytes read ahead per disc, at most.
 constexpr size_t kMostPlannedRecordBytes = size_t{256} << 10;
 
+namespace {
+
 // The run of neighbouring candidate blocks from blocks[i] on that is read at once.
 uint32_t RunAt(const std::vector<uint32_t>& blocks, size_t i) {
     uint32_t run = 1;
@@ -455,10 +459,7 @@ uint32_t RunAt(const std::vector<uint32_t>& blocks, size_t i) {
     return run;
 }
 
-// The options that shape a search's candidate blocks.
-uint8_t CandidateFlags(uint8_t flags) {
-    return flags & (SF_PINYIN | SF_FILES | SF_DIRECTORIES);
-}
+}  // namespace
 
 void CNameSegment::PlanRecordReads(const DiscSearchOptions& options,
                                    std::vector<BatchRead>& reads) const {
@@ -502,10 +503,11 @@ void CNameSegment::LandedRecords(const std::vector<BatchRead>& reads) const {
 }
 
 void CNameSegment::ForgetPlanned() const {
-    planned_.clear();
-    plannedRuns_.clear();
     plannedCandidates_.made = false;
     // Not kept for every disc held between searches.
+    std::vector<PlannedRead>().swap(planned_);
+    std::vector<PlannedRun>().swap(plannedRuns_);
+    std::string().swap(plannedCandidates_.keyword);
     std::vector<unsigned char>().swap(plannedBytes_);
     std::vector<unsigned char>().swap(plannedRecords_);
     std::vector<uint32_t>().swap(plannedCandidates_.blocks);

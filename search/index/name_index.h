@@ -96,9 +96,6 @@ public:
     // describes (two stats: the index and its companion). An open segment reads
     // through descriptors, so a replaced or changed index is only seen here.
     bool StillDescribes(const std::string& indexPath) const;
-    // Whether, at the last look (opening or StillDescribes), neither the index nor
-    // its companion had a second name.
-    bool OneName() const { return oneName_; }
     // Keeps the table of bucket groups and the blocks' starts in memory, so that a
     // key or a run of blocks costs one read; false when they cannot be read.
     bool KeepTables();
@@ -119,6 +116,8 @@ public:
     // reads them in, to land the same way (LandedRecords).
     void PlanRecordReads(const DiscSearchOptions& options, std::vector<BatchRead>& reads) const;
     void LandedRecords(const std::vector<BatchRead>& reads) const;
+    // Lets go of what was planned and brought (Search does, after it).
+    void ForgetPlanned() const;
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -166,7 +165,6 @@ private:
     // The identity of the index the segment describes (companion: -1 when none).
     uint64_t idSize_ = 0, idIno_ = 0, idDev_ = 0;
     int64_t idMtimeNs_ = 0, idCompanionSize_ = -1, idCompanionMtimeNs_ = -1;
-    mutable bool oneName_ = false;
     std::vector<unsigned char> groupTable_;       // empty unless kept
     std::vector<unsigned char> blockStartTable_;  // empty unless kept
     mutable SearchCost cost_;
@@ -200,8 +198,6 @@ private:
     mutable PlannedCandidates plannedCandidates_;
     mutable std::vector<PlannedRun> plannedRuns_;
     mutable std::vector<unsigned char> plannedRecords_;
-    // Lets go of everything planned (after a Search).
-    void ForgetPlanned() const;
 };
 
 // The segment file of an index (named by its device and inode, so a disc that is

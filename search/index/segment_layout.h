@@ -56,9 +56,6 @@ struct Identity {
     int64_t companionSize = -1;
     int64_t companionMtimeNs = -1;
     unsigned char header[kHeaderSize] = {};
-    // Not recorded: whether neither file has a second name, through which it could
-    // be written without a report in its folder.
-    bool oneName = true;
 };
 
 // The identity of an open index file, with its companion's; false when it is no
@@ -72,10 +69,8 @@ inline bool ReadIdentity(int fd, const std::string& indexPath, Identity& id) {
     id.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     id.ino = st.st_ino;
     id.dev = st.st_dev;
-    id.oneName = st.st_nlink <= 1;
     struct stat cs {};
     if (::stat(CompanionPath(indexPath).c_str(), &cs) == 0) {
-        id.oneName = id.oneName && cs.st_nlink <= 1;
         id.companionSize = cs.st_size;
         id.companionMtimeNs = int64_t{cs.st_mtim.tv_sec} * 1000000000 + cs.st_mtim.tv_nsec;
     }

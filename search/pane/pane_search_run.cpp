@@ -158,7 +158,12 @@ void CPaneSearchRun::Work() {
             if (d < end && run > 1 && !cancelled_.load())
                 options_.nameIndex->ReadAhead(&paths[d], end - d, search);
         }
-        if (d >= paths.size() || cancelled_.load()) break;
+        if (d >= paths.size()) break;
+        if (cancelled_.load()) {
+            // The rest of the run is not searched: what was read ahead for it goes.
+            if (run > 1) options_.nameIndex->ForgetAhead(&paths[d], end - d);
+            break;
+        }
         const std::string& path = paths[d];
         target.BeginDisc(d);
         const auto hit = [&](const SearchResult& r) { target.Hit(r); };

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
     }
     // Whether the folder is still as it was at the look before the last Take.
-    bool Quiet(const CFolderChanges::Folder& f) {
+    bool Quiet(const CFolderChanges::Watched& f) {
         const uint64_t before = changes_.Look();
         changes_.Take();
         return changes_.Unchanged(f, before);
@@ -72,6 +73,27 @@ TEST_F(FolderChangesTest, ReportsChangesToFilesInTheirFolderOnly) {
     ASSERT_EQ(::unlink(disc.c_str()), 0);
     EXPECT_FALSE(Quiet(*a));
     EXPECT_TRUE(changes_.Unchanged(*b, 0));
+
+    // Written through a second name in another folder: only the file's own watch
+    // hears of it.
+    Write(disc, "fifth");
+    auto file = changes_.WatchFile(disc);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(::link(disc.c_str(), (root_ + "/lib/b/other-name").c_str()), 0);
+    EXPECT_FALSE(Quiet(*file));
+    EXPECT_TRUE(Quiet(*a) && Quiet(*file));
+    Write(root_ + "/lib/b/other-name", "sixth");
+    EXPECT_FALSE(Quiet(*file));
+    EXPECT_TRUE(changes_.Unchanged(*a, changes_.Look() - 1));
+    bool missing = false;
+    EXPECT_EQ(changes_.WatchFile(root_ + "/lib/a/none", &missing), nullptr);
+    EXPECT_TRUE(missing);
+    // Replaced: the watch followed the old file, and is gone.
+    Write(root_ + "/lib/a/new.tmp", "seventh");
+    ASSERT_EQ(::rename((root_ + "/lib/a/new.tmp").c_str(), disc.c_str()), 0);
+    ASSERT_EQ(::unlink((root_ + "/lib/b/other-name").c_str()), 0);
+    EXPECT_FALSE(Quiet(*a));
+    EXPECT_TRUE(file->Gone());
 
     // Not taken in yet: a caller must Take before it trusts a look.
     const uint64_t look = changes_.Look();
@@ -113,6 +135,19 @@ TEST_F(FolderChangesTest, WatchedFoldersMovedReportEverything) {
     ASSERT_EQ(::rmdir((root_ + "/lib/b").c_str()), 0);
     EXPECT_FALSE(Quiet(*a));
     EXPECT_TRUE(b->Gone());
+
+    // Something mounted over a watched folder reports nothing there; the mount
+    // table tells (where this process may mount at all).
+    a = changes_.Watch(root_ + "/lib/a");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(Quiet(*a));
+    ASSERT_EQ(::mkdir((root_ + "/other").c_str(), 0755), 0);
+    if (::mount((root_ + "/other").c_str(), (root_ + "/lib/a").c_str(), nullptr, MS_BIND,
+                nullptr) == 0) {
+        EXPECT_FALSE(Quiet(*a));
+        EXPECT_TRUE(a->Gone());
+        ASSERT_EQ(::umount((root_ + "/lib/a").c_str()), 0);
+    }
 
     ASSERT_EQ(::symlink((root_ + "/lib").c_str(), (root_ + "/link").c_str()), 0);
     EXPECT_EQ(changes_.Watch(root_ + "/link/a"), nullptr);

@@ -499,15 +499,28 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_TRUE(answered);
 
-    // A second name, through which the disc could be written unseen: looked at by
-    // every search from then on.
-    const std::string link = Lib() + "/a.second-name";
-    ASSERT_EQ(::link(disc.c_str(), link.c_str()), 0);
+    // Written in place through a second name in a folder outside the library,
+    // which its own folder hears nothing of.
+    ::mkdir((dir_ / "elsewhere").c_str(), 0755);
+    const std::string other = dir_ / "elsewhere/second-name";
+    ASSERT_EQ(::link(disc.c_str(), other.c_str()), 0);
     EXPECT_EQ(search("noodle", answered), 1u);
-    looked = index.GetCounts().looked;
     EXPECT_EQ(search("noodle", answered), 1u);
-    EXPECT_EQ(index.GetCounts().looked, looked + 1);
-    ASSERT_EQ(::unlink(link.c_str()), 0);
+    EXPECT_TRUE(answered);
+    {
+        const int fd = ::open(other.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "nuudle", 6, static_cast<off_t>(at)), 6);
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 20, 0}};
+        ASSERT_EQ(::futimens(fd, later), 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(search("noodle", answered), 0u);
+    EXPECT_FALSE(answered);
+    ASSERT_EQ(::unlink(other.c_str()), 0);
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 1u);
+    EXPECT_EQ(search("nuudle", answered), 1u);
+    EXPECT_TRUE(answered);
 
     // Replaced by another disc, then gone.
     BuildIndex(disc, "B", {"other-needle.doc", "x/", "x/needles/"});
