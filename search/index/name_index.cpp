@@ -320,6 +320,31 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
 // Lists read ahead per disc, at most (pinyin keywords have many keys).
 constexpr size_t kMostPlannedReads = 32;
 
+CNameSegment::PlannedRead& CNameSegment::PieceOf(PlannedRead& p) {
+    return p;
+}
+CNameSegment::PlannedRead& CNameSegment::PieceOf(PlannedRun& r) {
+    return r.piece;
+}
+
+template <typename Item>
+void CNameSegment::AddReads(int fd, std::vector<Item>& planned, size_t total,
+                            std::vector<unsigned char>& bytes, std::vector<BatchRead>& reads) {
+    bytes.resize(total);
+    for (Item& item : planned) {
+        const PlannedRead& p = PieceOf(item);
+        reads.push_back({fd, p.at, bytes.data() + p.into, static_cast<uint32_t>(p.bytes), 0});
+    }
+}
+
+template <typename Item>
+void CNameSegment::MarkWhole(std::vector<Item>& planned, const std::vector<BatchRead>& reads) {
+    for (Item& item : planned) {
+        PlannedRead& p = PieceOf(item);
+        p.whole = p.read < reads.size() && reads[p.read].result == static_cast<int64_t>(p.bytes);
+    }
+}
+
 const unsigned char* CNameSegment::Planned(uint64_t at, size_t bytes) const {
     for (const PlannedRead& p : planned_)
         if (p.whole && p.at == at && p.bytes == bytes) return plannedBytes_.data() + p.into;
@@ -351,15 +376,11 @@ void CNameSegment::PlanReads(const DiscSearchOptions& options,
             planned_.push_back({at, bytes, total, reads.size() + planned_.size(), false});
             total += bytes;
         }
-    plannedBytes_.resize(total);
-    for (const PlannedRead& p : planned_)
-        reads.push_back(
-            {fd_, p.at, plannedBytes_.data() + p.into, static_cast<uint32_t>(p.bytes), 0});
+    AddReads(fd_, planned_, total, plannedBytes_, reads);
 }
 
 void CNameSegment::Landed(const std::vector<BatchRead>& reads) const {
-    for (PlannedRead& p : planned_)
-        p.whole = p.read < reads.size() && reads[p.read].result == static_cast<int64_t>(p.bytes);
+    MarkWhole(planned_, reads);
 }
 
 bool CNameSegment::CandidateBlocks(const std::vector<uint32_t>& all,
@@ -488,18 +509,14 @@ void CNameSegment::PlanRecordReads(const DiscSearchOptions& options,
             break;
         const size_t bytes = static_cast<size_t>(end - begin);
         plannedRuns_.push_back(
-            {block, run, begin, bytes, total, reads.size() + plannedRuns_.size(), false});
+            {{begin, bytes, total, reads.size() + plannedRuns_.size(), false}, block, run});
         total += bytes;
     }
-    plannedRecords_.resize(total);
-    for (const PlannedRun& r : plannedRuns_)
-        reads.push_back(
-            {fileFd_, r.at, plannedRecords_.data() + r.into, static_cast<uint32_t>(r.bytes), 0});
+    AddReads(fileFd_, plannedRuns_, total, plannedRecords_, reads);
 }
 
 void CNameSegment::LandedRecords(const std::vector<BatchRead>& reads) const {
-    for (PlannedRun& r : plannedRuns_)
-        r.whole = r.read < reads.size() && reads[r.read].result == static_cast<int64_t>(r.bytes);
+    MarkWhole(plannedRuns_, reads);
 }
 
 void CNameSegment::ForgetPlanned() const {
@@ -557,13 +574,14 @@ bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<Block
             return false;
         const auto planned =
             std::find_if(plannedRuns_.begin(), plannedRuns_.end(), [&](const PlannedRun& r) {
-                return r.whole && r.block == block && r.blocks == blocks && r.at == begin &&
-                       r.bytes == end - begin;
+                return r.piece.whole && r.block == block && r.blocks == blocks &&
+                       r.piece.at == begin && r.piece.bytes == end - begin;
             });
         if (planned != plannedRuns_.end()) {
             ++cost_.ahead;
-            buffer.assign(reinterpret_cast<const char*>(plannedRecords_.data()) + planned->into,
-                          planned->bytes);
+            buffer.assign(
+                reinterpret_cast<const char*>(plannedRecords_.data()) + planned->piece.into,
+                planned->piece.bytes);
         } else {
             buffer.resize(static_cast<size_t>(end - begin));
             if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;

@@ -190,11 +190,17 @@ private:
         SearchCost cost;  // of working them out
     };
     struct PlannedRun {
+        PlannedRead piece;
         uint32_t block, blocks;
-        uint64_t at;
-        size_t bytes, into, read;
-        bool whole;
     };
+    static PlannedRead& PieceOf(PlannedRead& p);
+    static PlannedRead& PieceOf(PlannedRun& r);
+    // Reads of what was planned into bytes (total long), and then which came whole.
+    template <typename Item>
+    static void AddReads(int fd, std::vector<Item>& planned, size_t total,
+                         std::vector<unsigned char>& bytes, std::vector<BatchRead>& reads);
+    template <typename Item>
+    static void MarkWhole(std::vector<Item>& planned, const std::vector<BatchRead>& reads);
     mutable PlannedCandidates plannedCandidates_;
     mutable std::vector<PlannedRun> plannedRuns_;
     mutable std::vector<unsigned char> plannedRecords_;

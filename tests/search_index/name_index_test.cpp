@@ -483,15 +483,17 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     ASSERT_TRUE(ReadWholeFile(disc, bytes));
     const size_t at = bytes.find("needle.txt");
     ASSERT_NE(at, std::string::npos);
-    {
-        const int fd = ::open(disc.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        // A later time than the segment saw, whatever the clock's resolution.
-        ASSERT_EQ(::pwrite(fd, "noodle", 6, static_cast<off_t>(at)), 6);
-        const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 10, 0}};
-        ASSERT_EQ(::futimens(fd, later), 0);
-        ::close(fd);
-    }
+    // Six bytes of the name, written through path, at a later time than the segment
+    // saw whatever the clock's resolution.
+    auto rename = [&](const std::string& path, const char* six, int later) {
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) + later, 0}};
+        const bool written = fd >= 0 && ::pwrite(fd, six, 6, static_cast<off_t>(at)) == 6 &&
+                             ::futimens(fd, times) == 0;
+        if (fd >= 0) ::close(fd);
+        return written;
+    };
+    ASSERT_TRUE(rename(disc, "noodle", 10));
     EXPECT_EQ(search("needle", answered), 1u);  // the note's
     EXPECT_FALSE(answered);
     EXPECT_EQ(search("noodle", answered), 1u);
@@ -507,14 +509,7 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_TRUE(answered);
-    {
-        const int fd = ::open(other.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, "nuudle", 6, static_cast<off_t>(at)), 6);
-        const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 20, 0}};
-        ASSERT_EQ(::futimens(fd, later), 0);
-        ::close(fd);
-    }
+    ASSERT_TRUE(rename(other, "nuudle", 20));
     EXPECT_EQ(search("noodle", answered), 0u);
     EXPECT_FALSE(answered);
     ASSERT_EQ(::unlink(other.c_str()), 0);
