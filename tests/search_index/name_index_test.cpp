@@ -485,7 +485,7 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     ASSERT_NE(at, std::string::npos);
     // Six bytes of the name, written through path, at a later time than the segment
     // saw whatever the clock's resolution.
-    auto rename = [&](const std::string& path, const char* six, int later) {
+    auto writeName = [&](const std::string& path, const char* six, int later) {
         const int fd = ::open(path.c_str(), O_WRONLY);
         const struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) + later, 0}};
         const bool written = fd >= 0 && ::pwrite(fd, six, 6, static_cast<off_t>(at)) == 6 &&
@@ -493,7 +493,7 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
         if (fd >= 0) ::close(fd);
         return written;
     };
-    ASSERT_TRUE(rename(disc, "noodle", 10));
+    ASSERT_TRUE(writeName(disc, "noodle", 10));
     EXPECT_EQ(search("needle", answered), 1u);  // the note's
     EXPECT_FALSE(answered);
     EXPECT_EQ(search("noodle", answered), 1u);
@@ -509,7 +509,7 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_EQ(search("noodle", answered), 1u);
     EXPECT_TRUE(answered);
-    ASSERT_TRUE(rename(other, "nuudle", 20));
+    ASSERT_TRUE(writeName(other, "nuudle", 20));
     EXPECT_EQ(search("noodle", answered), 0u);
     EXPECT_FALSE(answered);
     ASSERT_EQ(::unlink(other.c_str()), 0);
