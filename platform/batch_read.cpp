@@ -30,6 +30,7 @@ void ReadOneByOne(std::vector<BatchRead>& reads) {
 // without io_uring) means reads go one by one.
 struct Ring {
     io_uring ring{};
+    bool made = false;
     bool usable = false;
     Ring() {
         // One thread submits and reaps: the kernel may then skip waking it
@@ -38,9 +39,10 @@ struct Ring {
             ::io_uring_queue_init(kRingEntries, &ring,
                                   IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_COOP_TASKRUN) == 0 ||
             ::io_uring_queue_init(kRingEntries, &ring, 0) == 0;
+        made = usable;
     }
     ~Ring() {
-        if (usable) ::io_uring_queue_exit(&ring);
+        if (made) ::io_uring_queue_exit(&ring);
     }
     Ring(const Ring&) = delete;
     Ring& operator=(const Ring&) = delete;
@@ -85,7 +87,7 @@ void ReadInBatch(std::vector<BatchRead>& reads) {
     }
     if (!failed) return;
     // What is in flight still lands in its buffers: waited for before the reads
-    // not done are done one by one, and the ring is not used again.
+    // never handed over are done one by one, and the ring is not used again.
     while (completed < submitted) {
         io_uring_cqe* cqe;
         const int rc = ::io_uring_wait_cqe(r, &cqe);
@@ -93,8 +95,11 @@ void ReadInBatch(std::vector<BatchRead>& reads) {
         if (rc != 0) break;
         reap(cqe);
     }
-    // Not torn down: a read still in flight would land in a freed ring.
     ring.usable = false;
+    // Handed over in order: a read among the first `submitted` whose end was not
+    // seen is failed, not read again into a buffer the kernel may still fill.
+    for (size_t i = 0; i < submitted && i < reads.size(); ++i)
+        if (reads[i].result == kNotRead) reads[i].result = -EIO;
     ReadOneByOne(reads);
 }
 

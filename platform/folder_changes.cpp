@@ -6,10 +6,12 @@
 #include <limits.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -71,34 +73,58 @@ bool ReportsEveryChange(const std::string& path) {
 
 CFolderChanges::CFolderChanges()
     : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
-      mounts_(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)) {}
+      mounts_(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)) {
+    // A quarter of the user's watches: file managers and editors watch too. Past
+    // it, files are looked at on every search, as without watches.
+    size_t limit = 8192;
+    if (FILE* f = std::fopen("/proc/sys/fs/inotify/max_user_watches", "r")) {
+        unsigned long n = 0;
+        if (std::fscanf(f, "%lu", &n) == 1 && n > 0) limit = n;
+        std::fclose(f);
+    }
+    mostWatches_ = limit / 4;
+}
+
+bool CFolderChanges::WatchesLeft() const {
+    return byWatch_.size() < mostWatches_;
+}
 
 CFolderChanges::~CFolderChanges() {
     if (fd_ >= 0) ::close(fd_);
     if (mounts_ >= 0) ::close(mounts_);
 }
 
-std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::Watch(const std::string& folder) {
+std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::Watch(const std::string& folder,
+                                                                     bool* retry) {
+    if (retry) *retry = false;
     const std::string path = Plain(folder);
     // Without the mount table, a mount over a folder would go unreported.
     if (fd_ < 0 || mounts_ < 0 || path.empty()) return nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = folders_.find(path);
-        if (it != folders_.end()) return byWatch_[it->second].watched;
+        if (it != folders_.end() && byWatch_[it->second].chain) return byWatch_[it->second].watched;
     }
-    if (!ReportsEveryChange(path)) return nullptr;
     // A name that is a link could be pointed elsewhere without any report in the
     // folders it leads to.
     char real[PATH_MAX];
-    if (!::realpath(path.c_str(), real) || path != real) return nullptr;
+    if (!::realpath(path.c_str(), real)) {
+        if (retry) *retry = errno == ENOENT;
+        return nullptr;
+    }
+    if (path != real || !ReportsEveryChange(path)) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     std::shared_ptr<Watched> first;
     for (std::string p = path;;) {
         auto it = folders_.find(p);
         if (it == folders_.end()) {
-            const int wd = ::inotify_add_watch(fd_, p.c_str(), kFolderMask);
-            if (wd < 0) return nullptr;
+            const int wd = WatchesLeft() ? ::inotify_add_watch(fd_, p.c_str(), kFolderMask) : -1;
+            if (wd < 0) {
+                // What was watched of the path so far stays, but is not given out
+                // until the whole path is.
+                if (retry) *retry = true;
+                return nullptr;
+            }
             // A folder already watched under another name (a bind mount) gives
             // its watch again, and its reports land on the one entry.
             Entry& entry = byWatch_[wd];
@@ -110,6 +136,7 @@ std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::Watch(const std::
         const size_t slash = p.rfind('/');
         p = slash == 0 ? "/" : p.substr(0, slash);
     }
+    byWatch_[folders_.at(path)].chain = true;
     return first;
 }
 
@@ -117,8 +144,17 @@ std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::WatchFile(const s
                                                                          bool* missing) {
     if (missing) *missing = false;
     if (fd_ < 0) return nullptr;
+    // A link is not followed: what it leads to may lie in a folder nothing
+    // watches, or on a file system whose changes go unreported.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (missing) *missing = errno == ENOENT;
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    const int wd = ::inotify_add_watch(fd_, path.c_str(), kFileMask);
+    const int wd =
+        WatchesLeft() ? ::inotify_add_watch(fd_, path.c_str(), kFileMask | IN_DONT_FOLLOW) : -1;
     if (wd < 0) {
         if (missing) *missing = errno == ENOENT;
         return nullptr;
@@ -126,7 +162,23 @@ std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::WatchFile(const s
     // The same file again (or through another name): the same watch.
     Entry& entry = byWatch_[wd];
     if (!entry.watched) entry = {std::make_shared<Watched>(), path, true};
-    return entry.file ? entry.watched : nullptr;
+    if (!entry.file) return nullptr;
+    files_[path] = wd;
+    return entry.watched;
+}
+
+void CFolderChanges::ForgetFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(path);
+    if (it == files_.end()) return;
+    auto w = byWatch_.find(it->second);
+    if (w != byWatch_.end() && w->second.file) {
+        // Another holder of the same file watches it again at its next look.
+        w->second.watched->changedAt.store(Watched::kGone, std::memory_order_release);
+        ::inotify_rm_watch(fd_, w->first);
+        byWatch_.erase(w);
+    }
+    files_.erase(it);
 }
 
 void CFolderChanges::Mark(const Entry& entry, uint64_t look) {
@@ -167,14 +219,20 @@ uint64_t CFolderChanges::Take() {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             // EAGAIN: nothing more. Anything else: what was missed is unknown.
-            if (n < 0 && errno != EAGAIN) all = true;
+            if (n < 0 && errno != EAGAIN) {
+                all = true;
+                DropFolders();
+            }
             break;
         }
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
             if (e->mask & IN_Q_OVERFLOW) {
+                // A folder moved among what was lost would keep a watch that no
+                // longer stands for its path.
                 all = true;
+                DropFolders();
                 continue;
             }
             auto it = byWatch_.find(e->wd);
@@ -186,6 +244,8 @@ uint64_t CFolderChanges::Take() {
                 if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
                     entry.watched->changedAt.store(Watched::kGone, std::memory_order_release);
                     if (!(e->mask & IN_IGNORED)) ::inotify_rm_watch(fd_, e->wd);
+                    auto f = files_.find(entry.path);
+                    if (f != files_.end() && f->second == e->wd) files_.erase(f);
                     byWatch_.erase(it);
                 } else {
                     Mark(entry, look);

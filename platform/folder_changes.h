@@ -37,12 +37,16 @@ public:
     // changes may be made where no report comes from (a network or cluster file
     // system, an overlay), a path through a symbolic link, or no watch left. A
     // folder already watched gives its existing entry.
-    std::shared_ptr<const Watched> Watch(const std::string& folder);
+    // retry (when given) tells a refusal that may pass (the folder not there yet,
+    // no watch left) from one that will not.
+    std::shared_ptr<const Watched> Watch(const std::string& folder, bool* retry = nullptr);
     // Starts watching a file of a watched folder itself: what is written through
     // another of its names is reported only to the file. Null when it cannot be
     // watched; missing (when given) tells a file that is not there, whose coming
     // its folder reports.
     std::shared_ptr<const Watched> WatchFile(const std::string& path, bool* missing = nullptr);
+    // Lets go of a file's watch (its holder is gone).
+    void ForgetFile(const std::string& path);
 
     // Takes in what was reported since the last call and begins a new look; what a
     // caller looks at in a file after this returns is known to be current unless
@@ -60,7 +64,11 @@ private:
         std::shared_ptr<Watched> watched;
         std::string path;
         bool file = false;
+        // A folder whose every folder above is watched too, and which was found
+        // to be on a local file system: one that Watch may give out.
+        bool chain = false;
     };
+    bool WatchesLeft() const;
     void Mark(const Entry& entry, uint64_t look);
     // Every folder's watch is let go (files keep theirs: they follow the file).
     void DropFolders();
@@ -71,6 +79,8 @@ private:
     int mounts_ = -1;   // the process's mount table, which tells of mounts by poll
     std::mutex mutex_;  // guards the maps and the reading of fd_
     std::unordered_map<std::string, int> folders_;  // path to watch
+    std::unordered_map<std::string, int> files_;    // path to watch
+    size_t mostWatches_ = 0;  // a share of the user's watches, which others need too
     std::unordered_map<int, Entry> byWatch_;
     std::atomic<uint64_t> look_{0};
     // A folder renamed, moved or deleted, a mount, or reports lost: every folder

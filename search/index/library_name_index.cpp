@@ -35,6 +35,7 @@ struct CNameIndex::Disc {
     // its files were last found to be the ones its segment describes.
     std::shared_ptr<const CFolderChanges::Watched> folder, file, companion;
     bool companionMissing = false;
+    bool watchLater = false;  // no folder entry yet, but one may be had
     uint64_t lookedAt = 0;
     std::unique_ptr<CNameSegment> segment;  // null: no fresh segment at the last look
     std::unique_ptr<CIndexReader> reader;   // opened at the disc's first candidate
@@ -70,7 +71,9 @@ std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPat
         mayKeep = open_ < maxOpen_;
     }
     if (mayKeep && slash != std::string::npos)
-        disc->folder = changes_.Watch(indexPath.substr(0, slash));
+        disc->folder = changes_.Watch(indexPath.substr(0, slash), &disc->watchLater);
+    else
+        disc->watchLater = slash != std::string::npos;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = discs_.find(indexPath);
     if (it != discs_.end()) return it->second;  // made meanwhile by another search
@@ -168,9 +171,14 @@ bool CNameIndex::LookAt(Disc& disc, const std::string& indexPath) {
     // Watched before the look, as the paths are now: a folder moved somewhere on
     // the disc's path (a failed watch keeps the old entry, tried again at the next
     // look), and the files themselves, which may be other files by now.
-    if (disc.folder && disc.folder->Gone()) {
-        if (auto folder = changes_.Watch(indexPath.substr(0, indexPath.rfind('/'))))
+    if (disc.keepsFiles && (disc.folder ? disc.folder->Gone() : disc.watchLater)) {
+        bool retry = false;
+        if (auto folder = changes_.Watch(indexPath.substr(0, indexPath.rfind('/')), &retry)) {
             disc.folder = std::move(folder);
+            disc.watchLater = false;
+        } else if (!disc.folder) {
+            disc.watchLater = retry;
+        }
     }
     if (disc.folder && disc.keepsFiles && takesChanges_.load()) {
         disc.file = changes_.WatchFile(indexPath);
@@ -267,8 +275,24 @@ void CNameIndex::KeepOnly(const std::vector<std::string>& indexPaths) {
             continue;
         }
         --(it->second->keepsFiles ? open_ : closed_);
+        changes_.ForgetFile(it->first);
+        changes_.ForgetFile(CompanionPath(it->first));
         it = discs_.erase(it);
     }
+}
+
+size_t CNameIndex::BytesHeldAhead() {
+    std::vector<std::shared_ptr<Disc>> discs;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [path, disc] : discs_) discs.push_back(disc);
+    }
+    size_t bytes = 0;
+    for (const auto& disc : discs) {
+        std::lock_guard<std::mutex> discLock(disc->mutex);
+        if (disc->segment) bytes += disc->segment->BytesHeldAhead();
+    }
+    return bytes;
 }
 
 CNameIndex::Counts CNameIndex::GetCounts() const {

@@ -99,6 +99,9 @@ public:
         uint64_t keys = 0, ahead = 0, blocks = 0, records = 0, hits = 0;  // see LastCost
     };
     Counts GetCounts() const;
+    // What the discs hold of what was read ahead for them (tests: none once every
+    // search has ended).
+    size_t BytesHeldAhead();
 
 private:
     struct Disc;

@@ -320,19 +320,12 @@ bool CNameSegment::BlocksOf(uint32_t key, std::vector<uint32_t>& out) const {
 // Lists read ahead per disc, at most (pinyin keywords have many keys).
 constexpr size_t kMostPlannedReads = 32;
 
-CNameSegment::PlannedRead& CNameSegment::PieceOf(PlannedRead& p) {
-    return p;
-}
-CNameSegment::PlannedRead& CNameSegment::PieceOf(PlannedRun& r) {
-    return r.piece;
-}
-
 template <typename Item>
 void CNameSegment::AddReads(int fd, std::vector<Item>& planned, size_t total,
                             std::vector<unsigned char>& bytes, std::vector<BatchRead>& reads) {
     bytes.resize(total);
     for (Item& item : planned) {
-        const PlannedRead& p = PieceOf(item);
+        const PlannedRead& p = item;
         reads.push_back({fd, p.at, bytes.data() + p.into, static_cast<uint32_t>(p.bytes), 0});
     }
 }
@@ -340,7 +333,7 @@ void CNameSegment::AddReads(int fd, std::vector<Item>& planned, size_t total,
 template <typename Item>
 void CNameSegment::MarkWhole(std::vector<Item>& planned, const std::vector<BatchRead>& reads) {
     for (Item& item : planned) {
-        PlannedRead& p = PieceOf(item);
+        PlannedRead& p = item;
         p.whole = p.read < reads.size() && reads[p.read].result == static_cast<int64_t>(p.bytes);
     }
 }
@@ -574,14 +567,13 @@ bool CNameSegment::ReadBlocks(uint32_t block, uint32_t blocks, std::vector<Block
             return false;
         const auto planned =
             std::find_if(plannedRuns_.begin(), plannedRuns_.end(), [&](const PlannedRun& r) {
-                return r.piece.whole && r.block == block && r.blocks == blocks &&
-                       r.piece.at == begin && r.piece.bytes == end - begin;
+                return r.whole && r.block == block && r.blocks == blocks && r.at == begin &&
+                       r.bytes == end - begin;
             });
         if (planned != plannedRuns_.end()) {
             ++cost_.ahead;
-            buffer.assign(
-                reinterpret_cast<const char*>(plannedRecords_.data()) + planned->piece.into,
-                planned->piece.bytes);
+            buffer.assign(reinterpret_cast<const char*>(plannedRecords_.data()) + planned->into,
+                          planned->bytes);
         } else {
             buffer.resize(static_cast<size_t>(end - begin));
             if (!ReadFully(fileFd_, buffer.data(), buffer.size(), begin)) return false;

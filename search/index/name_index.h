@@ -118,6 +118,7 @@ public:
     void LandedRecords(const std::vector<BatchRead>& reads) const;
     // Lets go of what was planned and brought (Search does, after it).
     void ForgetPlanned() const;
+    size_t BytesHeldAhead() const { return plannedBytes_.capacity() + plannedRecords_.capacity(); }
     // Searches the disc through this segment. openReader is called only when some
     // block is a candidate and gives a reader open on the same index, whose
     // annotations are the ones the segment was built with (null: fail). Hits are
@@ -189,12 +190,9 @@ private:
         std::vector<uint32_t> blocks, pinyinBlocks;
         SearchCost cost;  // of working them out
     };
-    struct PlannedRun {
-        PlannedRead piece;
+    struct PlannedRun : PlannedRead {
         uint32_t block, blocks;
     };
-    static PlannedRead& PieceOf(PlannedRead& p);
-    static PlannedRead& PieceOf(PlannedRun& r);
     // Reads of what was planned into bytes (total long), and then which came whole.
     template <typename Item>
     static void AddReads(int fd, std::vector<Item>& planned, size_t total,

@@ -88,6 +88,12 @@ TEST_F(FolderChangesTest, ReportsChangesToFilesInTheirFolderOnly) {
     bool missing = false;
     EXPECT_EQ(changes_.WatchFile(root_ + "/lib/a/none", &missing), nullptr);
     EXPECT_TRUE(missing);
+    // A link may lead where nothing is watched: not watched itself.
+    ASSERT_EQ(::symlink(disc.c_str(), (root_ + "/lib/b/link").c_str()), 0);
+    EXPECT_EQ(changes_.WatchFile(root_ + "/lib/b/link", &missing), nullptr);
+    EXPECT_FALSE(missing);
+    ASSERT_EQ(::unlink((root_ + "/lib/b/link").c_str()), 0);
+    EXPECT_TRUE(Quiet(*a));
     // Replaced: the watch followed the old file, and is gone.
     Write(root_ + "/lib/a/new.tmp", "seventh");
     ASSERT_EQ(::rename((root_ + "/lib/a/new.tmp").c_str(), disc.c_str()), 0);

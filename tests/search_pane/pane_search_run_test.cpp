@@ -84,8 +84,12 @@ TEST(PaneSearchRun, RunsOfDiscsGiveTheWalksHits) {
     }
     EXPECT_GT(options.nameIndex->GetCounts().ahead, 0u);
 
+    EXPECT_EQ(options.nameIndex->BytesHeldAhead(), 0u);
+    // Cancelled mid-run: the discs of the run not searched let go of what was
+    // read ahead for them too.
     const RunResult cancelled = RunToTheEnd(options, 3);
     EXPECT_LT(cancelled.done, 23u);
+    EXPECT_EQ(options.nameIndex->BytesHeldAhead(), 0u);
     EXPECT_EQ(RunToTheEnd(options).hits, walked.hits);
 }
 
