@@ -211,11 +211,9 @@ void CNameIndex::ReadAhead(const std::string* indexPaths, size_t count,
         std::shared_ptr<Disc> disc = DiscOf(indexPaths[i]);
         if (!disc) continue;
         std::unique_lock<std::mutex> lock(disc->mutex, std::try_to_lock);
-        // A disc looked at before but not vouched for now is left to its search,
-        // which looks at it anyway: looking here too would double the stats.
-        if (!lock || !disc->keepsFiles || (disc->segment && !Vouched(*disc)) ||
-            !LookAt(*disc, indexPaths[i]))
-            continue;
+        // Only a disc vouched for: any other is looked at (or opened) by its
+        // search, and looking here too would double the stats.
+        if (!lock || !Vouched(*disc)) continue;
         disc->segment->PlanReads(options, reads);
         segments.push_back(disc->segment.get());
         // Held until the reads landed: the bytes land in the segment.

@@ -71,9 +71,11 @@ public:
     bool SearchDisc(const std::string& indexPath, const DiscSearchOptions& options,
                     const std::function<void(const SearchResult&)>& onHit);
 
-    // Reads the first lists of these discs' next search with these options in
-    // one batch, so that search makes no system call for them. For a caller that
-    // searches a run of discs in turn; discs busy in another search are skipped.
+    // Reads what these discs' next search with these options reads (its lists,
+    // then its candidate blocks' records) in two batches, so that search makes no
+    // system call for them. For a caller that searches a run of discs in turn and
+    // takes changes; only discs vouched for since an earlier search are read
+    // ahead, and discs busy in another search are skipped.
     void ReadAhead(const std::string* indexPaths, size_t count, const DiscSearchOptions& options);
     // Lets go of what was read ahead for discs that will not be searched after all
     // (a search cancelled mid-run).
