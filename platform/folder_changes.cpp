@@ -153,10 +153,13 @@ std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::WatchFile(const s
     }
     if (!S_ISREG(st.st_mode)) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    const int wd =
-        WatchesLeft() ? ::inotify_add_watch(fd_, path.c_str(), kFileMask | IN_DONT_FOLLOW) : -1;
+    int wd = -1, error = ENOSPC;
+    if (WatchesLeft()) {
+        wd = ::inotify_add_watch(fd_, path.c_str(), kFileMask | IN_DONT_FOLLOW);
+        error = errno;
+    }
     if (wd < 0) {
-        if (missing) *missing = errno == ENOENT;
+        if (missing) *missing = error == ENOENT;
         return nullptr;
     }
     // The same file again (or through another name): the same watch.
