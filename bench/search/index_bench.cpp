@@ -2,7 +2,7 @@
 // The library name index against plocate over the same names:
 //
 //   index_bench [--discs=N] [--entries=N] [--rounds=N] [--walk] [--build-only]
-//               [--keep] [--only=CASE] [--threads=N] [--why]
+//               [--keep] [--only=CASE] [--threads=N] [--held-only] [--why]
 //
 // Over the search benchmarks' synthetic library (default 1,000 discs of 10,000
 // entries, generated once into $TMPDIR and reused) it gives: the time to read
@@ -19,8 +19,9 @@
 // (posix_fadvise, no privileges needed). --build-only stops after the build.
 // --keep refreshes the index (builds only missing or stale segments) instead of
 // rebuilding it; --only runs the one keyword case named CASE ("3 letters, pinyin
-// on"); --threads queries the held index on N threads taking the discs in turn,
-// as the search pane's pool does (default one); CPU times are the process's.
+// on"); --threads queries the held index on N threads taking the discs in runs
+// read ahead, as the search pane's pool does (default one); CPU times are the
+// process's. --held-only leaves out the one-shot and plocate runs (a profiler's).
 // --why tells, over the first 100 discs, which candidate blocks hold the keys
 // and which only share their buckets (see ExplainCandidates).
 #include <fcntl.h>
@@ -232,26 +233,32 @@ double ReadAll(const std::vector<std::string>& files, uint64_t& bytes) {
     return Ms(start);
 }
 
+// The family of a key, by its top byte.
+constexpr const char* kFamilies[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
+constexpr int kFamilyCount = 5;
+int FamilyOf(uint32_t key) {
+    return static_cast<int>(std::min(key >> 24, 4u));
+}
+
 // Why a key has the candidate blocks it has: per block of 128 names (as the
 // names file lists them, 5 discs' worth), its distinct keys of each family and
 // the share of that family's buckets (in a segment of bucketBits) they fill.
 void KeyShares(const std::string& namesFile, unsigned bucketBits) {
-    constexpr const char* kTags[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
     std::ifstream in(namesFile, std::ios::binary);
     std::string name;
-    std::set<uint32_t> keys[5], buckets[5];
-    double sumKeys[5] = {}, sumBuckets[5] = {};
+    std::set<uint32_t> keys[kFamilyCount], buckets[kFamilyCount];
+    double sumKeys[kFamilyCount] = {}, sumBuckets[kFamilyCount] = {};
     int blocks = 0;
     auto add = [&](uint32_t k) {
-        const uint32_t tag = std::min(k >> 24, 4u);
-        keys[tag].insert(k);
-        buckets[tag].insert(segment_bits::BucketOf(k, bucketBits));
+        const int family = FamilyOf(k);
+        keys[family].insert(k);
+        buckets[family].insert(segment_bits::BucketOf(k, bucketBits));
     };
     for (int line = 1; line <= 5 * EntriesPerDisc() && std::getline(in, name); ++line) {
         name_keys::ForEachKey(name, add);
         name_keys::ForEachPinyinKey(name, add);
         if (line % 128) continue;
-        for (int t = 0; t < 5; ++t) {
+        for (int t = 0; t < kFamilyCount; ++t) {
             sumKeys[t] += keys[t].size();
             sumBuckets[t] += buckets[t].size();
             keys[t].clear();
@@ -261,20 +268,13 @@ void KeyShares(const std::string& namesFile, unsigned bucketBits) {
     }
     if (blocks == 0) return;
     std::printf("keys per block of 128 names, and the share of their family's buckets they fill:");
-    for (uint32_t t = 0; t < 5; ++t) {
+    for (uint32_t t = 0; t < kFamilyCount; ++t) {
         const double range =
             static_cast<double>(uint64_t{segment_bits::RangeOf(t << 24).size} << (bucketBits - 4));
-        std::printf(" %s %.0f, %.1f%%;", kTags[t], sumKeys[t] / blocks,
+        std::printf(" %s %.0f, %.1f%%;", kFamilies[t], sumKeys[t] / blocks,
                     100 * sumBuckets[t] / blocks / range);
     }
     std::printf("\n");
-}
-
-// The family of a key, by its top byte.
-constexpr const char* kFamilies[] = {"literal", "pair", "pinyin2", "pinyin3", "reading3"};
-constexpr int kFamilyCount = 5;
-int FamilyOf(uint32_t key) {
-    return static_cast<int>(std::min(key >> 24, 4u));
 }
 
 // Why a query reads the blocks it reads (--why): per candidate block, whether it

@@ -56,20 +56,18 @@ CNameIndex::CNameIndex(std::string cacheDir, size_t maxOpenDiscs)
 CNameIndex::~CNameIndex() = default;
 
 std::shared_ptr<CNameIndex::Disc> CNameIndex::DiscOf(const std::string& indexPath) {
+    bool mayKeep;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = discs_.find(indexPath);
         if (it != discs_.end()) return it->second;
+        if (open_ >= maxOpen_ && closed_ >= kMaxClosedDiscs) return nullptr;
+        mayKeep = open_ < maxOpen_;
     }
     auto disc = std::make_shared<Disc>();
     // Watched before its files are first looked at, so nothing done to them after
     // that look goes unreported; not a disc that will not keep its files.
     const size_t slash = indexPath.rfind('/');
-    bool mayKeep;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        mayKeep = open_ < maxOpen_;
-    }
     if (mayKeep && slash != std::string::npos)
         disc->folder = changes_.Watch(indexPath.substr(0, slash), &disc->watchLater);
     else

@@ -220,8 +220,9 @@ bool BuildNameSegment(const std::string& cacheDir, const std::string& indexPath,
         blockEnds.push_back(static_cast<uint32_t>(keyed.size()));
         blockEnds.resize(blocks);
         bucketBits = bucketBitsFor(ordinal);
-        segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits,
-                                       bits);
+        // Not by bitmaps: those of this thread were given up on for this disc.
+        segment_build::CodeBucketLists({keyed, blockEnds}, bucketBits, kGroupShift, groupBits, bits,
+                                       segment_build::ListMethod::BlockSets);
     }
 
     std::string& stream = bits.Finish();

@@ -143,6 +143,15 @@ protected:
         const std::vector<std::string> discs = Discs();
         Held().ReadAhead(discs.data(), discs.size(), o);
         EXPECT_EQ(Indexed(Held(), discs, o, ignored), walked) << keyword;
+        // What was read ahead for another keyword, or other options, never
+        // stands in for this search's own candidates.
+        for (int other = 0; other < 2; ++other) {
+            DiscSearchOptions ahead = o;
+            if (other == 0) ahead.keyword = "zqxj";
+            if (other == 1) ahead.flags ^= SF_PINYIN;
+            Held().ReadAhead(discs.data(), discs.size(), ahead);
+            EXPECT_EQ(Indexed(Held(), discs, o, ignored), walked) << keyword << " after " << other;
+        }
         if (!heldClosed_) heldClosed_ = std::make_unique<CNameIndex>(Cache(), 0);
         EXPECT_EQ(Indexed(*heldClosed_, Discs(), o, ignored), walked) << keyword << " files closed";
         return answered == Discs().size();
@@ -524,6 +533,34 @@ void NameIndexTest::HeldIndexNeverTrustsAChangedDisc(size_t keptOpen, bool takes
     ASSERT_EQ(::unlink(disc.c_str()), 0);
     EXPECT_EQ(search("needle", answered), 0u);
     EXPECT_FALSE(answered);
+}
+
+// A disc that leaves the held index gives up its place: with room for one disc's
+// files, the disc kept next keeps its own open and, on its folder's word, is not
+// looked at again (a disc opened for each search would be, every time).
+TEST_F(NameIndexTest, KeepOnlyFreesThePlacesOfDiscsThatLeft) {
+    const std::string a = Lib() + "/a.orb", b = Lib() + "/b.orb";
+    ASSERT_FALSE(BuildIndex(a, "A", {"needle-a.txt", "hay.txt"}).empty());
+    ASSERT_FALSE(BuildIndex(b, "B", {"needle-b.txt", "hay.txt"}).empty());
+    ASSERT_EQ(RefreshNameIndex(Lib(), false).built, 2u);
+    char real[PATH_MAX];
+    if (!::realpath(Lib().c_str(), real) || Lib() != real) GTEST_SKIP() << "behind a link";
+    CNameIndex index(Cache(), 1);
+    DiscSearchOptions o;
+    o.keyword = "needle";
+    o.flags = SF_FILES | SF_DIRECTORIES;
+    size_t answered = 0;
+    auto search = [&](const std::string& disc) {
+        index.TakeChanges();
+        return Indexed(index, {disc}, o, answered);
+    };
+    EXPECT_EQ(search(a), Walk({a}, o));
+    index.KeepOnly({b});
+    EXPECT_EQ(search(b), Walk({b}, o));
+    const uint64_t looked = index.GetCounts().looked;
+    EXPECT_EQ(search(b), Walk({b}, o));
+    EXPECT_EQ(index.GetCounts().looked, looked);
+    EXPECT_EQ(answered, 3u);
 }
 
 // One held index searched from several threads at once, each disc by several of
