@@ -171,17 +171,28 @@ std::shared_ptr<const CFolderChanges::Watched> CFolderChanges::WatchFile(const s
 }
 
 void CFolderChanges::ForgetFile(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = files_.find(path);
-    if (it == files_.end()) return;
-    auto w = byWatch_.find(it->second);
-    if (w != byWatch_.end() && w->second.file) {
-        // Another holder of the same file watches it again at its next look.
-        w->second.watched->changedAt.store(Watched::kGone, std::memory_order_release);
-        ::inotify_rm_watch(fd_, w->first);
-        byWatch_.erase(w);
+    std::lock_guard<std::mutex> lock(forgetMutex_);
+    forgotten_.push_back(path);
+}
+
+void CFolderChanges::LetGoOfForgotten() {
+    std::vector<std::string> paths;
+    {
+        std::lock_guard<std::mutex> lock(forgetMutex_);
+        paths.swap(forgotten_);
     }
-    files_.erase(it);
+    for (const std::string& path : paths) {
+        auto it = files_.find(path);
+        if (it == files_.end()) continue;
+        auto w = byWatch_.find(it->second);
+        if (w != byWatch_.end() && w->second.file) {
+            // Another holder of the same file watches it again at its next look.
+            w->second.watched->changedAt.store(Watched::kGone, std::memory_order_release);
+            ::inotify_rm_watch(fd_, w->first);
+            byWatch_.erase(w);
+        }
+        files_.erase(it);
+    }
 }
 
 void CFolderChanges::Mark(const Entry& entry, uint64_t look) {
@@ -207,6 +218,7 @@ bool CFolderChanges::OnAWatchedPath(const Entry& folder, const inotify_event& e)
 
 uint64_t CFolderChanges::Take() {
     std::lock_guard<std::mutex> lock(mutex_);
+    LetGoOfForgotten();
     const uint64_t look = look_.load() + 1;
     bool all = fd_ < 0 || mounts_ < 0;
     // Something mounted or unmounted anywhere: a path may now lead into another

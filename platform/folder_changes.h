@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct inotify_event;
 
@@ -45,7 +46,8 @@ public:
     // watched; missing (when given) tells a file that is not there, whose coming
     // its folder reports.
     std::shared_ptr<const Watched> WatchFile(const std::string& path, bool* missing = nullptr);
-    // Lets go of a file's watch (its holder is gone).
+    // Lets go of a file's watch (its holder is gone) at the next Take; never
+    // waits for a Watch or a Take in progress.
     void ForgetFile(const std::string& path);
 
     // Takes in what was reported since the last call and begins a new look; what a
@@ -72,6 +74,7 @@ private:
     void Mark(const Entry& entry, uint64_t look);
     // Every folder's watch is let go (files keep theirs: they follow the file).
     void DropFolders();
+    void LetGoOfForgotten();
     // Whether the event names a watched folder (or is about one itself).
     bool OnAWatchedPath(const Entry& folder, const ::inotify_event& e) const;
 
@@ -80,6 +83,8 @@ private:
     std::mutex mutex_;  // guards the maps and the reading of fd_
     std::unordered_map<std::string, int> folders_;  // path to watch
     std::unordered_map<std::string, int> files_;    // path to watch
+    std::mutex forgetMutex_;                        // guards forgotten_ alone
+    std::vector<std::string> forgotten_;            // files to let go at the next Take
     size_t mostWatches_ = 0;  // a share of the user's watches, which others need too
     std::unordered_map<int, Entry> byWatch_;
     std::atomic<uint64_t> look_{0};

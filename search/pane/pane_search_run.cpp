@@ -99,10 +99,6 @@ void CPaneSearchRun::Start() {
         threads = std::clamp<size_t>(size_t{cores == 0 ? 2 : cores} * 2, 2, 8);
     }
     threads = std::max<size_t>(1, std::min(threads, options_.indexPaths.size()));
-    // What the library's folders reported since the last search: a disc whose
-    // folder reported nothing is searched without looking at its files. A short
-    // read of what is queued, bounded by the kernel's queue.
-    if (options_.nameIndex) options_.nameIndex->TakeChanges();
     threads_ = threads;
     running_.store(threads);
     for (size_t i = 0; i < threads; ++i) pool_.emplace_back([this] { Work(); });
@@ -140,6 +136,12 @@ void CPaneSearchRun::Work() {
     // to it, the allocator), and one preempted at the lowest nice value kept the
     // window waiting for it for 100 ms on a busy machine.
     LowerCurrentThreadPriority();
+    // What the library's folders reported since the last search, taken in once
+    // before any disc is searched (a disc whose folder reported nothing is
+    // searched without looking at its files); on a worker, as it waits for a lock
+    // that workers of earlier searches take.
+    if (options_.nameIndex)
+        std::call_once(changesTaken_, [this] { options_.nameIndex->TakeChanges(); });
     CIndexReader reader;
     // A disc that cannot hold the keyword is not walked at all.
     reader.SetSearchShortcut(true);

@@ -93,6 +93,7 @@ private:
     std::atomic<bool> firstHandedOver_{false};
     std::atomic<size_t> next_{0};
     size_t threads_ = 1;  // set before the pool starts
+    std::once_flag changesTaken_;
     std::atomic<size_t> running_{0};
     std::atomic<size_t> discsDone_{0};
     std::atomic<size_t> throughIndex_{0};
