@@ -182,7 +182,21 @@ public:
         return true;
     }
     bool unselectColumn(int) override { return false; }
-    void modelChange(QAccessibleTableModelChangeEvent*) override { DropCells(); }
+    void modelChange(QAccessibleTableModelChangeEvent* e) override {
+        // A cell reads its row when asked: only cells from the first row changed
+        // on may now stand for another hit (a screen reader's focus before it stays).
+        if (e->modelChangeType() == QAccessibleTableModelChangeEvent::ModelReset ||
+            e->firstRow() < 0)
+            return DropCells();
+        for (auto it = cells_.begin(); it != cells_.end();) {
+            if ((it.key() >> 16) >= e->firstRow()) {
+                QAccessible::deleteAccessibleInterface(*it);
+                it = cells_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
 
 private:
     CHitListView* View() const { return static_cast<CHitListView*>(widget()); }
@@ -224,13 +238,14 @@ CHitListView::CHitListView(QWidget* parent)
 }
 
 void CHitListView::setModel(QAbstractItemModel* model) {
-    if (this->model()) disconnect(this->model(), nullptr, this, nullptr);
+    if (model == this->model()) return;
+    disconnect(rowsRemoved_);
     QAbstractItemView::setModel(model);
     header_->setModel(model);
     if (model) {
         // Removed rows may leave the scroll range too long; reset and layout
         // changes come through reset() and doItemsLayout().
-        connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
+        rowsRemoved_ = connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
             updateGeometries();
             viewport()->update();
         });

@@ -29,6 +29,9 @@ public:
     QRect visualRect(const QModelIndex& index) const override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
+    // Not by typing: finding a row by its start would read every row's name on
+    // the window's thread.
+    void keyboardSearch(const QString&) override {}
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -48,6 +51,7 @@ protected:
     void reset() override;
 
 private:
+    QMetaObject::Connection rowsRemoved_;
     int Rows() const;
     QRect RowRect(int row) const;
 

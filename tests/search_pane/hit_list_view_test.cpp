@@ -105,6 +105,27 @@ TEST(HitListView, ReadsOnlyTheRowsInSightOfMillions) {
     emit model.dataChanged(model.index(0, 0), model.index(model.rows - 1, 2));
     EXPECT_EQ(view.verticalScrollBar()->maximum(), maximum + 5000000 * 20);
     EXPECT_LT(model.indexesMade, 1000);
+
+    // Told of rows added after it, a cell a screen reader holds stays; told of
+    // rows changed from its own, or of a reset, it goes. (Told directly: the
+    // offscreen platform has no accessibility to carry the view's events.)
+    const QAccessible::Id held = QAccessible::uniqueId(item);
+    QAccessibleTableModelChangeEvent added(&view, QAccessibleTableModelChangeEvent::RowsInserted);
+    added.setFirstRow(model.rows - 5000000);
+    added.setLastRow(model.rows - 1);
+    table->tableInterface()->modelChange(&added);
+    EXPECT_EQ(QAccessible::accessibleInterface(held), item);
+    QAccessibleTableModelChangeEvent changed(&view, QAccessibleTableModelChangeEvent::DataChanged);
+    changed.setFirstRow(top.row());
+    changed.setLastRow(top.row());
+    table->tableInterface()->modelChange(&changed);
+    EXPECT_EQ(QAccessible::accessibleInterface(held), nullptr);
+    item = table->tableInterface()->cellAt(top.row(), 1);
+    ASSERT_TRUE(item);
+    const QAccessible::Id again = QAccessible::uniqueId(item);
+    QAccessibleTableModelChangeEvent reset(&view, QAccessibleTableModelChangeEvent::ModelReset);
+    table->tableInterface()->modelChange(&reset);
+    EXPECT_EQ(QAccessible::accessibleInterface(again), nullptr);
 }
 
 }  // namespace
