@@ -91,12 +91,8 @@ CMainFrame::CMainFrame(COrbDoc& doc, Options options)
     CSharedLibraryWalk walkOnce;
     m_libraryLoader = new CLibraryLoader(this);
     connect(m_libraryLoader, &CLibraryLoader::loaded, this, &CMainFrame::OnLibraryLoaded);
-    if (const std::string root = GetLibraryDirectory(); !root.empty()) {
-        m_libraryLoader->Start(root);
-        m_libraryLoading = !m_libraryLoader->WaitFor(m_options.libraryWaitMs);
-        walkOnce.Adopt(m_libraryLoading ? CSharedLibraryWalk::Recording{root, true, {}}
-                                        : m_libraryLoader->Take());
-    }
+    if (const std::string root = GetLibraryDirectory(); !root.empty())
+        m_libraryLoading = !StartLibraryWalk(root, walkOnce);
     setObjectName(QStringLiteral("CMainFrame"));
     setWindowIcon(
         QIcon::fromTheme(QString::fromLatin1(kProgramIconName), MakeToolIcon(ToolIcon::AppIcon)));
@@ -265,6 +261,14 @@ void CMainFrame::CreateNavigationBar() {
         ShowLibraryLoading(true);
     else
         m_libraryWatcher->SetRoot(m_libraryPane->Tree()->GetLibraryRoot());
+}
+
+bool CMainFrame::StartLibraryWalk(const std::string& root, CSharedLibraryWalk& walkOnce) {
+    m_libraryLoader->Start(root);
+    const bool done = m_libraryLoader->WaitFor(m_options.libraryWaitMs);
+    // Not walked yet: the panes start from nothing and are filled when it is.
+    walkOnce.Adopt(done ? m_libraryLoader->Take() : CSharedLibraryWalk::Recording{root, true, {}});
+    return done;
 }
 
 void CMainFrame::ShowLibraryLoading(bool loading) {
@@ -590,20 +594,14 @@ void CMainFrame::ChangeLibraryDirectory(const std::string& path) {
     // The new library is walked on the worker, as at start-up: a large one greys
     // the trees until it is read rather than holding the window.
     CSharedLibraryWalk walkOnce;
-    bool loaded = true;
-    if (!path.empty()) {
-        m_libraryLoader->Start(path);
-        loaded = m_libraryLoader->WaitFor(m_options.libraryWaitMs);
-        walkOnce.Adopt(loaded ? m_libraryLoader->Take()
-                              : CSharedLibraryWalk::Recording{path, true, {}});
-    }
+    const bool loaded = path.empty() || StartLibraryWalk(path, walkOnce);
     if (m_libraryPane) m_libraryPane->SetLibraryDirectory(path);
     if (m_searchPane) {
         m_searchPane->Scope()->RefillKeepingChecks(path);
         m_searchPane->RefreshNameIndex();
     }
     if (m_favoritePane) m_favoritePane->LoadFavorites(path);
-    if (!loaded && LibraryTree() && m_searchPane) {
+    if (!loaded) {
         // The old library's changes are no longer this window's concern.
         if (m_libraryWatcher) m_libraryWatcher->SetRoot(std::string());
         m_libraryLoading = true;

@@ -207,6 +207,10 @@ private:
     void OnLibraryLoaded();
     // Shows the library's trees as loading (greyed, a word in the status bar) or not.
     void ShowLibraryLoading(bool loading);
+    // Starts the walk of a library on the worker and waits a moment for it; true
+    // when it was walked in that moment (walkOnce then holds it), false when the
+    // panes start empty and the walk's end fills them.
+    bool StartLibraryWalk(const std::string& root, CSharedLibraryWalk& walkOnce);
     // The library's and the favourites' polls of a share run only while the
     // window is seen.
     void UpdatePolling();

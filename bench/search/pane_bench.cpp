@@ -36,6 +36,7 @@
 
 #include "bench/search/bench_library.h"
 #include "library/store/library_store.h"
+#include "platform/files.h"
 #include "search/disc_search.h"
 #include "search/index/name_index.h"
 #include "search/pane/search_pane.h"
@@ -134,12 +135,8 @@ int64_t MonotonicNs() {
 }
 
 std::string ReadProcText(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return {};
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    std::string text;
+    return ReadWholeFile(path, text, 1 << 16) ? text : std::string();
 }
 
 // The window thread's user stack, taken by a signal sent to it while it sleeps.

@@ -99,8 +99,9 @@ void CSearchResultModel::AddHits(std::vector<PaneHitBatch>& batches) {
 
 void CSearchResultModel::StartMerge() {
     if (merging_ || queued_.empty()) return;
-    // A view spends time on every row a change adds (its header keeps one item
-    // per row): one change adds a bounded number of rows.
+    // One change adds a bounded number of rows, so one merge's work on the
+    // window's thread (announcing it, a view's own bookkeeping) stays bounded
+    // whatever view shows the rows.
     size_t take = 0;
     size_t added = 0;
     while (take < queued_.size() && (added == 0 || added + queued_[take].size() <= kRowsPerChange))
@@ -228,11 +229,10 @@ void CSearchResultModel::ApplyMerge(uint64_t generation,
         // The rows replaced are freed on the merger: millions of them take a
         // while to give back.
         std::shared_ptr<const std::vector<HitRow>> old = rows_;
-        // The new rows are announced at the end, where a view's row header only
-        // grows, and the merge as new contents of the rows before them. A layout
-        // change would have the header walk its sections for every row, tens of
-        // milliseconds at millions of rows; the rows keep their one height, so it
-        // has nothing to carry across anyway.
+        // The new rows are announced at the end and the merge as new contents of
+        // the rows before them, not as a layout change: a view that keeps
+        // anything per row (a table's row header) would walk every row for that,
+        // tens of milliseconds at millions of rows.
         // While the insertion is announced the rows read as they were, the new
         // ones after them (in their order among themselves).
         staged_ = {old.get(), &merged->inserted};
